@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing Zelvor need, when any is
+# missing. Runs apt-get as root, or through sudo.
+set -euo pipefail
+
+packages=(
+    build-essential cmake pkg-config make git
+    qt6-base-dev libgl-dev libxcb1-dev
+    libmpdclient-dev mpd mpc
+    libgtest-dev libgmock-dev googletest
+    clang-format clang libclang-rt-14-dev
+    sox telnet python3 python3-pexpect tmux
+    xvfb xauth xdotool procps
+)
+if [[ "${1:-}" == "--list" ]]; then
+    printf '%s\n' "${packages[@]}"
+    exit 0
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    [[ "$status" == "install ok installed" ]] || missing+=("$package")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+sudo=()
+[[ $(id -u) -eq 0 ]] || sudo=(sudo)
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update
+"${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"

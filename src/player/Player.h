@@ -1,0 +1,57 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zelvor {
+
+/**
+ * The four player operations. The three message operations answer -1 when no player is found
+ * (nothing was sent); any other value is the player's answer, passed through unchanged.
+ */
+class Player
+{
+public:
+    virtual ~Player() = default;
+
+    /** Sends a player command (WM_COMMAND id). */
+    virtual std::int32_t WinampCommand(std::int32_t id) = 0;
+    /** Sends a player query (WM_USER with wParam data, lParam id). */
+    virtual std::int32_t WinampQuery(std::int32_t data, std::int16_t id) = 0;
+    /** Hands the player a file or folder (host path) to add to its playlist. */
+    virtual std::int32_t WinampPlayFile(const std::string& path) = 0;
+    /** Starts the player program; -1 when it could not be started at all, else 0. */
+    virtual std::int32_t LaunchWinamp(const std::string& path) = 0;
+
+    /**
+     * Brackets the player work of one client command line. A backend may keep one connection
+     * open in between, and gives up on the rest of the line once the player stopped answering.
+     */
+    virtual void beginCommandLine() {}
+    virtual void endCommandLine() {}
+};
+
+// Player command identifiers (WM_COMMAND).
+inline constexpr std::int32_t kCmdClose = 40001;
+inline constexpr std::int32_t kCmdToggleRepeat = 40022;
+inline constexpr std::int32_t kCmdToggleShuffle = 40023;
+inline constexpr std::int32_t kCmdPrevious = 40044;
+inline constexpr std::int32_t kCmdPlay = 40045;
+inline constexpr std::int32_t kCmdPause = 40046;
+inline constexpr std::int32_t kCmdStop = 40047;
+inline constexpr std::int32_t kCmdNext = 40048;
+inline constexpr std::int32_t kCmdVolumeUp = 40058;
+inline constexpr std::int32_t kCmdVolumeDown = 40059;
+
+// Player query identifiers (WM_USER lParam), all sent with data 0.
+inline constexpr std::int16_t kQueryVersion = 0;
+inline constexpr std::int16_t kQueryClearPlaylist = 101;
+inline constexpr std::int16_t kQueryPlayState = 104;
+inline constexpr std::int16_t kQueryShuffle = 250;
+inline constexpr std::int16_t kQueryRepeat = 251;
+
+/** Data kind of the play-file block (WM_COPYDATA dwData). */
+inline constexpr std::uint32_t kCopyDataPlayFile = 100;
+
+} // namespace zelvor

@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <string>
+
+namespace zelvor {
+
+/** How much activity reaches the log file; the status line shows every word regardless. */
+enum class LogLevel
+{
+    Off = 0,
+    ConnectionsOnly = 1,
+    AllActivity = 2,
+};
+
+/**
+ * The eight live settings. One instance is shared by the whole program; readers take a field
+ * at the moment they need it and never keep a copy.
+ */
+struct ServerSettings
+{
+    std::string Port = "23";
+    std::string ServerRoot;
+    std::string WinampLocation;
+    zelvor::LogLevel LogLevel = zelvor::LogLevel::Off;
+    bool LoginRequired = true;
+    std::string LogFile;
+    std::string UserName = "user";
+    std::string Password;
+};
+
+/**
+ * The settings of a first start. settingsFolder is where zelvor.ini and the default log live
+ * (the program's folder on Windows); musicFolder is the user's music folder (unused on
+ * Windows, whose default root is fixed).
+ */
+ServerSettings defaultSettings(const std::string& settingsFolder, const std::string& musicFolder);
+
+} // namespace zelvor
