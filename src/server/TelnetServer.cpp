@@ -1,1 +1,207 @@
 // SPDX-License-Identifier: MIT
+#include "server/TelnetServer.h"
+
+#include "server/ActivityLog.h"
+#include "server/Winsock.h"
+#include "settings/ServerSettings.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace zelvor {
+namespace {
+
+/** The port text as a TCP port, or 0 when it is no number from 1 to 65535. */
+std::uint16_t parsePort(const std::string& text)
+{
+    unsigned value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end || value < 1 || value > 65535)
+        return 0;
+    return static_cast<std::uint16_t>(value);
+}
+
+} // namespace
+
+TelnetServer::TelnetServer(ServerSettings& settings, Winsock& socket, ActivityLog& log,
+                           Player& player, MusicFolders& folders)
+    : m_settings(settings), m_socket(socket), m_log(log), m_player(player), m_folders(folders)
+{
+}
+
+void TelnetServer::Server_Load()
+{
+    const std::string portText = m_settings.Port;
+    const std::uint16_t port = parsePort(portText);
+    std::string failure;
+    if (port == 0) {
+        failure = "port " + portText + " invalid";
+    } else {
+        switch (m_socket.listen(port)) {
+        case Winsock::ListenResult::Listening:
+            break;
+        case Winsock::ListenResult::AddressInUse:
+            failure = "port " + portText + " in use";
+            break;
+        case Winsock::ListenResult::NotPermitted:
+            failure = "port " + portText + " not permitted";
+            break;
+        case Winsock::ListenResult::Failed:
+            failure = "port " + portText + " failed";
+            break;
+        }
+    }
+    m_listening = failure.empty();
+
+    m_session = TelnetSession{};
+    m_session.Stage = m_settings.LoginRequired ? SessionStage::User : SessionStage::Command;
+
+    if (!failure.empty()) {
+        // The listener stays closed until the next Restart; the status line says why.
+        if (onError)
+            onError("cannot listen: " + failure + (port ? ": " + m_socket.lastError() : ""));
+        LogActivity(failure);
+        return;
+    }
+    LogActivity("started");
+}
+
+void TelnetServer::Winsock1_ConnectionRequest()
+{
+    if (!m_socket.isClosed())
+        m_socket.close();
+    m_listening = false;
+    if (!m_socket.accept()) {
+        // The client gave up before we got to it; listen for the next one.
+        Server_Load();
+        return;
+    }
+    m_connected = true;
+    m_remoteAddress = m_socket.remoteHostIP();
+    m_socket.send(kGreeting);
+    m_socket.send(kNotice);
+    SendPrompt(static_cast<std::int16_t>(m_session.Stage));
+    LogActivity("connecting");
+}
+
+void TelnetServer::Winsock1_Close()
+{
+    m_socket.close();
+    m_connected = false;
+    m_listening = false;
+    LogActivity("disconnecting");
+    Server_Load();
+}
+
+void TelnetServer::Cmd_Start_Click()
+{
+    Winsock1_Close();
+}
+
+bool TelnetServer::listening() const
+{
+    return m_listening;
+}
+
+void TelnetServer::LogActivity(std::string_view word)
+{
+    m_log.LogActivity(word, m_remoteAddress);
+}
+
+void TelnetServer::SendPrompt(std::int16_t selector)
+{
+    switch (static_cast<SessionStage>(selector)) {
+    case SessionStage::User:
+        m_socket.send("User:");
+        break;
+    case SessionStage::Pass:
+        m_socket.send("Pass:");
+        break;
+    case SessionStage::Closed:
+        break;
+    default:
+        m_socket.send("\r\nZelvor>");
+        m_session.CommandLine.clear();
+        LogActivity("connected");
+        break;
+    }
+}
+
+void TelnetServer::Winsock1_DataArrival(std::string_view chunk)
+{
+    if (!m_connected)
+        return;
+    decodeKeystrokes(chunk, m_session, *this);
+}
+
+std::string* TelnetServer::currentBuffer()
+{
+    switch (m_session.Stage) {
+    case SessionStage::User:
+        return &m_session.UserBuffer;
+    case SessionStage::Pass:
+        return &m_session.PassBuffer;
+    default:
+        return &m_session.CommandLine;
+    }
+}
+
+void TelnetServer::onText(std::string_view run)
+{
+    std::string* buffer = currentBuffer();
+    // Bytes beyond the line limit are dropped, and so not echoed either.
+    const std::size_t room = kMaxLineLength - std::min(buffer->size(), kMaxLineLength);
+    const std::string_view kept = run.substr(0, room);
+    if (kept.empty())
+        return;
+    if (m_session.Stage != SessionStage::Pass)
+        m_socket.send(kept);
+    buffer->append(kept);
+}
+
+void TelnetServer::onBackspace()
+{
+    std::string* buffer = currentBuffer();
+    if (buffer->empty())
+        return;
+    buffer->pop_back();
+    m_socket.send("\b \b");
+}
+
+bool TelnetServer::onEnter()
+{
+    switch (m_session.Stage) {
+    case SessionStage::User:
+        m_socket.send("\r\n");
+        m_session.Stage = SessionStage::Pass;
+        SendPrompt(static_cast<std::int16_t>(SessionStage::Pass));
+        break;
+    case SessionStage::Pass:
+        checkLogin();
+        break;
+    default: {
+        CommandContext context{m_session, m_settings, m_socket, m_player, m_folders, *this};
+        SendPrompt(ProcessCommand(context));
+        break;
+    }
+    }
+    return m_connected;
+}
+
+void TelnetServer::checkLogin()
+{
+    if (m_session.PassBuffer == m_settings.Password &&
+        m_session.UserBuffer == m_settings.UserName) {
+        m_session.Stage = SessionStage::Command;
+        SendPrompt(static_cast<std::int16_t>(SessionStage::Command));
+        return;
+    }
+    m_session.Stage = SessionStage::User;
+    m_session.UserBuffer.clear();
+    m_session.PassBuffer.clear();
+    m_socket.send("\r\n");
+    SendPrompt(static_cast<std::int16_t>(SessionStage::User));
+}
+
+} // namespace zelvor

@@ -27,7 +27,6 @@ struct TelnetSession
     // Input decoding carried from one chunk to the next.
     bool afterCarriageReturn = false;
     std::uint8_t telnetState = 0;
-    bool lineOverflow = false;
 };
 
 /** The most bytes one of the three input buffers holds; the rest of that line is dropped. */

@@ -1,0 +1,161 @@
+// SPDX-License-Identifier: MIT
+#include "server/Listener.h"
+
+#include "server/TelnetServer.h"
+
+#include <QHostAddress>
+
+#ifdef Q_OS_LINUX
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#endif
+
+namespace zelvor {
+namespace {
+
+/** Keepalive that notices a vanished client after about a minute and a half of silence. */
+void enableKeepAlive(QTcpSocket* socket)
+{
+    socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+#ifdef Q_OS_LINUX
+    const int fd = static_cast<int>(socket->socketDescriptor());
+    const int idle = 60;
+    const int interval = 10;
+    const int count = 3;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+#endif
+}
+
+} // namespace
+
+Listener::Listener(QObject* parent) : QObject(parent)
+{
+    m_server.setMaxPendingConnections(1);
+    connect(&m_server, &QTcpServer::newConnection, this, &Listener::onNewConnection);
+}
+
+Listener::~Listener()
+{
+    m_closing = true;
+    dropSocket(m_pending);
+    dropSocket(m_socket);
+}
+
+Winsock::ListenResult Listener::listen(std::uint16_t port)
+{
+    if (m_server.listen(QHostAddress::Any, port))
+        return ListenResult::Listening;
+    m_lastError = m_server.errorString();
+    switch (m_server.serverError()) {
+    case QAbstractSocket::AddressInUseError:
+        return ListenResult::AddressInUse;
+    case QAbstractSocket::SocketAccessError:
+        return ListenResult::NotPermitted;
+    default:
+        return ListenResult::Failed;
+    }
+}
+
+void Listener::close()
+{
+    m_server.close();
+    dropSocket(m_socket);
+    m_socket = nullptr;
+}
+
+bool Listener::isClosed() const
+{
+    return !m_server.isListening() && !m_socket;
+}
+
+bool Listener::accept()
+{
+    m_socket = m_pending;
+    m_pending = nullptr;
+    if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState) {
+        dropSocket(m_socket);
+        m_socket = nullptr;
+        return false;
+    }
+    // Replies and prompts go out as separate small writes; Nagle would hold every second one
+    // back until the client's delayed acknowledgement.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    enableKeepAlive(m_socket);
+    connect(m_socket, &QTcpSocket::readyRead, this, &Listener::onReadyRead);
+    connect(m_socket, &QTcpSocket::disconnected, this, &Listener::onConnectionEnded);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &Listener::onConnectionEnded);
+    return true;
+}
+
+std::string Listener::remoteHostIP() const
+{
+    if (!m_socket)
+        return {};
+    QHostAddress address = m_socket->peerAddress();
+    // Clients reach the dual-stack listener over IPv4 as IPv4-mapped IPv6 addresses.
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    if (isV4)
+        address = QHostAddress(v4);
+    return address.toString().toStdString();
+}
+
+std::string Listener::lastError() const
+{
+    return m_lastError.toStdString();
+}
+
+void Listener::send(std::string_view bytes)
+{
+    if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState)
+        m_socket->write(bytes.data(), static_cast<qint64>(bytes.size()));
+}
+
+quint16 Listener::listeningPort() const
+{
+    return m_server.isListening() ? m_server.serverPort() : 0;
+}
+
+void Listener::onNewConnection()
+{
+    // Take the connection before the listener is closed: closing it discards pending ones.
+    m_pending = m_server.nextPendingConnection();
+    if (m_handler)
+        m_handler->Winsock1_ConnectionRequest();
+}
+
+void Listener::onReadyRead()
+{
+    if (!m_socket || sender() != m_socket)
+        return;
+    const QByteArray chunk = m_socket->readAll();
+    if (m_handler && !chunk.isEmpty())
+        m_handler->Winsock1_DataArrival(std::string_view(chunk.constData(), chunk.size()));
+}
+
+void Listener::onConnectionEnded()
+{
+    // A remote close, a reset or a failed send: all of them end the session the same way.
+    if (m_closing || !m_socket || sender() != m_socket)
+        return;
+    if (m_handler)
+        m_handler->Winsock1_Close();
+}
+
+void Listener::dropSocket(QTcpSocket* socket)
+{
+    if (!socket)
+        return;
+    // Closing locally must not look like the client hanging up. What is still buffered goes
+    // out first, as far as the client takes it without waiting.
+    socket->disconnect(this);
+    if (socket->state() == QAbstractSocket::ConnectedState)
+        socket->flush();
+    socket->abort();
+    socket->deleteLater();
+}
+
+} // namespace zelvor

@@ -1,0 +1,30 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <string_view>
+
+namespace zelvor {
+
+struct TelnetSession;
+
+/** Receives the keystrokes that one arriving chunk holds, in order. */
+class KeystrokeSink
+{
+public:
+    virtual ~KeystrokeSink() = default;
+    /** A run of ordinary bytes that arrived together. */
+    virtual void onText(std::string_view run) = 0;
+    virtual void onBackspace() = 0;
+    /** Returns false when the connection ended; the rest of the chunk is then dropped. */
+    virtual bool onEnter() = 0;
+};
+
+/**
+ * Splits a chunk into text runs, Backspace and Enter. CR ends a line, and a LF or NUL right
+ * after it is dropped, also when it comes in the next chunk; a lone LF ends a line too. BS and
+ * DEL erase. Telnet command sequences (IAC ...) are consumed, also when split across chunks;
+ * IAC IAC is one data byte 255. The decoder state lives in the session.
+ */
+void decodeKeystrokes(std::string_view chunk, TelnetSession& session, KeystrokeSink& sink);
+
+} // namespace zelvor

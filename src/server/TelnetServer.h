@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "commands/CommandDispatcher.h"
+#include "server/SessionInput.h"
+#include "server/TelnetSession.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace zelvor {
+
+class ActivityLog;
+class MusicFolders;
+class Player;
+class Winsock;
+struct ServerSettings;
+
+/**
+ * The telnet session server: the listener's life cycle, the session input with its optional
+ * login, and the prompts. It owns the one TelnetSession and reaches the socket, the log, the
+ * player and the music folders through the references it is given.
+ */
+class TelnetServer : public CommandHost, private KeystrokeSink
+{
+public:
+    TelnetServer(ServerSettings& settings, Winsock& socket, ActivityLog& log, Player& player,
+                 MusicFolders& folders);
+
+    /** Opens the listener with the current port and login option and resets the session. */
+    void Server_Load();
+    /** A client asks to connect: stop listening, accept it, greet it. */
+    void Winsock1_ConnectionRequest();
+    /** Everything that arrived on the connection, as one chunk. */
+    void Winsock1_DataArrival(std::string_view chunk);
+    /** Closes the connection (or the listener) and listens again. */
+    void Winsock1_Close() override;
+    /** The Restart button: ends any client session and listens again with the current settings. */
+    void Cmd_Start_Click();
+
+    /** Sends the prompt for a stage or a prompt selector; the command prompt also logs "connected". */
+    void SendPrompt(std::int16_t selector);
+    void LogActivity(std::string_view word) override;
+
+    const TelnetSession& session() const { return m_session; }
+    bool listening() const;
+
+    /** Called with a line for the error output (listener failures). */
+    std::function<void(const std::string&)> onError;
+
+private:
+    void onText(std::string_view run) override;
+    void onBackspace() override;
+    bool onEnter() override;
+    std::string* currentBuffer();
+    void checkLogin();
+
+    ServerSettings& m_settings;
+    Winsock& m_socket;
+    ActivityLog& m_log;
+    Player& m_player;
+    MusicFolders& m_folders;
+    TelnetSession m_session;
+    std::string m_remoteAddress;
+    bool m_connected = false;
+    bool m_listening = false;
+};
+
+/** The greeting's first line. */
+inline constexpr std::string_view kGreeting = "Zelvor v.1.0\r\n";
+/** The greeting's second line, the notice. */
+inline constexpr std::string_view kNotice =
+    "Remote control for your music player. Type 'help' for the commands.\r\n";
+
+} // namespace zelvor

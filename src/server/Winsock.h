@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "server/Connection.h"
+
+#include <cstdint>
+#include <string>
+
+namespace zelvor {
+
+/**
+ * The one socket: it either listens on the port or carries the single client connection.
+ * The event-loop adapter implements it and reports the socket's notifications to TelnetServer.
+ */
+class Winsock : public Connection
+{
+public:
+    enum class ListenResult
+    {
+        Listening,
+        AddressInUse,
+        NotPermitted,
+        Failed,
+    };
+
+    /** Listens on all local addresses, IPv4 and IPv6. */
+    virtual ListenResult listen(std::uint16_t port) = 0;
+    /** Closes whatever is open, without raising the remote-close notification. */
+    virtual void close() = 0;
+    virtual bool isClosed() const = 0;
+    /** Takes the connection whose request was just reported; false when it went away. */
+    virtual bool accept() = 0;
+    /** The remote end's address in dotted form; empty when nothing is connected. */
+    virtual std::string remoteHostIP() const = 0;
+    /** The system's words for the last failure, for the error output. */
+    virtual std::string lastError() const = 0;
+};
+
+} // namespace zelvor

@@ -1,0 +1,290 @@
+// SPDX-License-Identifier: MIT
+#include "server/TelnetServer.h"
+
+#include "server/ActivityLog.h"
+#include "server/FakeSocket.h"
+#include "settings/ServerSettings.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace zelvor {
+namespace {
+
+using test::FakeSocket;
+
+class TelnetServerTest : public ::testing::Test
+{
+protected:
+    TelnetServerTest()
+    {
+        settings.Port = "2323";
+        settings.LogFile = (dir.path() / "zelvor.log").string();
+        log.onStatus = [this](const std::string& word) { words.push_back(word); };
+    }
+
+    void start() { server.Server_Load(); }
+    void connect()
+    {
+        server.Winsock1_ConnectionRequest();
+        greeting = socket.takeReceived();
+    }
+    /** Types each byte as its own chunk, as a client in character mode does. */
+    void typeKeys(std::string_view keys)
+    {
+        for (const char key : keys)
+            server.Winsock1_DataArrival(std::string_view(&key, 1));
+    }
+    void login(std::string_view user, std::string_view pass)
+    {
+        typeKeys(user);
+        typeKeys("\r");
+        typeKeys(pass);
+        typeKeys("\r");
+    }
+    std::string logText() const { return test::readFile(settings.LogFile); }
+
+    test::TempDir dir;
+    ServerSettings settings;
+    FakeSocket socket;
+    ActivityLog log{settings, [] { return std::string("2026-12-07 10:11:12"); }};
+    test::AbsentPlayer player;
+    HostFolders folders;
+    TelnetServer server{settings, socket, log, player, folders};
+    std::vector<std::string> words;
+    std::string greeting;
+};
+
+TEST_F(TelnetServerTest, GreetingWithLoginOnIsThreeWritesEndingInUserPrompt)
+{
+    start();
+    server.Winsock1_ConnectionRequest();
+    EXPECT_EQ(socket.writes, (std::vector<std::string>{std::string(kGreeting),
+                                                       std::string(kNotice), "User:"}));
+    EXPECT_EQ(kNotice.find_first_of("\r\n"), kNotice.size() - 2);
+    EXPECT_EQ(words, (std::vector<std::string>{"started", "connecting"}));
+}
+
+TEST_F(TelnetServerTest, GreetingWithLoginOffEndsInCommandPrompt)
+{
+    settings.LoginRequired = false;
+    start();
+    connect();
+    EXPECT_EQ(greeting, "Zelvor v.1.0\r\n" + std::string(kNotice) + "\r\nZelvor>");
+    EXPECT_EQ(words, (std::vector<std::string>{"started", "connected", "connecting"}));
+    EXPECT_EQ(log.statusWord(), "connecting");
+}
+
+TEST_F(TelnetServerTest, AcceptingStopsListening)
+{
+    start();
+    EXPECT_EQ(socket.state, FakeSocket::State::Listening);
+    connect();
+    EXPECT_EQ(socket.closes, 1);
+    EXPECT_EQ(socket.state, FakeSocket::State::Connected);
+}
+
+TEST_F(TelnetServerTest, LoginEchoesUserNameButNotPassword)
+{
+    settings.Password = "secret";
+    start();
+    connect();
+    typeKeys("user\r\n");
+    EXPECT_EQ(socket.takeReceived(), "user\r\nPass:");
+    typeKeys("secret\r\n");
+    EXPECT_EQ(socket.takeReceived(), "\r\nZelvor>");
+    EXPECT_EQ(server.session().Stage, SessionStage::Command);
+}
+
+TEST_F(TelnetServerTest, FailedLoginStartsOverAndRetrySucceeds)
+{
+    settings.Password = "pw";
+    start();
+    connect();
+    login("User", "pw");
+    EXPECT_EQ(socket.takeReceived(), "User\r\nPass:\r\nUser:");
+    EXPECT_EQ(server.session().UserBuffer, "");
+    login("user", "pw ");
+    EXPECT_EQ(socket.takeReceived(), "user\r\nPass:\r\nUser:");
+    login("user", "pw");
+    EXPECT_EQ(socket.takeReceived(), "user\r\nPass:\r\nZelvor>");
+}
+
+TEST_F(TelnetServerTest, EmptyUserNameAndPasswordLogInWithTwoEnters)
+{
+    settings.UserName = "";
+    start();
+    connect();
+    typeKeys("\r\r");
+    EXPECT_EQ(socket.takeReceived(), "\r\nPass:\r\nZelvor>");
+}
+
+TEST_F(TelnetServerTest, CredentialsAreReadAtEachAttempt)
+{
+    start();
+    connect();
+    settings.UserName = "anna";
+    settings.Password = "x";
+    login("anna", "x");
+    EXPECT_EQ(server.session().Stage, SessionStage::Command);
+}
+
+TEST_F(TelnetServerTest, BackspaceErasesInEveryStage)
+{
+    settings.Password = "ab";
+    start();
+    connect();
+    typeKeys("\b");
+    EXPECT_EQ(socket.takeReceived(), "");
+    typeKeys("usex\b");
+    EXPECT_EQ(socket.takeReceived(), "usex\b \b");
+    typeKeys("r\r");
+    socket.takeReceived();
+    typeKeys("abc\x7f");
+    EXPECT_EQ(socket.takeReceived(), "\b \b");
+    typeKeys("\r");
+    EXPECT_EQ(socket.takeReceived(), "\r\nZelvor>");
+    typeKeys("xy\b");
+    EXPECT_EQ(server.session().CommandLine, "x");
+}
+
+TEST_F(TelnetServerTest, UnknownVerbIsAnsweredAndPromptFollows)
+{
+    settings.LoginRequired = false;
+    start();
+    connect();
+    typeKeys("PLAY loud\r\n");
+    EXPECT_EQ(socket.takeReceived(), "PLAY loud\r\nI don't know how to PLAY\r\nZelvor>");
+    typeKeys("\r\n");
+    EXPECT_EQ(socket.takeReceived(), "\r\nI don't know how to \r\nZelvor>");
+}
+
+TEST_F(TelnetServerTest, PastedLinesAreCarriedOutOneByOne)
+{
+    settings.LoginRequired = false;
+    start();
+    connect();
+    server.Winsock1_DataArrival("one\r\ntwo\ntw");
+    EXPECT_EQ(socket.takeReceived(), "one\r\nI don't know how to one\r\nZelvor>"
+                                     "two\r\nI don't know how to two\r\nZelvor>tw");
+    EXPECT_EQ(server.session().CommandLine, "tw");
+}
+
+TEST_F(TelnetServerTest, ExitClosesWithoutAnotherByteAndListensAfresh)
+{
+    settings.LoginRequired = false;
+    start();
+    connect();
+    words.clear();
+    server.Winsock1_DataArrival("exit\r\nplay\r\n");
+    EXPECT_EQ(socket.takeReceived(), "exit");
+    EXPECT_EQ(socket.state, FakeSocket::State::Listening);
+    EXPECT_EQ(words, (std::vector<std::string>{"exit", "disconnecting", "started"}));
+    EXPECT_EQ(server.session().CurrentDir, "\\");
+    EXPECT_EQ(server.session().CommandLine, "");
+}
+
+TEST_F(TelnetServerTest, OverlongLineIsCutWithoutEcho)
+{
+    settings.LoginRequired = false;
+    start();
+    connect();
+    const std::string line(3000, 'a');
+    server.Winsock1_DataArrival(line);
+    EXPECT_EQ(server.session().CommandLine.size(), kMaxLineLength);
+    EXPECT_EQ(socket.takeReceived(), std::string(kMaxLineLength, 'a'));
+    typeKeys("b");
+    EXPECT_EQ(socket.takeReceived(), "");
+    typeKeys("\r");
+    EXPECT_EQ(server.session().CommandLine, "");
+}
+
+TEST_F(TelnetServerTest, PortAndLoginChangesApplyAtTheNextListen)
+{
+    start();
+    connect();
+    settings.Port = "2424";
+    settings.LoginRequired = false;
+    EXPECT_EQ(server.session().Stage, SessionStage::User);
+    server.Winsock1_Close();
+    EXPECT_EQ(socket.listens, (std::vector<std::uint16_t>{2323, 2424}));
+    EXPECT_EQ(server.session().Stage, SessionStage::Command);
+}
+
+TEST_F(TelnetServerTest, RestartWithoutClientReportsBothWords)
+{
+    start();
+    words.clear();
+    server.Cmd_Start_Click();
+    EXPECT_EQ(words, (std::vector<std::string>{"disconnecting", "started"}));
+    EXPECT_EQ(socket.state, FakeSocket::State::Listening);
+}
+
+TEST_F(TelnetServerTest, ListenerFailuresAreNamedAndTheServerKeepsGoing)
+{
+    std::vector<std::string> errors;
+    server.onError = [&](const std::string& line) { errors.push_back(line); };
+    settings.Port = "abc";
+    start();
+    EXPECT_EQ(log.statusWord(), "port abc invalid");
+    settings.Port = "70000";
+    server.Cmd_Start_Click();
+    EXPECT_EQ(log.statusWord(), "port 70000 invalid");
+    settings.Port = "23";
+    socket.listenResult = Winsock::ListenResult::AddressInUse;
+    server.Cmd_Start_Click();
+    EXPECT_EQ(log.statusWord(), "port 23 in use");
+    socket.listenResult = Winsock::ListenResult::NotPermitted;
+    server.Cmd_Start_Click();
+    EXPECT_EQ(log.statusWord(), "port 23 not permitted");
+    EXPECT_FALSE(server.listening());
+    EXPECT_EQ(errors.size(), 4u);
+    socket.listenResult = Winsock::ListenResult::Listening;
+    server.Cmd_Start_Click();
+    EXPECT_EQ(log.statusWord(), "started");
+    EXPECT_TRUE(server.listening());
+}
+
+TEST_F(TelnetServerTest, ConnectionsOnlyLogsThreeEntriesForOneVisit)
+{
+    settings.LogLevel = LogLevel::ConnectionsOnly;
+    start();
+    std::remove(settings.LogFile.c_str());
+    connect();
+    login("user", "");
+    typeKeys("play\rstop\r");
+    server.Winsock1_Close();
+    EXPECT_EQ(logText(), "\"2026-12-07 10:11:12\t192.0.2.7\tconnecting\"\r\n"
+                         "\"2026-12-07 10:11:12\t192.0.2.7\tdisconnecting\"\r\n"
+                         "\"2026-12-07 10:11:12\t192.0.2.7\tstarted\"\r\n");
+}
+
+TEST_F(TelnetServerTest, AllActivityLogsEveryWordInOrder)
+{
+    settings.LogLevel = LogLevel::AllActivity;
+    settings.LoginRequired = false;
+    start();
+    connect();
+    typeKeys(" x\rexit\r");
+    EXPECT_EQ(logText(), "\"2026-12-07 10:11:12\t\tstarted\"\r\n"
+                         "\"2026-12-07 10:11:12\t192.0.2.7\tconnected\"\r\n"
+                         "\"2026-12-07 10:11:12\t192.0.2.7\tconnecting\"\r\n"
+                         "\"2026-12-07 10:11:12\t192.0.2.7\t\"\r\n"
+                         "\"2026-12-07 10:11:12\t192.0.2.7\tconnected\"\r\n"
+                         "\"2026-12-07 10:11:12\t192.0.2.7\texit\"\r\n"
+                         "\"2026-12-07 10:11:12\t192.0.2.7\tdisconnecting\"\r\n"
+                         "\"2026-12-07 10:11:12\t192.0.2.7\tstarted\"\r\n");
+}
+
+TEST_F(TelnetServerTest, DataAfterTheConnectionEndedIsIgnored)
+{
+    settings.LoginRequired = false;
+    start();
+    server.Winsock1_DataArrival("play\r");
+    EXPECT_EQ(socket.received(), "");
+}
+
+} // namespace
+} // namespace zelvor
