@@ -5,3 +5,7 @@ target_compile_options(zelvor_warnings INTERFACE
 if(ZELVOR_WERROR)
     target_compile_options(zelvor_warnings INTERFACE -Werror)
 endif()
+# GCC 12 reports std::string concatenation as overlapping memcpy at -O2 (GCC bug 105329).
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
+    target_compile_options(zelvor_warnings INTERFACE -Wno-restrict)
+endif()

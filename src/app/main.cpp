@@ -1,8 +1,114 @@
 // SPDX-License-Identifier: MIT
+#include "app/ServerApp.h"
+#include "app/StartupMode.h"
+
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
+#include <QSocketNotifier>
+#include <QStandardPaths>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: zelvor [--version] [--help]\n"
+    "\n"
+    "Lets one telnet client at a time control the music player. With a desktop it lives in\n"
+    "the notification area; without one it runs headless and prints every status word here.\n"
+    "Settings: $XDG_CONFIG_HOME/zelvor/zelvor.ini (default ~/.config/zelvor/zelvor.ini).\n"
+    "The player is MPD, found through MPD_HOST and MPD_PORT or their defaults.\n";
+
+#ifndef _WIN32
+int g_signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(g_signalPipe[1], &byte, 1);
+}
+
+/** Turns SIGTERM and SIGINT into an orderly shutdown on the event loop. */
+void watchTerminationSignals(zelvor::ServerApp& app)
+{
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
+        char drain[16];
+        while (::read(g_signalPipe[0], drain, sizeof drain) > 0) {
+        }
+        app.Form_Unload();
+        QCoreApplication::exit(0);
+    });
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    // A client that hangs up while we write must not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+#endif
+
+std::string settingsFolder()
+{
+#ifdef _WIN32
+    return QCoreApplication::applicationDirPath().toLocal8Bit().toStdString();
+#else
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return QFile::encodeName(base + QStringLiteral("/zelvor")).toStdString();
+#endif
+}
+
+int runHeadless(int argc, char** argv)
+{
+    QCoreApplication qtApp(argc, argv);
+    zelvor::ServerApp app(settingsFolder(), /*headless=*/true);
+#ifndef _WIN32
+    watchTerminationSignals(app);
+#endif
+    app.Form_Load();
+    return qtApp.exec();
+}
+
+int runDesktop(int argc, char** argv)
+{
+    QApplication qtApp(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    zelvor::ServerApp app(settingsFolder(), /*headless=*/false);
+#ifndef _WIN32
+    watchTerminationSignals(app);
+#endif
+    app.Form_Load();
+    return qtApp.exec();
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    return 0;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("Zelvor 1.0.0.7\n");
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--help") == 0) {
+            std::printf("%s", kUsage);
+            return 0;
+        }
+    }
+    QCoreApplication::setApplicationName(QStringLiteral("zelvor"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0.7"));
+    return zelvor::desktopAvailable() ? runDesktop(argc, argv) : runHeadless(argc, argv);
 }

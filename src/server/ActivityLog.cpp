@@ -19,8 +19,7 @@ bool isConnectionWord(std::string_view word)
 
 ActivityLog::ActivityLog(const ServerSettings& settings, Clock clock)
     : m_settings(settings), m_clock(std::move(clock))
-{
-}
+{}
 
 void ActivityLog::LogActivity(std::string_view word, std::string_view remoteAddress)
 {

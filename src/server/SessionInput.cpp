@@ -51,7 +51,7 @@ void decodeKeystrokes(std::string_view chunk, TelnetSession& session, KeystrokeS
                 runEnd = i + 1;
                 continue;
             }
-            session.telnetState = byte == kSb                       ? kSubnegotiation
+            session.telnetState = byte == kSb                        ? kSubnegotiation
                                   : (byte >= kWill && byte <= kDont) ? kOptionByte
                                                                      : kData;
             runStart = runEnd = i + 1;

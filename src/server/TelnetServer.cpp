@@ -27,8 +27,7 @@ std::uint16_t parsePort(const std::string& text)
 TelnetServer::TelnetServer(ServerSettings& settings, Winsock& socket, ActivityLog& log,
                            Player& player, MusicFolders& folders)
     : m_settings(settings), m_socket(socket), m_log(log), m_player(player), m_folders(folders)
-{
-}
+{}
 
 void TelnetServer::Server_Load()
 {

@@ -40,7 +40,8 @@ public:
     /** The Restart button: ends any client session and listens again with the current settings. */
     void Cmd_Start_Click();
 
-    /** Sends the prompt for a stage or a prompt selector; the command prompt also logs "connected". */
+    /** Sends the prompt for a stage or a prompt selector; the command prompt also logs "connected".
+     */
     void SendPrompt(std::int16_t selector);
     void LogActivity(std::string_view word) override;
 

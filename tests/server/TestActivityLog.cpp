@@ -44,8 +44,8 @@ TEST_F(ActivityLogTest, OffNeverTouchesTheFile)
 TEST_F(ActivityLogTest, ConnectionsOnlyLooksAtTheWordAlone)
 {
     settings.LogLevel = LogLevel::ConnectionsOnly;
-    for (const char* word : {"started", "connected", "play", "connecting", "Started",
-                             "disconnecting", "started "})
+    for (const char* word :
+         {"started", "connected", "play", "connecting", "Started", "disconnecting", "started "})
         log.LogActivity(word, "10.0.0.1");
     EXPECT_EQ(test::readFile(file), "\"07.12.26 09:08:07\t10.0.0.1\tstarted\"\r\n"
                                     "\"07.12.26 09:08:07\t10.0.0.1\tconnecting\"\r\n"

@@ -61,8 +61,8 @@ TEST_F(TelnetServerTest, GreetingWithLoginOnIsThreeWritesEndingInUserPrompt)
 {
     start();
     server.Winsock1_ConnectionRequest();
-    EXPECT_EQ(socket.writes, (std::vector<std::string>{std::string(kGreeting),
-                                                       std::string(kNotice), "User:"}));
+    EXPECT_EQ(socket.writes,
+              (std::vector<std::string>{std::string(kGreeting), std::string(kNotice), "User:"}));
     EXPECT_EQ(kNotice.find_first_of("\r\n"), kNotice.size() - 2);
     EXPECT_EQ(words, (std::vector<std::string>{"started", "connecting"}));
 }

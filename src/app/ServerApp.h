@@ -1,0 +1,64 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "commands/MusicFolders.h"
+#include "server/ActivityLog.h"
+#include "server/Listener.h"
+#include "server/TelnetServer.h"
+#include "settings/ServerSettings.h"
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace zelvor {
+
+class Player;
+
+/**
+ * Everything the program owns for its whole run: the settings, the socket, the session server,
+ * the log, the player and the music folders, with the start and shutdown steps.
+ */
+class ServerApp : public QObject
+{
+    Q_OBJECT
+public:
+    /** settingsFolder holds zelvor.ini and the default log; headless prints status words. */
+    ServerApp(std::string settingsFolder, bool headless, QObject* parent = nullptr);
+    ~ServerApp() override;
+
+    /** Start: fill the settings from the file (or keep the defaults) and open the listener. */
+    void Form_Load();
+    /** Shutdown: write the settings, close the socket, then the shell's own last step. */
+    void Form_Unload();
+
+    ServerSettings& settings() { return m_settings; }
+    TelnetServer& server() { return m_server; }
+    Listener& listener() { return m_listener; }
+    ActivityLog& activityLog() { return m_log; }
+    const std::string& settingsFile() const { return m_settingsFile; }
+
+    /** Runs last in Form_Unload (the shell removes its tray icon there). */
+    std::function<void()> onUnloaded;
+    /** Called with every status word. */
+    std::function<void(const std::string&)> onStatus;
+
+private:
+    std::string m_settingsFolder;
+    std::string m_settingsFile;
+    bool m_headless;
+    bool m_unloaded = false;
+    ServerSettings m_settings;
+    ActivityLog m_log;
+    Listener m_listener;
+    std::unique_ptr<Player> m_player;
+    HostFolders m_folders;
+    TelnetServer m_server;
+};
+
+/** The local date and time as log entries and status lines show them. */
+std::string localDateTime();
+
+} // namespace zelvor
