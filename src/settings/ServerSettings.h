@@ -27,6 +27,8 @@ struct ServerSettings
     std::string LogFile;
     std::string UserName = "user";
     std::string Password;
+
+    friend bool operator==(const ServerSettings&, const ServerSettings&) = default;
 };
 
 /**

@@ -1,0 +1,257 @@
+// SPDX-License-Identifier: MIT
+#include "settings/SettingsFile.h"
+
+#include "settings/ServerSettings.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
+namespace zelvor {
+
+void PrintTo(const ServerSettings& s, std::ostream* out)
+{
+    *out << "{Port=" << s.Port << " ServerRoot=" << s.ServerRoot
+         << " WinampLocation=" << s.WinampLocation << " LogLevel=" << static_cast<int>(s.LogLevel)
+         << " LoginRequired=" << s.LoginRequired << " LogFile=" << s.LogFile
+         << " UserName=" << s.UserName << " Password=" << testing::PrintToString(s.Password) << "}";
+}
+
+namespace {
+
+using test::readFile;
+using test::TempDir;
+namespace fs = std::filesystem;
+
+class SettingsFileTest : public testing::Test
+{
+protected:
+    TempDir m_dir;
+    std::string m_folder = (m_dir.path() / "config" / "zelvor").string();
+    std::string m_path = settingsFilePath(m_folder);
+    ServerSettings m_defaults = defaultSettings(m_folder, "/home/u/Music");
+
+    ServerSettings loaded(const std::string& fileText)
+    {
+        m_dir.write("config/zelvor/zelvor.ini", fileText);
+        ServerSettings settings = m_defaults;
+        EXPECT_TRUE(loadSettings(m_path, settings));
+        return settings;
+    }
+
+    std::vector<std::string> folderEntries() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(m_folder))
+            names.push_back(entry.path().filename().string());
+        return names;
+    }
+};
+
+TEST_F(SettingsFileTest, FirstStartKeepsDefaultsAndWritesNothing)
+{
+    ServerSettings settings = m_defaults;
+    EXPECT_FALSE(loadSettings(m_path, settings));
+    EXPECT_EQ(settings, m_defaults);
+    EXPECT_FALSE(fs::exists(m_dir.path() / "config"));
+}
+
+TEST_F(SettingsFileTest, FirstSaveWritesTheNineKeysInOrderInAPrivateFolder)
+{
+    ASSERT_TRUE(saveSettings(m_path, m_defaults));
+    EXPECT_EQ(readFile(m_path), "[Zelvor]\r\n"
+                                "Port=23\r\n"
+                                "Server Root=" +
+                                    m_defaults.ServerRoot +
+                                    "\r\n"
+                                    "Winamp Location=" +
+                                    m_defaults.WinampLocation +
+                                    "\r\n"
+                                    "LogLevel1=False\r\n"
+                                    "LogLevel2=False\r\n"
+                                    "Login=False\r\n"
+                                    "Server Logfile=" +
+                                    m_defaults.LogFile +
+                                    "\r\n"
+                                    "User=user\r\n"
+                                    "Password=00\r\n");
+#ifndef _WIN32
+    EXPECT_EQ(fs::status(m_folder).permissions() & fs::perms::all, fs::perms::owner_all);
+    EXPECT_EQ(fs::status(m_path).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+#endif
+}
+
+TEST_F(SettingsFileTest, TwoStateKeysFollowTheConversionRules)
+{
+    struct Row
+    {
+        const char* lines;
+        LogLevel logLevel;
+        bool loginRequired;
+    };
+    const Row rows[] = {
+        {"LogLevel1=False\r\nLogLevel2=False\r\nLogin=False", LogLevel::Off, true},
+        {"LogLevel1=True\r\nLogLevel2=False\r\nLogin=True", LogLevel::ConnectionsOnly, false},
+        {"LogLevel1=False\r\nLogLevel2=True", LogLevel::AllActivity, true},
+        {"LogLevel1=True\r\nLogLevel2=True", LogLevel::AllActivity, true},
+        {"loglevel1=tRUE\r\nLOGIN=true", LogLevel::ConnectionsOnly, false},
+        {"LogLevel1=-1\r\nLogLevel2=0\r\nLogin=1", LogLevel::ConnectionsOnly, false},
+        {"LogLevel1=0\r\nLogLevel2=2\r\nLogin=0", LogLevel::AllActivity, true},
+        {"LogLevel1=\r\nLogLevel2=yes\r\nLogin=on", LogLevel::Off, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.lines);
+        const ServerSettings settings = loaded("[Zelvor]\r\n" + std::string(row.lines) + "\r\n");
+        EXPECT_EQ(settings.LogLevel, row.logLevel);
+        EXPECT_EQ(settings.LoginRequired, row.loginRequired);
+    }
+}
+
+TEST_F(SettingsFileTest, BothLogLevelsTrueIsSavedAsAllActivityOnly)
+{
+    const ServerSettings settings = loaded("[Zelvor]\r\nLogLevel1=True\r\nLogLevel2=True\r\n");
+    ASSERT_TRUE(saveSettings(m_path, settings));
+    // The two keys already there are replaced in place; the others follow in their order.
+    EXPECT_EQ(readFile(m_path), "[Zelvor]\r\nLogLevel1=False\r\nLogLevel2=True\r\nPort=23\r\n"
+                                "Server Root=" +
+                                    m_defaults.ServerRoot +
+                                    "\r\n"
+                                    "Winamp Location=" +
+                                    m_defaults.WinampLocation +
+                                    "\r\n"
+                                    "Login=False\r\n"
+                                    "Server Logfile=" +
+                                    m_defaults.LogFile +
+                                    "\r\n"
+                                    "User=user\r\nPassword=00\r\n");
+}
+
+TEST_F(SettingsFileTest, MissingKeysKeepTheirDefaults)
+{
+    ServerSettings expected = m_defaults;
+    expected.UserName = "";
+    EXPECT_EQ(loaded("[Zelvor]\r\nUser=\r\n"), expected);
+}
+
+TEST_F(SettingsFileTest, SaveThenLoadGivesTheSameRecord)
+{
+    for (LogLevel level : {LogLevel::Off, LogLevel::ConnectionsOnly, LogLevel::AllActivity}) {
+        ServerSettings saved = m_defaults;
+        saved.Port = "2323";
+        saved.ServerRoot = "/srv/my music";
+        saved.LogLevel = level;
+        saved.LoginRequired = level != LogLevel::ConnectionsOnly;
+        saved.UserName = "b\xf6rje";
+        saved.Password = std::string("\0p\xffw=d; ", 8) + std::string(200, 'k');
+        ASSERT_TRUE(saveSettings(m_path, saved));
+        ServerSettings settings = m_defaults;
+        ASSERT_TRUE(loadSettings(m_path, settings));
+        EXPECT_EQ(settings, saved);
+    }
+}
+
+TEST_F(SettingsFileTest, SaveKeepsEverythingElseInTheFile)
+{
+    m_dir.write("config/zelvor/zelvor.ini", "; mine\n[Other]\nPort=1\n[ZELVOR]\nport = 9\n"
+                                            "Extra=keep\n");
+    ASSERT_TRUE(saveSettings(m_path, m_defaults));
+    EXPECT_EQ(readFile(m_path),
+              "; mine\r\n[Other]\r\nPort=1\r\n[ZELVOR]\r\nPort=23\r\nExtra=keep\r\n"
+              "Server Root=" +
+                  m_defaults.ServerRoot +
+                  "\r\n"
+                  "Winamp Location=" +
+                  m_defaults.WinampLocation +
+                  "\r\n"
+                  "LogLevel1=False\r\nLogLevel2=False\r\nLogin=False\r\n"
+                  "Server Logfile=" +
+                  m_defaults.LogFile +
+                  "\r\n"
+                  "User=user\r\nPassword=00\r\n");
+    EXPECT_EQ(folderEntries(), std::vector<std::string>{"zelvor.ini"});
+}
+
+TEST_F(SettingsFileTest, GarbageFilesGiveDefaults)
+{
+    std::string binary;
+    for (int i = 0; i < 65536; ++i)
+        binary += static_cast<char>((i * 2654435761u) >> 24);
+    EXPECT_EQ(loaded(binary), m_defaults);
+
+    m_dir.write("config/zelvor/zelvor.ini", std::string(50 << 20, '['));
+    ServerSettings settings = m_defaults;
+    std::string error;
+    EXPECT_FALSE(loadSettings(m_path, settings, &error));
+    EXPECT_NE(error, "");
+    EXPECT_EQ(settings, m_defaults);
+
+    fs::remove(m_path);
+    fs::create_directory(m_path);
+    EXPECT_FALSE(loadSettings(m_path, settings));
+    EXPECT_EQ(settings, m_defaults);
+    EXPECT_FALSE(saveSettings(m_path, m_defaults, &error));
+    EXPECT_TRUE(fs::is_directory(m_path));
+}
+
+TEST_F(SettingsFileTest, UnsavableValueKeepsTheOldFile)
+{
+    const std::string old = "[Zelvor]\r\nPort=4242\r\n";
+    m_dir.write("config/zelvor/zelvor.ini", old);
+    ServerSettings settings = m_defaults;
+    settings.UserName = "bob\nPort=1";
+    std::string error;
+    EXPECT_FALSE(saveSettings(m_path, settings, &error));
+    EXPECT_NE(error, "");
+    EXPECT_EQ(readFile(m_path), old);
+}
+
+#ifndef _WIN32
+TEST_F(SettingsFileTest, ReadOnlyFolderKeepsTheOldFile)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root writes into read-only folders";
+    const std::string old = "[Zelvor]\r\nPort=4242\r\n";
+    m_dir.write("config/zelvor/zelvor.ini", old);
+    fs::permissions(m_folder, fs::perms::owner_read | fs::perms::owner_exec);
+    std::string error;
+    EXPECT_FALSE(saveSettings(m_path, m_defaults, &error));
+    EXPECT_NE(error, "");
+    EXPECT_EQ(readFile(m_path), old);
+}
+
+// A file-size limit fails the write part way, as a full disk would, and binds root too.
+TEST_F(SettingsFileTest, WriteFailingPartWayKeepsTheOldFileAndLeavesNoTemporaryFile)
+{
+    const std::string old = "[Zelvor]\r\nPort=4242\r\n";
+    m_dir.write("config/zelvor/zelvor.ini", old);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit limited = saved;
+    limited.rlim_cur = 16;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    std::string error;
+    const bool savedOk = saveSettings(m_path, m_defaults, &error);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_FALSE(savedOk);
+    EXPECT_NE(error, "");
+    EXPECT_EQ(readFile(m_path), old);
+    EXPECT_EQ(folderEntries(), std::vector<std::string>{"zelvor.ini"});
+}
+#endif
+
+} // namespace
+} // namespace zelvor
