@@ -1,0 +1,261 @@
+// SPDX-License-Identifier: MIT
+#include "player/MpdBackend.h"
+
+#include "player/MpdMapping.h"
+#include "player/MpdQueueLoader.h"
+#include "player/ProgramLauncher.h"
+
+#include <mpd/client.h>
+
+#include <csignal>
+#include <ctime>
+
+#include <pthread.h>
+
+namespace zelvor {
+
+namespace {
+
+// libmpdclient writes without MSG_NOSIGNAL, so a write to an MPD that just went away would
+// raise SIGPIPE and end the server. While an operation runs, SIGPIPE stays blocked in this
+// thread and one raised by the operation is taken off again before it is unblocked.
+class SigpipeGuard
+{
+public:
+    SigpipeGuard()
+    {
+        sigemptyset(&m_pipe);
+        sigaddset(&m_pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &m_pipe, &m_previous);
+        m_wasPending = pending();
+    }
+    ~SigpipeGuard()
+    {
+        if (!m_wasPending && pending()) {
+            const timespec noWait{};
+            sigtimedwait(&m_pipe, nullptr, &noWait);
+        }
+        pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
+    }
+    SigpipeGuard(const SigpipeGuard&) = delete;
+    SigpipeGuard& operator=(const SigpipeGuard&) = delete;
+
+private:
+    static bool pending()
+    {
+        sigset_t set;
+        sigpending(&set);
+        return sigismember(&set, SIGPIPE) == 1;
+    }
+
+    sigset_t m_pipe{};
+    sigset_t m_previous{};
+    bool m_wasPending = false;
+};
+
+std::int32_t playStateAnswer(mpd_state state)
+{
+    switch (state) {
+    case MPD_STATE_PLAY:
+        return 1;
+    case MPD_STATE_PAUSE:
+        return 3;
+    default:
+        return 0;
+    }
+}
+
+} // namespace
+
+MpdBackend::~MpdBackend()
+{
+    disconnect();
+}
+
+void MpdBackend::beginCommandLine()
+{
+    disconnect();
+    m_inLine = true;
+    m_lineFailed = false;
+}
+
+void MpdBackend::endCommandLine()
+{
+    disconnect();
+    m_inLine = false;
+    m_lineFailed = false;
+}
+
+// An operation outside a command line is a line of its own.
+template <typename Work> std::int32_t MpdBackend::operate(Work&& work)
+{
+    const bool ownLine = !m_inLine;
+    if (ownLine)
+        beginCommandLine();
+    std::int32_t answer = -1;
+    {
+        SigpipeGuard guard;
+        if (connection() != nullptr) {
+            const std::int32_t result = work();
+            answer = usable() ? result : -1;
+        }
+    }
+    if (ownLine)
+        endCommandLine();
+    return answer;
+}
+
+mpd_connection* MpdBackend::connection()
+{
+    if (m_connection != nullptr || m_lineFailed)
+        return m_connection;
+    m_connection = mpd_connection_new(nullptr, 0, kTimeoutMs);
+    if (m_connection != nullptr && mpd_connection_get_error(m_connection) != MPD_ERROR_SUCCESS)
+        disconnect();
+    m_lineFailed = m_connection == nullptr;
+    return m_connection;
+}
+
+// An error reply still means MPD is there; anything else ends the connection and the line.
+bool MpdBackend::usable()
+{
+    if (m_connection == nullptr)
+        return !m_lineFailed;
+    if (mpd_connection_get_error(m_connection) == MPD_ERROR_SUCCESS ||
+        mpd_connection_clear_error(m_connection))
+        return true;
+    disconnect();
+    m_lineFailed = true;
+    return false;
+}
+
+void MpdBackend::disconnect()
+{
+    if (m_connection != nullptr)
+        mpd_connection_free(m_connection);
+    m_connection = nullptr;
+    m_snapshot.reset();
+}
+
+// The queries of one line share one status: "status" asks for three of its fields in a row.
+std::optional<MpdBackend::Snapshot> MpdBackend::snapshot()
+{
+    if (m_snapshot)
+        return m_snapshot;
+    mpd_status* status = mpd_run_status(m_connection);
+    if (status == nullptr)
+        return std::nullopt;
+    m_snapshot = Snapshot{playStateAnswer(mpd_status_get_state(status)),
+                          mpd_status_get_random(status), mpd_status_get_repeat(status)};
+    mpd_status_free(status);
+    return m_snapshot;
+}
+
+std::int32_t MpdBackend::WinampCommand(std::int32_t id)
+{
+    return operate([this, id] {
+        m_snapshot.reset();
+        runCommand(id);
+        return 0;
+    });
+}
+
+bool MpdBackend::runCommand(std::int32_t id)
+{
+    switch (id) {
+    case kCmdPlay:
+        return mpd_run_play(m_connection);
+    case kCmdPause:
+        return pauseOrResume();
+    case kCmdStop:
+        return mpd_run_stop(m_connection);
+    case kCmdNext:
+        return mpd_run_next(m_connection);
+    case kCmdPrevious:
+        return mpd_run_previous(m_connection);
+    case kCmdToggleShuffle:
+        return toggle(true);
+    case kCmdToggleRepeat:
+        return toggle(false);
+    case kCmdVolumeUp:
+        return mpd_run_change_volume(m_connection, 1);
+    case kCmdVolumeDown:
+        return mpd_run_change_volume(m_connection, -1);
+    case kCmdClose:
+        return closePlayer();
+    default:
+        return true;
+    }
+}
+
+// Pausing toggles between playing and paused; a stopped player stays stopped.
+bool MpdBackend::pauseOrResume()
+{
+    const auto now = snapshot();
+    m_snapshot.reset();
+    if (!now || now->state == 0)
+        return now.has_value();
+    return mpd_run_pause(m_connection, now->state == 1);
+}
+
+bool MpdBackend::toggle(bool random)
+{
+    const auto now = snapshot();
+    m_snapshot.reset();
+    if (!now)
+        return false;
+    return random ? mpd_run_random(m_connection, !now->random)
+                  : mpd_run_repeat(m_connection, !now->repeat);
+}
+
+// MPD ends at once on "kill" and closes the connection without an answer.
+bool MpdBackend::closePlayer()
+{
+    if (!mpd_send_command(m_connection, "kill", nullptr))
+        return false;
+    mpd_response_finish(m_connection);
+    disconnect();
+    return true;
+}
+
+std::int32_t MpdBackend::WinampQuery(std::int32_t /*data*/, std::int16_t id)
+{
+    return operate([this, id] { return query(id); });
+}
+
+std::int32_t MpdBackend::query(std::int16_t id)
+{
+    if (id == kQueryVersion) {
+        const unsigned* version = mpd_connection_get_server_version(m_connection);
+        return encodeMpdVersion(version[0], version[1], version[2]);
+    }
+    if (id == kQueryClearPlaylist) {
+        m_snapshot.reset();
+        mpd_run_clear(m_connection);
+        return 0;
+    }
+    if (id != kQueryPlayState && id != kQueryShuffle && id != kQueryRepeat)
+        return 0;
+    const auto now = snapshot();
+    if (!now)
+        return 0;
+    if (id == kQueryPlayState)
+        return now->state;
+    return (id == kQueryShuffle ? now->random : now->repeat) ? 1 : 0;
+}
+
+std::int32_t MpdBackend::WinampPlayFile(const std::string& path)
+{
+    return operate([this, &path] {
+        m_snapshot.reset();
+        MpdQueueLoader(m_connection).load(path);
+        return 0;
+    });
+}
+
+std::int32_t MpdBackend::LaunchWinamp(const std::string& path)
+{
+    return launchProgram(path) < 0 ? -1 : 0;
+}
+
+} // namespace zelvor

@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+struct mpd_connection;
+
+namespace zelvor {
+
+/**
+ * Appends host files to MPD's queue over an open connection.
+ *
+ * A path below MPD's music folder is added by its URI relative to that folder, which works over
+ * TCP and the local socket alike. MPD names its music folder only to local-socket clients; over
+ * TCP the folder is found by asking MPD about each folder above the path, from the file-system
+ * root down, and taking the first whose listing matches the host's files (names, kinds and
+ * modification times). Other local files go by file:// URIs, which MPD accepts from
+ * local-socket clients only. A folder gives every audio file below it in name order.
+ */
+class MpdQueueLoader
+{
+public:
+    explicit MpdQueueLoader(mpd_connection* connection) : m_connection(connection) {}
+
+    /** Appends what the path names; false only when the connection broke or timed out. A path
+     * MPD cannot use adds nothing and still returns true. */
+    bool load(const std::filesystem::path& path);
+
+    /** Adds at most this many URIs per command list. */
+    static constexpr std::size_t kBatchSize = 1000;
+
+private:
+    bool usable();
+    std::optional<std::string> uriInMusicFolder(const std::filesystem::path& path);
+    std::optional<std::filesystem::path> configuredMusicFolder();
+    std::optional<std::string> probeMusicFolder(const std::filesystem::path& path);
+    bool listingMatches(const std::filesystem::path& root, const std::string& uri);
+    std::vector<std::string> songsBelow(const std::string& uri);
+    std::vector<std::string> localAudioFiles(const std::filesystem::path& folder);
+    std::set<std::string> decoderSuffixes();
+    bool addAll(const std::vector<std::string>& candidates);
+
+    mpd_connection* m_connection;
+    bool m_broken = false;
+};
+
+} // namespace zelvor
