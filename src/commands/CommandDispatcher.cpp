@@ -1,31 +1,255 @@
 // SPDX-License-Identifier: MIT
 #include "commands/CommandDispatcher.h"
 
+#include "commands/DirectoryCommands.h"
+#include "commands/HelpTexts.h"
+#include "commands/StatusReport.h"
+#include "player/Player.h"
 #include "server/Connection.h"
 #include "server/TelnetSession.h"
+#include "settings/ServerSettings.h"
 
+#include <algorithm>
+#include <optional>
 #include <string>
 
 namespace zelvor {
 
+namespace {
+
+constexpr std::int32_t kNoPlayer = -1;
+constexpr std::int32_t kLargestValue = 32767;
+constexpr std::int32_t kMostVolumeSteps = 255;
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Rounds a decimal number given by its significant digits (no leading zeros) and the count of
+// them in front of the decimal point: to the nearest whole number, a half to the even one.
+std::int32_t roundDigits(std::string_view digits, std::int64_t wholeDigits)
+{
+    if (wholeDigits > 5)
+        return kLargestValue;
+    if (wholeDigits < 0)
+        return 0;
+    const auto whole = static_cast<std::size_t>(wholeDigits);
+    std::int32_t value = 0;
+    for (std::size_t i = 0; i < whole; ++i)
+        value = value * 10 + (i < digits.size() ? digits[i] - '0' : 0);
+    const auto fraction = whole < digits.size() ? digits.substr(whole) : std::string_view();
+    if (!fraction.empty()) {
+        const bool aboveHalf =
+            fraction[0] > '5' ||
+            (fraction[0] == '5' && fraction.find_first_not_of('0', 1) != std::string_view::npos);
+        const bool half = fraction[0] == '5' && !aboveHalf;
+        if (aboveHalf || (half && value % 2 != 0))
+            ++value;
+    }
+    return std::min(value, kLargestValue);
+}
+
+/** A decimal number as typed: its digits without the point, and where the point goes. */
+struct DecimalText
+{
+    bool negative = false;
+    std::string digits;
+    std::int64_t pointAt = 0;
+    std::int64_t exponent = 0;
+};
+
+// Optional blanks around an optional sign, digits with an optional fraction and an optional
+// exponent; "inf", "nan" and hexadecimal forms are not numbers.
+std::optional<DecimalText> parseDecimal(std::string_view text)
+{
+    DecimalText number;
+    std::size_t i = text.find_first_not_of(' ');
+    if (i == std::string_view::npos)
+        return std::nullopt;
+    number.negative = text[i] == '-';
+    if (text[i] == '+' || text[i] == '-')
+        ++i;
+    bool seenPoint = false;
+    for (; i < text.size() && (isDigit(text[i]) || (text[i] == '.' && !seenPoint)); ++i) {
+        if (text[i] == '.') {
+            seenPoint = true;
+            continue;
+        }
+        number.digits += text[i];
+        if (!seenPoint)
+            ++number.pointAt;
+    }
+    if (number.digits.empty())
+        return std::nullopt;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        const bool negativeExponent = i + 1 < text.size() && text[i + 1] == '-';
+        if (++i < text.size() && (text[i] == '+' || text[i] == '-'))
+            ++i;
+        const auto start = i;
+        // Saturates: any exponent this large already puts the value far out of range.
+        for (; i < text.size() && isDigit(text[i]); ++i)
+            number.exponent =
+                std::min<std::int64_t>(number.exponent * 10 + (text[i] - '0'), 1000000);
+        if (i == start)
+            return std::nullopt;
+        if (negativeExponent)
+            number.exponent = -number.exponent;
+    }
+    if (text.find_first_not_of(' ', i) != std::string_view::npos)
+        return std::nullopt;
+    return number;
+}
+
+// The argument rounded to a whole number and clamped to -32767..32767, or nothing when it is
+// not a number. Rounding works on the decimal text itself, so no locale and no binary
+// fraction gets in the way.
+std::optional<std::int32_t> numericArgument(std::string_view text)
+{
+    const auto number = parseDecimal(text);
+    if (!number)
+        return std::nullopt;
+    const auto first = number->digits.find_first_not_of('0');
+    if (first == std::string::npos)
+        return 0;
+    const auto wholeDigits = number->pointAt - static_cast<std::int64_t>(first) + number->exponent;
+    const auto value = roundDigits(std::string_view(number->digits).substr(first), wholeDigits);
+    return number->negative ? -value : value;
+}
+
+std::int16_t fromAnswer(CommandContext& context, std::int32_t answer)
+{
+    if (answer != kNoPlayer)
+        return kPromptCommand;
+    context.connection.send("\r\nCommand Failed - Winamp may not be running");
+    return kPromptAfterFailure;
+}
+
+template <std::int32_t Id> std::int16_t sendCommand(CommandContext& context, std::string_view)
+{
+    return fromAnswer(context, context.player.WinampCommand(Id));
+}
+
+// A count of n moves the volume n + 1 steps; only the last step's answer counts, the earlier
+// ones fail silently.
+template <std::int32_t Id>
+std::int16_t stepVolume(CommandContext& context, std::string_view argument)
+{
+    const auto count = std::min(numericArgument(argument).value_or(0), kMostVolumeSteps);
+    for (std::int32_t step = 0; step < count; ++step)
+        context.player.WinampCommand(Id);
+    return fromAnswer(context, context.player.WinampCommand(Id));
+}
+
+std::int16_t closeSession(CommandContext& context, std::string_view)
+{
+    context.host.Winsock1_Close();
+    return kPromptClosed;
+}
+
+std::int16_t clearPlaylist(CommandContext& context, std::string_view)
+{
+    context.player.WinampQuery(0, kQueryClearPlaylist);
+    return kPromptCommand;
+}
+
+std::int16_t openPlayer(CommandContext& context, std::string_view)
+{
+    return fromAnswer(context, context.player.LaunchWinamp(context.settings.WinampLocation));
+}
+
+std::int16_t help(CommandContext& context, std::string_view argument)
+{
+    SendHelp(argument, context.connection);
+    return kPromptCommand;
+}
+
+std::int16_t status(CommandContext& context, std::string_view)
+{
+    SendStatus(context.player, context.connection);
+    return kPromptCommand;
+}
+
+template <void (*Command)(CommandContext&, std::string_view)>
+std::int16_t directory(CommandContext& context, std::string_view argument)
+{
+    Command(context, argument);
+    return kPromptCommand;
+}
+
+std::int16_t pwd(CommandContext& context, std::string_view)
+{
+    printWorkingDirectory(context);
+    return kPromptCommand;
+}
+
+using CommandHandler = std::int16_t (*)(CommandContext&, std::string_view argument);
+
+enum class Uses
+{
+    Nothing,
+    Player,
+};
+
+struct CommandRow
+{
+    std::string_view verb;
+    CommandHandler handler;
+    Uses uses;
+};
+
+// Tested from the top; the first row whose verb equals the line's verb wins.
+constexpr CommandRow kCommandTable[] = {
+    {"volup", &stepVolume<kCmdVolumeUp>, Uses::Player},
+    {"voldn", &stepVolume<kCmdVolumeDown>, Uses::Player},
+    {"exit", &closeSession, Uses::Nothing},
+    {"ff", &sendCommand<kCmdNext>, Uses::Player},
+    {"rw", &sendCommand<kCmdPrevious>, Uses::Player},
+    {"play", &sendCommand<kCmdPlay>, Uses::Player},
+    {"stop", &sendCommand<kCmdStop>, Uses::Player},
+    {"pause", &sendCommand<kCmdPause>, Uses::Player},
+    {"shuffle", &sendCommand<kCmdToggleShuffle>, Uses::Player},
+    {"repeat", &sendCommand<kCmdToggleRepeat>, Uses::Player},
+    {"clear", &clearPlaylist, Uses::Player},
+    {"close", &sendCommand<kCmdClose>, Uses::Player},
+    {"open", &openPlayer, Uses::Player},
+    {"help", &help, Uses::Nothing},
+    {"pwd", &pwd, Uses::Nothing},
+    {"cd", &directory<changeDirectory>, Uses::Nothing},
+    {"ls", &directory<listDirectory>, Uses::Nothing},
+    {"load", &directory<loadPath>, Uses::Player},
+    {"status", &status, Uses::Player},
+};
+
+std::int16_t unknownVerb(CommandContext& context, std::string_view verb)
+{
+    context.connection.send("\r\nI don't know how to " + std::string(verb));
+    return kPromptCommand;
+}
+
+} // namespace
+
 std::int16_t ProcessCommand(CommandContext& context)
 {
     std::string& line = context.session.CommandLine;
-    const auto blank = line.find(' ');
     std::string argument;
-    if (blank != std::string::npos) {
+    if (const auto blank = line.find(' '); blank != std::string::npos) {
         argument = line.substr(blank);
         line.resize(blank);
     }
     const std::string& verb = line;
     context.host.LogActivity(verb);
 
-    if (verb == "exit") {
-        context.host.Winsock1_Close();
-        return kPromptClosed;
-    }
-    context.connection.send("\r\nI don't know how to " + verb);
-    return kPromptCommand;
+    const auto row = std::find_if(std::begin(kCommandTable), std::end(kCommandTable),
+                                  [&](const CommandRow& r) { return r.verb == verb; });
+    if (row == std::end(kCommandTable))
+        return unknownVerb(context, verb);
+    if (row->uses == Uses::Nothing)
+        return row->handler(context, argument);
+    context.player.beginCommandLine();
+    const auto selector = row->handler(context, argument);
+    context.player.endCommandLine();
+    return selector;
 }
 
 } // namespace zelvor

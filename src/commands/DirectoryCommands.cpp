@@ -1,0 +1,102 @@
+// SPDX-License-Identifier: MIT
+#include "commands/DirectoryCommands.h"
+
+#include "commands/CommandDispatcher.h"
+#include "commands/MusicFolders.h"
+#include "commands/PathMapping.h"
+#include "player/Player.h"
+#include "server/Connection.h"
+#include "server/TelnetSession.h"
+#include "settings/ServerSettings.h"
+
+#include <string>
+
+namespace zelvor {
+
+namespace {
+
+std::string_view nameOf(std::string_view argument)
+{
+    return argument.empty() ? argument : argument.substr(1);
+}
+
+// Cut before the last "\" (the closing one), then after the "\" in front of it:
+// \Rock\Live\ becomes \Rock\ and \Rock\ becomes \.
+std::string parentOf(std::string_view dir)
+{
+    const auto closing = dir.rfind('\\');
+    if (closing == std::string_view::npos)
+        return "\\";
+    const auto parent = dir.substr(0, closing);
+    const auto keep = parent.rfind('\\');
+    return keep == std::string_view::npos ? "\\" : std::string(parent.substr(0, keep + 1));
+}
+
+} // namespace
+
+void printWorkingDirectory(CommandContext& context)
+{
+    context.connection.send("\r\n" + context.session.CurrentDir);
+}
+
+void changeDirectory(CommandContext& context, std::string_view argument)
+{
+    const auto name = nameOf(argument);
+    std::string& dir = context.session.CurrentDir;
+    if (name.empty())
+        return;
+    if (name == "\\") {
+        dir = "\\";
+        return;
+    }
+    if (name == "..") {
+        if (dir != "\\")
+            dir = parentOf(dir);
+        return;
+    }
+    const std::string& root = context.settings.ServerRoot;
+    const auto target = resolveMusicPath(root, root + "\\" + dir + std::string(name));
+    if (target && context.folders.isFolder(*target)) {
+        dir += name;
+        dir += '\\';
+    }
+}
+
+void listDirectory(CommandContext& context, std::string_view argument)
+{
+    const std::string& root = context.settings.ServerRoot;
+    const std::string pattern = root + context.session.CurrentDir + std::string(nameOf(argument));
+    context.connection.send("\r\n" + displayPath(pattern));
+
+    // The last name of the pattern is matched against the folder before it; a pattern that
+    // ends in a separator (or in "." or "..") lists the whole folder it names.
+    std::string_view folderText = pattern;
+    std::string_view wildcard = "*";
+    const auto cut = folderText.find_last_of("\\/");
+    if (cut != std::string_view::npos) {
+        const auto last = folderText.substr(cut + 1);
+        if (!last.empty() && last != "." && last != "..") {
+            wildcard = last;
+            folderText = folderText.substr(0, cut + 1);
+        }
+    }
+    const auto folder = resolveMusicPath(root, folderText);
+    if (!folder || !isUsableName(wildcard))
+        return;
+    for (const auto& name : context.folders.list(*folder, wildcard))
+        context.connection.send("\r\n" + name);
+}
+
+void loadPath(CommandContext& context, std::string_view argument)
+{
+    const std::string& root = context.settings.ServerRoot;
+    const std::string_view dir = context.session.CurrentDir;
+    // Without an argument the current folder goes without its closing separator.
+    const std::string text =
+        argument.empty() ? root + std::string(dir.substr(0, dir.empty() ? 0 : dir.size() - 1))
+                         : root + std::string(dir) + std::string(nameOf(argument));
+    if (const auto path = resolveMusicPath(root, text))
+        context.player.WinampPlayFile(context.folders.hostPath(*path));
+}
+
+} // namespace zelvor

@@ -1,0 +1,91 @@
+// SPDX-License-Identifier: MIT
+#include "commands/MusicFolders.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+namespace zelvor {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The entry for one name in a folder: the exact name when it exists, otherwise the first entry
+// in name order that differs from it only in letter case, so "rock" finds Rock as on Windows.
+std::optional<std::string> findEntry(const fs::path& folder, const std::string& name)
+{
+    std::error_code error;
+    if (fs::exists(fs::symlink_status(folder / name, error)))
+        return name;
+    std::optional<std::string> found;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        auto candidate = it->path().filename().string();
+        if (equalsIgnoringCase(candidate, name) && (!found || nameLess(candidate, *found)))
+            found = std::move(candidate);
+    }
+    return found;
+}
+
+// Replaces the names of the path by the entries found on the disk, from the root down, and
+// stops at the first name that has none. Returns how many were found.
+std::size_t matchOnDisk(MusicPath& path)
+{
+    fs::path folder(path.root);
+    std::size_t found = 0;
+    for (auto& name : path.names) {
+        auto entry = findEntry(folder, name);
+        if (!entry)
+            break;
+        name = std::move(*entry);
+        folder /= name;
+        ++found;
+    }
+    return found;
+}
+
+bool isListable(const fs::directory_entry& entry)
+{
+    // Links count as what they point to; dangling links, sockets and devices are left out.
+    std::error_code error;
+    return entry.is_directory(error) || entry.is_regular_file(error);
+}
+
+} // namespace
+
+bool HostFolders::isFolder(const MusicPath& path)
+{
+    MusicPath found = path;
+    if (matchOnDisk(found) != found.names.size())
+        return false;
+    std::error_code error;
+    return fs::is_directory(fs::status(hostPathText(found), error));
+}
+
+std::vector<std::string> HostFolders::list(const MusicPath& folder, std::string_view pattern)
+{
+    std::vector<std::string> names;
+    MusicPath found = folder;
+    if (matchOnDisk(found) != found.names.size())
+        return names;
+    std::error_code error;
+    for (fs::directory_iterator it(hostPathText(found), error), end; !error && it != end;
+         it.increment(error)) {
+        auto name = it->path().filename().string();
+        if (!isHiddenName(name) && matchesWildcard(pattern, name) && isListable(*it))
+            names.push_back(std::move(name));
+    }
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return nameLess(a, b); });
+    return names;
+}
+
+std::string HostFolders::hostPath(const MusicPath& path)
+{
+    MusicPath found = path;
+    matchOnDisk(found);
+    return hostPathText(found);
+}
+
+} // namespace zelvor

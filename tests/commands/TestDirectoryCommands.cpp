@@ -1,0 +1,255 @@
+// SPDX-License-Identifier: MIT
+#include "commands/DirectoryCommands.h"
+
+#include "commands/CommandFakes.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+namespace zelvor::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// music/ is the server root; outside/ next to it must stay out of reach.
+class DirectoryCommands : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        temp.write("music/Rock/Live/concert.mp3");
+        temp.write("music/Rock/song.mp3");
+        temp.write("music/Rock/Other.MP3");
+        temp.write("music/Rock/notes.txt");
+        temp.mkdir("music/Jazz");
+        temp.write("music/readme");
+        temp.write("music/Beta.mp3");
+        temp.write("music/alpha.mp3");
+        temp.write("music/_intro.mp3");
+        temp.mkdir("music/.hidden");
+        temp.write("music/.secret.mp3");
+        temp.write("outside/secret.txt");
+        fs::create_directory_symlink(temp.path() / "outside", root() / "Link");
+        fs::create_symlink("Loop", root() / "Loop");
+        f.settings.ServerRoot = root().string();
+    }
+
+    fs::path root() const { return temp.path() / "music"; }
+    std::string shown(const std::string& below) const { return "\r\n" + root().string() + below; }
+    std::string hostPath(const std::string& below) const { return root().string() + below; }
+
+    Sends listing(const std::string& pattern, const Sends& names) const
+    {
+        Sends sends{shown(pattern)};
+        for (const auto& name : names)
+            sends.push_back("\r\n" + name);
+        return sends;
+    }
+
+    TempDir temp;
+    CommandFixture f;
+};
+
+TEST_F(DirectoryCommands, CdWalksDownAndUpAndPwdShowsTheProtocolForm)
+{
+    const struct
+    {
+        std::string line, dir;
+    } steps[] = {
+        {"cd Rock", "\\Rock\\"},
+        {"cd Live", "\\Rock\\Live\\"},
+        {"cd ..", "\\Rock\\"},
+        {"cd \\", "\\"},
+        {"cd ..", "\\"},
+        {"cd Rock\\Live", "\\Rock\\Live\\"},
+        {"cd ..", "\\Rock\\"},
+        {"cd ..", "\\"},
+        {"cd Rock\\", "\\Rock\\\\"},
+        {"cd ..", "\\Rock\\"},
+        {"cd \\", "\\"},
+        {"cd /", "\\/\\"},
+        {"cd \\", "\\"},
+        {"cd Rock\\\\Live", "\\Rock\\\\Live\\"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.line);
+        EXPECT_EQ(f.run(step.line), kPromptCommand);
+        EXPECT_TRUE(f.connection.sends.empty());
+        EXPECT_EQ(f.run("pwd"), kPromptCommand);
+        EXPECT_EQ(f.connection.sends, Sends{"\r\n" + step.dir});
+    }
+}
+
+TEST_F(DirectoryCommands, CdToNothingOrNoFolderChangesNothing)
+{
+    f.run("cd Rock");
+    for (const char* line : {"cd", "cd ", "cd Missing", "cd song.mp3", "cd Live\\concert.mp3"}) {
+        f.run(line);
+        EXPECT_TRUE(f.connection.sends.empty()) << line;
+        EXPECT_EQ(f.session.CurrentDir, "\\Rock\\") << line;
+    }
+}
+
+TEST_F(DirectoryCommands, CdFindsFoldersWithoutRegardToCase)
+{
+    f.run("cd rock\\LIVE");
+    EXPECT_EQ(f.session.CurrentDir, "\\rock\\LIVE\\");
+    f.run("ls");
+    EXPECT_EQ(f.connection.sends, listing("/rock/LIVE/", {"concert.mp3"}));
+}
+
+TEST_F(DirectoryCommands, LsListsVisibleEntriesInNameOrder)
+{
+    f.run("ls");
+    EXPECT_EQ(f.connection.sends, listing("/", {"alpha.mp3", "Beta.mp3", "Jazz", "Link", "readme",
+                                                "Rock", "_intro.mp3"}));
+    f.run("ls *.*");
+    EXPECT_EQ(f.connection.sends, listing("/*.*", {"alpha.mp3", "Beta.mp3", "Jazz", "Link",
+                                                   "readme", "Rock", "_intro.mp3"}));
+    f.run("ls *.mp3");
+    EXPECT_EQ(f.connection.sends, listing("/*.mp3", {"alpha.mp3", "Beta.mp3", "_intro.mp3"}));
+    f.run("ls ?ock");
+    EXPECT_EQ(f.connection.sends, listing("/?ock", {"Rock"}));
+    f.run("ls *.wav");
+    EXPECT_EQ(f.connection.sends, listing("/*.wav", {}));
+}
+
+TEST_F(DirectoryCommands, LsFilterMayNameFoldersFirst)
+{
+    f.run("ls rock\\*.MP3");
+    EXPECT_EQ(f.connection.sends, listing("/rock/*.MP3", {"Other.MP3", "song.mp3"}));
+    f.run("ls Rock\\");
+    EXPECT_EQ(f.connection.sends,
+              listing("/Rock/", {"Live", "notes.txt", "Other.MP3", "song.mp3"}));
+    f.run("cd Rock");
+    f.run("ls *.mp3");
+    EXPECT_EQ(f.connection.sends, listing("/Rock/*.mp3", {"Other.MP3", "song.mp3"}));
+    f.run("ls ..");
+    EXPECT_EQ(f.connection.sends.size(), 8u); // the pattern line and the root's seven entries
+}
+
+TEST_F(DirectoryCommands, RootTypedWithClosingSeparator)
+{
+    f.settings.ServerRoot = root().string() + "/";
+    f.run("cd Rock");
+    EXPECT_EQ(f.session.CurrentDir, "\\Rock\\");
+    f.run("ls");
+    EXPECT_EQ(f.connection.sends,
+              listing("//Rock/", {"Live", "notes.txt", "Other.MP3", "song.mp3"}));
+    f.run("load song.mp3");
+    EXPECT_EQ(f.playerWork(), Calls{"playfile " + hostPath("/Rock/song.mp3")});
+}
+
+TEST_F(DirectoryCommands, LoadHandsThePlayerHostPaths)
+{
+    const struct
+    {
+        std::string line, path;
+    } rows[] = {
+        {"load", ""},
+        {"load ", "/"},
+        {"load Rock", "/Rock"},
+        {"load rock\\SONG.mp3", "/Rock/song.mp3"},
+        {"load Rock\\New.mp3", "/Rock/New.mp3"},
+    };
+    for (const auto& row : rows) {
+        f.run(row.line);
+        EXPECT_EQ(f.player.calls, (Calls{"begin", "playfile " + hostPath(row.path), "end"}))
+            << row.line;
+    }
+    f.run("cd Rock");
+    for (const auto& [line, path] :
+         {std::pair{"load", "/Rock"}, {"load ", "/Rock/"}, {"load song.mp3", "/Rock/song.mp3"}}) {
+        f.run(line);
+        EXPECT_EQ(f.playerWork(), Calls{"playfile " + hostPath(path)}) << line;
+    }
+}
+
+TEST_F(DirectoryCommands, LinksInsideTheRootAreFollowed)
+{
+    f.run("cd Link");
+    EXPECT_EQ(f.session.CurrentDir, "\\Link\\");
+    f.run("ls");
+    EXPECT_EQ(f.connection.sends, listing("/Link/", {"secret.txt"}));
+    // ".." is taken on the text: from inside the link it leads back into the root.
+    f.run("ls ..\\R*");
+    EXPECT_EQ(f.connection.sends, listing("/Link/../R*", {"readme", "Rock"}));
+    f.run("cd Loop");
+    EXPECT_EQ(f.session.CurrentDir, "\\Link\\");
+}
+
+TEST_F(DirectoryCommands, NothingOutsideTheRootCanBeReached)
+{
+    const std::string escapes[] = {
+        "..\\outside",
+        "../outside",
+        "..\\\\outside",
+        "..//outside\\",
+        "Rock\\..\\..\\outside",
+        "Rock\\Live\\..\\..\\..\\outside",
+        ".\\..\\outside",
+        "Link\\..\\..\\outside",
+        "Link/../../outside",
+        "..\\music\\..\\outside",
+        "Jazz\\..\\..\\outside\\",
+        "\\..\\outside",
+        "..\\..\\..\\..\\..\\..\\..\\..\\..\\..\\..\\..\\tmp",
+    };
+    for (const std::string& escape : escapes) {
+        SCOPED_TRACE(escape);
+        f.run("cd " + escape);
+        EXPECT_TRUE(f.connection.sends.empty());
+        EXPECT_EQ(f.session.CurrentDir, "\\");
+        f.run("ls " + escape + "\\*");
+        EXPECT_EQ(f.connection.sends.size(), 1u);
+        f.run("load " + escape + "\\secret.txt");
+        EXPECT_TRUE(f.playerWork().empty());
+    }
+    // From inside the link, climbing twice lands next to the root, not above the link's target.
+    f.run("cd Link");
+    f.run("cd ..\\..");
+    f.run("ls ..\\..\\*");
+    EXPECT_EQ(f.connection.sends.size(), 1u);
+    EXPECT_EQ(f.session.CurrentDir, "\\Link\\");
+}
+
+TEST_F(DirectoryCommands, AbsolutePathsStayBelowTheRoot)
+{
+    const std::string outside = (temp.path() / "outside").string();
+    f.run("cd " + outside);
+    f.run("cd \\etc");
+    EXPECT_EQ(f.session.CurrentDir, "\\");
+    f.run("ls " + outside + "/*");
+    EXPECT_EQ(f.connection.sends, listing("/" + outside + "/*", {}));
+    f.run("load \\etc\\passwd");
+    EXPECT_EQ(f.playerWork(), Calls{"playfile " + hostPath("/etc/passwd")});
+}
+
+TEST_F(DirectoryCommands, ControlBytesAndLongNamesAreNotFound)
+{
+    const std::string names[] = {std::string("Rock\0junk", 9),
+                                 "Ro\x01"
+                                 "ck",
+                                 "Rock\r", std::string(300, 'a'), std::string(5000, 'a')};
+    for (const std::string& name : names) {
+        f.run("cd " + name);
+        EXPECT_EQ(f.session.CurrentDir, "\\");
+        f.run("ls " + name);
+        EXPECT_EQ(f.connection.sends.size(), 1u);
+        f.run("load " + name);
+        EXPECT_TRUE(f.playerWork().empty());
+    }
+    f.run(std::string("load song.mp3\0.txt", 18));
+    EXPECT_TRUE(f.playerWork().empty());
+
+    std::string deep;
+    for (int i = 0; i < 600; ++i)
+        deep += "Rock\\..\\abcdefgh\\";
+    f.run("cd " + deep);
+    EXPECT_EQ(f.session.CurrentDir, "\\");
+    f.run("ls " + deep + "*");
+    EXPECT_EQ(f.connection.sends.size(), 1u);
+}
+
+} // namespace
+} // namespace zelvor::test
