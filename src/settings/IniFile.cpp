@@ -350,10 +350,12 @@ bool syncFile(int fd)
 {
     return _commit(fd) == 0;
 }
+
 bool closeFile(int fd)
 {
     return _close(fd) == 0;
 }
+
 void removeFile(const std::string& path)
 {
     _unlink(path.c_str());
@@ -399,10 +401,12 @@ bool syncFile(int fd)
 {
     return ::fsync(fd) == 0;
 }
+
 bool closeFile(int fd)
 {
     return ::close(fd) == 0;
 }
+
 void removeFile(const std::string& path)
 {
     ::unlink(path.c_str());

@@ -104,10 +104,14 @@ bool ensureFolder(const fs::path& folder, std::string* error)
     return fail(error, folder.string() + ": cannot create the folder: " + ec.message());
 #else
     // The settings hold the login password: keep the folder to its owner.
-    if (::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST)
+    if (::mkdir(folder.c_str(), 0700) == 0)
+        return true;
+    const int code = errno;
+    // Another process may have created it meanwhile.
+    if (code == EEXIST && fs::is_directory(folder, ec))
         return true;
     return fail(error, folder.string() +
-                           ": cannot create the folder: " + std::generic_category().message(errno));
+                           ": cannot create the folder: " + std::generic_category().message(code));
 #endif
 }
 

@@ -204,6 +204,14 @@ TEST_F(SettingsFileTest, GarbageFilesGiveDefaults)
     EXPECT_TRUE(fs::is_directory(m_path));
 }
 
+TEST_F(SettingsFileTest, FolderThatCannotBeCreatedIsReported)
+{
+    m_dir.write("config", "a file where the folder should be");
+    std::string error;
+    EXPECT_FALSE(saveSettings(m_path, m_defaults, &error));
+    EXPECT_NE(error.find("cannot create"), std::string::npos) << error;
+}
+
 TEST_F(SettingsFileTest, UnsavableValueKeepsTheOldFile)
 {
     const std::string old = "[Zelvor]\r\nPort=4242\r\n";
