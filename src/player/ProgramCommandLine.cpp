@@ -55,16 +55,17 @@ std::vector<ProgramCandidate> programCandidates(std::string_view commandLine)
             return {};
         return {{std::string(line.substr(1, close - 1)), std::string(line.substr(close + 1))}};
     }
-    std::size_t end = line.size();
-    while (end > 0 && isBlank(line[end - 1]))
-        --end;
+    std::string_view trimmed = line;
+    while (isBlank(trimmed.back()))
+        trimmed.remove_suffix(1);
     std::vector<ProgramCandidate> candidates;
-    for (std::size_t i = 1; i < end; ++i) {
+    for (std::size_t i = 1; i < trimmed.size(); ++i) {
         // A run of blanks is one separator: only its first blank ends a prefix.
-        if (isBlank(line[i]) && !isBlank(line[i - 1]))
-            candidates.push_back({std::string(line.substr(0, i)), std::string(line.substr(i + 1))});
+        if (isBlank(trimmed[i]) && !isBlank(trimmed[i - 1]))
+            candidates.push_back(
+                {std::string(trimmed.substr(0, i)), std::string(trimmed.substr(i + 1))});
     }
-    candidates.push_back({std::string(line.substr(0, end)), {}});
+    candidates.push_back({std::string(trimmed), {}});
     return candidates;
 }
 
