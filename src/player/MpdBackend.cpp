@@ -10,7 +10,10 @@
 #include <csignal>
 #include <ctime>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <pthread.h>
+#include <sys/socket.h>
 
 namespace zelvor {
 
@@ -113,6 +116,12 @@ mpd_connection* MpdBackend::connection()
     if (m_connection != nullptr && mpd_connection_get_error(m_connection) != MPD_ERROR_SUCCESS)
         disconnect();
     m_lineFailed = m_connection == nullptr;
+    if (m_connection != nullptr) {
+        // A command list leaves in several writes and MPD answers only its end; without this,
+        // Nagle's algorithm holds the last write back until MPD's delayed acknowledgement.
+        const int on = 1;
+        ::setsockopt(mpd_connection_get_fd(m_connection), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    }
     return m_connection;
 }
 

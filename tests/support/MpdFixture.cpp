@@ -32,7 +32,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr auto kReplyTimeout = std::chrono::seconds(5);
+constexpr auto kReplyTimeout = std::chrono::milliseconds(5000);
 
 /** A plain protocol connection on MPD's unix socket, independent of the code under test. */
 class RawClient
@@ -57,7 +57,7 @@ public:
     const std::string& welcome() const { return m_welcome; }
 
     /** The answer up to and including its "OK" or "ACK" line; "" when none came. */
-    std::string request(const std::string& line)
+    std::string request(const std::string& line, std::chrono::milliseconds timeout = kReplyTimeout)
     {
         const std::string text = line + "\n";
         if (m_fd < 0 || ::send(m_fd, text.data(), text.size(), MSG_NOSIGNAL) !=
@@ -65,7 +65,7 @@ public:
             return {};
         std::string answer;
         std::string reply;
-        while (readLine(reply)) {
+        while (readLine(reply, timeout)) {
             answer += reply + "\n";
             if (reply == "OK" || reply.rfind("ACK ", 0) == 0)
                 return answer;
@@ -74,9 +74,9 @@ public:
     }
 
 private:
-    bool readLine(std::string& line)
+    bool readLine(std::string& line, std::chrono::milliseconds timeout = kReplyTimeout)
     {
-        const auto deadline = Clock::now() + kReplyTimeout;
+        const auto deadline = Clock::now() + timeout;
         while (true) {
             const auto end = m_buffer.find('\n');
             if (end != std::string::npos) {
@@ -115,28 +115,6 @@ void putLittleEndian(std::string& out, std::uint32_t value, int bytes)
         out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
 
-// 16-bit mono PCM at 8 kHz: long enough to stay playing through a test, small to write.
-void writeWav(const fs::path& file, unsigned seconds)
-{
-    constexpr std::uint32_t rate = 8000;
-    const std::uint32_t dataSize = rate * 2 * seconds;
-    std::string header = "RIFF";
-    putLittleEndian(header, 36 + dataSize, 4);
-    header += "WAVEfmt ";
-    putLittleEndian(header, 16, 4);
-    putLittleEndian(header, 1, 2);
-    putLittleEndian(header, 1, 2);
-    putLittleEndian(header, rate, 4);
-    putLittleEndian(header, rate * 2, 4);
-    putLittleEndian(header, 2, 2);
-    putLittleEndian(header, 16, 2);
-    header += "data";
-    putLittleEndian(header, dataSize, 4);
-    fs::create_directories(file.parent_path());
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << header << std::string(dataSize, '\0');
-}
-
 unsigned freeLoopbackPort()
 {
     const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -166,6 +144,27 @@ std::string fileText(const fs::path& file)
 
 } // namespace
 
+void writeWav(const fs::path& file, unsigned milliseconds)
+{
+    constexpr std::uint32_t rate = 8000;
+    const std::uint32_t dataSize = rate * 2 * milliseconds / 1000;
+    std::string header = "RIFF";
+    putLittleEndian(header, 36 + dataSize, 4);
+    header += "WAVEfmt ";
+    putLittleEndian(header, 16, 4);
+    putLittleEndian(header, 1, 2);
+    putLittleEndian(header, 1, 2);
+    putLittleEndian(header, rate, 4);
+    putLittleEndian(header, rate * 2, 4);
+    putLittleEndian(header, 2, 2);
+    putLittleEndian(header, 16, 2);
+    header += "data";
+    putLittleEndian(header, dataSize, 4);
+    fs::create_directories(file.parent_path());
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << header << std::string(dataSize, '\0');
+}
+
 MpdFixture::MpdFixture()
 {
     std::string pattern = (fs::temp_directory_path() / "zelvor-mpd-XXXXXX").string();
@@ -185,14 +184,15 @@ MpdFixture::~MpdFixture()
 
 void MpdFixture::writeMusic() const
 {
-    // Written out of name order, so that a folder's listing order is not name order by chance.
+    // Twenty seconds each, so that a song keeps playing through a test. Written out of name
+    // order, so that a folder's listing order is not name order by chance.
     const fs::path music = musicDir();
-    writeWav(music / "album" / "10 tenth.wav", 20);
-    writeWav(music / "album" / "disc2" / "a.wav", 20);
-    writeWav(music / "album" / "02 second.wav", 20);
-    writeWav(music / "album" / "01 first.wav", 20);
-    writeWav(music / "other" / "b.wav", 20);
-    writeWav(music / "top.wav", 20);
+    writeWav(music / "album" / "10 tenth.wav", 20000);
+    writeWav(music / "album" / "disc2" / "a.wav", 20000);
+    writeWav(music / "album" / "02 second.wav", 20000);
+    writeWav(music / "album" / "01 first.wav", 20000);
+    writeWav(music / "other" / "b.wav", 20000);
+    writeWav(music / "top.wav", 20000);
     std::ofstream(music / "album" / "cover.txt") << "not music\n";
 }
 
@@ -276,7 +276,7 @@ bool MpdFixture::start()
     return false;
 }
 
-bool MpdFixture::update()
+bool MpdFixture::update(std::chrono::seconds timeout)
 {
     RawClient client(socketPath());
     if (client.request("update").find("updating_db") == std::string::npos) {
@@ -284,14 +284,17 @@ bool MpdFixture::update()
         return false;
     }
     // Idle events queue up on the connection, so none is missed between status and idle.
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    const auto deadline = Clock::now() + timeout;
     while (Clock::now() < deadline) {
         const std::string status = client.request("status");
         if (status.empty())
             break;
         if (status.find("updating_db:") == std::string::npos)
             return true;
-        client.request("idle update");
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (client.request("idle update", left).empty())
+            break;
     }
     m_error = "mpd did not finish its database update";
     return false;

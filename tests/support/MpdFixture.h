@@ -12,6 +12,9 @@
 
 namespace zelvor::test {
 
+/** Writes a WAV file of silence (16-bit mono, 8 kHz), creating its folders. */
+void writeWav(const std::filesystem::path& file, unsigned milliseconds);
+
 /**
  * A real MPD for one test process, in a fresh temp folder of its own: its mpd.conf, a music
  * folder with a few short WAV files written here, its database, log and pid file, a unix
@@ -39,7 +42,7 @@ public:
     /** Ends the MPD that the pid file names, when it runs on this fixture's config. */
     void stopLaunched();
     /** Rescans the music folder and waits until the database is up to date. */
-    bool update();
+    bool update(std::chrono::seconds timeout = std::chrono::seconds(10));
 
     pid_t pid() const { return m_pid; }
     const std::string& error() const { return m_error; }

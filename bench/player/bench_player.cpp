@@ -1,0 +1,167 @@
+// SPDX-License-Identifier: MIT
+// Player round trips against a real MPD: the backend's work for one command line next to the
+// bare protocol's connect, command and close, measured in the same run.
+#include "player/MpdBackend.h"
+#include "support/MpdFixture.h"
+
+#include <mpd/client.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using zelvor::MpdBackend;
+using zelvor::test::MpdFixture;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kCalls = 2000;
+constexpr int kLongLines = 200;
+constexpr int kFolderFiles = 10000;
+
+struct Figures
+{
+    double p50 = 0;
+    double p99 = 0;
+};
+
+// Sample i gets i, so that volume steps can go up and down in turn and never saturate.
+Figures measure(int calls, const std::function<void(int)>& work)
+{
+    std::vector<double> micros;
+    micros.reserve(static_cast<std::size_t>(calls));
+    for (int i = 0; i < calls; ++i) {
+        const auto start = Clock::now();
+        work(i);
+        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    std::sort(micros.begin(), micros.end());
+    return {micros[micros.size() / 2], micros[micros.size() * 99 / 100]};
+}
+
+void row(const char* name, const Figures& figures, const Figures* floor = nullptr)
+{
+    std::printf("%-44s %10.1f %10.1f", name, figures.p50, figures.p99);
+    if (floor != nullptr)
+        std::printf(" %8.2fx", figures.p50 / floor->p50);
+    std::printf("\n");
+}
+
+std::int32_t step(int i)
+{
+    return i % 2 == 0 ? zelvor::kCmdVolumeUp : zelvor::kCmdVolumeDown;
+}
+
+// The floor: what any client pays for the same work on a fresh connection.
+void rawLine(const std::function<void(mpd_connection*)>& work)
+{
+    mpd_connection* connection = mpd_connection_new(nullptr, 0, MpdBackend::kTimeoutMs);
+    if (mpd_connection_get_error(connection) == MPD_ERROR_SUCCESS)
+        work(connection);
+    mpd_connection_free(connection);
+}
+
+void measureLines(MpdBackend& player, const char* transport)
+{
+    std::printf("\n%s\n%-44s %10s %10s %9s\n", transport, "work (one command line)", "p50 us",
+                "p99 us", "ratio");
+    const Figures rawVolume = measure(kCalls, [](int i) {
+        rawLine([i](mpd_connection* c) { mpd_run_change_volume(c, i % 2 == 0 ? 1 : -1); });
+    });
+    const Figures volume = measure(kCalls, [&](int i) {
+        player.beginCommandLine();
+        player.WinampCommand(step(i));
+        player.endCommandLine();
+    });
+    const Figures rawStatus = measure(kCalls, [](int) {
+        rawLine([](mpd_connection* c) { mpd_status_free(mpd_run_status(c)); });
+    });
+    const Figures status = measure(kCalls, [&](int) {
+        player.beginCommandLine();
+        for (const auto id : {zelvor::kQueryVersion, zelvor::kQueryPlayState, zelvor::kQueryShuffle,
+                              zelvor::kQueryRepeat})
+            player.WinampQuery(0, id);
+        player.endCommandLine();
+    });
+    const Figures longLine = measure(kLongLines, [&](int i) {
+        player.beginCommandLine();
+        for (int n = 0; n < 256; ++n)
+            player.WinampCommand(step(i));
+        player.endCommandLine();
+    });
+    row("floor: connect + volume +1/-1 + close", rawVolume);
+    row("WinampCommand(40058/40059)", volume, &rawVolume);
+    row("floor: connect + status + close", rawStatus);
+    row("status: queries 0, 104, 250, 251", status, &rawStatus);
+    row("volup 255: 256 x WinampCommand(40058)", longLine);
+}
+
+// The median of a few loads; the queue is emptied after each.
+double secondsOf(MpdFixture& mpd, std::size_t& queued, const std::function<void()>& work)
+{
+    std::vector<double> seconds;
+    for (int run = 0; run < 5; ++run) {
+        const auto start = Clock::now();
+        work();
+        seconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+        queued = mpd.queue().size();
+        mpd.command("clear");
+    }
+    std::sort(seconds.begin(), seconds.end());
+    return seconds[seconds.size() / 2];
+}
+
+void measureFolderLoad(MpdFixture& mpd, MpdBackend& player)
+{
+    for (int i = 0; i < kFolderFiles; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "big/%02d/%05d.wav", i % 50, i);
+        zelvor::test::writeWav(mpd.musicDir() / name, 10);
+    }
+    if (!mpd.update(std::chrono::seconds(300))) {
+        std::printf("database update failed: %s\n", mpd.error().c_str());
+        return;
+    }
+    const std::string folder = (mpd.musicDir() / "big").string();
+    std::printf("\n%-44s %10s %10s\n", "loading a folder of 10,000 files (median of 5)", "seconds",
+                "queued");
+    std::size_t queued = 0;
+    const auto report = [&](const char* name, const std::function<void()>& work) {
+        const double seconds = secondsOf(mpd, queued, work);
+        std::printf("%-44s %10.3f %10zu\n", name, seconds, queued);
+    };
+    mpd.useSocket();
+    report("mpc add big (local socket)", [] {
+        if (std::system("mpc -q add big") != 0)
+            std::printf("mpc failed\n");
+    });
+    report("WinampPlayFile (local socket)", [&] { player.WinampPlayFile(folder); });
+    mpd.useTcp();
+    report("WinampPlayFile (TCP)", [&] { player.WinampPlayFile(folder); });
+}
+
+} // namespace
+
+int main()
+{
+    MpdFixture mpd;
+    if (!mpd.start()) {
+        std::fprintf(stderr, "bench_player: %s\n", mpd.error().c_str());
+        return 1;
+    }
+    mpd.command("setvol 50");
+    MpdBackend player;
+    std::printf("MPD %s, %d calls per row (volup 255: %d lines)\n", mpd.protocolVersion().c_str(),
+                kCalls, kLongLines);
+    mpd.useSocket();
+    measureLines(player, "unix socket");
+    mpd.useTcp();
+    measureLines(player, "TCP 127.0.0.1");
+    measureFolderLoad(mpd, player);
+    return 0;
+}
