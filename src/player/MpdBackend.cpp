@@ -56,6 +56,19 @@ private:
     bool m_wasPending = false;
 };
 
+pid_t localPeer(int fd)
+{
+    sockaddr_storage address{};
+    socklen_t addressLength = sizeof address;
+    ucred peer{};
+    socklen_t peerLength = sizeof peer;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &addressLength) != 0 ||
+        address.ss_family != AF_UNIX ||
+        ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &peerLength) != 0)
+        return -1;
+    return peer.pid;
+}
+
 std::int32_t playStateAnswer(mpd_state state)
 {
     switch (state) {
@@ -218,11 +231,19 @@ bool MpdBackend::toggle(bool random)
 }
 
 // MPD ends at once on "kill" and closes the connection without an answer.
+// MPD versions without it answer "unknown command"; MPD's documented way then is SIGTERM, which
+// reaches a daemon on the local socket through the peer's process id.
 bool MpdBackend::closePlayer()
 {
     if (!mpd_send_command(m_connection, "kill", nullptr))
         return false;
     mpd_response_finish(m_connection);
+    if (mpd_connection_get_error(m_connection) == MPD_ERROR_SERVER &&
+        mpd_connection_get_server_error(m_connection) == MPD_SERVER_ERROR_UNKNOWN_CMD) {
+        if (const pid_t daemon = localPeer(mpd_connection_get_fd(m_connection)); daemon > 0)
+            ::kill(daemon, SIGTERM);
+        return true;
+    }
     disconnect();
     return true;
 }
