@@ -81,7 +81,7 @@ void listDirectory(CommandContext& context, std::string_view argument)
         }
     }
     const auto folder = resolveMusicPath(root, folderText);
-    if (!folder || !isUsableName(wildcard))
+    if (!folder)
         return;
     for (const auto& name : context.folders.list(*folder, wildcard))
         context.connection.send("\r\n" + name);

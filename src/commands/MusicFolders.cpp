@@ -73,7 +73,10 @@ std::vector<std::string> HostFolders::list(const MusicPath& folder, std::string_
     for (fs::directory_iterator it(hostPathText(found), error), end; !error && it != end;
          it.increment(error)) {
         auto name = it->path().filename().string();
-        if (!isHiddenName(name) && matchesWildcard(pattern, name) && isListable(*it))
+        // Names with control bytes could not be used in a later command and would reach the
+        // client's terminal as control codes.
+        if (isUsableName(name) && !isHiddenName(name) && matchesWildcard(pattern, name) &&
+            isListable(*it))
             names.push_back(std::move(name));
     }
     std::sort(names.begin(), names.end(),

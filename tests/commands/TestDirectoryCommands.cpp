@@ -28,6 +28,7 @@ protected:
         temp.write("music/_intro.mp3");
         temp.mkdir("music/.hidden");
         temp.write("music/.secret.mp3");
+        temp.write("music/clear\x1b[2J.mp3");
         temp.write("outside/secret.txt");
         fs::create_directory_symlink(temp.path() / "outside", root() / "Link");
         fs::create_symlink("Loop", root() / "Loop");

@@ -30,6 +30,7 @@ TEST(PathMapping, SeparatorsDotsAndDoublesResolveOnTheText)
         {"/srv/music", "/srv/music", below("/srv/music", {})},
         {"/srv/music", "/srv/music\\/", below("/srv/music", {}, true)},
         {"/", "/\\etc", below("/", {"etc"})},
+        {"/", "/\\..\\etc", below("/", {"etc"})},
         {"music", "music\\Rock", below("music", {"Rock"})},
         {"C:\\Music", "C:\\Music\\\\Rock", below("C:/Music", {"Rock"})},
     };
