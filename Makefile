@@ -1,11 +1,13 @@
 # The front door: `make run` starts Zelvor, `make test` passes every test.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+WINDOWS_BUILD ?= build-windows
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 WERROR     ?= ON
 
-.PHONY: all deps build build-asan run test test-plain test-asan bench format format-check clean install
+.PHONY: all deps build build-asan run test test-plain test-asan test-windows bench format format-check \
+        clean install
 
 all: build
 
@@ -28,7 +30,7 @@ build-asan: deps $(ASAN_BUILD)/CMakeCache.txt
 run: build
 	./$(BUILD)/zelvor
 
-test: format-check test-plain test-asan
+test: format-check test-plain test-asan test-windows
 
 test-plain: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
@@ -39,6 +41,10 @@ test-asan: build-asan
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	    ctest --output-on-failure -j $(JOBS)
+
+# The core and the window-message player backend, cross-compiled with mingw-w64, under wine.
+test-windows: deps
+	JOBS=$(JOBS) WERROR=$(WERROR) scripts/windows-tests.sh $(WINDOWS_BUILD)
 
 bench: build
 	scripts/run-bench.sh $(BUILD)
@@ -53,4 +59,4 @@ install: build
 	cmake --install $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WINDOWS_BUILD)
