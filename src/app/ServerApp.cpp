@@ -5,6 +5,7 @@
 #include "settings/SettingsFile.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QLocale>
 #include <QStandardPaths>
 

@@ -154,8 +154,15 @@ void Listener::dropSocket(QTcpSocket* socket)
     socket->disconnect(this);
     if (socket->state() == QAbstractSocket::ConnectedState)
         socket->flush();
-    socket->abort();
-    socket->deleteLater();
+    // The connection itself ends once the running handler is done, by which time the listener
+    // is open again: a client that reconnects the moment it sees the close is not refused.
+    QMetaObject::invokeMethod(
+        socket,
+        [socket] {
+            socket->abort();
+            socket->deleteLater();
+        },
+        Qt::QueuedConnection);
 }
 
 } // namespace zelvor

@@ -1,0 +1,145 @@
+// SPDX-License-Identifier: MIT
+#include "TcpClient.h"
+#include "ZelvorProcess.h"
+#include "settings/PasswordScrambling.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <regex>
+
+namespace zelvor {
+namespace {
+
+using test::TcpClient;
+using test::ZelvorProcess;
+
+std::string iniWith(std::uint16_t port, const std::string& extra = {})
+{
+    return "[Zelvor]\r\nPort=" + std::to_string(port) +
+           "\r\nUser=bob\r\nPassword=" + EncryptPassword("pw") + "\r\n" + extra;
+}
+
+TEST(Program, FirstStartWritesTheDefaultSettingsOnlyAtShutdown)
+{
+    ZelvorProcess zelvor;
+    zelvor.start();
+    ASSERT_TRUE(zelvor.waitForOutput("\n")) << "no status word printed";
+    EXPECT_FALSE(std::filesystem::exists(zelvor.iniFile()));
+    zelvor.signal(SIGTERM);
+    EXPECT_EQ(zelvor.wait(), 0);
+    const std::string musicFolder = (zelvor.home().path() / "Music").string();
+    const std::string logFile = (zelvor.settingsFolder() / "zelvor.log").string();
+    EXPECT_EQ(test::readFile(zelvor.iniFile()),
+              "[Zelvor]\r\nPort=23\r\nServer Root=" + musicFolder +
+                  "\r\nWinamp Location=mpd\r\nLogLevel1=False\r\nLogLevel2=False\r\n"
+                  "Login=False\r\nServer Logfile=" +
+                  logFile + "\r\nUser=user\r\nPassword=00\r\n");
+    EXPECT_EQ(std::filesystem::status(zelvor.iniFile()).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+TEST(Program, SavedSettingsComeBackAndAClientLogsIn)
+{
+    const std::uint16_t port = test::freePort();
+    ZelvorProcess zelvor;
+    zelvor.writeIni(iniWith(port, "; kept as it is\r\nLogLevel2=true\r\n[Other]\r\nx=1\r\n"));
+    zelvor.start();
+    ASSERT_TRUE(zelvor.waitListening());
+
+    TcpClient client;
+    ASSERT_TRUE(client.connect("127.0.0.1", port));
+    EXPECT_EQ(client.readUntil("User:").substr(0, 14), "Zelvor v.1.0\r\n");
+    client.type("bob\r\n");
+    client.readUntil("Pass:");
+    client.type("pw\r\n");
+    ASSERT_EQ(client.readUntil("Zelvor>"), "\r\nZelvor>");
+    client.type("hello\r\n");
+    EXPECT_EQ(client.readUntil("Zelvor>"), "hello\r\nI don't know how to hello\r\nZelvor>");
+    client.type("exit\r\n");
+    EXPECT_TRUE(client.waitForClose());
+
+    zelvor.signal(SIGINT);
+    EXPECT_EQ(zelvor.wait(), 0);
+    const std::string ini = test::readFile(zelvor.iniFile());
+    EXPECT_NE(ini.find("Port=" + std::to_string(port) + "\r\n"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("User=bob\r\n"), std::string::npos);
+    EXPECT_NE(ini.find("Password=" + EncryptPassword("pw") + "\r\n"), std::string::npos);
+    EXPECT_NE(ini.find("; kept as it is\r\n"), std::string::npos);
+    EXPECT_NE(ini.find("LogLevel2=True\r\n"), std::string::npos);
+    EXPECT_NE(ini.find("[Other]\r\nx=1\r\n"), std::string::npos);
+
+    // All activity went to the default log file, the password never.
+    const std::string log = test::readFile(zelvor.settingsFolder() / "zelvor.log");
+    EXPECT_NE(log.find("\t127.0.0.1\thello\"\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\t127.0.0.1\texit\"\r\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("pw"), std::string::npos);
+    EXPECT_EQ(zelvor.errorOutput().find("pw"), std::string::npos);
+}
+
+TEST(Program, HeadlessPrintsEveryStatusWordWithDateAndTime)
+{
+    const std::uint16_t port = test::freePort();
+    ZelvorProcess zelvor;
+    zelvor.writeIni(iniWith(port, "Login=True\r\n"));
+    zelvor.start();
+    ASSERT_TRUE(zelvor.waitListening());
+    {
+        TcpClient client;
+        ASSERT_TRUE(client.connect("127.0.0.1", port));
+        client.readUntil("Zelvor>");
+        client.type("x\x01y\r\n");
+        client.readUntil("Zelvor>");
+    }
+    ASSERT_TRUE(zelvor.waitForOutput(" disconnecting\n"));
+    zelvor.signal(SIGTERM);
+    EXPECT_EQ(zelvor.wait(), 0);
+    const std::string output = zelvor.errorOutput();
+    for (const char* word : {"started", "connected", "connecting", "x\\?y", "disconnecting"}) {
+        const std::regex line(std::string("(^|\n)[^\n]*[0-9][^\n]* [0-9]+:[0-9]+:[0-9]+[^\n]* ") +
+                              word + "\n");
+        EXPECT_TRUE(std::regex_search(output, line)) << word << " in\n" << output;
+    }
+}
+
+TEST(Program, BusyPortKeepsTheProgramRunning)
+{
+    ZelvorProcess first;
+    const std::uint16_t port = test::freePort();
+    first.writeIni(iniWith(port));
+    first.start();
+    ASSERT_TRUE(first.waitListening());
+    ZelvorProcess second;
+    second.writeIni(iniWith(port));
+    second.start();
+    ASSERT_TRUE(second.waitForOutput("port " + std::to_string(port) + " in use\n"));
+    second.signal(SIGTERM);
+    EXPECT_EQ(second.wait(), 0);
+    first.signal(SIGTERM);
+    EXPECT_EQ(first.wait(), 0);
+}
+
+TEST(Program, UnreadableSettingsFileGivesDefaults)
+{
+    ZelvorProcess zelvor;
+    std::filesystem::create_directories(zelvor.iniFile());
+    zelvor.start();
+    ASSERT_TRUE(zelvor.waitForOutput("\n"));
+    zelvor.signal(SIGTERM);
+    EXPECT_EQ(zelvor.wait(), 0);
+}
+
+TEST(Program, VersionAndHelp)
+{
+    const std::string command = std::string(ZELVOR_BINARY) + " --version";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char buffer[64] = {};
+    const std::size_t n = std::fread(buffer, 1, sizeof buffer - 1, pipe);
+    EXPECT_EQ(::pclose(pipe), 0);
+    EXPECT_EQ(std::string(buffer, n), "Zelvor 1.0.0.7\n");
+}
+
+} // namespace
+} // namespace zelvor
