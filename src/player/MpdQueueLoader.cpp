@@ -59,11 +59,24 @@ bool MpdQueueLoader::load(const fs::path& path)
         return true;
     const bool folder = kind == fs::file_type::directory;
     if (const auto uri = uriInMusicFolder(absolute))
-        return addAll(folder ? songsBelow(*uri) : std::vector{*uri});
+        return folder ? addFolder(*uri) : addAll({*uri});
     if (m_broken)
         return false;
     return addAll(folder ? localAudioFiles(absolute)
                          : std::vector<std::string>{"file://" + absolute.string()});
+}
+
+// MPD adds a folder in the order it lists it, each folder's songs before its subfolders. When
+// that is name order already, which it is for most music folders, one command does it all.
+bool MpdQueueLoader::addFolder(const std::string& uri)
+{
+    auto songs = songsBelow(uri);
+    if (songs.empty())
+        return usable();
+    if (!uri.empty() && std::is_sorted(songs.begin(), songs.end(), nameOrderLess))
+        return addAll({uri});
+    std::sort(songs.begin(), songs.end(), nameOrderLess);
+    return addAll(songs);
 }
 
 bool MpdQueueLoader::usable()
@@ -148,7 +161,6 @@ std::vector<std::string> MpdQueueLoader::songsBelow(const std::string& uri)
     mpd_response_finish(m_connection);
     if (!usable())
         songs.clear();
-    std::sort(songs.begin(), songs.end(), nameOrderLess);
     return songs;
 }
 

@@ -39,6 +39,8 @@ private:
     std::optional<std::filesystem::path> configuredMusicFolder();
     std::optional<std::string> probeMusicFolder(const std::filesystem::path& path);
     bool listingMatches(const std::filesystem::path& root, const std::string& uri);
+    bool addFolder(const std::string& uri);
+    /** The songs below a folder of MPD's database, in MPD's order. */
     std::vector<std::string> songsBelow(const std::string& uri);
     std::vector<std::string> localAudioFiles(const std::filesystem::path& folder);
     std::set<std::string> decoderSuffixes();

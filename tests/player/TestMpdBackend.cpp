@@ -170,6 +170,16 @@ TEST_F(MpdPlayer, PlayFileOfAFolderAppendsItsAudioFilesInNameOrder)
     EXPECT_EQ(field("state"), "stop");
 }
 
+TEST_F(MpdPlayer, PlayFileOfAFolderWhereMpdsOrderIsNotNameOrder)
+{
+    // MPD itself lists a folder's songs before its subfolders: zz.wav before aa/x.wav.
+    test::writeWav(mpd.musicDir() / "mixed" / "zz.wav", 100);
+    test::writeWav(mpd.musicDir() / "mixed" / "aa" / "x.wav", 100);
+    ASSERT_TRUE(mpd.update()) << mpd.error();
+    EXPECT_EQ(player.WinampPlayFile(music("mixed")), 0);
+    EXPECT_EQ(mpd.queue(), (Uris{"mixed/aa/x.wav", "mixed/zz.wav"}));
+}
+
 TEST_F(MpdPlayer, PlayFileOfTheMusicFolderOverTcpFindsItByItsListing)
 {
     mpd.useTcp();
