@@ -1,0 +1,498 @@
+// SPDX-License-Identifier: MIT
+#include "shell/SettingsWindow.h"
+
+#include "shell/AboutBox.h"
+#include "shell/FileOpenDialog.h"
+#include "shell/FolderPicker.h"
+#include "shell/NumericKeyFilter.h"
+#include "shell/Twips.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QDir>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace zelvor {
+
+namespace {
+
+constexpr int kLargestFontPixels = 12;
+constexpr int kSmallestFontPixels = 9;
+
+// Settings hold 8-bit text in the system's code page (UTF-8 on Linux).
+QString fromBytes(const std::string& bytes)
+{
+    return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+std::string toBytes(const QString& text)
+{
+    return text.toLocal8Bit().toStdString();
+}
+
+template <typename Widget> Widget* place(Widget* widget, const char* name, const QRect& geometry)
+{
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+QLabel* label(QWidget* parent, const char* name, const char* caption, const QRect& geometry)
+{
+    return place(new QLabel(QString::fromLatin1(caption), parent), name, geometry);
+}
+
+QPushButton* button(QWidget* parent, const char* name, const char* caption, const QRect& geometry)
+{
+    return place(new QPushButton(QString::fromLatin1(caption), parent), name, geometry);
+}
+
+QLineEdit* field(QWidget* parent, const char* name, const QRect& geometry)
+{
+    return place(new QLineEdit(parent), name, geometry);
+}
+
+QGroupBox* group(QWidget* parent, const char* name, const char* caption, const QRect& geometry)
+{
+    return place(new QGroupBox(QString::fromLatin1(caption), parent), name, geometry);
+}
+
+void option(QButtonGroup* options, QWidget* parent, int index, const char* caption,
+            const QRect& geometry)
+{
+    const QString name = QStringLiteral("%1(%2)").arg(options->objectName()).arg(index);
+    auto* radio = new QRadioButton(QString::fromLatin1(caption), parent);
+    radio->setObjectName(name);
+    radio->setGeometry(geometry);
+    options->addButton(radio, index);
+}
+
+QString withoutAccessKey(QString caption)
+{
+    return caption.remove(QLatin1Char('&'));
+}
+
+} // namespace
+
+QIcon programIcon()
+{
+    QIcon icon;
+    for (const int size : {16, 32, 48, 256})
+        icon.addFile(QStringLiteral(":/zelvor/%1x%1/apps/zelvor.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+char16_t FilterNumericKey(char16_t key, bool allowBackspace, bool allowEnter,
+                          bool allowDecimalPoint, bool allowMathSigns, QWidget* parent)
+{
+    const NumericKeySwitches switches{allowBackspace, allowEnter, allowDecimalPoint,
+                                      allowMathSigns};
+    switch (classifyNumericKey(key, switches)) {
+    case KeyVerdict::Pass:
+        return key;
+    case KeyVerdict::Drop:
+        return 0;
+    case KeyVerdict::Refuse:
+        break;
+    }
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Invalid Entry"),
+                    QStringLiteral("Please enter in only a number"), QMessageBox::Ok, parent);
+    box.exec();
+    return 0;
+}
+
+SettingsWindow::SettingsWindow(ServerSettings& settings, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      m_settings(settings)
+{
+    setObjectName(QStringLiteral("frm_server"));
+    setWindowTitle(QStringLiteral("Tollomere"));
+    setWindowIcon(programIcon());
+    setFixedSize(twipsRect(0, 0, 6810, 4230).size());
+
+    Cdl_Server = new FileOpenDialog(this);
+    Cdl_Server->setObjectName(QStringLiteral("Cdl_Server"));
+    createServerGroup();
+    createStatusGroup();
+    cmd_About = button(this, "cmd_About", "A&bout", twipsRect(5400, 1800, 1215, 375));
+    connect(cmd_About, &QPushButton::clicked, this, &SettingsWindow::cmd_About_Click);
+    createLoggingGroup();
+    createUsersGroup();
+    createPopupMenu();
+    setFocusOrder();
+    fitFont();
+    connectRecord();
+}
+
+SettingsWindow::~SettingsWindow()
+{
+    // The About box has no owner, so nothing else would delete it.
+    delete frm_About;
+}
+
+FolderPicker* SettingsWindow::folderPicker() const
+{
+    return frm_findfile;
+}
+
+AboutBox* SettingsWindow::aboutBox() const
+{
+    return frm_About;
+}
+
+void SettingsWindow::createServerGroup()
+{
+    frm_serverinfo =
+        group(this, "frm_serverinfo", "Server Settings", twipsRect(120, 120, 4995, 2115));
+    auto* box = frm_serverinfo;
+    auto* portLabel = label(box, "lbl_server_port", "&Port:", twipsRect(720, 360, 495, 255));
+    Txt_Port = field(box, "Txt_Port", twipsRect(1200, 360, 615, 315));
+    Txt_Port->setText(QStringLiteral("23"));
+    Txt_Port->installEventFilter(this);
+    portLabel->setBuddy(Txt_Port);
+    auto* rootLabel = label(box, "lbl_rootfolder", "&Server Root:", twipsRect(240, 840, 1575, 255));
+    Txt_Serverroot = field(box, "Txt_Serverroot", twipsRect(1200, 840, 2895, 285));
+    rootLabel->setBuddy(Txt_Serverroot);
+    Cmd_svrroot_browse =
+        button(box, "Cmd_svrroot_browse", "Browse", twipsRect(4200, 840, 675, 315));
+    auto* playerLabel =
+        label(box, "lbl_winamp_location", "&Winamp.exe:", twipsRect(120, 1260, 1575, 255));
+    Txt_Winamp_Location = field(box, "Txt_Winamp_Location", twipsRect(1200, 1260, 2895, 285));
+    playerLabel->setBuddy(Txt_Winamp_Location);
+    Cmd_WinampLoc_Browse =
+        button(box, "Cmd_WinampLoc_Browse", "Browse", twipsRect(4200, 1260, 675, 315));
+    lbl_restartwarning =
+        label(box, "lbl_restartwarning", "Restart Server For Changes to Take Effect",
+              twipsRect(60, 1740, 3615, 255));
+    lbl_restartwarning->setAlignment(Qt::AlignCenter);
+    QPalette palette = lbl_restartwarning->palette();
+    palette.setColor(QPalette::WindowText, QColor(192, 0, 0));
+    lbl_restartwarning->setPalette(palette);
+    lbl_restartwarning->hide();
+    Cmd_Start = button(box, "Cmd_Start", "&Restart", twipsRect(3780, 1680, 1095, 375));
+
+    connect(Cmd_Start, &QPushButton::clicked, this, &SettingsWindow::Cmd_Start_Click);
+    connect(Cmd_svrroot_browse, &QPushButton::clicked, this,
+            &SettingsWindow::Cmd_svrroot_browse_Click);
+    connect(Cmd_WinampLoc_Browse, &QPushButton::clicked, this,
+            &SettingsWindow::Cmd_WinampLoc_Browse_Click);
+}
+
+void SettingsWindow::createStatusGroup()
+{
+    frm_Status = group(this, "frm_Status", "Status", twipsRect(5220, 120, 1455, 855));
+    Lbl_Status = label(frm_Status, "Lbl_Status", "running", twipsRect(120, 360, 1215, 315));
+    Lbl_Status->setAlignment(Qt::AlignCenter);
+}
+
+void SettingsWindow::createLoggingGroup()
+{
+    frm_logging = group(this, "frm_logging", "Server Log", twipsRect(120, 2340, 3555, 1815));
+    Opt_Logging = new QButtonGroup(this);
+    Opt_Logging->setObjectName(QStringLiteral("Opt_Logging"));
+    option(Opt_Logging, frm_logging, 0, "&Off", twipsRect(240, 300, 1695, 315));
+    option(Opt_Logging, frm_logging, 1, "&Connections Only", twipsRect(240, 600, 2175, 375));
+    option(Opt_Logging, frm_logging, 2, "&All Activity", twipsRect(240, 960, 2175, 375));
+    Opt_Logging->button(0)->setChecked(true);
+    Txt_Logfile = field(frm_logging, "Txt_Logfile", twipsRect(120, 1380, 2415, 315));
+    Cmd_Log_Browse =
+        button(frm_logging, "Cmd_Log_Browse", "Browse", twipsRect(2700, 1380, 675, 315));
+    connect(Cmd_Log_Browse, &QPushButton::clicked, this, &SettingsWindow::Cmd_Log_Browse_Click);
+}
+
+void SettingsWindow::createUsersGroup()
+{
+    frm_users = group(this, "frm_users", "User Authentication", twipsRect(3840, 2340, 2835, 1815));
+    Opt_Login = new QButtonGroup(this);
+    Opt_Login->setObjectName(QStringLiteral("Opt_Login"));
+    option(Opt_Login, frm_users, 0, "O&ff", twipsRect(240, 300, 1695, 315));
+    option(Opt_Login, frm_users, 1, "O&n", twipsRect(240, 600, 2175, 375));
+    Opt_Login->button(1)->setChecked(true);
+    label(frm_users, "Label1", "Name:", twipsRect(180, 1020, 735, 255))
+        ->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    Txt_Uname = field(frm_users, "Txt_Uname", twipsRect(960, 1020, 1455, 315));
+    label(frm_users, "lbl_passwd", "Pass:", twipsRect(120, 1380, 795, 315))
+        ->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    Txt_Passwd = field(frm_users, "Txt_Passwd", twipsRect(960, 1380, 1455, 315));
+    Txt_Passwd->setEchoMode(QLineEdit::Password);
+    // Styles draw a bullet by default; the window shows a star.
+    Txt_Passwd->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
+}
+
+void SettingsWindow::createPopupMenu()
+{
+    mnuRCPopup = new QMenu(this);
+    mnuRCPopup->setObjectName(QStringLiteral("mnuRCPopup"));
+    mnu_Popup_Restore = mnuRCPopup->addAction(QStringLiteral("&Restore"));
+    mnu_Popup_Restore->setObjectName(QStringLiteral("mnu_Popup_Restore"));
+    mnu_Popup_Exit = mnuRCPopup->addAction(QStringLiteral("&Shutdown"));
+    mnu_Popup_Exit->setObjectName(QStringLiteral("mnu_Popup_Exit"));
+}
+
+void SettingsWindow::setFocusOrder()
+{
+    const QList<QWidget*> order{
+        Cmd_Start,
+        Txt_Port,
+        Txt_Serverroot,
+        Cmd_svrroot_browse,
+        Txt_Winamp_Location,
+        Cmd_WinampLoc_Browse,
+        Opt_Logging->button(0),
+        Opt_Logging->button(1),
+        Opt_Logging->button(2),
+        Txt_Logfile,
+        Cmd_Log_Browse,
+        Opt_Login->button(0),
+        Opt_Login->button(1),
+        Txt_Uname,
+        Txt_Passwd,
+        cmd_About,
+    };
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+}
+
+void SettingsWindow::fitFont()
+{
+    // The controls have fixed pixel sizes, so the font has to fit them: no caption may run
+    // under the field it names or past the edges of its button.
+    QFont font = QApplication::font(this);
+    for (int pixels = kLargestFontPixels; pixels >= kSmallestFontPixels; --pixels) {
+        font.setPixelSize(pixels);
+        const QFontMetrics metrics(font);
+        bool fits = true;
+        for (const QLabel* caption : findChildren<QLabel*>()) {
+            if (const QWidget* buddy = caption->buddy())
+                fits = fits && metrics.horizontalAdvance(withoutAccessKey(caption->text())) <
+                                   buddy->x() - caption->x();
+        }
+        for (const QPushButton* push : findChildren<QPushButton*>())
+            fits = fits &&
+                   metrics.horizontalAdvance(withoutAccessKey(push->text())) + 6 <= push->width();
+        if (fits)
+            break;
+    }
+    setFont(font);
+}
+
+void SettingsWindow::connectRecord()
+{
+    connect(Txt_Port, &QLineEdit::textChanged, this,
+            [this](const QString& text) { store(m_settings.Port, text); });
+    connect(Txt_Serverroot, &QLineEdit::textChanged, this, &SettingsWindow::Txt_Serverroot_Change);
+    connect(Txt_Winamp_Location, &QLineEdit::textChanged, this,
+            &SettingsWindow::Txt_Winamp_Location_Change);
+    connect(Txt_Logfile, &QLineEdit::textChanged, this, &SettingsWindow::Txt_Logfile_Change);
+    // User name and password are read at every login: editing them needs no restart.
+    connect(Txt_Uname, &QLineEdit::textChanged, this,
+            [this](const QString& text) { store(m_settings.UserName, text); });
+    connect(Txt_Passwd, &QLineEdit::textChanged, this,
+            [this](const QString& text) { store(m_settings.Password, text); });
+    connect(Opt_Logging, &QButtonGroup::idToggled, this, [this](int index, bool checked) {
+        if (checked)
+            Opt_Logging_Click(index);
+    });
+    connect(Opt_Login, &QButtonGroup::idToggled, this, [this](int index, bool checked) {
+        if (checked)
+            Opt_Login_Click(index);
+    });
+}
+
+void SettingsWindow::store(std::string& field, const QString& text)
+{
+    // While loading, the record already holds the value, byte for byte.
+    if (!m_loading)
+        field = toBytes(text);
+}
+
+void SettingsWindow::Txt_Serverroot_Change(const QString& text)
+{
+    store(m_settings.ServerRoot, text);
+    showRestartWarning();
+}
+
+void SettingsWindow::Txt_Winamp_Location_Change(const QString& text)
+{
+    store(m_settings.WinampLocation, text);
+    showRestartWarning();
+}
+
+void SettingsWindow::Txt_Logfile_Change(const QString& text)
+{
+    store(m_settings.LogFile, text);
+    showRestartWarning();
+}
+
+void SettingsWindow::Opt_Logging_Click(int index)
+{
+    m_settings.LogLevel = static_cast<LogLevel>(index);
+    showRestartWarning();
+}
+
+void SettingsWindow::Opt_Login_Click(int index)
+{
+    m_settings.LoginRequired = index == 1;
+    showRestartWarning();
+}
+
+void SettingsWindow::loadControls()
+{
+    m_loading = true;
+    Txt_Port->setText(fromBytes(m_settings.Port));
+    Txt_Serverroot->setText(fromBytes(m_settings.ServerRoot));
+    Txt_Winamp_Location->setText(fromBytes(m_settings.WinampLocation));
+    if (auto* level = Opt_Logging->button(static_cast<int>(m_settings.LogLevel)))
+        level->setChecked(true);
+    Opt_Login->button(m_settings.LoginRequired ? 1 : 0)->setChecked(true);
+    Txt_Logfile->setText(fromBytes(m_settings.LogFile));
+    Txt_Uname->setText(fromBytes(m_settings.UserName));
+    Txt_Passwd->setText(fromBytes(m_settings.Password));
+    m_loading = false;
+    // Loading is no change of the user's.
+    lbl_restartwarning->hide();
+}
+
+void SettingsWindow::setStatusWord(const QString& word)
+{
+    Lbl_Status->setText(word);
+}
+
+void SettingsWindow::showRestartWarning()
+{
+    lbl_restartwarning->show();
+}
+
+void SettingsWindow::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        Form_Resize();
+}
+
+void SettingsWindow::Form_Resize()
+{
+    if (isMinimized())
+        emit minimized();
+    else
+        emit unminimized();
+}
+
+void SettingsWindow::closeEvent(QCloseEvent* event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+void SettingsWindow::Form_Unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    if (m_unloadHook)
+        m_unloadHook();
+    if (frm_About)
+        frm_About->close();
+    if (frm_findfile)
+        frm_findfile->hide();
+}
+
+bool SettingsWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == Txt_Port && event->type() == QEvent::KeyPress)
+        return Txt_Port_KeyPress(static_cast<QKeyEvent*>(event));
+    return QWidget::eventFilter(watched, event);
+}
+
+bool SettingsWindow::focusNextPrevChild(bool next)
+{
+    // As on Windows, an option group is one tab stop: its selected option.
+    auto isTabStop = [this](QWidget* widget) {
+        if (!(widget->focusPolicy() & Qt::TabFocus) || !widget->isVisibleTo(this) ||
+            !widget->isEnabled() || !isAncestorOf(widget))
+            return false;
+        const auto* option = qobject_cast<QAbstractButton*>(widget);
+        return !option || !option->group() || option->isChecked() ||
+               !option->group()->checkedButton();
+    };
+    QWidget* start = focusWidget() ? focusWidget() : this;
+    QWidget* widget = start;
+    do {
+        widget = next ? widget->nextInFocusChain() : widget->previousInFocusChain();
+        if (isTabStop(widget)) {
+            widget->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    } while (widget != start);
+    return false;
+}
+
+bool SettingsWindow::Txt_Port_KeyPress(QKeyEvent* event)
+{
+    const QString text = event->text();
+    // Delete, the arrows and the like type no character: they edit without the filter.
+    if (text.isEmpty() || event->key() == Qt::Key_Delete)
+        return false;
+    // Tab moves the focus; the window handles it after this filter has seen it.
+    const bool chord = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier);
+    if (!chord && (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab))
+        return false;
+    const char16_t typed = text.size() == 1 ? text.front().unicode() : char16_t{0};
+    const char16_t result = FilterNumericKey(typed, true, false, false, false, this);
+    showRestartWarning();
+    return result == 0;
+}
+
+void SettingsWindow::Cmd_Start_Click()
+{
+    lbl_restartwarning->hide();
+    if (m_restartHook)
+        m_restartHook();
+}
+
+void SettingsWindow::Cmd_svrroot_browse_Click()
+{
+    if (!frm_findfile)
+        frm_findfile = new FolderPicker(this);
+    frm_findfile->enableOk();
+    frm_findfile->exec();
+    if (frm_findfile->Response() != QStringLiteral("-1"))
+        Txt_Serverroot->setText(frm_findfile->Response());
+}
+
+void SettingsWindow::Cmd_WinampLoc_Browse_Click()
+{
+    // The file name is kept: the dialog starts at whatever either button chose last.
+    Cdl_Server->Filter = QStringLiteral("Winamp (winamp.exe)|winamp.exe|All Files (*.*)|*.*|");
+    if (Cdl_Server->ShowOpen(this))
+        Txt_Winamp_Location->setText(QDir::toNativeSeparators(Cdl_Server->FileName));
+}
+
+void SettingsWindow::Cmd_Log_Browse_Click()
+{
+    Cdl_Server->FileName.clear();
+    Cdl_Server->Filter =
+        QStringLiteral("Text Files (*.txt, *.log)|*.txt;*.log|All Files (*.*)|*.*|");
+    if (Cdl_Server->ShowOpen(this))
+        Txt_Logfile->setText(QDir::toNativeSeparators(Cdl_Server->FileName));
+}
+
+void SettingsWindow::cmd_About_Click()
+{
+    if (!frm_About)
+        frm_About = new AboutBox(windowIcon());
+    frm_About->showCentred();
+}
+
+} // namespace zelvor
