@@ -46,7 +46,7 @@ void changeDirectory(CommandContext& context, std::string_view argument)
     if (name.empty())
         return;
     if (name == "\\") {
-        dir = "\\";
+        dir.assign(1, '\\');
         return;
     }
     if (name == "..") {
