@@ -57,7 +57,7 @@ ServerApp::ServerApp(std::string settingsFolder, bool headless, QObject* parent)
       m_settingsFile(settingsFilePath(m_settingsFolder)), m_headless(headless),
       m_settings(defaultSettings(m_settingsFolder, musicFolder())),
       m_log(m_settings, localDateTime), m_listener(this), m_player(std::make_unique<MpdBackend>()),
-      m_server(m_settings, m_listener, m_log, *m_player, m_folders)
+      m_server(m_settings, m_listener, m_log, *m_player, m_folders, m_scheduler)
 {
     m_listener.setServer(&m_server);
     m_log.onStatus = [this](const std::string& word) {

@@ -4,6 +4,7 @@
 #include "commands/MusicFolders.h"
 #include "server/ActivityLog.h"
 #include "server/Listener.h"
+#include "server/QtScheduler.h"
 #include "server/TelnetServer.h"
 #include "settings/ServerSettings.h"
 
@@ -55,6 +56,7 @@ private:
     Listener m_listener;
     std::unique_ptr<Player> m_player;
     HostFolders m_folders;
+    QtScheduler m_scheduler;
     TelnetServer m_server;
 };
 

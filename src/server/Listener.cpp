@@ -35,6 +35,11 @@ Listener::Listener(QObject* parent) : QObject(parent)
 {
     m_server.setMaxPendingConnections(1);
     connect(&m_server, &QTcpServer::newConnection, this, &Listener::onNewConnection);
+    m_stallTimer.setSingleShot(true);
+    connect(&m_stallTimer, &QTimer::timeout, this, [this] {
+        if (m_handler && m_socket)
+            m_handler->Winsock1_Close();
+    });
 }
 
 Listener::~Listener()
@@ -64,6 +69,9 @@ void Listener::close()
     m_server.close();
     dropSocket(m_socket);
     m_socket = nullptr;
+    m_input.clear();
+    m_stallTimer.stop();
+    m_reading = true;
 }
 
 bool Listener::isClosed() const
@@ -84,7 +92,10 @@ bool Listener::accept()
     // back until the client's delayed acknowledgement.
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     enableKeepAlive(m_socket);
+    // Unread input waits in a small buffer, so a client that floods us is held back by TCP.
+    m_socket->setReadBufferSize(64 * 1024);
     connect(m_socket, &QTcpSocket::readyRead, this, &Listener::onReadyRead);
+    connect(m_socket, &QTcpSocket::bytesWritten, this, &Listener::onBytesWritten);
     connect(m_socket, &QTcpSocket::disconnected, this, &Listener::onConnectionEnded);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &Listener::onConnectionEnded);
     return true;
@@ -127,13 +138,48 @@ void Listener::onNewConnection()
         m_handler->Winsock1_ConnectionRequest();
 }
 
+bool Listener::congested() const
+{
+    return m_socket && m_socket->bytesToWrite() > kSendBacklogHigh;
+}
+
 void Listener::onReadyRead()
 {
-    if (!m_socket || sender() != m_socket)
+    if (!m_socket || sender() != m_socket || !m_reading)
         return;
-    const QByteArray chunk = m_socket->readAll();
-    if (m_handler && !chunk.isEmpty())
-        m_handler->Winsock1_DataArrival(std::string_view(chunk.constData(), chunk.size()));
+    deliverInput();
+}
+
+void Listener::deliverInput()
+{
+    QPointer<QTcpSocket> socket = m_socket;
+    m_input += socket->readAll();
+    while (!m_input.isEmpty() && m_handler) {
+        const std::size_t used = m_handler->Winsock1_DataArrival(
+            std::string_view(m_input.constData(), static_cast<std::size_t>(m_input.size())));
+        if (m_socket != socket)
+            return;
+        m_input.remove(0, static_cast<qsizetype>(used));
+        if (congested()) {
+            m_reading = false;
+            m_stallTimer.start(kSendStallLimit);
+            return;
+        }
+    }
+}
+
+void Listener::onBytesWritten()
+{
+    if (m_reading || !m_socket)
+        return;
+    if (m_socket->bytesToWrite() >= kSendBacklogLow) {
+        // The client is taking its replies, if slowly: it is not stuck.
+        m_stallTimer.start(kSendStallLimit);
+        return;
+    }
+    m_reading = true;
+    m_stallTimer.stop();
+    deliverInput();
 }
 
 void Listener::onConnectionEnded()

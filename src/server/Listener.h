@@ -7,10 +7,18 @@
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace zelvor {
 
 class TelnetServer;
+
+/** Above this much unsent data the server stops reading from the client... */
+inline constexpr qint64 kSendBacklogHigh = 4 * 1024 * 1024;
+/** ...and reads again once it is below this. */
+inline constexpr qint64 kSendBacklogLow = 1024 * 1024;
+/** A client that takes nothing for this long is disconnected. */
+inline constexpr std::chrono::seconds kSendStallLimit{60};
 
 /**
  * The one socket on Qt's event loop: a QTcpServer while listening, the accepted QTcpSocket
@@ -33,6 +41,7 @@ public:
     std::string remoteHostIP() const override;
     std::string lastError() const override;
     void send(std::string_view bytes) override;
+    bool congested() const override;
 
     /** The port the listener is bound to, 0 when it is not listening. */
     quint16 listeningPort() const;
@@ -41,15 +50,21 @@ private slots:
     void onNewConnection();
     void onReadyRead();
     void onConnectionEnded();
+    void onBytesWritten();
 
 private:
     void dropSocket(QTcpSocket* socket);
+    /** Hands what arrived to the server for as long as the client keeps up with the replies. */
+    void deliverInput();
 
     TelnetServer* m_handler = nullptr;
     QTcpServer m_server;
     QPointer<QTcpSocket> m_pending;
     QPointer<QTcpSocket> m_socket;
     QString m_lastError;
+    QByteArray m_input;
+    QTimer m_stallTimer;
+    bool m_reading = true;
     bool m_closing = false;
 };
 

@@ -25,7 +25,7 @@ enum TelnetState : std::uint8_t
 
 } // namespace
 
-void decodeKeystrokes(std::string_view chunk, TelnetSession& session, KeystrokeSink& sink)
+std::size_t decodeKeystrokes(std::string_view chunk, TelnetSession& session, KeystrokeSink& sink)
 {
     std::size_t runStart = 0;
     std::size_t runEnd = 0;
@@ -84,7 +84,7 @@ void decodeKeystrokes(std::string_view chunk, TelnetSession& session, KeystrokeS
             breakRun(i + 1);
             session.afterCarriageReturn = byte == '\r';
             if (!sink.onEnter())
-                return;
+                return i + 1;
         } else if ((byte == '\n' || byte == '\0') && afterCr) {
             // The second half of the client's Enter key (CR LF or CR NUL).
             breakRun(i + 1);
@@ -98,6 +98,7 @@ void decodeKeystrokes(std::string_view chunk, TelnetSession& session, KeystrokeS
         }
     }
     flushRun();
+    return chunk.size();
 }
 
 } // namespace zelvor

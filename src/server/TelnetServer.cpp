@@ -2,6 +2,7 @@
 #include "server/TelnetServer.h"
 
 #include "server/ActivityLog.h"
+#include "server/Scheduler.h"
 #include "server/Winsock.h"
 #include "settings/ServerSettings.h"
 
@@ -25,8 +26,9 @@ std::uint16_t parsePort(const std::string& text)
 } // namespace
 
 TelnetServer::TelnetServer(ServerSettings& settings, Winsock& socket, ActivityLog& log,
-                           Player& player, MusicFolders& folders)
-    : m_settings(settings), m_socket(socket), m_log(log), m_player(player), m_folders(folders)
+                           Player& player, MusicFolders& folders, Scheduler& scheduler)
+    : m_settings(settings), m_socket(socket), m_log(log), m_player(player), m_folders(folders),
+      m_scheduler(scheduler)
 {}
 
 void TelnetServer::Server_Load()
@@ -78,6 +80,13 @@ void TelnetServer::Winsock1_ConnectionRequest()
     }
     m_connected = true;
     m_remoteAddress = m_socket.remoteHostIP();
+    if (m_session.Stage != SessionStage::Command) {
+        // Someone who never logs in must not hold the only connection for ever.
+        m_loginLimit = m_scheduler.after(kLoginTimeLimit, [this] {
+            m_loginLimit = 0;
+            Winsock1_Close();
+        });
+    }
     m_socket.send(kGreeting);
     m_socket.send(kNotice);
     SendPrompt(static_cast<std::int16_t>(m_session.Stage));
@@ -86,6 +95,7 @@ void TelnetServer::Winsock1_ConnectionRequest()
 
 void TelnetServer::Winsock1_Close()
 {
+    cancelTimers();
     m_socket.close();
     m_connected = false;
     m_listening = false;
@@ -127,11 +137,23 @@ void TelnetServer::SendPrompt(std::int16_t selector)
     }
 }
 
-void TelnetServer::Winsock1_DataArrival(std::string_view chunk)
+std::size_t TelnetServer::Winsock1_DataArrival(std::string_view chunk)
 {
-    if (!m_connected)
-        return;
-    decodeKeystrokes(chunk, m_session, *this);
+    if (!m_connected || m_retryPause != 0)
+        return chunk.size();
+    const std::size_t used = decodeKeystrokes(chunk, m_session, *this);
+    // After the connection ended or a failed login, what remains is dropped.
+    if (!m_connected || m_retryPause != 0)
+        return chunk.size();
+    return used;
+}
+
+void TelnetServer::cancelTimers()
+{
+    m_scheduler.cancel(m_loginLimit);
+    m_scheduler.cancel(m_retryPause);
+    m_loginLimit = 0;
+    m_retryPause = 0;
 }
 
 std::string* TelnetServer::currentBuffer()
@@ -185,13 +207,16 @@ bool TelnetServer::onEnter()
         break;
     }
     }
-    return m_connected;
+    // A client that does not read its replies gets no more until it has caught up.
+    return m_connected && m_retryPause == 0 && !m_socket.congested();
 }
 
 void TelnetServer::checkLogin()
 {
     if (m_session.PassBuffer == m_settings.Password &&
         m_session.UserBuffer == m_settings.UserName) {
+        m_scheduler.cancel(m_loginLimit);
+        m_loginLimit = 0;
         m_session.Stage = SessionStage::Command;
         SendPrompt(static_cast<std::int16_t>(SessionStage::Command));
         return;
@@ -199,8 +224,14 @@ void TelnetServer::checkLogin()
     m_session.Stage = SessionStage::User;
     m_session.UserBuffer.clear();
     m_session.PassBuffer.clear();
-    m_socket.send("\r\n");
-    SendPrompt(static_cast<std::int16_t>(SessionStage::User));
+    LogActivity("login failed");
+    // Guessing is slowed down: the next prompt comes after a pause, and whatever the client
+    // sends meanwhile is dropped.
+    m_retryPause = m_scheduler.after(kLoginRetryPause, [this] {
+        m_retryPause = 0;
+        m_socket.send("\r\n");
+        SendPrompt(static_cast<std::int16_t>(SessionStage::User));
+    });
 }
 
 } // namespace zelvor

@@ -5,6 +5,8 @@
 #include "server/SessionInput.h"
 #include "server/TelnetSession.h"
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -15,6 +17,7 @@ namespace zelvor {
 class ActivityLog;
 class MusicFolders;
 class Player;
+class Scheduler;
 class Winsock;
 struct ServerSettings;
 
@@ -27,14 +30,18 @@ class TelnetServer : public CommandHost, private KeystrokeSink
 {
 public:
     TelnetServer(ServerSettings& settings, Winsock& socket, ActivityLog& log, Player& player,
-                 MusicFolders& folders);
+                 MusicFolders& folders, Scheduler& scheduler);
 
     /** Opens the listener with the current port and login option and resets the session. */
     void Server_Load();
     /** A client asks to connect: stop listening, accept it, greet it. */
     void Winsock1_ConnectionRequest();
-    /** Everything that arrived on the connection, as one chunk. */
-    void Winsock1_DataArrival(std::string_view chunk);
+    /**
+     * Everything that arrived on the connection, as one chunk. Returns how many bytes were
+     * used; the socket keeps the rest and hands it in again once the client has read enough
+     * of what was sent to it.
+     */
+    std::size_t Winsock1_DataArrival(std::string_view chunk);
     /** Closes the connection (or the listener) and listens again. */
     void Winsock1_Close() override;
     /** The Restart button: ends any client session and listens again with the current settings. */
@@ -57,17 +64,26 @@ private:
     bool onEnter() override;
     std::string* currentBuffer();
     void checkLogin();
+    void cancelTimers();
 
     ServerSettings& m_settings;
     Winsock& m_socket;
     ActivityLog& m_log;
     Player& m_player;
     MusicFolders& m_folders;
+    Scheduler& m_scheduler;
     TelnetSession m_session;
     std::string m_remoteAddress;
     bool m_connected = false;
     bool m_listening = false;
+    std::uint64_t m_loginLimit = 0;
+    std::uint64_t m_retryPause = 0;
 };
+
+/** How long a client may take to log in before the connection is closed. */
+inline constexpr std::chrono::seconds kLoginTimeLimit{60};
+/** How long a failed login waits before asking again; input meanwhile is dropped. */
+inline constexpr std::chrono::seconds kLoginRetryPause{1};
 
 /** The greeting's first line. */
 inline constexpr std::string_view kGreeting = "Zelvor v.1.0\r\n";

@@ -34,6 +34,8 @@ public:
     virtual std::string remoteHostIP() const = 0;
     /** The system's words for the last failure, for the error output. */
     virtual std::string lastError() const = 0;
+    /** True while more is waiting to be sent to the client than it should have to hold. */
+    virtual bool congested() const { return false; }
 };
 
 } // namespace zelvor

@@ -3,8 +3,10 @@
 
 #include "commands/MusicFolders.h"
 #include "player/Player.h"
+#include "server/Scheduler.h"
 #include "server/Winsock.h"
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,7 @@ public:
     }
     std::string lastError() const override { return "test failure"; }
     void send(std::string_view bytes) override { writes.emplace_back(bytes); }
+    bool congested() const override { return congestedNow; }
 
     std::string received() const
     {
@@ -63,6 +66,47 @@ public:
     std::vector<std::uint16_t> listens;
     std::vector<std::string> writes;
     int closes = 0;
+    bool congestedNow = false;
+};
+
+/** Timers that run when the test moves the clock on. */
+class ManualScheduler : public Scheduler
+{
+public:
+    TimerId after(std::chrono::milliseconds delay, std::function<void()> callback) override
+    {
+        const TimerId id = m_next++;
+        m_timers[id] = {now + delay, std::move(callback)};
+        return id;
+    }
+    void cancel(TimerId id) override { m_timers.erase(id); }
+
+    /** Moves the clock on, running every timer that falls due on the way. */
+    void advance(std::chrono::milliseconds step)
+    {
+        const auto until = now + step;
+        for (;;) {
+            auto due = m_timers.end();
+            for (auto it = m_timers.begin(); it != m_timers.end(); ++it)
+                if (it->second.first <= until &&
+                    (due == m_timers.end() || it->second.first < due->second.first))
+                    due = it;
+            if (due == m_timers.end())
+                break;
+            now = due->second.first;
+            auto callback = std::move(due->second.second);
+            m_timers.erase(due);
+            callback();
+        }
+        now = until;
+    }
+    std::size_t pending() const { return m_timers.size(); }
+
+    std::chrono::milliseconds now{0};
+
+private:
+    TimerId m_next = 1;
+    std::map<TimerId, std::pair<std::chrono::milliseconds, std::function<void()>>> m_timers;
 };
 
 /** A player that is never running. */

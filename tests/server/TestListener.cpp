@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "server/Listener.h"
+#include "server/QtScheduler.h"
 
 #include "server/ActivityLog.h"
 #include "server/FakeSocket.h"
@@ -59,7 +60,8 @@ protected:
     Listener listener;
     test::AbsentPlayer player;
     HostFolders folders;
-    TelnetServer server{settings, listener, log, player, folders};
+    QtScheduler scheduler;
+    TelnetServer server{settings, listener, log, player, folders, scheduler};
     std::vector<std::string> words;
 };
 

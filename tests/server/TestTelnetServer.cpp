@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace zelvor {
@@ -52,7 +53,8 @@ protected:
     ActivityLog log{settings, [] { return std::string("2026-12-07 10:11:12"); }};
     test::AbsentPlayer player;
     HostFolders folders;
-    TelnetServer server{settings, socket, log, player, folders};
+    test::ManualScheduler scheduler;
+    TelnetServer server{settings, socket, log, player, folders, scheduler};
     std::vector<std::string> words;
     std::string greeting;
 };
@@ -98,18 +100,82 @@ TEST_F(TelnetServerTest, LoginEchoesUserNameButNotPassword)
     EXPECT_EQ(server.session().Stage, SessionStage::Command);
 }
 
-TEST_F(TelnetServerTest, FailedLoginStartsOverAndRetrySucceeds)
+TEST_F(TelnetServerTest, FailedLoginAsksAgainAfterAPauseAndRetrySucceeds)
 {
+    using namespace std::chrono_literals;
     settings.Password = "pw";
     start();
     connect();
     login("User", "pw");
-    EXPECT_EQ(socket.takeReceived(), "User\r\nPass:\r\nUser:");
+    EXPECT_EQ(socket.takeReceived(), "User\r\nPass:");
+    EXPECT_EQ(log.statusWord(), "login failed");
     EXPECT_EQ(server.session().UserBuffer, "");
+    // Whatever comes during the pause is dropped, also the rest of the failing chunk.
+    server.Winsock1_DataArrival("user\rpw\r");
+    scheduler.advance(999ms);
+    EXPECT_EQ(socket.takeReceived(), "");
+    scheduler.advance(1ms);
+    EXPECT_EQ(socket.takeReceived(), "\r\nUser:");
     login("user", "pw ");
+    scheduler.advance(1s);
     EXPECT_EQ(socket.takeReceived(), "user\r\nPass:\r\nUser:");
     login("user", "pw");
     EXPECT_EQ(socket.takeReceived(), "user\r\nPass:\r\nZelvor>");
+    EXPECT_EQ(std::count(words.begin(), words.end(), "login failed"), 2);
+}
+
+TEST_F(TelnetServerTest, ClientThatDoesNotLogInWithinAMinuteIsDisconnected)
+{
+    using namespace std::chrono_literals;
+    start();
+    connect();
+    typeKeys("us");
+    socket.takeReceived();
+    scheduler.advance(59s);
+    EXPECT_EQ(socket.state, FakeSocket::State::Connected);
+    words.clear();
+    scheduler.advance(1s);
+    EXPECT_EQ(socket.state, FakeSocket::State::Listening);
+    EXPECT_EQ(words, (std::vector<std::string>{"disconnecting", "started"}));
+    EXPECT_EQ(socket.received(), "");
+}
+
+TEST_F(TelnetServerTest, LoggedInSessionHasNoTimeLimit)
+{
+    using namespace std::chrono_literals;
+    start();
+    connect();
+    login("user", "");
+    scheduler.advance(24h);
+    EXPECT_EQ(socket.state, FakeSocket::State::Connected);
+    EXPECT_EQ(scheduler.pending(), 0u);
+}
+
+TEST_F(TelnetServerTest, ClosingDuringTheLoginPauseCancelsIt)
+{
+    using namespace std::chrono_literals;
+    start();
+    connect();
+    login("x", "y");
+    server.Winsock1_Close();
+    socket.takeReceived();
+    scheduler.advance(2s);
+    EXPECT_EQ(socket.received(), "");
+}
+
+TEST_F(TelnetServerTest, CongestedClientGetsNoMoreLinesCarriedOut)
+{
+    settings.LoginRequired = false;
+    start();
+    connect();
+    socket.congestedNow = true;
+    const std::string input = "a\r\nb\r\n";
+    const std::size_t used = server.Winsock1_DataArrival(input);
+    EXPECT_EQ(used, 2u);
+    EXPECT_EQ(socket.takeReceived(), "a\r\nI don't know how to a\r\nZelvor>");
+    socket.congestedNow = false;
+    EXPECT_EQ(server.Winsock1_DataArrival(std::string_view(input).substr(used)), 4u);
+    EXPECT_EQ(socket.takeReceived(), "b\r\nI don't know how to b\r\nZelvor>");
 }
 
 TEST_F(TelnetServerTest, EmptyUserNameAndPasswordLogInWithTwoEnters)
