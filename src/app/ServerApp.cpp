@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "app/ServerApp.h"
 
+#ifdef _WIN32
+#include "player/Win32Backend.h"
+#else
 #include "player/MpdBackend.h"
+#endif
 #include "settings/SettingsFile.h"
 
 #include <QDateTime>
@@ -56,7 +60,11 @@ ServerApp::ServerApp(std::string settingsFolder, bool headless, QObject* parent)
     : QObject(parent), m_settingsFolder(std::move(settingsFolder)),
       m_settingsFile(settingsFilePath(m_settingsFolder)), m_headless(headless),
       m_settings(defaultSettings(m_settingsFolder, musicFolder())),
-      m_log(m_settings, localDateTime), m_listener(this), m_player(std::make_unique<MpdBackend>()),
+      m_log(m_settings, localDateTime), m_listener(this), #ifdef _WIN32
+      m_player(std::make_unique<Win32Backend>()),
+#else
+      m_player(std::make_unique<MpdBackend>()),
+#endif
       m_server(m_settings, m_listener, m_log, *m_player, m_folders, m_scheduler)
 {
     m_listener.setServer(&m_server);
