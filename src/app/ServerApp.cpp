@@ -24,6 +24,16 @@ std::string musicFolder()
     return QFile::encodeName(folder).toStdString();
 }
 
+/** The player of this platform: its window messages on Windows, MPD elsewhere. */
+std::unique_ptr<Player> makePlayer()
+{
+#ifdef _WIN32
+    return std::make_unique<Win32Backend>();
+#else
+    return std::make_unique<MpdBackend>();
+#endif
+}
+
 void printLine(const std::string& line)
 {
     std::fprintf(stderr, "%s\n", line.c_str());
@@ -60,11 +70,7 @@ ServerApp::ServerApp(std::string settingsFolder, bool headless, QObject* parent)
     : QObject(parent), m_settingsFolder(std::move(settingsFolder)),
       m_settingsFile(settingsFilePath(m_settingsFolder)), m_headless(headless),
       m_settings(defaultSettings(m_settingsFolder, musicFolder())),
-      m_log(m_settings, localDateTime), m_listener(this), #ifdef _WIN32
-      m_player(std::make_unique<Win32Backend>()),
-#else
-      m_player(std::make_unique<MpdBackend>()),
-#endif
+      m_log(m_settings, localDateTime), m_listener(this), m_player(makePlayer()),
       m_server(m_settings, m_listener, m_log, *m_player, m_folders, m_scheduler)
 {
     m_listener.setServer(&m_server);
