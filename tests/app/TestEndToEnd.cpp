@@ -1,0 +1,126 @@
+// SPDX-License-Identifier: MIT
+// The real program against a real MPD, driven by a telnet-style client over loopback.
+#include "TcpClient.h"
+#include "ZelvorProcess.h"
+#include "support/MpdFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace zelvor {
+namespace {
+
+using test::MpdFixture;
+using test::TcpClient;
+using test::ZelvorProcess;
+
+class EndToEnd : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(mpd.start()) << mpd.error();
+        zelvor.writeIni("[Zelvor]\r\nPort=" + std::to_string(port) +
+                        "\r\nServer Root=" + mpd.musicDir().string() +
+                        "\r\nWinamp Location=" + mpd.commandLine() + "\r\nLogin=True\r\n");
+        zelvor.setEnv("MPD_HOST", mpd.host());
+        zelvor.setEnv("MPD_PORT", std::to_string(mpd.port()));
+        zelvor.start();
+        ASSERT_TRUE(zelvor.waitListening());
+        ASSERT_TRUE(client.connect("127.0.0.1", port));
+        ASSERT_NE(client.readUntil("Zelvor>").find("Zelvor>"), std::string::npos);
+    }
+    void TearDown() override
+    {
+        client.close();
+        zelvor.signal(SIGTERM);
+        EXPECT_EQ(zelvor.wait(), 0);
+    }
+
+    /** Types a command line and returns the reply between the echo and the next prompt. */
+    std::string run(const std::string& line)
+    {
+        client.type(line + "\r");
+        const std::string received = client.readUntil("\r\nZelvor>");
+        if (received.size() < line.size() + 9)
+            return "(no prompt) " + received;
+        return received.substr(line.size(), received.size() - line.size() - 9);
+    }
+    std::string field(const std::string& name) { return mpd.status()[name]; }
+
+    MpdFixture mpd;
+    std::uint16_t port = test::freePort();
+    ZelvorProcess zelvor;
+    TcpClient client;
+};
+
+TEST_F(EndToEnd, BrowseLoadPlayAndReadTheStatus)
+{
+    EXPECT_EQ(run("cd ALBUM"), "");
+    EXPECT_EQ(run("pwd"), "\r\n\\ALBUM\\");
+    EXPECT_EQ(run("ls *.wav"), "\r\n" + mpd.musicDir().string() +
+                                   "/ALBUM/*.wav\r\n01 first.wav\r\n02 second.wav\r\n10 tenth.wav");
+    EXPECT_EQ(run("cd .."), "");
+    EXPECT_EQ(run("load album"), "");
+    EXPECT_EQ(mpd.queue(), (std::vector<std::string>{"album/01 first.wav", "album/02 second.wav",
+                                                     "album/10 tenth.wav", "album/disc2/a.wav"}));
+
+    EXPECT_EQ(run("play"), "");
+    EXPECT_EQ(field("state"), "play");
+    EXPECT_NE(run("status").find("\r\nWinamp is Playing\r\n"), std::string::npos);
+    EXPECT_EQ(run("ff"), "");
+    EXPECT_EQ(field("song"), "1");
+    EXPECT_EQ(run("rw"), "");
+    EXPECT_EQ(field("song"), "0");
+    EXPECT_EQ(run("pause"), "");
+    EXPECT_EQ(field("state"), "pause");
+    EXPECT_NE(run("status").find("\r\nWinamp is Paused\r\n"), std::string::npos);
+
+    EXPECT_EQ(run("shuffle"), "");
+    EXPECT_EQ(run("repeat"), "");
+    const std::string status = run("status");
+    EXPECT_NE(status.find("\r\nShuffle is On\r\nRepeat is:On\r\n"), std::string::npos) << status;
+    EXPECT_EQ(field("random"), "1");
+    EXPECT_EQ(field("repeat"), "1");
+
+    EXPECT_EQ(run("voldn 19"), "");
+    const int before = std::stoi(field("volume"));
+    EXPECT_EQ(run("volup 5"), "");
+    EXPECT_EQ(std::stoi(field("volume")), before + 6);
+
+    EXPECT_EQ(run("stop"), "");
+    EXPECT_EQ(field("state"), "stop");
+    EXPECT_EQ(run("clear"), "");
+    EXPECT_TRUE(mpd.queue().empty());
+}
+
+TEST_F(EndToEnd, CloseEndsThePlayerAndOpenBringsItBack)
+{
+    const pid_t player = mpd.pid();
+    EXPECT_EQ(run("close"), "");
+    ASSERT_TRUE(MpdFixture::waitFor([&] { return MpdFixture::processGone(player); }));
+    EXPECT_EQ(run("play"), "\r\nCommand Failed - Winamp may not be running");
+    EXPECT_EQ(
+        run("status"),
+        "\r\n**Winamp Current Status**\r\nWinamp is not running\r\n*************************");
+    EXPECT_EQ(run("clear"), "");
+
+    EXPECT_EQ(run("open"), "");
+    ASSERT_TRUE(MpdFixture::waitFor([&] { return mpd.answering(); }));
+    const std::string status = run("status");
+    EXPECT_NE(status.find("\r\nWinamp Version:"), std::string::npos) << status;
+    EXPECT_NE(status.find("\r\nWinamp is Stopped\r\n"), std::string::npos) << status;
+}
+
+TEST_F(EndToEnd, ClientCannotLeaveTheMusicFolder)
+{
+    EXPECT_EQ(run("cd ..\\.."), "");
+    EXPECT_EQ(run("pwd"), "\r\n\\");
+    EXPECT_EQ(run("ls ..\\*"), "\r\n" + mpd.musicDir().string() + "/../*");
+    EXPECT_EQ(run("load ../mpd.conf"), "");
+    EXPECT_TRUE(mpd.queue().empty());
+}
+
+} // namespace
+} // namespace zelvor
