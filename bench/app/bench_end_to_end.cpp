@@ -1,0 +1,204 @@
+// SPDX-License-Identifier: MIT
+// Whole commands through the real program and a real MPD, each next to its floor measured in
+// the same run: `status` against MPD's own status round trip, `load` of a folder of 10,000 files
+// against `mpc add`, and `ls` of a folder of 100,000 files against `ls -1 -f`.
+#include "TcpClient.h"
+#include "ZelvorProcess.h"
+#include "support/MpdFixture.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono;
+using zelvor::test::MpdFixture;
+using zelvor::test::TcpClient;
+using zelvor::test::ZelvorProcess;
+
+namespace {
+
+struct Percentiles
+{
+    double p50;
+    double p99;
+};
+
+Percentiles percentiles(std::vector<double> samples)
+{
+    std::sort(samples.begin(), samples.end());
+    auto at = [&](double q) { return samples[static_cast<std::size_t>(q * (samples.size() - 1))]; };
+    return {at(0.50), at(0.99)};
+}
+
+double secondsOf(const std::function<void()>& work)
+{
+    const auto start = steady_clock::now();
+    work();
+    return duration<double>(steady_clock::now() - start).count();
+}
+
+double medianSeconds(int runs, const std::function<void()>& work,
+                     const std::function<void()>& after)
+{
+    std::vector<double> samples;
+    for (int i = 0; i < runs; ++i) {
+        samples.push_back(secondsOf(work));
+        after();
+    }
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
+}
+
+long rssKiB(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+long peakKiB(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+/** Raw MPD protocol on a fresh TCP connection: connect, one command, close. */
+void rawMpdCommand(unsigned port, const std::string& command)
+{
+    TcpClient mpd;
+    mpd.connect("127.0.0.1", static_cast<std::uint16_t>(port));
+    mpd.readUntil("\n");
+    mpd.send(command + "\n");
+    mpd.readUntil("OK\n");
+}
+
+void row(const std::string& name, const std::string& value, const std::string& floor,
+         const std::string& target)
+{
+    std::printf("| %-40s | %-22s | %-22s | %-20s |\n", name.c_str(), value.c_str(), floor.c_str(),
+                target.c_str());
+}
+
+std::string fmt(const char* format, double a, double b = 0)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, format, a, b);
+    return text;
+}
+
+} // namespace
+
+int main()
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    MpdFixture mpd;
+    if (!mpd.start()) {
+        std::fprintf(stderr, "bench_end_to_end: %s\n", mpd.error().c_str());
+        return 1;
+    }
+    for (int i = 0; i < 10000; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "big/%02d/%05d.wav", i % 50, i);
+        zelvor::test::writeWav(mpd.musicDir() / name, 10);
+    }
+    // The huge listing lives outside MPD's database; only `ls` reads it.
+    const auto huge = mpd.musicDir() / "huge";
+    std::filesystem::create_directories(huge);
+    for (int i = 0; i < 100000; ++i)
+        std::ofstream(huge / ("track" + std::to_string(i) + ".mp3"));
+    if (!mpd.update(seconds(300))) {
+        std::fprintf(stderr, "bench_end_to_end: %s\n", mpd.error().c_str());
+        return 1;
+    }
+
+    const auto port = zelvor::test::freePort();
+    ZelvorProcess zelvor;
+    zelvor.writeIni("[Zelvor]\r\nPort=" + std::to_string(port) +
+                    "\r\nServer Root=" + mpd.musicDir().string() + "\r\nLogin=True\r\n");
+    zelvor.setEnv("MPD_HOST", mpd.host());
+    zelvor.setEnv("MPD_PORT", std::to_string(mpd.port()));
+    zelvor.start();
+    if (!zelvor.waitListening())
+        return 1;
+    TcpClient client;
+    client.connect("127.0.0.1", port);
+    client.readUntil("Zelvor>");
+    auto command = [&](const std::string& line) {
+        client.send(line);
+        client.readUntil(line);
+        const auto start = steady_clock::now();
+        client.send("\r");
+        client.readUntil("\r\nZelvor>", seconds(60));
+        return duration<double, std::micro>(steady_clock::now() - start).count();
+    };
+
+    std::printf("| %-40s | %-22s | %-22s | %-20s |\n", "measure", "Zelvor", "floor", "target");
+    std::printf("|%s|%s|%s|%s|\n", std::string(42, '-').c_str(), std::string(24, '-').c_str(),
+                std::string(24, '-').c_str(), std::string(22, '-').c_str());
+
+    std::vector<double> statusSamples;
+    std::vector<double> rawSamples;
+    for (int i = 0; i < 2000; ++i) {
+        statusSamples.push_back(command("status"));
+        const auto start = steady_clock::now();
+        rawMpdCommand(mpd.port(), "status");
+        rawSamples.push_back(duration<double, std::micro>(steady_clock::now() - start).count());
+    }
+    const auto status = percentiles(statusSamples);
+    const auto raw = percentiles(rawSamples);
+    row("status, Enter to prompt, p50 / p99", fmt("%.0f / %.0f us", status.p50, status.p99),
+        fmt("%.0f / %.0f us", raw.p50, raw.p99), "(MPD status, TCP)");
+
+    const double load = medianSeconds(
+        5, [&] { command("load big"); }, [&] { mpd.command("clear"); });
+    const std::size_t loaded = [&] {
+        command("load big");
+        const auto n = mpd.queue().size();
+        mpd.command("clear");
+        return n;
+    }();
+    mpd.useTcp();
+    const double mpc = medianSeconds(
+        5, [] { [[maybe_unused]] int rc = std::system("mpc -q add big"); },
+        [&] { mpd.command("clear"); });
+    row("load of 10,000 files (median of 5)", fmt("%.3f s", load), fmt("%.3f s mpc add", mpc),
+        "within 2x of mpc");
+    row("files queued by one load", std::to_string(loaded), "", "10000");
+
+    const long idle = rssKiB(zelvor.pid());
+    client.send("cd huge\r");
+    client.readUntil("Zelvor>");
+    const double lsSeconds = medianSeconds(
+        5, [&] { command("ls"); }, [] {});
+    const long peak = peakKiB(zelvor.pid());
+    const double lsFloor = medianSeconds(
+        5,
+        [&] {
+            const std::string line = "ls -1 -f '" + huge.string() + "' > /dev/null";
+            [[maybe_unused]] int rc = std::system(line.c_str());
+        },
+        [] {});
+    row("ls of 100,000 files to the last byte", fmt("%.3f s", lsSeconds),
+        fmt("%.3f s ls -1 -f", lsFloor), "< 0.5 s, within 4x");
+    row("memory during ls (peak RSS - idle RSS)", fmt("%.1f MiB", (peak - idle) / 1024.0), "",
+        "<= 64 MiB");
+
+    client.send("exit\r");
+    client.waitForClose();
+    zelvor.signal(SIGTERM);
+    return zelvor.wait() == 0 ? 0 : 1;
+}
