@@ -136,6 +136,15 @@ void Listener::onNewConnection()
     m_pending = m_server.nextPendingConnection();
     if (m_handler)
         m_handler->Winsock1_ConnectionRequest();
+    flushReplies();
+}
+
+void Listener::flushReplies()
+{
+    // Whatever one notification produced goes out now, in as few packets as the kernel
+    // allows, rather than one event-loop turn later.
+    if (m_socket && m_socket->bytesToWrite() > 0)
+        m_socket->flush();
 }
 
 bool Listener::congested() const
@@ -159,6 +168,7 @@ void Listener::deliverInput()
             std::string_view(m_input.constData(), static_cast<std::size_t>(m_input.size())));
         if (m_socket != socket)
             return;
+        flushReplies();
         m_input.remove(0, static_cast<qsizetype>(used));
         if (congested()) {
             m_reading = false;

@@ -54,6 +54,7 @@ private slots:
 
 private:
     void dropSocket(QTcpSocket* socket);
+    void flushReplies();
     /** Hands what arrived to the server for as long as the client keeps up with the replies. */
     void deliverInput();
 
