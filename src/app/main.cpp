@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/ServerApp.h"
 #include "app/StartupMode.h"
+#include "shell/DesktopShell.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -12,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #ifndef _WIN32
@@ -38,18 +40,17 @@ void onTerminationSignal(int)
     [[maybe_unused]] const auto written = ::write(g_signalPipe[1], &byte, 1);
 }
 
-/** Turns SIGTERM and SIGINT into an orderly shutdown on the event loop. */
-void watchTerminationSignals(zelvor::ServerApp& app)
+/** Turns SIGTERM and SIGINT into the orderly shutdown, run on the event loop. */
+void watchTerminationSignals(QObject* owner, std::function<void()> shutdown)
 {
     if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
-    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [shutdown] {
         char drain[16];
         while (::read(g_signalPipe[0], drain, sizeof drain) > 0) {
         }
-        app.Form_Unload();
-        QCoreApplication::exit(0);
+        shutdown();
     });
     struct sigaction action = {};
     action.sa_handler = onTerminationSignal;
@@ -77,7 +78,10 @@ int runHeadless(int argc, char** argv)
     QCoreApplication qtApp(argc, argv);
     zelvor::ServerApp app(settingsFolder(), /*headless=*/true);
 #ifndef _WIN32
-    watchTerminationSignals(app);
+    watchTerminationSignals(&app, [&app] {
+        app.Form_Unload();
+        QCoreApplication::exit(0);
+    });
 #endif
     app.Form_Load();
     return qtApp.exec();
@@ -88,10 +92,18 @@ int runDesktop(int argc, char** argv)
     QApplication qtApp(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     zelvor::ServerApp app(settingsFolder(), /*headless=*/false);
+    zelvor::ShellHooks hooks;
+    hooks.restart = [&app] { app.server().Cmd_Start_Click(); };
+    hooks.unload = [&app] { app.Form_Unload(); };
+    zelvor::DesktopShell shell(app.settings(), std::move(hooks));
+    app.onStatus = [&shell](const std::string& word) {
+        shell.setStatusWord(QString::fromLatin1(word.data(), static_cast<qsizetype>(word.size())));
+    };
 #ifndef _WIN32
-    watchTerminationSignals(app);
+    watchTerminationSignals(&shell, [&shell] { shell.shutdown(); });
 #endif
     app.Form_Load();
+    shell.start();
     return qtApp.exec();
 }
 

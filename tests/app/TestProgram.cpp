@@ -7,13 +7,27 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <regex>
+#include <thread>
 
 namespace zelvor {
 namespace {
 
 using test::TcpClient;
 using test::ZelvorProcess;
+
+/** Polls the condition for up to ten seconds. */
+bool eventually(const std::function<bool()>& condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
 
 std::string iniWith(std::uint16_t port, const std::string& extra = {})
 {
@@ -128,6 +142,24 @@ TEST(Program, UnreadableSettingsFileGivesDefaults)
     ASSERT_TRUE(zelvor.waitForOutput("\n"));
     zelvor.signal(SIGTERM);
     EXPECT_EQ(zelvor.wait(), 0);
+}
+
+TEST(Program, DesktopModeServesAndSavesOnSignal)
+{
+    const std::uint16_t port = test::freePort();
+    ZelvorProcess zelvor;
+    zelvor.setEnv("QT_QPA_PLATFORM", "offscreen");
+    zelvor.writeIni(iniWith(port, "Login=True\r\n"));
+    zelvor.start();
+    TcpClient client;
+    ASSERT_TRUE(eventually([&] { return client.connect("127.0.0.1", port); }));
+    EXPECT_EQ(client.readUntil("Zelvor>").substr(0, 14), "Zelvor v.1.0\r\n");
+    client.close();
+    zelvor.signal(SIGTERM);
+    EXPECT_EQ(zelvor.wait(), 0);
+    EXPECT_NE(test::readFile(zelvor.iniFile()).find("Login=True\r\n"), std::string::npos);
+    // The desktop has its status line; nothing is printed per word.
+    EXPECT_EQ(zelvor.errorOutput().find(" connecting\n"), std::string::npos);
 }
 
 TEST(Program, VersionAndHelp)
