@@ -54,6 +54,10 @@ void changeDirectory(CommandContext& context, std::string_view argument)
             dir = parentOf(dir);
         return;
     }
+    // Names such as "." or "Rock\.." lead back to a folder already in the path, yet each one is
+    // appended: without a limit a client repeating them grows CurrentDir without bound.
+    if (dir.size() + name.size() + 1 > kMaxCurrentDirLength)
+        return;
     const std::string& root = context.settings.ServerRoot;
     const auto target = resolveMusicPath(root, root + "\\" + dir + std::string(name));
     if (target && context.folders.isFolder(*target)) {

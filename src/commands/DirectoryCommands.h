@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 namespace zelvor {
@@ -11,6 +12,12 @@ struct CommandContext;
 // included; the name is the argument without that blank. CurrentDir stays in the client's form
 // ("\" for the root, "\Rock\Live\" below it). A path that resolves outside the server root is
 // treated as not there at all.
+
+/**
+ * The longest CurrentDir: a cd that would make it longer is treated like a missing folder, so a
+ * client repeating "cd ." cannot grow it without bound.
+ */
+inline constexpr std::size_t kMaxCurrentDirLength = 4096;
 
 /** "pwd": sends CR LF and CurrentDir. */
 void printWorkingDirectory(CommandContext& context);

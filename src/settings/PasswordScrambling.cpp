@@ -45,12 +45,14 @@ bool prefixMatchesRest(std::string_view stored, std::size_t digits)
     return value == stored.size() - digits;
 }
 
-// Passwords of 50 bytes and more are written with a three-digit prefix (four from 500 on).
-// Older readers always dropped two characters; forms with a two-digit prefix that fits still
-// read exactly as they did.
+// Passwords of 50 bytes and more are written with a three-digit prefix (four from 500 on, five
+// from 5,000 on, and so on). Older readers always dropped two characters; forms with a two-digit
+// prefix that fits still read exactly as they did. A prefix can only fit at its own length: a
+// shorter run of its digits stands for a smaller number than the rest is long.
 std::string_view storedBody(std::string_view stored)
 {
-    for (std::size_t digits = 2; digits <= 4; ++digits) {
+    constexpr std::size_t kMostDigits = 19; // the largest prefix that fits in 64 bits
+    for (std::size_t digits = 2; digits <= kMostDigits; ++digits) {
         if (prefixMatchesRest(stored, digits))
             return stored.substr(digits);
     }

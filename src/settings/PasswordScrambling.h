@@ -25,7 +25,7 @@ std::string EncryptPassword(std::string_view password);
 
 /**
  * The password of a stored form. Never fails: a damaged form simply yields another password.
- * A decimal prefix of 2, 3 or 4 digits is honoured when it equals the length of the rest;
+ * A decimal prefix of two or more digits is honoured when it equals the length of the rest;
  * otherwise the first two characters are dropped, as older versions always did.
  */
 std::string DecryptPassword(std::string_view stored);

@@ -1,0 +1,196 @@
+// SPDX-License-Identifier: MIT
+#include "Surroundings.h"
+
+#include "TcpClient.h"
+#include "ZelvorProcess.h"
+#include "settings/PasswordScrambling.h"
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+namespace zelvor::test {
+
+using Clock = std::chrono::steady_clock;
+
+std::string IniText::text() const
+{
+    return "[Zelvor]\r\nPort=" + std::to_string(port) + "\r\nServer Root=" + serverRoot +
+           "\r\nWinamp Location=mpd\r\nLogLevel1=" + (logLevel == 1 ? "True" : "False") +
+           "\r\nLogLevel2=" + (logLevel == 2 ? "True" : "False") +
+           "\r\nLogin=" + (login ? "False" : "True") + "\r\nServer Logfile=" + logFile +
+           "\r\nUser=" + user + "\r\nPassword=" + EncryptPassword(password) + "\r\n";
+}
+
+long statusKiB(pid_t pid, const std::string& field)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind(field + ":", 0) == 0) {
+            std::istringstream words(line.substr(field.size() + 1));
+            long value = -1;
+            words >> value;
+            return value;
+        }
+    }
+    return -1;
+}
+
+int openDescriptors(pid_t pid)
+{
+    std::error_code error;
+    int count = 0;
+    for (std::filesystem::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", error), end;
+         !error && it != end; it.increment(error))
+        ++count;
+    return error ? -1 : count;
+}
+
+std::size_t outputCount(const ZelvorProcess& program, const std::string& text)
+{
+    const std::string output = program.errorOutput();
+    std::size_t count = 0;
+    for (auto at = output.find(text); at != std::string::npos; at = output.find(text, at + 1))
+        ++count;
+    return count;
+}
+
+bool waitForOutputCount(const ZelvorProcess& program, const std::string& text, std::size_t count,
+                        std::chrono::milliseconds timeout)
+{
+    const auto deadline = Clock::now() + timeout;
+    while (outputCount(program, text) < count) {
+        if (Clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+bool connectWhenListening(TcpClient& client, std::uint16_t port, std::chrono::milliseconds timeout)
+{
+    const auto deadline = Clock::now() + timeout;
+    while (!client.connect("127.0.0.1", port)) {
+        if (Clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
+}
+
+bool logIn(TcpClient& client, const std::string& user, const std::string& password)
+{
+    const std::string greeting = client.readUntil("User:");
+    if (greeting.size() < 5 || greeting.compare(greeting.size() - 5, 5, "User:") != 0)
+        return false;
+    client.send(user + "\r\n");
+    if (client.readUntil("Pass:") != user + "\r\nPass:")
+        return false;
+    client.send(password + "\r\n");
+    return client.readUntil("\r\nZelvor>") == "\r\nZelvor>";
+}
+
+std::string readPrompts(TcpClient& client, std::size_t count, std::chrono::milliseconds timeout)
+{
+    const std::string prompt = "\r\nZelvor>";
+    std::string received;
+    std::size_t seen = 0;
+    std::size_t searchFrom = 0;
+    const auto deadline = Clock::now() + timeout;
+    while (seen < count && Clock::now() < deadline) {
+        const std::string more = client.readFor(std::chrono::milliseconds(20));
+        if (more.empty())
+            continue;
+        received += more;
+        for (auto at = received.find(prompt, searchFrom); at != std::string::npos;
+             at = received.find(prompt, searchFrom)) {
+            ++seen;
+            searchFrom = at + prompt.size();
+        }
+        searchFrom =
+            std::max(searchFrom, received.size() - std::min(received.size(), prompt.size() - 1));
+    }
+    return received;
+}
+
+std::size_t sendWithoutWaiting(TcpClient& client, const std::string& bytes)
+{
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const auto n = ::send(client.fd(), bytes.data() + sent, bytes.size() - sent,
+                              MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n <= 0)
+            break;
+        sent += static_cast<std::size_t>(n);
+    }
+    return sent;
+}
+
+SmallDisk::SmallDisk(const std::filesystem::path& folder, std::size_t bytes)
+    : m_folder(folder), m_bytes(bytes)
+{
+    std::filesystem::create_directories(folder);
+    const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+    if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) == 0)
+        m_mounted = true;
+    else
+        m_error = std::strerror(errno);
+}
+
+SmallDisk::~SmallDisk()
+{
+    if (m_mounted)
+        ::umount2(m_folder.c_str(), MNT_DETACH);
+}
+
+bool SmallDisk::setReadOnly(bool readOnly)
+{
+    const std::string options = "size=" + std::to_string(m_bytes);
+    const unsigned long flags = MS_REMOUNT | (readOnly ? MS_RDONLY : 0);
+    return ::mount("tmpfs", m_folder.c_str(), "tmpfs", flags, options.c_str()) == 0;
+}
+
+bool SmallDisk::fill()
+{
+    const std::string filler = (m_folder / "filler").string();
+    const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    const std::vector<char> block(4096, 'f');
+    bool full = false;
+    for (std::size_t written = 0; written <= m_bytes + block.size();) {
+        const auto n = ::write(fd, block.data(), block.size());
+        if (n < 0) {
+            full = errno == ENOSPC;
+            break;
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    // The last page may still have room for a few bytes: take them one at a time.
+    while (full && ::write(fd, "f", 1) == 1) {
+    }
+    ::close(fd);
+    return full;
+}
+
+void SmallDisk::makeRoom()
+{
+    std::error_code error;
+    std::filesystem::remove(m_folder / "filler", error);
+}
+
+bool runningAsRoot()
+{
+    return ::geteuid() == 0;
+}
+
+} // namespace zelvor::test
