@@ -36,6 +36,11 @@ void DesktopShell::start()
     m_tray->start();
 }
 
+void DesktopShell::shutdown()
+{
+    m_window->close();
+}
+
 void DesktopShell::setStatusWord(const QString& word)
 {
     m_window->setStatusWord(word);

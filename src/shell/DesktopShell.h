@@ -46,6 +46,12 @@ public:
      */
     void start();
 
+    /**
+     * Unloads as "&Shutdown" does (for a termination signal, say): runs the unload hook,
+     * removes the tray icon and quits the event loop. Only the first unload counts.
+     */
+    void shutdown();
+
     SettingsWindow& window() const { return *m_window; }
     TrayIcon& trayIcon() const { return *m_tray; }
 

@@ -41,6 +41,17 @@ QTreeWidgetItem* folderItem(const QString& text, const QString& path, const QIco
     return item;
 }
 
+// The folder list shows every folder open or closed by its icon; nothing in it folds, so it
+// draws no branch arrows.
+class FolderList : public QTreeWidget
+{
+public:
+    using QTreeWidget::QTreeWidget;
+
+protected:
+    void drawBranches(QPainter*, const QRect&, const QModelIndex&) const override {}
+};
+
 } // namespace
 
 FolderPicker::FolderPicker(QWidget* owner)
@@ -70,7 +81,7 @@ void FolderPicker::createControls()
     // Choosing the current drive again also takes the folder list to its root.
     connect(drv_main, &QComboBox::activated, this, &FolderPicker::drv_main_Change);
 
-    dir_main = new QTreeWidget(this);
+    dir_main = new FolderList(this);
     dir_main->setObjectName(QStringLiteral("dir_main"));
     dir_main->setGeometry(twipsRect(120, 960, 2175, 2565));
     dir_main->setHeaderHidden(true);

@@ -165,8 +165,10 @@ TEST_F(BrowseFolder, ListsAncestorsAndVisibleSubfolders)
     browse([&](FolderPicker& picker) {
         auto* tree = picker.findChild<QTreeWidget*>("dir_main");
         QStringList shown;
-        for (QTreeWidgetItemIterator it(tree); *it; ++it)
-            shown << (*it)->text(0);
+        for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+            if (!tree->visualItemRect(*it).isEmpty())
+                shown << (*it)->text(0);
+        }
         QStringList expected{QDir::toNativeSeparators(QDir::rootPath())};
         expected << start.split('/', Qt::SkipEmptyParts) << "Music"
                  << "Podcasts";

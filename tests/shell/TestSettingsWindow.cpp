@@ -24,6 +24,11 @@ struct KeyRow
     KeyVerdict portField;
 };
 
+void PrintTo(const KeyRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
 class NumericKeyTable : public ::testing::TestWithParam<KeyRow>
 {};
 

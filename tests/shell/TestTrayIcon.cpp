@@ -217,6 +217,15 @@ TEST_F(Shell, ShutdownFromTheTrayUnloadsOnceThenRemovesTheIcon)
     EXPECT_EQ(unloads, 1);
 }
 
+TEST_F(Shell, ShutdownCallWorksLikeTheMenu)
+{
+    makeShell(true).start();
+    shell->shutdown();
+    shell->shutdown();
+    EXPECT_EQ(unloads, 1);
+    EXPECT_FALSE(icon().isVisible());
+}
+
 TEST_F(Shell, CloseButtonUnloadsAndLeavesNoIcon)
 {
     makeShell(true).start();

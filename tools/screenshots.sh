@@ -1,0 +1,276 @@
+#!/usr/bin/env bash
+# Takes the screenshots of Zelvor's desktop side for docs/: starts the program on a virtual X
+# screen (Xvfb) with a window manager (openbox, for the window frames) and a notification area
+# (trayer), works the tray menu, the settings window, the About box and the folder picker with
+# xdotool, and saves what it sees as PNG files. It also checks on the way that minimizing puts
+# the window back into the tray and that "Shutdown" ends the program with exit code 0.
+#
+# Usage: tools/screenshots.sh [build folder]      (default: build; ZELVOR=<binary> overrides)
+# Needs: xvfb xdotool trayer x11-apps (xwd) x11-utils (xwininfo) python3; openbox is optional.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+zelvor=${ZELVOR:-$build/zelvor}
+out=$root/docs
+
+for tool in Xvfb xdotool trayer xwd xwininfo python3; do
+    command -v "$tool" >/dev/null || { echo "screenshots: $tool is missing" >&2; exit 1; }
+done
+[[ -x "$zelvor" ]] || { echo "screenshots: no program at $zelvor (build first)" >&2; exit 1; }
+
+work=$(mktemp -d -t zelvor-screenshots.XXXXXX)
+pids=()
+cleanup() {
+    local pid
+    for pid in "${pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Polls a command until it succeeds, at most $1 seconds.
+wait_for() {
+    local limit=$1
+    shift
+    local tries=$((limit * 20))
+    until "$@" >/dev/null 2>&1; do
+        ((tries-- > 0)) || return 1
+        sleep 0.05
+    done
+}
+
+display=99
+while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do
+    display=$((display + 1))
+done
+export DISPLAY=:$display
+Xvfb "$DISPLAY" -screen 0 800x600x24 -nolisten tcp -wr >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+wait_for 10 xdotool getdisplaygeometry || { echo "screenshots: Xvfb did not start" >&2; exit 1; }
+
+if command -v openbox >/dev/null; then
+    openbox >"$work/openbox.log" 2>&1 &
+    pids+=($!)
+fi
+trayer --edge top --align right --margin 40 --widthtype request --height 26 --SetDockType true \
+    --transparent true --alpha 0 --tint 0xc8c8c8 >"$work/trayer.log" 2>&1 &
+pids+=($!)
+wait_for 10 xdotool search --class trayer
+
+# A settings folder, a music folder to browse and a free port of our own.
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+mkdir -p "$work/config/zelvor" "$work/home/Music/Jazz" "$work/home/Music/Podcasts"
+printf '[Zelvor]\r\nPort=%s\r\nServer Root=%s\r\nWinamp Location=mpd\r\nServer Logfile=%s\r\nUser=user\r\n' \
+    "$port" "$work/home/Music" "$work/home/zelvor.log" >"$work/config/zelvor/zelvor.ini"
+
+# The folder picker starts in the program's current folder.
+(cd "$work/home/Music" && XDG_CONFIG_HOME="$work/config" MPD_HOST=127.0.0.1 MPD_PORT=1 \
+    exec "$zelvor" >"$work/zelvor.out" 2>"$work/zelvor.err") &
+zelvor_pid=$!
+pids+=("$zelvor_pid")
+
+# Prints "x y width height" of a window as the screen shows it.
+geometry() {
+    xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4}
+        /Width:/ {w=$2} /Height:/ {h=$2} END {print x, y, w, h}'
+}
+
+# The window around a client: the window manager's frame, or the client itself.
+frame_of() {
+    local window=$1 parent
+    while parent=$(xwininfo -tree -id "$window" | awk '/Parent window id/ {print $4}') &&
+        [[ -n "$parent" && "$(xwininfo -tree -id "$parent" | awk '/Parent window id/ {print $4}')" != "0x0" ]]; do
+        window=$parent
+    done
+    echo "$window"
+}
+
+tray_icon() {
+    local window
+    for window in $(xdotool search --onlyvisible --class zelvor 2>/dev/null); do
+        read -r _ _ w h < <(geometry "$window")
+        if ((w <= 48 && h <= 48)); then
+            echo "$window"
+            return 0
+        fi
+    done
+    return 1
+}
+
+no() {
+    ! "$@"
+}
+
+visible_named() {
+    xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1 | grep .
+}
+
+about_box() {
+    local window
+    for window in $(xdotool search --onlyvisible --class zelvor 2>/dev/null); do
+        read -r _ _ w h < <(geometry "$window")
+        if ((w == 377 && h == 221)); then
+            echo "$window"
+            return 0
+        fi
+    done
+    return 1
+}
+
+# shot <name> <x> <y> <width> <height> [window]: saves that part of the screen as
+# docs/<name>.png. Under Xvfb a window that opens above another one of the program can stay
+# unpainted on the screen while the window itself holds the right picture, so the given
+# window's own contents are laid over the screen's.
+shot() {
+    xwd -root -silent >"$work/screen.xwd"
+    local overlay=() wx wy
+    if [[ -n "${6:-}" ]]; then
+        xwd -id "$6" -silent >"$work/window.xwd"
+        read -r wx wy _ _ < <(geometry "$6")
+        overlay=("$work/window.xwd" "$wx" "$wy")
+    fi
+    python3 - "$work/screen.xwd" "$out/$1.png" "$2" "$3" "$4" "$5" "${overlay[@]}" <<'PY'
+import struct, sys, zlib
+
+def load(path):
+    data = open(path, 'rb').read()
+    header = struct.unpack('>25I', data[:100])
+    size, width, height = header[0], header[4], header[5]
+    order, bits, line = header[7], header[11], header[12]
+    masks, colours = header[14:17], header[19]
+    pixels = data[size + colours * 12:]
+    step = bits // 8
+    endian = 'little' if order == 0 else 'big'
+    shifts = [(m & -m).bit_length() - 1 for m in masks]
+    rows = []
+    for y in range(height):
+        row = pixels[y * line:(y + 1) * line]
+        rgb = bytearray()
+        for x in range(width):
+            value = int.from_bytes(row[x * step:(x + 1) * step], endian)
+            rgb += bytes((value & m) >> s for m, s in zip(masks, shifts))
+        rows.append(rgb)
+    return width, height, rows
+
+target = sys.argv[2]
+left, top, width, height = (int(v) for v in sys.argv[3:7])
+screen_w, screen_h, screen = load(sys.argv[1])
+if len(sys.argv) > 7:
+    ow, oh, window = load(sys.argv[7])
+    ox, oy = int(sys.argv[8]), int(sys.argv[9])
+    for y in range(oh):
+        if 0 <= oy + y < screen_h:
+            x0, x1 = max(0, ox), min(screen_w, ox + ow)
+            screen[oy + y][x0 * 3:x1 * 3] = window[y][(x0 - ox) * 3:(x1 - ox) * 3]
+left, top = max(0, left), max(0, top)
+width, height = min(width, screen_w - left), min(height, screen_h - top)
+raw = bytearray()
+for y in range(top, top + height):
+    raw.append(0)
+    raw += screen[y][left * 3:(left + width) * 3]
+
+def chunk(kind, body):
+    return struct.pack('>I', len(body)) + kind + body + struct.pack('>I', zlib.crc32(kind + body))
+
+png = b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, 8, 2, 0, 0, 0))
+png += chunk(b'IDAT', zlib.compress(bytes(raw), 9)) + chunk(b'IEND', b'')
+open(target, 'wb').write(png)
+PY
+    echo "saved docs/$1.png"
+}
+
+# shot_window <name> <window> [margin]: the window with its frame and a margin around it.
+shot_window() {
+    local margin=${3:-6}
+    read -r x y w h < <(geometry "$(frame_of "$2")")
+    shot "$1" $((x - margin)) $((y - margin)) $((w + 2 * margin)) $((h + 2 * margin)) "$2"
+}
+
+open_tray_menu() {
+    local icon
+    icon=$(tray_icon)
+    read -r x y w h < <(geometry "$icon")
+    # Pressed near its lower edge, the menu opens below the icon rather than over it.
+    xdotool mousemove $((x + w / 2)) $((y + h - 2)) click 3
+    sleep 0.5
+}
+
+mkdir -p "$out"
+failures=0
+check() {
+    if "${@:2}"; then
+        echo "ok: $1"
+    else
+        echo "FAILED: $1" >&2
+        failures=$((failures + 1))
+    fi
+}
+
+check "the program starts with only its tray icon" wait_for 10 tray_icon
+check "the settings window is hidden at start" no visible_named Tollomere
+
+# 1. The tray icon with its menu.
+open_tray_menu
+read -r ix iy iw ih < <(geometry "$(tray_icon)")
+shot tray-menu $((ix - 140)) 0 $((iw + 160)) 80
+
+# 2. "Restore" brings the settings window back; the icon goes.
+xdotool key r
+check "Restore shows the settings window" wait_for 5 visible_named Tollomere
+window=$(visible_named Tollomere)
+check "Restore removes the tray icon" wait_for 5 no tray_icon
+xdotool windowactivate --sync "$window" 2>/dev/null || true
+shot_window settings-window "$window"
+
+# 3. A key typed into the port field shows the restart warning.
+xdotool mousemove --window "$window" 110 42 click 1
+xdotool key End 0
+sleep 0.4
+shot_window settings-window-warning "$window"
+xdotool key BackSpace
+
+# 4. The About box, centred on the screen.
+xdotool mousemove --window "$window" 400 132 click 1
+check "About opens the About box" wait_for 5 about_box
+about=$(about_box)
+read -r ax ay aw ah < <(geometry "$about")
+shot about-box $((ax - 6)) $((ay - 6)) $((aw + 12)) $((ah + 12)) "$about"
+xdotool mousemove $((ax + 20)) $((ay + 20)) key q
+check "a key closes the About box" wait_for 5 no about_box
+
+# 5. The folder picker behind the server root's Browse button.
+xdotool mousemove --window "$window" 310 74 click 1
+check "Browse opens the folder picker" wait_for 5 visible_named "Paint File Location"
+picker=$(visible_named "Paint File Location")
+shot_window folder-picker "$picker"
+xdotool key Escape
+check "Cancel closes the folder picker" wait_for 5 no visible_named "Paint File Location"
+
+# 6. Minimizing sends the window back into the tray.
+if command -v openbox >/dev/null; then
+    xdotool windowminimize "$window"
+    check "minimizing hides the window" wait_for 5 no visible_named Tollomere
+    check "minimizing brings the tray icon back" wait_for 5 tray_icon
+fi
+
+# 7. "Shutdown" saves the settings and ends the program with exit code 0.
+open_tray_menu
+xdotool key s
+status=0
+wait_for 10 no kill -0 "$zelvor_pid" || status=1
+if ((status == 0)); then
+    wait "$zelvor_pid" || status=$?
+    check "Shutdown ends the program with exit code 0" test "$status" -eq 0
+else
+    check "Shutdown ends the program" false
+fi
+check "Shutdown saves the settings (all nine keys)" grep -q "^Password=" "$work/config/zelvor/zelvor.ini"
+
+if ((failures > 0)); then
+    echo "--- program output" >&2
+    cat "$work/zelvor.err" >&2
+    exit 1
+fi
