@@ -126,7 +126,10 @@ bool storableNames(std::string_view section, std::string_view key, std::string_v
         return false;
     if (hasLineBreak(section) || section.find(']') != std::string_view::npos)
         return false;
-    return !hasLineBreak(key) && key.find('=') == std::string_view::npos && !hasLineBreak(value);
+    // A CR inside a value does not end the line when it is read back, so it is kept like any
+    // other byte: whatever was read from a file can be written again.
+    return !hasLineBreak(key) && key.find('=') == std::string_view::npos &&
+           value.find('\n') == std::string_view::npos;
 }
 
 bool fail(std::string* error, std::string text)

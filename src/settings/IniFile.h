@@ -48,7 +48,8 @@ std::optional<std::string_view> findIniValue(std::string_view text, std::string_
  * Sets key to value in INI text: an existing key is replaced in place, a new key goes after the
  * last line of its section, a missing section is added at the end. All other lines are kept in
  * their order; every line of the result ends with CR LF. Returns false and leaves text alone
- * when a name or the value cannot be stored (line breaks, "=" in the key, "]" in the section).
+ * when a name or the value cannot be stored (line breaks in names, a line feed in the value, "="
+ * in the key, "]" in the section).
  */
 bool setIniValue(std::string& text, std::string_view section, std::string_view key,
                  std::string_view value);

@@ -65,5 +65,23 @@ TEST(HostileInput, PasswordOfAnyLengthSurvivesTheSettingsFile)
     }
 }
 
+TEST(HostileInput, SettingsFileWithAStrayCarriageReturnCanStillBeSaved)
+{
+    // Only a line feed ends a line, so a lone CR is part of the value it stands in; whatever was
+    // read must be writable again, or every later shutdown would lose the settings.
+    test::TempDir temp;
+    const std::string ini = settingsFilePath(temp.str());
+    temp.write("zelvor.ini", "[Zelvor]\r\nPort=2323\r\nServer Root=/srv/mu\rsic\r\nUser=b\rob\n");
+    ServerSettings loaded = defaultSettings(temp.str(), temp.str());
+    ASSERT_TRUE(loadSettings(ini, loaded));
+    EXPECT_EQ(loaded.ServerRoot, "/srv/mu\rsic");
+    loaded.Port = "2424";
+    std::string error;
+    ASSERT_TRUE(saveSettings(ini, loaded, &error)) << error;
+    ServerSettings again = defaultSettings(temp.str(), temp.str());
+    ASSERT_TRUE(loadSettings(ini, again));
+    EXPECT_TRUE(again == loaded);
+}
+
 } // namespace
 } // namespace zelvor
