@@ -3,7 +3,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDialog>
 
 #include <algorithm>
 
@@ -19,29 +18,26 @@ ModalWatcher::ModalWatcher(Answer answer) : m_answer(std::move(answer))
 void ModalWatcher::poll()
 {
     QWidget* modal = QApplication::activeModalWidget();
-    if (!modal || !modal->isVisible())
-        return;
-    if (std::find(m_handled.begin(), m_handled.end(), modal) != m_handled.end())
+    if (!modal || !modal->isVisible() ||
+        std::find(m_handled.begin(), m_handled.end(), modal) != m_handled.end())
         return;
     m_handled.emplace_back(modal);
-
     SeenModal seen;
     seen.className = QString::fromLatin1(modal->metaObject()->className());
-    seen.objectName = modal->objectName();
     seen.title = modal->windowTitle();
-    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    if (box) {
         seen.text = box->text();
         seen.icon = box->icon();
         seen.buttonCount = box->buttons().size();
     }
     m_seen.push_back(seen);
 
-    // The answer may open a modal of its own; this timer must not answer that one meanwhile.
-    m_timer.stop();
+    m_timer.stop(); // the answer runs nested event loops of its own
     QPointer<QWidget> guard(modal);
     if (m_answer)
         m_answer(modal);
-    else if (auto* box = qobject_cast<QMessageBox*>(modal); box && !box->buttons().isEmpty())
+    else if (box && !box->buttons().isEmpty())
         box->buttons().constFirst()->click();
     else if (auto* dialog = qobject_cast<QDialog*>(modal))
         dialog->reject();

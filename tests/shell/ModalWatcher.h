@@ -3,7 +3,6 @@
 
 #include <QMessageBox>
 #include <QPointer>
-#include <QString>
 #include <QTimer>
 
 #include <functional>
@@ -15,18 +14,17 @@ namespace zelvor::test {
 struct SeenModal
 {
     QString className;
-    QString objectName;
     QString title;
-    /** Message boxes only: text, icon and the number of buttons. */
+    /** Message boxes only: text, icon and number of buttons. */
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     qsizetype buttonCount = 0;
 };
 
 /**
- * While alive, answers every modal window that opens: records it, then runs the answer inside
- * the modal's own event loop. The default answer rejects it (a message box's only button).
- * A modal that the answer leaves open is rejected and recorded as an error, so no test hangs.
+ * While alive, answers every modal window that opens, from inside the modal's own event loop:
+ * records it and runs the answer (by default a message box's only button, or reject). A modal
+ * left open by the answer is rejected and counted, so no test hangs.
  */
 class ModalWatcher
 {
@@ -35,7 +33,6 @@ public:
     explicit ModalWatcher(Answer answer = {});
 
     const std::vector<SeenModal>& seen() const { return m_seen; }
-    /** Answers still open after their answer ran. */
     int leftOpen() const { return m_leftOpen; }
 
 private:

@@ -15,34 +15,22 @@
 namespace zelvor {
 namespace {
 
-using test::ModalWatcher;
-
-QTreeWidgetItem* folderItem(FolderPicker& picker, const QString& name)
+QTreeWidget* folders(FolderPicker& picker)
 {
-    auto* tree = picker.findChild<QTreeWidget*>(QStringLiteral("dir_main"));
-    const auto items = tree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
-    EXPECT_EQ(items.size(), 1) << name.toStdString();
-    return items.value(0);
+    return picker.findChild<QTreeWidget*>(QStringLiteral("dir_main"));
 }
 
-QPoint itemCentre(FolderPicker& picker, QTreeWidgetItem* item)
+void clickFolder(FolderPicker& picker, const QString& name, bool twice)
 {
-    return picker.findChild<QTreeWidget*>(QStringLiteral("dir_main"))
-        ->visualItemRect(item)
-        .center();
+    const auto items = folders(picker)->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
+    ASSERT_EQ(items.size(), 1) << name.toStdString();
+    const QPoint centre = folders(picker)->visualItemRect(items[0]).center();
+    QTest::mouseClick(folders(picker)->viewport(), Qt::LeftButton, {}, centre);
+    if (twice)
+        QTest::mouseDClick(folders(picker)->viewport(), Qt::LeftButton, {}, centre);
 }
 
-void openFolder(FolderPicker& picker, const QString& name)
-{
-    auto* item = folderItem(picker, name);
-    ASSERT_NE(item, nullptr);
-    auto* viewport = picker.findChild<QTreeWidget*>(QStringLiteral("dir_main"))->viewport();
-    const QPoint centre = itemCentre(picker, item);
-    QTest::mouseClick(viewport, Qt::LeftButton, {}, centre);
-    QTest::mouseDClick(viewport, Qt::LeftButton, {}, centre);
-}
-
-void click(FolderPicker& picker, const char* button)
+void press(FolderPicker& picker, const char* button)
 {
     QTest::mouseClick(picker.findChild<QPushButton*>(QString::fromLatin1(button)), Qt::LeftButton);
 }
@@ -61,20 +49,20 @@ protected:
         WindowFixture::SetUp();
         root = child<QLineEdit>("Txt_Serverroot");
         root->setText(QStringLiteral("/keep"));
-        QTest::mouseClick(child<QPushButton>("Cmd_Start"), Qt::LeftButton);
+        click("Cmd_Start");
     }
 
     void TearDown() override { QDir::setCurrent(previous); }
 
-    /** Clicks the server root's Browse and lets `steps` work the picker while it is open. */
+    /** Clicks the server root's Browse and works the picker while it is open. */
     void browse(const std::function<void(FolderPicker&)>& steps)
     {
-        ModalWatcher watcher([&](QWidget* modal) {
+        test::ModalWatcher watcher([&](QWidget* modal) {
             auto* picker = qobject_cast<FolderPicker*>(modal);
             ASSERT_NE(picker, nullptr);
             steps(*picker);
         });
-        QTest::mouseClick(child<QPushButton>("Cmd_svrroot_browse"), Qt::LeftButton);
+        click("Cmd_svrroot_browse");
         EXPECT_EQ(watcher.seen().size(), 1u);
         EXPECT_EQ(watcher.leftOpen(), 0);
     }
@@ -85,123 +73,84 @@ protected:
     QLineEdit* root = nullptr;
 };
 
-TEST_F(BrowseFolder, CancelKeepsTheServerRoot)
+TEST_F(BrowseFolder, CancelKeepsTheRootAndOkWithoutOpeningGivesTheStartingFolder)
 {
-    EXPECT_EQ(window.folderPicker(), nullptr) << "the picker is created on first use";
-    browse([](FolderPicker& picker) { click(picker, "cmd_Cancel"); });
+    EXPECT_EQ(window.folderPicker(), nullptr) << "created on first use";
+    browse([&](FolderPicker& picker) {
+        EXPECT_EQ(picker.windowTitle(), "Paint File Location");
+        EXPECT_EQ(picker.size(), QSize(248, 242));
+        EXPECT_EQ(picker.parentWidget(), &window);
+        press(picker, "cmd_Cancel");
+    });
     EXPECT_EQ(root->text(), "/keep");
-    EXPECT_EQ(window.folderPicker()->Response(), "-1");
     EXPECT_FALSE(warningShown());
-}
 
-TEST_F(BrowseFolder, OkWithoutOpeningGivesTheStartingFolder)
-{
-    browse([](FolderPicker& picker) { click(picker, "cmd_OK"); });
+    browse([](FolderPicker& picker) { press(picker, "cmd_OK"); });
     EXPECT_EQ(root->text(), QDir::toNativeSeparators(start));
     EXPECT_EQ(settings.ServerRoot, start.toStdString());
     EXPECT_TRUE(warningShown());
 }
 
-TEST_F(BrowseFolder, OpenedFolderIsTakenWithoutTrailingSeparator)
-{
-    browse([](FolderPicker& picker) {
-        openFolder(picker, "Music");
-        openFolder(picker, "Jazz");
-        click(picker, "cmd_OK");
-    });
-    EXPECT_EQ(root->text(), start + "/Music/Jazz");
-}
-
-TEST_F(BrowseFolder, DriveRootKeepsItsSeparator)
-{
-    browse([](FolderPicker& picker) {
-        openFolder(picker, QDir::toNativeSeparators(QDir::rootPath()));
-        click(picker, "cmd_OK");
-    });
-    EXPECT_EQ(root->text(), QDir::toNativeSeparators(QDir::rootPath()));
-}
-
-TEST_F(BrowseFolder, SingleClickOnlyHighlights)
-{
-    browse([](FolderPicker& picker) {
-        auto* item = folderItem(picker, "Podcasts");
-        auto* viewport = picker.findChild<QTreeWidget*>("dir_main")->viewport();
-        QTest::mouseClick(viewport, Qt::LeftButton, {}, itemCentre(picker, item));
-        EXPECT_TRUE(item->isSelected());
-        click(picker, "cmd_OK");
-    });
-    EXPECT_EQ(root->text(), start);
-}
-
-TEST_F(BrowseFolder, SecondBrowseReopensWhereTheFirstLeft)
-{
-    browse([](FolderPicker& picker) {
-        openFolder(picker, "Music");
-        click(picker, "cmd_OK");
-    });
-    FolderPicker* first = window.folderPicker();
-    EXPECT_FALSE(first->isVisible());
-    browse([&](FolderPicker& picker) {
-        EXPECT_EQ(&picker, first);
-        EXPECT_EQ(picker.currentPath(), start + "/Music");
-        auto* tree = picker.findChild<QTreeWidget*>("dir_main");
-        EXPECT_EQ(tree->currentItem()->text(0), "Music");
-        click(picker, "cmd_Cancel");
-    });
-    EXPECT_EQ(root->text(), start + "/Music");
-}
-
-TEST_F(BrowseFolder, ClosingTheWindowCountsAsCancelNotAsTheLastAnswer)
-{
-    browse([](FolderPicker& picker) { click(picker, "cmd_OK"); });
-    root->setText(QStringLiteral("/typed"));
-    browse([](FolderPicker& picker) { picker.close(); });
-    EXPECT_EQ(root->text(), "/typed");
-    EXPECT_EQ(window.folderPicker()->Response(), "-1");
-}
-
 TEST_F(BrowseFolder, ListsAncestorsAndVisibleSubfolders)
 {
     browse([&](FolderPicker& picker) {
-        auto* tree = picker.findChild<QTreeWidget*>("dir_main");
         QStringList shown;
-        for (QTreeWidgetItemIterator it(tree); *it; ++it) {
-            if (!tree->visualItemRect(*it).isEmpty())
+        for (QTreeWidgetItemIterator it(folders(picker)); *it; ++it) {
+            if (!folders(picker)->visualItemRect(*it).isEmpty())
                 shown << (*it)->text(0);
         }
         QStringList expected{QDir::toNativeSeparators(QDir::rootPath())};
         expected << start.split('/', Qt::SkipEmptyParts) << "Music"
                  << "Podcasts";
         EXPECT_EQ(shown, expected);
-        click(picker, "cmd_Cancel");
+        press(picker, "cmd_Cancel");
     });
 }
 
-TEST_F(BrowseFolder, DriveListMovesTheFolderListToThatDrive)
+TEST_F(BrowseFolder, OpenedFolderIsTakenAndTheNextBrowseStartsThere)
+{
+    browse([](FolderPicker& picker) {
+        clickFolder(picker, "Music", true);
+        clickFolder(picker, "Jazz", true);
+        press(picker, "cmd_OK");
+    });
+    EXPECT_EQ(root->text(), start + "/Music/Jazz");
+    FolderPicker* first = window.folderPicker();
+    browse([&](FolderPicker& picker) {
+        EXPECT_EQ(&picker, first);
+        EXPECT_EQ(folders(picker)->currentItem()->text(0), "Jazz");
+        press(picker, "cmd_Cancel");
+    });
+}
+
+TEST_F(BrowseFolder, SingleClickOnlyHighlights)
+{
+    browse([](FolderPicker& picker) {
+        clickFolder(picker, "Podcasts", false);
+        press(picker, "cmd_OK");
+    });
+    EXPECT_EQ(root->text(), start);
+}
+
+TEST_F(BrowseFolder, DriveRootKeepsItsSeparator)
 {
     browse([&](FolderPicker& picker) {
         auto* drives = picker.findChild<QComboBox*>("drv_main");
         EXPECT_EQ(drives->currentData().toString(), QStorageInfo(start).rootPath());
-        const int rootDrive = drives->findData(QDir::rootPath());
-        ASSERT_GE(rootDrive, 0);
         EXPECT_GE(drives->findData(QStorageInfo(QDir::homePath()).rootPath()), 0);
-        emit drives->activated(rootDrive);
-        EXPECT_EQ(picker.currentPath(), QDir::rootPath());
-        click(picker, "cmd_OK");
+        emit drives->activated(drives->findData(QDir::rootPath()));
+        press(picker, "cmd_OK");
     });
     EXPECT_EQ(root->text(), QDir::toNativeSeparators(QDir::rootPath()));
 }
 
-TEST_F(BrowseFolder, IsAModalFixedDialogOwnedByTheWindow)
+TEST_F(BrowseFolder, ClosingThePickerCountsAsCancelNotAsTheLastAnswer)
 {
-    browse([&](FolderPicker& picker) {
-        EXPECT_EQ(picker.windowTitle(), "Paint File Location");
-        EXPECT_EQ(picker.size(), QSize(248, 242));
-        EXPECT_EQ(picker.minimumSize(), picker.maximumSize());
-        EXPECT_EQ(picker.parentWidget(), &window);
-        EXPECT_TRUE(picker.findChild<QPushButton*>("cmd_OK")->isEnabled());
-        click(picker, "cmd_Cancel");
-    });
+    browse([](FolderPicker& picker) { press(picker, "cmd_OK"); });
+    root->setText(QStringLiteral("/typed"));
+    browse([](FolderPicker& picker) { picker.close(); });
+    EXPECT_EQ(root->text(), "/typed");
+    EXPECT_EQ(window.folderPicker()->Response(), "-1");
 }
 
 } // namespace

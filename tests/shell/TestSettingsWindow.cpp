@@ -5,10 +5,7 @@
 #include "shell/NumericKeyFilter.h"
 
 #include <QApplication>
-#include <QButtonGroup>
-#include <QGroupBox>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -17,48 +14,36 @@ namespace {
 
 using test::ModalWatcher;
 
-struct KeyRow
-{
-    const char* name;
-    char16_t key;
-    KeyVerdict portField;
-};
-
-void PrintTo(const KeyRow& row, std::ostream* out)
-{
-    *out << row.name;
-}
-
-class NumericKeyTable : public ::testing::TestWithParam<KeyRow>
-{};
-
-TEST_P(NumericKeyTable, PortFieldSwitches)
+TEST(NumericKeyFilter, FollowsItsTable)
 {
     const NumericKeySwitches port{true, false, false, false};
-    EXPECT_EQ(classifyNumericKey(GetParam().key, port), GetParam().portField);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, NumericKeyTable,
-    ::testing::Values(
-        KeyRow{"Zero", u'0', KeyVerdict::Pass}, KeyRow{"Nine", u'9', KeyVerdict::Pass},
-        KeyRow{"Backspace", 8, KeyVerdict::Pass}, KeyRow{"Enter", 13, KeyVerdict::Drop},
-        KeyRow{"FullStop", u'.', KeyVerdict::Drop}, KeyRow{"Bracket", u')', KeyVerdict::Drop},
-        KeyRow{"Star", u'*', KeyVerdict::Drop}, KeyRow{"Minus", u'-', KeyVerdict::Drop},
-        KeyRow{"Letter", u'a', KeyVerdict::Refuse}, KeyRow{"Space", u' ', KeyVerdict::Refuse},
-        KeyRow{"Plus", u'+', KeyVerdict::Refuse}, KeyRow{"Slash", u'/', KeyVerdict::Refuse},
-        KeyRow{"Colon", u':', KeyVerdict::Refuse}, KeyRow{"ControlA", 1, KeyVerdict::Refuse},
-        KeyRow{"Escape", 27, KeyVerdict::Refuse},
-        KeyRow{"NonLatin", u'\u0661', KeyVerdict::Refuse}),
-    [](const ::testing::TestParamInfo<KeyRow>& row) { return std::string(row.param.name); });
-
-TEST(NumericKeyFilter, EverySwitchLetsItsCharactersThrough)
-{
     const NumericKeySwitches all{true, true, true, true};
-    for (const char16_t key : {char16_t{8}, char16_t{13}, u'.', u')', u'*', u'-'})
-        EXPECT_EQ(classifyNumericKey(key, all), KeyVerdict::Pass) << int(key);
-    EXPECT_EQ(classifyNumericKey(u'x', all), KeyVerdict::Refuse);
-    EXPECT_EQ(classifyNumericKey(8, NumericKeySwitches{}), KeyVerdict::Drop);
+    struct Row
+    {
+        char16_t key;
+        KeyVerdict inPort;
+        KeyVerdict withAll;
+    };
+    const Row rows[] = {
+        {u'0', KeyVerdict::Pass, KeyVerdict::Pass},
+        {u'9', KeyVerdict::Pass, KeyVerdict::Pass},
+        {8, KeyVerdict::Pass, KeyVerdict::Pass},
+        {13, KeyVerdict::Drop, KeyVerdict::Pass},
+        {u'.', KeyVerdict::Drop, KeyVerdict::Pass},
+        {u')', KeyVerdict::Drop, KeyVerdict::Pass},
+        {u'*', KeyVerdict::Drop, KeyVerdict::Pass},
+        {u'-', KeyVerdict::Drop, KeyVerdict::Pass},
+        {u'a', KeyVerdict::Refuse, KeyVerdict::Refuse},
+        {u' ', KeyVerdict::Refuse, KeyVerdict::Refuse},
+        {u'+', KeyVerdict::Refuse, KeyVerdict::Refuse},
+        {1, KeyVerdict::Refuse, KeyVerdict::Refuse},
+        {27, KeyVerdict::Refuse, KeyVerdict::Refuse},
+        {0x661, KeyVerdict::Refuse, KeyVerdict::Refuse},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(classifyNumericKey(row.key, port), row.inPort) << int(row.key);
+        EXPECT_EQ(classifyNumericKey(row.key, all), row.withAll) << int(row.key);
+    }
 }
 
 class PortField : public test::WindowFixture
@@ -69,40 +54,36 @@ protected:
         WindowFixture::SetUp();
         port = child<QLineEdit>("Txt_Port");
         port->setText(QStringLiteral("80"));
-        ASSERT_FALSE(warningShown());
     }
 
     QLineEdit* port = nullptr;
 };
 
-TEST_F(PortField, DigitsGoInAndReachTheRecord)
+TEST_F(PortField, DigitsAndBackspaceGoInAndWarnButDeleteDoesNot)
 {
-    port->clear();
     ModalWatcher watcher;
-    QTest::keyClick(port, Qt::Key_8);
-    QTest::keyClick(port, Qt::Key_0);
-    EXPECT_EQ(port->text(), "80");
+    QTest::keyClick(port, Qt::Key_Home);
+    QTest::keyClick(port, Qt::Key_Delete); // types no character: neither filter nor warning
+    EXPECT_EQ(settings.Port, "0");
+    EXPECT_FALSE(warningShown());
+    port->clear();
+    QTest::keyClicks(port, "80");
     EXPECT_EQ(settings.Port, "80");
+    QTest::keyClick(port, Qt::Key_Backspace);
+    EXPECT_EQ(port->text(), "8");
     EXPECT_TRUE(warningShown());
     EXPECT_TRUE(watcher.seen().empty());
 }
 
-TEST_F(PortField, BackspaceRemovesTheLastDigit)
-{
-    QTest::keyClick(port, Qt::Key_End);
-    EXPECT_FALSE(warningShown());
-    QTest::keyClick(port, Qt::Key_Backspace);
-    EXPECT_EQ(port->text(), "8");
-    EXPECT_TRUE(warningShown());
-}
-
-TEST_F(PortField, LetterIsRefusedWithTheMessage)
+TEST_F(PortField, LettersSpaceAndChordsAreRefusedWithTheMessage)
 {
     ModalWatcher watcher;
     QTest::keyClick(port, Qt::Key_A);
+    EXPECT_TRUE(warningShown());
+    QTest::keyClick(port, Qt::Key_Space);
+    QTest::keyClick(port, Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(port->text(), "80");
-    EXPECT_EQ(settings.Port, "80");
-    ASSERT_EQ(watcher.seen().size(), 1u);
+    ASSERT_EQ(watcher.seen().size(), 3u);
     const auto& box = watcher.seen().front();
     EXPECT_EQ(box.className, "QMessageBox");
     EXPECT_EQ(box.text, "Please enter in only a number");
@@ -110,52 +91,27 @@ TEST_F(PortField, LetterIsRefusedWithTheMessage)
     EXPECT_EQ(box.icon, QMessageBox::Information);
     EXPECT_EQ(box.buttonCount, 1);
     EXPECT_EQ(watcher.leftOpen(), 0);
-    EXPECT_TRUE(warningShown());
 }
 
-TEST_F(PortField, SpaceAndControlChordsAreRefusedToo)
+TEST_F(PortField, MinusFullStopEnterAndBracketsVanishSilentlyButWarn)
 {
     ModalWatcher watcher;
-    QTest::keyClick(port, Qt::Key_Space);
-    QTest::keyClick(port, Qt::Key_V, Qt::ControlModifier);
-    EXPECT_EQ(port->text(), "80");
-    EXPECT_EQ(watcher.seen().size(), 2u);
-}
-
-TEST_F(PortField, MinusFullStopAndEnterVanishSilently)
-{
-    ModalWatcher watcher;
-    QTest::keyClick(port, Qt::Key_Minus);
-    QTest::keyClick(port, Qt::Key_Period);
-    QTest::keyClick(port, Qt::Key_Return);
-    QTest::keyClick(port, Qt::Key_ParenRight);
-    QTest::keyClick(port, Qt::Key_Asterisk);
+    for (const Qt::Key key :
+         {Qt::Key_Minus, Qt::Key_Period, Qt::Key_Return, Qt::Key_ParenRight, Qt::Key_Asterisk})
+        QTest::keyClick(port, key);
     EXPECT_EQ(port->text(), "80");
     EXPECT_TRUE(watcher.seen().empty());
     EXPECT_TRUE(warningShown());
-}
-
-TEST_F(PortField, DeleteAndArrowsEditWithoutFilterOrWarning)
-{
-    ModalWatcher watcher;
-    QTest::keyClick(port, Qt::Key_Home);
-    QTest::keyClick(port, Qt::Key_Delete);
-    QTest::keyClick(port, Qt::Key_Right);
-    EXPECT_EQ(port->text(), "0");
-    EXPECT_EQ(settings.Port, "0");
-    EXPECT_TRUE(watcher.seen().empty());
-    EXPECT_FALSE(warningShown());
 }
 
 class RestartWarning : public test::WindowFixture
 {};
 
-TEST_F(RestartWarning, HiddenAfterLoadingAlthoughLoadingChangedEveryControl)
+TEST_F(RestartWarning, HiddenAfterLoadingThoughLoadingChangedEveryControl)
 {
     ServerSettings stored;
     stored.Port = "2323";
     stored.ServerRoot = "/srv/music";
-    stored.WinampLocation = "/usr/bin/mpd";
     stored.LogLevel = LogLevel::AllActivity;
     stored.LoginRequired = false;
     stored.LogFile = "/var/log/zelvor.log";
@@ -166,10 +122,9 @@ TEST_F(RestartWarning, HiddenAfterLoadingAlthoughLoadingChangedEveryControl)
     EXPECT_EQ(fresh.findChild<QLineEdit*>("Txt_Port")->text(), "2323");
     EXPECT_TRUE(fresh.findChild<QRadioButton*>("Opt_Logging(2)")->isChecked());
     EXPECT_TRUE(fresh.findChild<QRadioButton*>("Opt_Login(0)")->isChecked());
-    EXPECT_EQ(fresh.findChild<QLineEdit*>("Txt_Logfile")->text(), "/var/log/zelvor.log");
 }
 
-TEST_F(RestartWarning, EachListedEditShowsItAndRestartHidesIt)
+TEST_F(RestartWarning, EachListedEditShowsItAndRestartHidesItFirst)
 {
     const std::vector<std::function<void()>> edits{
         [&] { QTest::keyClicks(child<QLineEdit>("Txt_Serverroot"), "/m"); },
@@ -179,58 +134,37 @@ TEST_F(RestartWarning, EachListedEditShowsItAndRestartHidesIt)
         [&] { clickOption("Opt_Login(0)"); },
     };
     int restarts = 0;
-    bool hiddenAtRestart = false;
-    window.setRestartHook([&] {
-        ++restarts;
-        hiddenAtRestart = !warningShown();
-    });
+    window.setRestartHook([&] { restarts += warningShown() ? 100 : 1; });
     for (std::size_t i = 0; i < edits.size(); ++i) {
         edits[i]();
         EXPECT_TRUE(warningShown()) << "edit " << i;
-        QTest::mouseClick(child<QPushButton>("Cmd_Start"), Qt::LeftButton);
+        click("Cmd_Start");
         EXPECT_FALSE(warningShown()) << "edit " << i;
     }
     EXPECT_EQ(restarts, 5);
-    EXPECT_TRUE(hiddenAtRestart);
 }
 
 TEST_F(RestartWarning, UserNameAndPasswordNeverShowIt)
 {
     QTest::keyClicks(child<QLineEdit>("Txt_Uname"), "alice");
     QTest::keyClicks(child<QLineEdit>("Txt_Passwd"), "s3cret");
-    QTest::keyClick(child<QLineEdit>("Txt_Passwd"), Qt::Key_Backspace);
     EXPECT_FALSE(warningShown());
     EXPECT_EQ(settings.UserName, "useralice");
-    EXPECT_EQ(settings.Password, "s3cre");
-}
-
-TEST_F(RestartWarning, IsDarkRedAndCentred)
-{
-    auto* warning = child<QLabel>("lbl_restartwarning");
-    EXPECT_EQ(warning->text(), "Restart Server For Changes to Take Effect");
-    EXPECT_EQ(warning->palette().color(QPalette::WindowText), QColor(192, 0, 0));
-    EXPECT_EQ(warning->alignment(), Qt::AlignCenter);
+    EXPECT_EQ(settings.Password, "s3cret");
+    EXPECT_EQ(child<QLineEdit>("Txt_Passwd")->displayText(), "******");
 }
 
 class LiveRecord : public test::WindowFixture
 {};
 
-TEST_F(LiveRecord, OptionsSetLevelAndLoginAtOnce)
+TEST_F(LiveRecord, OptionsAndPathsReachTheRecordAtOnce)
 {
     clickOption("Opt_Logging(2)");
     EXPECT_EQ(settings.LogLevel, LogLevel::AllActivity);
-    clickOption("Opt_Logging(1)");
-    EXPECT_EQ(settings.LogLevel, LogLevel::ConnectionsOnly);
     clickOption("Opt_Logging(0)");
     EXPECT_EQ(settings.LogLevel, LogLevel::Off);
     clickOption("Opt_Login(0)");
     EXPECT_FALSE(settings.LoginRequired);
-    clickOption("Opt_Login(1)");
-    EXPECT_TRUE(settings.LoginRequired);
-}
-
-TEST_F(LiveRecord, TextFieldsWriteUtf8Paths)
-{
     child<QLineEdit>("Txt_Serverroot")->insert(QString::fromUtf8("/Musik/Bj\u00f6rk"));
     EXPECT_EQ(settings.ServerRoot, "/Musik/Bj\xc3\xb6rk");
 }
@@ -238,50 +172,31 @@ TEST_F(LiveRecord, TextFieldsWriteUtf8Paths)
 TEST(SettingsLoading, LeavesTheRecordByteForByte)
 {
     ServerSettings stored;
-    stored.ServerRoot = "/music/\xe9t\xe9"; // not UTF-8: a field written by another code page
-    stored.Password = "p\xff";
-    const ServerSettings before = stored;
+    stored.ServerRoot = "/music/\xe9t\xe9"; // not UTF-8: written under another code page
     SettingsWindow window(stored);
     window.loadControls();
-    EXPECT_EQ(stored.ServerRoot, before.ServerRoot);
-    EXPECT_EQ(stored.Password, before.Password);
+    EXPECT_EQ(stored.ServerRoot, "/music/\xe9t\xe9");
 }
 
 class Layout : public test::WindowFixture
 {};
 
-TEST_F(Layout, ControlsSitWhereTheTwipsPutThem)
-{
-    EXPECT_EQ(window.size(), QSize(454, 282));
-    EXPECT_EQ(window.minimumSize(), window.maximumSize());
-    EXPECT_EQ(child<QGroupBox>("frm_serverinfo")->geometry(), QRect(8, 8, 333, 141));
-    EXPECT_EQ(child("Txt_Port")->geometry(), QRect(80, 24, 41, 21));
-    EXPECT_EQ(child("Txt_Port")->parentWidget()->objectName(), "frm_serverinfo");
-    EXPECT_EQ(child("lbl_restartwarning")->geometry(), QRect(4, 116, 241, 17));
-    EXPECT_EQ(child("Cmd_Start")->geometry(), QRect(252, 112, 73, 25));
-    EXPECT_EQ(child("Lbl_Status")->geometry(), QRect(8, 24, 81, 21));
-    EXPECT_EQ(child("cmd_About")->geometry(), QRect(360, 120, 81, 25));
-    EXPECT_EQ(child("Opt_Logging(2)")->geometry(), QRect(16, 64, 145, 25));
-    EXPECT_EQ(child("Cmd_Log_Browse")->geometry(), QRect(180, 92, 45, 21));
-    EXPECT_EQ(child("frm_users")->geometry(), QRect(256, 156, 189, 121));
-    EXPECT_EQ(child("Txt_Passwd")->geometry(), QRect(64, 92, 97, 21));
-}
-
-TEST_F(Layout, TitleCaptionsAndWindowButtons)
+TEST_F(Layout, ControlsSitWhereTheirTwipsPutThem)
 {
     EXPECT_EQ(window.windowTitle(), "Tollomere");
-    EXPECT_EQ(window.objectName(), "frm_server");
+    EXPECT_EQ(window.size(), QSize(454, 282));
+    EXPECT_EQ(window.minimumSize(), window.maximumSize());
     EXPECT_TRUE(window.windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(window.windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_FALSE(window.windowIcon().isNull());
-    EXPECT_EQ(child<QLabel>("lbl_server_port")->text(), "&Port:");
-    EXPECT_EQ(child<QLabel>("lbl_server_port")->buddy(), child("Txt_Port"));
-    EXPECT_EQ(child<QPushButton>("Cmd_Start")->text(), "&Restart");
-    EXPECT_EQ(child<QPushButton>("cmd_About")->text(), "A&bout");
-    EXPECT_EQ(child<QRadioButton>("Opt_Logging(1)")->text(), "&Connections Only");
-    EXPECT_EQ(child<QRadioButton>("Opt_Login(0)")->text(), "O&ff");
-    EXPECT_EQ(child<QLabel>("Lbl_Status")->text(), "running");
-    EXPECT_EQ(child<QLabel>("Label1")->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+    EXPECT_EQ(child("Txt_Port")->geometry(), QRect(80, 24, 41, 21));
+    EXPECT_EQ(child("Txt_Port")->parentWidget()->geometry(), QRect(8, 8, 333, 141));
+    EXPECT_EQ(child("lbl_restartwarning")->geometry(), QRect(4, 116, 241, 17));
+    EXPECT_EQ(child("cmd_About")->geometry(), QRect(360, 120, 81, 25));
+    EXPECT_EQ(child("Opt_Logging(2)")->geometry(), QRect(16, 64, 145, 25));
+    EXPECT_EQ(child("frm_users")->geometry(), QRect(256, 156, 189, 121));
+    EXPECT_EQ(child("Txt_Passwd")->geometry(), QRect(64, 92, 97, 21));
+    EXPECT_EQ(child<QLabel>("lbl_restartwarning")->palette().color(QPalette::WindowText),
+              QColor(192, 0, 0));
 }
 
 TEST_F(Layout, NoCaptionRunsUnderItsFieldOrPastItsButton)
@@ -289,32 +204,15 @@ TEST_F(Layout, NoCaptionRunsUnderItsFieldOrPastItsButton)
     for (const QLabel* label : window.findChildren<QLabel*>()) {
         if (!label->buddy())
             continue;
-        const int room = label->buddy()->x() - label->x();
-        const int width = label->fontMetrics().horizontalAdvance(label->text().remove('&'));
-        EXPECT_LT(width, room) << label->objectName().toStdString();
+        EXPECT_LT(label->fontMetrics().horizontalAdvance(label->text().remove('&')),
+                  label->buddy()->x() - label->x())
+            << label->objectName().toStdString();
     }
     for (const QPushButton* button : window.findChildren<QPushButton*>()) {
-        const int width = button->fontMetrics().horizontalAdvance(button->text().remove('&'));
-        EXPECT_LT(width, button->width()) << button->objectName().toStdString();
+        EXPECT_LT(button->fontMetrics().horizontalAdvance(button->text().remove('&')),
+                  button->width())
+            << button->objectName().toStdString();
     }
-}
-
-TEST_F(Layout, PasswordShowsStars)
-{
-    auto* password = child<QLineEdit>("Txt_Passwd");
-    password->setText(QStringLiteral("abc"));
-    EXPECT_EQ(password->displayText(), "***");
-}
-
-QStringList tabWalk(QWidget* from, int steps, Qt::Key key = Qt::Key_Tab)
-{
-    from->setFocus();
-    QStringList walked{QApplication::focusWidget()->objectName()};
-    for (int i = 0; i < steps; ++i) {
-        QTest::keyClick(QApplication::focusWidget(), key);
-        walked << QApplication::focusWidget()->objectName();
-    }
-    return walked;
 }
 
 TEST_F(Layout, TabWalksTheControlsInOrderEnteringEachOptionGroupAtItsChoice)
@@ -322,45 +220,24 @@ TEST_F(Layout, TabWalksTheControlsInOrderEnteringEachOptionGroupAtItsChoice)
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     clickOption("Opt_Logging(1)");
-    EXPECT_EQ(tabWalk(child("Cmd_Start"), 13),
+    ModalWatcher watcher; // Tab is no typed character for the port field's filter
+    auto walk = [](QWidget* from, int steps, Qt::Key key) {
+        from->setFocus();
+        QStringList walked{QApplication::focusWidget()->objectName()};
+        for (int i = 0; i < steps; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), key);
+            walked << QApplication::focusWidget()->objectName();
+        }
+        return walked;
+    };
+    EXPECT_EQ(walk(child("Cmd_Start"), 13, Qt::Key_Tab),
               (QStringList{"Cmd_Start", "Txt_Port", "Txt_Serverroot", "Cmd_svrroot_browse",
                            "Txt_Winamp_Location", "Cmd_WinampLoc_Browse", "Opt_Logging(1)",
                            "Txt_Logfile", "Cmd_Log_Browse", "Opt_Login(1)", "Txt_Uname",
                            "Txt_Passwd", "cmd_About", "Cmd_Start"}));
-    EXPECT_EQ(tabWalk(child("Txt_Uname"), 2, Qt::Key_Backtab),
+    EXPECT_EQ(walk(child("Txt_Uname"), 2, Qt::Key_Backtab),
               (QStringList{"Txt_Uname", "Opt_Login(1)", "Cmd_Log_Browse"}));
-}
-
-TEST_F(Layout, FocusChainHoldsEveryOptionInItsPlace)
-{
-    QStringList chain;
-    QWidget* widget = child("Cmd_Start");
-    for (int i = 0; i < 16; ++i, widget = widget->nextInFocusChain()) {
-        while (!(widget->focusPolicy() & Qt::TabFocus))
-            widget = widget->nextInFocusChain();
-        chain << widget->objectName();
-    }
-    EXPECT_EQ(chain, (QStringList{"Cmd_Start", "Txt_Port", "Txt_Serverroot", "Cmd_svrroot_browse",
-                                  "Txt_Winamp_Location", "Cmd_WinampLoc_Browse", "Opt_Logging(0)",
-                                  "Opt_Logging(1)", "Opt_Logging(2)", "Txt_Logfile",
-                                  "Cmd_Log_Browse", "Opt_Login(0)", "Opt_Login(1)", "Txt_Uname",
-                                  "Txt_Passwd", "cmd_About"}));
-}
-
-TEST_F(Layout, TrayMenuIsNeverAMenuBar)
-{
-    EXPECT_FALSE(window.popupMenu()->isVisible());
-    EXPECT_EQ(window.restoreAction()->objectName(), "mnu_Popup_Restore");
-    EXPECT_EQ(window.shutdownAction()->objectName(), "mnu_Popup_Exit");
-}
-
-TEST_F(Layout, UnloadRunsOnceOnClose)
-{
-    int unloads = 0;
-    window.setUnloadHook([&] { ++unloads; });
-    window.close();
-    window.close();
-    EXPECT_EQ(unloads, 1);
+    EXPECT_TRUE(watcher.seen().empty());
 }
 
 } // namespace

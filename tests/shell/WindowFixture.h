@@ -1,19 +1,31 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "QtPrinters.h"
-
 #include "settings/ServerSettings.h"
 #include "shell/SettingsWindow.h"
 
 #include <QLabel>
+#include <QStringList>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
+// GoogleTest prints Qt strings as text rather than as arrays of 16-bit units.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+inline void PrintTo(const QStringList& list, std::ostream* out)
+{
+    *out << '"' << list.join(QStringLiteral("\", \"")).toStdString() << '"';
+}
+
 namespace zelvor::test {
 
-/** A settings window over a fresh record, shown on the offscreen screen. */
+/** A settings window over a fresh record, loaded and shown on the offscreen screen. */
 class WindowFixture : public ::testing::Test
 {
 protected:
@@ -31,11 +43,12 @@ protected:
         return widget;
     }
 
+    void click(const char* name) { QTest::mouseClick(child(name), Qt::LeftButton); }
+
     /** Clicks an option button on its circle, where a click selects it. */
     void clickOption(const char* name)
     {
-        auto* option = child(name);
-        QTest::mouseClick(option, Qt::LeftButton, {}, QPoint(6, option->height() / 2));
+        QTest::mouseClick(child(name), Qt::LeftButton, {}, QPoint(6, child(name)->height() / 2));
     }
 
     bool warningShown() { return child<QLabel>("lbl_restartwarning")->isVisible(); }
