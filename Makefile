@@ -2,12 +2,15 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 WINDOWS_BUILD ?= build-windows
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_REGRESSION_SECONDS ?= 5
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 WERROR     ?= ON
 
-.PHONY: all deps build build-asan run test test-plain test-asan test-windows bench format format-check \
-        clean install
+.PHONY: all deps build build-asan run test test-plain test-asan test-windows test-fuzz bench fuzz \
+        fuzz-build format format-check clean install
 
 all: build
 
@@ -30,7 +33,7 @@ build-asan: deps $(ASAN_BUILD)/CMakeCache.txt
 run: build
 	./$(BUILD)/zelvor
 
-test: format-check test-plain test-asan test-windows
+test: format-check test-plain test-asan test-windows test-fuzz
 
 test-plain: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
@@ -46,6 +49,23 @@ test-asan: build-asan
 test-windows: deps
 	JOBS=$(JOBS) WERROR=$(WERROR) scripts/windows-tests.sh $(WINDOWS_BUILD)
 
+# The fuzz targets (clang's libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer) in a
+# build of their own.
+$(FUZZ_BUILD)/CMakeCache.txt:
+	cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DZELVOR_WERROR=$(WERROR)
+
+fuzz-build: deps $(FUZZ_BUILD)/CMakeCache.txt
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+# Each fuzz target for FUZZ_SECONDS (default 60), keeping what it finds in $(FUZZ_BUILD)/corpus.
+fuzz: fuzz-build
+	fuzz/run-fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# Each fuzz target for a few seconds over its seed corpus: the regression run of `make test`.
+test-fuzz: fuzz-build
+	fuzz/run-fuzz.sh $(FUZZ_BUILD) $(FUZZ_REGRESSION_SECONDS) --regression
+
 bench: build
 	scripts/run-bench.sh $(BUILD)
 
@@ -59,4 +79,4 @@ install: build
 	cmake --install $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(WINDOWS_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WINDOWS_BUILD) $(FUZZ_BUILD)
