@@ -11,7 +11,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
-zelvor=${ZELVOR:-$build/zelvor}
+zelvor=$(realpath -m "${ZELVOR:-$build/zelvor}")
 out=$root/docs
 
 for tool in Xvfb xdotool trayer xwd xwininfo python3; do
@@ -27,7 +27,7 @@ cleanup() {
         kill "$pid" 2>/dev/null || true
     done
     wait 2>/dev/null || true
-    rm -rf "$work"
+    [[ -n "${SCREENSHOTS_KEEP:-}" ]] || rm -rf "$work"
 }
 trap cleanup EXIT
 
@@ -61,12 +61,20 @@ pids+=($!)
 wait_for 10 xdotool search --class trayer
 
 # A settings folder, a music folder to browse and a free port of our own.
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+port=$(python3 -c '
+import socket
+s = socket.socket()
+try:
+    s.bind(("127.0.0.1", 2323))
+except OSError:
+    s.bind(("127.0.0.1", 0))
+print(s.getsockname()[1])')
 mkdir -p "$work/config/zelvor" "$work/home/Music/Jazz" "$work/home/Music/Podcasts"
 printf '[Zelvor]\r\nPort=%s\r\nServer Root=%s\r\nWinamp Location=mpd\r\nServer Logfile=%s\r\nUser=user\r\n' \
     "$port" "$work/home/Music" "$work/home/zelvor.log" >"$work/config/zelvor/zelvor.ini"
 
 # The folder picker starts in the program's current folder.
+launched=$(date +%s%N)
 (cd "$work/home/Music" && XDG_CONFIG_HOME="$work/config" MPD_HOST=127.0.0.1 MPD_PORT=1 \
     exec "$zelvor" >"$work/zelvor.out" 2>"$work/zelvor.err") &
 zelvor_pid=$!
@@ -210,6 +218,7 @@ check() {
 }
 
 check "the program starts with only its tray icon" wait_for 10 tray_icon
+echo "tray icon on screen $((($(date +%s%N) - launched) / 1000000)) ms after the start"
 check "the settings window is hidden at start" no visible_named Tollomere
 
 # 1. The tray icon with its menu.
