@@ -6,9 +6,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace zelvor {
 namespace {
+
+namespace fs = std::filesystem;
 
 bool isConnectionWord(std::string_view word)
 {
@@ -61,6 +65,8 @@ std::string ActivityLog::formatEntry(std::string_view dateTime, std::string_view
 
 void ActivityLog::append(const std::string& path, const std::string& entry)
 {
+    std::error_code sizeError;
+    const std::uintmax_t sizeBefore = path.empty() ? 0 : fs::file_size(path, sizeError);
     std::FILE* file = path.empty() ? nullptr : std::fopen(path.c_str(), "ab");
     bool written = false;
     int error = errno;
@@ -74,6 +80,12 @@ void ActivityLog::append(const std::string& path, const std::string& entry)
     if (written) {
         m_warnedPaths.erase(path);
         return;
+    }
+    if (file && (!sizeError || sizeError == std::errc::no_such_file_or_directory)) {
+        // A full disk may have taken the first part of the entry. Cut it off again, or the next
+        // entry would be glued to the piece once there is room.
+        std::error_code ignored;
+        fs::resize_file(path, sizeError ? 0 : sizeBefore, ignored);
     }
     if (onWarning && m_warnedPaths.insert(path).second) {
         onWarning("cannot write the log file \"" + path +

@@ -188,6 +188,34 @@ void SmallDisk::makeRoom()
     std::filesystem::remove(m_folder / "filler", error);
 }
 
+std::vector<std::string> logWords(const std::string& text, bool* whole)
+{
+    std::vector<std::string> words;
+    *whole = text.empty() || (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0);
+    std::size_t start = 0;
+    while (start < text.size()) {
+        auto end = text.find("\r\n", start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string line = text.substr(start, end - start);
+        start = end + 2;
+        // Control bytes of the word are written as "?", so a whole entry has exactly two TABs,
+        // and a double quote can only be part of the word.
+        const auto firstTab = line.find('\t');
+        const auto secondTab =
+            firstTab == std::string::npos ? firstTab : line.find('\t', firstTab + 1);
+        const bool twoTabs =
+            secondTab != std::string::npos && line.find('\t', secondTab + 1) == std::string::npos;
+        if (line.size() < 2 || line.front() != '"' || line.back() != '"' || !twoTabs ||
+            line.find('"', 1) < secondTab || line.find('\n') != std::string::npos) {
+            *whole = false;
+            continue;
+        }
+        words.push_back(line.substr(secondTab + 1, line.size() - secondTab - 2));
+    }
+    return words;
+}
+
 bool runningAsRoot()
 {
     return ::geteuid() == 0;

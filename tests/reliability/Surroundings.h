@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace zelvor::test {
 
@@ -81,6 +82,12 @@ private:
     bool m_mounted = false;
     std::string m_error;
 };
+
+/**
+ * The status words of a log file's entries, in order. Each entry must be whole: a double quote,
+ * date and time, TAB, address, TAB, word, a double quote, CR LF; otherwise *whole is set false.
+ */
+std::vector<std::string> logWords(const std::string& text, bool* whole);
 
 /** True when the tests run as root, which writes into read-only folders all the same. */
 bool runningAsRoot();
