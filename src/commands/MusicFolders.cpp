@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "commands/MusicFolders.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <filesystem>
 #include <optional>
@@ -12,16 +16,55 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Names travel as 8-bit text in the system's code page. On Windows the file system speaks
+// UTF-16, and the standard library's narrow form of a path is UTF-8 there, so both directions
+// go through the ANSI code page explicitly.
+#ifdef _WIN32
+fs::path toPath(const std::string& text)
+{
+    if (text.empty())
+        return {};
+    const int size = static_cast<int>(text.size());
+    const int wide = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+    std::wstring converted(static_cast<std::size_t>(wide), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), size, converted.data(), wide);
+    return fs::path(converted);
+}
+
+std::string fromPath(const fs::path& path)
+{
+    const std::wstring& wide = path.native();
+    if (wide.empty())
+        return {};
+    const int size = static_cast<int>(wide.size());
+    const int narrow =
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string converted(static_cast<std::size_t>(narrow), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), size, converted.data(), narrow, nullptr, nullptr);
+    return converted;
+}
+#else
+fs::path toPath(const std::string& text)
+{
+    return fs::path(text);
+}
+
+std::string fromPath(const fs::path& path)
+{
+    return path.string();
+}
+#endif
+
 // The entry for one name in a folder: the exact name when it exists, otherwise the first entry
 // in name order that differs from it only in letter case, so "rock" finds Rock as on Windows.
 std::optional<std::string> findEntry(const fs::path& folder, const std::string& name)
 {
     std::error_code error;
-    if (fs::exists(fs::symlink_status(folder / name, error)))
+    if (fs::exists(fs::symlink_status(folder / toPath(name), error)))
         return name;
     std::optional<std::string> found;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        auto candidate = it->path().filename().string();
+        auto candidate = fromPath(it->path().filename());
         if (equalsIgnoringCase(candidate, name) && (!found || nameLess(candidate, *found)))
             found = std::move(candidate);
     }
@@ -32,14 +75,14 @@ std::optional<std::string> findEntry(const fs::path& folder, const std::string& 
 // stops at the first name that has none. Returns how many were found.
 std::size_t matchOnDisk(MusicPath& path)
 {
-    fs::path folder(path.root);
+    fs::path folder = toPath(path.root);
     std::size_t found = 0;
     for (auto& name : path.names) {
         auto entry = findEntry(folder, name);
         if (!entry)
             break;
         name = std::move(*entry);
-        folder /= name;
+        folder /= toPath(name);
         ++found;
     }
     return found;
@@ -60,7 +103,7 @@ bool HostFolders::isFolder(const MusicPath& path)
     if (matchOnDisk(found) != found.names.size())
         return false;
     std::error_code error;
-    return fs::is_directory(fs::status(hostPathText(found), error));
+    return fs::is_directory(fs::status(toPath(hostPathText(found)), error));
 }
 
 std::vector<std::string> HostFolders::list(const MusicPath& folder, std::string_view pattern)
@@ -70,9 +113,9 @@ std::vector<std::string> HostFolders::list(const MusicPath& folder, std::string_
     if (matchOnDisk(found) != found.names.size())
         return names;
     std::error_code error;
-    for (fs::directory_iterator it(hostPathText(found), error), end; !error && it != end;
+    for (fs::directory_iterator it(toPath(hostPathText(found)), error), end; !error && it != end;
          it.increment(error)) {
-        auto name = it->path().filename().string();
+        auto name = fromPath(it->path().filename());
         // Names with control bytes could not be used in a later command and would reach the
         // client's terminal as control codes.
         if (isUsableName(name) && !isHiddenName(name) && matchesWildcard(pattern, name) &&

@@ -181,7 +181,7 @@ TEST_F(WindowsCommandsTest, EightBitNamesReachThePlayerByteForByte)
 
 // Disabled while it fails: on Windows libstdc++ turns the names that HostFolders lists into
 // UTF-8 ("Caf\xc3\xa9.mp3"), while the client and the rest of the system use the ANSI code page.
-TEST_F(WindowsCommandsTest, DISABLED_EightBitNamesAreListedInTheAnsiCodePage)
+TEST_F(WindowsCommandsTest, EightBitNamesAreListedInTheAnsiCodePage)
 {
     m_scratch.write("Music\\Caf\xe9.mp3");
     run("ls *.mp3");
