@@ -6,6 +6,7 @@
 #include "settings/PasswordScrambling.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -87,16 +88,49 @@ bool connectWhenListening(TcpClient& client, std::uint16_t port, std::chrono::mi
     return true;
 }
 
-bool logIn(TcpClient& client, const std::string& user, const std::string& password)
+namespace {
+
+bool endsWith(const std::string& text, const std::string& suffix)
 {
-    const std::string greeting = client.readUntil("User:");
-    if (greeting.size() < 5 || greeting.compare(greeting.size() - 5, 5, "User:") != 0)
-        return false;
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+bool answerLogin(TcpClient& client, const std::string& user, const std::string& password)
+{
     client.send(user + "\r\n");
     if (client.readUntil("Pass:") != user + "\r\nPass:")
         return false;
     client.send(password + "\r\n");
     return client.readUntil("\r\nZelvor>") == "\r\nZelvor>";
+}
+
+} // namespace
+
+bool logIn(TcpClient& client, const std::string& user, const std::string& password)
+{
+    return endsWith(client.readUntil("User:"), "User:") && answerLogin(client, user, password);
+}
+
+bool connectAndGreet(TcpClient& client, std::uint16_t port, const std::string& prompt,
+                     std::chrono::milliseconds timeout)
+{
+    const auto deadline = Clock::now() + timeout;
+    while (Clock::now() < deadline) {
+        if (!connectWhenListening(client, port, timeout))
+            return false;
+        const std::string greeting = client.readUntil(prompt);
+        if (endsWith(greeting, prompt))
+            return true;
+        if (!greeting.empty())
+            return false;
+    }
+    return false;
+}
+
+bool connectAndLogIn(TcpClient& client, std::uint16_t port)
+{
+    return connectAndGreet(client, port) && answerLogin(client, "bob", "pw");
 }
 
 std::string readPrompts(TcpClient& client, std::size_t count, std::chrono::milliseconds timeout)
@@ -106,16 +140,22 @@ std::string readPrompts(TcpClient& client, std::size_t count, std::chrono::milli
     std::size_t seen = 0;
     std::size_t searchFrom = 0;
     const auto deadline = Clock::now() + timeout;
+    char buffer[65536];
     while (seen < count && Clock::now() < deadline) {
-        const std::string more = client.readFor(std::chrono::milliseconds(20));
-        if (more.empty())
+        pollfd entry{client.fd(), POLLIN, 0};
+        ::poll(&entry, 1, 20);
+        const auto n = ::recv(client.fd(), buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+            break;
+        if (n < 0)
             continue;
-        received += more;
+        received.append(buffer, static_cast<std::size_t>(n));
         for (auto at = received.find(prompt, searchFrom); at != std::string::npos;
              at = received.find(prompt, searchFrom)) {
             ++seen;
             searchFrom = at + prompt.size();
         }
+        // A prompt may arrive split over two reads.
         searchFrom =
             std::max(searchFrom, received.size() - std::min(received.size(), prompt.size() - 1));
     }

@@ -49,6 +49,17 @@ bool connectWhenListening(TcpClient& client, std::uint16_t port,
 /** Reads the greeting and logs in (user "bob", password "pw" unless told otherwise). */
 bool logIn(TcpClient& client, const std::string& user = "bob", const std::string& password = "pw");
 
+/**
+ * Connects and reads the greeting up to its prompt. A connection that was still waiting in the
+ * listener's queue when the server accepted another one is reset without a word; that counts as
+ * refused, and the client tries again.
+ */
+bool connectAndGreet(TcpClient& client, std::uint16_t port, const std::string& prompt = "User:",
+                     std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+/** connectAndGreet, then the login as bob with the password pw. */
+bool connectAndLogIn(TcpClient& client, std::uint16_t port);
+
 /** Reads until the command prompt has arrived count times; returns everything read. */
 std::string readPrompts(TcpClient& client, std::size_t count,
                         std::chrono::milliseconds timeout = std::chrono::seconds(20));
