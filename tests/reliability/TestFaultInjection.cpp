@@ -16,6 +16,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <random>
@@ -218,9 +219,23 @@ protected:
             ASSERT_EQ(command(client, "pwd"), "pwd\r\n\\" + kPrompt);
     }
 
-    std::vector<std::string> words(bool* whole) const
+    /**
+     * The words of the log once it ends with these. The status word reaches stderr, and the
+     * prompt the client, just before the entry is written, so the test waits for the entry.
+     */
+    std::vector<std::string> wordsEndingWith(const std::vector<std::string>& last,
+                                             bool* whole) const
     {
-        return test::logWords(test::readFile(logFile), whole);
+        const auto deadline = Clock::now() + 10s;
+        for (;;) {
+            auto all = test::logWords(test::readFile(logFile), whole);
+            if (Clock::now() > deadline ||
+                (all.size() >= last.size() &&
+                 std::equal(last.begin(), last.end(),
+                            all.end() - static_cast<std::ptrdiff_t>(last.size()))))
+                return all;
+            std::this_thread::sleep_for(1ms);
+        }
     }
 
     /** The client leaves, the next one is served, and the log shows both. */
@@ -231,14 +246,15 @@ protected:
         TcpClient next;
         ASSERT_TRUE(test::connectAndGreet(next, ini.port, kPrompt));
         next.close();
-        ASSERT_TRUE(test::waitForOutputCount(zelvor, " started\n", 3));
+        const std::vector<std::string> expected = {"exit",      "disconnecting", "started",
+                                                   "connected", "connecting",    "disconnecting",
+                                                   "started"};
         bool whole = false;
-        const auto all = words(&whole);
+        const auto all = wordsEndingWith(expected, &whole);
         EXPECT_TRUE(whole) << test::readFile(logFile);
         const std::vector<std::string> tail(all.end() - std::min<std::size_t>(all.size(), 7),
                                             all.end());
-        EXPECT_EQ(tail, (std::vector<std::string>{"exit", "disconnecting", "started", "connected",
-                                                  "connecting", "disconnecting", "started"}));
+        EXPECT_EQ(tail, expected);
     }
 
     test::TempDir temp;
@@ -259,7 +275,8 @@ TEST_F(LogFaults, FolderRemovedWhileRunningIsWarnedOnceAndTheLogResumesWhenItIsB
     fs::create_directories(folder);
     commands(1);
     bool whole = false;
-    EXPECT_EQ(words(&whole), (std::vector<std::string>{"pwd", "connected"}));
+    EXPECT_EQ(wordsEndingWith({"pwd", "connected"}, &whole),
+              (std::vector<std::string>{"pwd", "connected"}));
     EXPECT_TRUE(whole);
     expectServerIntact();
 }
@@ -295,7 +312,7 @@ TEST_F(LogFaults, ReadOnlyFolderLosesOnlyTheEntriesOfThatTime)
         EXPECT_EQ(after.substr(0, before.size()), before);
     }
     bool whole = false;
-    const auto all = words(&whole);
+    const auto all = wordsEndingWith({"pwd", "connected"}, &whole);
     EXPECT_TRUE(whole) << after;
     ASSERT_GE(all.size(), 2u);
     EXPECT_EQ(all.back(), "connected");
@@ -321,7 +338,7 @@ TEST_F(LogFaults, FullDiskLeavesOnlyWholeEntries)
     disk.makeRoom();
     commands(1);
     bool whole = false;
-    const auto all = words(&whole);
+    const auto all = wordsEndingWith({"pwd", "connected"}, &whole);
     EXPECT_TRUE(whole) << test::readFile(logFile);
     ASSERT_GE(all.size(), 2u);
     EXPECT_EQ(all[all.size() - 2], "pwd");
