@@ -11,6 +11,8 @@
 //   op % 8 == 6     Restart
 //   op % 8 == 7     settings and surroundings change: a byte of flags (see changeSurroundings)
 // fuzz/seed_corpus.py writes the seed inputs in this form.
+#include "FuzzFolder.h"
+
 #include "commands/MusicFolders.h"
 #include "commands/PathMapping.h"
 #include "player/Player.h"
@@ -92,12 +94,8 @@ void writeFile(const fs::path& file)
 
 void makeTree()
 {
-    fs::path temp = fs::temp_directory_path() / "zelvor-fuzz-XXXXXX";
-    std::string pattern = temp.string();
-    if (!::mkdtemp(pattern.data()))
-        violated("cannot create the temp folder");
     g_tree = new Tree;
-    g_tree->base = pattern;
+    g_tree->base = fuzz::makeFuzzFolder(fs::temp_directory_path());
     const fs::path music = g_tree->base / "music";
     for (const char* file : {"Rock/Live/a.mp3", "Rock/song.mp3", "Rock/.hidden", "Jazz/b.flac",
                              "readme", "Mixed Case/C.MP3", "a b/x?y", "top.wav"})

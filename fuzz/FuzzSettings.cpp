@@ -4,6 +4,8 @@
 //  - every password survives EncryptPassword followed by DecryptPassword, long ones included;
 //  - a value set in INI text reads back as set, and no other key changes;
 //  - a settings record loaded from any file, saved and loaded again, is the same record.
+#include "FuzzFolder.h"
+
 #include "settings/IniFile.h"
 #include "settings/PasswordScrambling.h"
 #include "settings/ServerSettings.h"
@@ -135,10 +137,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     std::error_code error;
     fs::path base =
         fs::is_directory("/dev/shm", error) ? fs::path("/dev/shm") : fs::temp_directory_path();
-    std::string folder = (base / "zelvor-fuzz-XXXXXX").string();
-    if (!::mkdtemp(folder.data()))
-        std::abort();
-    zelvor::g_iniPath = folder + "/zelvor.ini";
+    zelvor::g_iniPath = (zelvor::fuzz::makeFuzzFolder(base) / "zelvor.ini").string();
     std::atexit(zelvor::removeFolder);
     return 0;
 }
