@@ -29,35 +29,47 @@ constexpr const char* kUsage =
     "Lets one telnet client at a time control the music player. With a desktop it lives in\n"
     "the notification area; without one it runs headless and prints every status word here.\n"
     "Settings: $XDG_CONFIG_HOME/zelvor/zelvor.ini (default ~/.config/zelvor/zelvor.ini).\n"
-    "The player is MPD, found through MPD_HOST and MPD_PORT or their defaults.\n";
+    "The player is MPD, found through MPD_HOST and MPD_PORT or their defaults.\n"
+    "SIGTERM or SIGINT saves the settings and ends the program; SIGHUP restarts the listener.\n";
 
 #ifndef _WIN32
 int g_signalPipe[2] = {-1, -1};
 
-void onTerminationSignal(int)
+void onSignal(int number)
 {
-    const char byte = 1;
+    const char byte = static_cast<char>(number);
     [[maybe_unused]] const auto written = ::write(g_signalPipe[1], &byte, 1);
 }
 
-/** Turns SIGTERM and SIGINT into the orderly shutdown, run on the event loop. */
-void watchTerminationSignals(QObject* owner, std::function<void()> shutdown)
+/**
+ * Runs the orderly shutdown for SIGTERM and SIGINT, and the Restart for SIGHUP (the only way to
+ * reopen a listener that failed when there is no window), on the event loop.
+ */
+void watchSignals(QObject* owner, std::function<void()> shutdown, std::function<void()> restart)
 {
     if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, owner);
-    QObject::connect(notifier, &QSocketNotifier::activated, owner, [shutdown] {
-        char drain[16];
-        while (::read(g_signalPipe[0], drain, sizeof drain) > 0) {
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [shutdown, restart] {
+        char received[16];
+        bool stop = false;
+        bool hangUp = false;
+        for (ssize_t n; (n = ::read(g_signalPipe[0], received, sizeof received)) > 0;) {
+            for (ssize_t i = 0; i < n; ++i)
+                (received[i] == SIGHUP ? hangUp : stop) = true;
         }
-        shutdown();
+        if (stop)
+            shutdown();
+        else if (hangUp)
+            restart();
     });
     struct sigaction action = {};
-    action.sa_handler = onTerminationSignal;
+    action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
     // A client that hangs up while we write must not end the program.
     std::signal(SIGPIPE, SIG_IGN);
 }
@@ -78,10 +90,13 @@ int runHeadless(int argc, char** argv)
     QCoreApplication qtApp(argc, argv);
     zelvor::ServerApp app(settingsFolder(), /*headless=*/true);
 #ifndef _WIN32
-    watchTerminationSignals(&app, [&app] {
-        app.Form_Unload();
-        QCoreApplication::exit(0);
-    });
+    watchSignals(
+        &app,
+        [&app] {
+            app.Form_Unload();
+            QCoreApplication::exit(0);
+        },
+        [&app] { app.server().Cmd_Start_Click(); });
 #endif
     app.Form_Load();
     return qtApp.exec();
@@ -100,7 +115,8 @@ int runDesktop(int argc, char** argv)
         shell.setStatusWord(QString::fromLatin1(word.data(), static_cast<qsizetype>(word.size())));
     };
 #ifndef _WIN32
-    watchTerminationSignals(&shell, [&shell] { shell.shutdown(); });
+    watchSignals(
+        &shell, [&shell] { shell.shutdown(); }, [&app] { app.server().Cmd_Start_Click(); });
 #endif
     app.Form_Load();
     shell.start();

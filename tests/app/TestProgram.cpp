@@ -134,6 +134,29 @@ TEST(Program, BusyPortKeepsTheProgramRunning)
     EXPECT_EQ(first.wait(), 0);
 }
 
+TEST(Program, HangUpSignalReopensAListenerThatFailed)
+{
+    ZelvorProcess first;
+    const std::uint16_t port = test::freePort();
+    first.writeIni(iniWith(port));
+    first.start();
+    ASSERT_TRUE(first.waitListening());
+    ZelvorProcess second;
+    second.writeIni(iniWith(port));
+    second.start();
+    ASSERT_TRUE(second.waitForOutput("port " + std::to_string(port) + " in use\n"));
+    first.signal(SIGTERM);
+    EXPECT_EQ(first.wait(), 0);
+    second.signal(SIGHUP);
+    ASSERT_TRUE(second.waitListening());
+    TcpClient client;
+    EXPECT_TRUE(client.connect("127.0.0.1", port));
+    EXPECT_NE(client.readUntil("User:").find("User:"), std::string::npos);
+    client.close();
+    second.signal(SIGTERM);
+    EXPECT_EQ(second.wait(), 0);
+}
+
 TEST(Program, UnreadableSettingsFileGivesDefaults)
 {
     ZelvorProcess zelvor;
