@@ -33,7 +33,8 @@ build-asan: deps $(ASAN_BUILD)/CMakeCache.txt
 run: build
 	./$(BUILD)/zelvor
 
-test: format-check test-plain test-asan test-windows test-fuzz
+# The sanitizer run comes last, so the closing line of the output is its test count.
+test: format-check test-windows test-fuzz test-plain test-asan
 
 test-plain: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)

@@ -13,6 +13,8 @@ seconds=${2:-60}
 mode=${3:-}
 
 status=0
+runs=0
+failures=0
 for target in session settings; do
     program="$build/fuzz_$target"
     log="$build/fuzz_$target.log"
@@ -26,6 +28,7 @@ for target in session settings; do
         mkdir -p "$found"
     fi
     echo "== fuzz_$target for ${seconds} s"
+    runs=$((runs + 1))
     if "$program" "$found" "$root/fuzz/corpus/$target" -dict="$root/fuzz/$target.dict" \
         -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
         -artifact_prefix="$crashes/" >"$log" 2>&1; then
@@ -34,10 +37,12 @@ for target in session settings; do
         status=1
         grep -v -E '^(#|INFO|")' "$log" | tail -60
         echo "fuzz_$target FAILED: the crashing input is in $crashes/"
+        failures=$((failures + 1))
     fi
     if [[ "$mode" == "--regression" ]]; then
         rm -rf "$found"
         trap - EXIT
     fi
 done
+echo "fuzz: $((runs - failures)) passed, $failures failed"
 exit $status
