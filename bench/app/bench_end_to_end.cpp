@@ -3,6 +3,7 @@
 // the same run: `status` against MPD's own status round trip, `load` of a folder of 10,000 files
 // against `mpc add`, and `ls` of a folder of 100,000 files against `ls -1 -f`.
 #include "TcpClient.h"
+#include "ProcessFigures.h"
 #include "ZelvorProcess.h"
 #include "support/MpdFixture.h"
 
@@ -18,24 +19,13 @@
 #include <vector>
 
 using namespace std::chrono;
+using zelvor::bench::percentiles;
+using zelvor::bench::statusKiB;
 using zelvor::test::MpdFixture;
 using zelvor::test::TcpClient;
 using zelvor::test::ZelvorProcess;
 
 namespace {
-
-struct Percentiles
-{
-    double p50;
-    double p99;
-};
-
-Percentiles percentiles(std::vector<double> samples)
-{
-    std::sort(samples.begin(), samples.end());
-    auto at = [&](double q) { return samples[static_cast<std::size_t>(q * (samples.size() - 1))]; };
-    return {at(0.50), at(0.99)};
-}
 
 double secondsOf(const std::function<void()>& work)
 {
@@ -54,26 +44,6 @@ double medianSeconds(int runs, const std::function<void()>& work,
     }
     std::sort(samples.begin(), samples.end());
     return samples[samples.size() / 2];
-}
-
-long rssKiB(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
-}
-
-long peakKiB(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
 }
 
 /** Raw MPD protocol on a fresh TCP connection: connect, one command, close. */
@@ -179,12 +149,12 @@ int main()
         "within 2x of mpc");
     row("files queued by one load", std::to_string(loaded), "", "10000");
 
-    const long idle = rssKiB(zelvor.pid());
+    const long idle = statusKiB(zelvor.pid(), "VmRSS");
     client.send("cd huge\r");
     client.readUntil("Zelvor>");
     const double lsSeconds = medianSeconds(
         5, [&] { command("ls"); }, [] {});
-    const long peak = peakKiB(zelvor.pid());
+    const long peak = statusKiB(zelvor.pid(), "VmHWM");
     const double lsFloor = medianSeconds(
         5,
         [&] {

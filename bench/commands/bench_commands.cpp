@@ -7,6 +7,7 @@
 #include "server/Connection.h"
 #include "server/TelnetSession.h"
 #include "settings/ServerSettings.h"
+#include "ProcessFigures.h"
 #include "support/TempDir.h"
 
 #include <dirent.h>
@@ -58,21 +59,6 @@ public:
     void LogActivity(std::string_view) override {}
     void Winsock1_Close() override {}
 };
-
-long statusKiB(const std::string& field)
-{
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind(field + ":", 0) == 0) {
-            std::istringstream words(line.substr(field.size() + 1));
-            long value = 0;
-            words >> value;
-            return value;
-        }
-    }
-    return -1;
-}
 
 void resetPeakMemory()
 {
@@ -189,10 +175,10 @@ int main()
     report("readdir into a vector (floor)", median([&] { return readdirNames(folder); }, lines));
     const auto floor = report("ls -1 -f (floor)", median([&] { return lsProgram(folder); }, lines));
 
-    const long idle = statusKiB("VmRSS");
+    const long idle = zelvor::bench::statusKiB(getpid(), "VmRSS");
     resetPeakMemory();
     const auto ls = median(command("ls"), lines);
-    const long peak = statusKiB("VmHWM");
+    const long peak = zelvor::bench::statusKiB(getpid(), "VmHWM");
     report("ls through ProcessCommand", ls);
     report("ls *.MP3 through ProcessCommand", median(command("ls *.MP3"), lines));
     report("cd missing (scans ignoring case)", median(command("cd nothing"), lines));

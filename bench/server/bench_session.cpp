@@ -2,6 +2,7 @@
 // Session server figures against the real program: start-up, keystroke echo next to a bare
 // echo server, replies, connection cycles, memory and idle CPU.
 #include "TcpClient.h"
+#include "ProcessFigures.h"
 #include "ZelvorProcess.h"
 #include "settings/PasswordScrambling.h"
 
@@ -21,57 +22,18 @@
 #include <vector>
 
 using namespace std::chrono;
+using zelvor::bench::cpuTicks;
+using zelvor::bench::Percentiles;
+using zelvor::bench::percentiles;
+using zelvor::bench::statusKiB;
 using zelvor::test::TcpClient;
 using zelvor::test::ZelvorProcess;
 
 namespace {
 
-struct Percentiles
-{
-    double p50;
-    double p99;
-};
-
-Percentiles percentiles(std::vector<double> samples)
-{
-    std::sort(samples.begin(), samples.end());
-    auto at = [&](double q) { return samples[static_cast<std::size_t>(q * (samples.size() - 1))]; };
-    return {at(0.50), at(0.99)};
-}
-
 double micros(steady_clock::duration d)
 {
     return duration<double, std::micro>(d).count();
-}
-
-long statusKiB(pid_t pid, const std::string& field, const std::string& file = "status")
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind(field + ":", 0) == 0) {
-            std::istringstream words(line.substr(field.size() + 1));
-            long value = 0;
-            words >> value;
-            return value;
-        }
-    }
-    return -1;
-}
-
-/** CPU time (user + system) of a process in clock ticks. */
-long cpuTicks(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string skip;
-    for (int i = 0; i < 11; ++i)
-        fields >> skip;
-    long user = 0;
-    long system = 0;
-    fields >> user >> system;
-    return user + system;
 }
 
 /** A bare echo server on a thread: the floor for the keystroke round trip. */

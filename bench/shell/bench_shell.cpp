@@ -4,6 +4,7 @@
 // memory and idle CPU with the settings window in the tray. Runs on $DISPLAY when there is one
 // (under Xvfb with trayer for the tray), else offscreen, where there is no tray.
 #include "TcpClient.h"
+#include "ProcessFigures.h"
 #include "ZelvorProcess.h"
 
 #include "settings/ServerSettings.h"
@@ -23,38 +24,11 @@
 #include <thread>
 
 using namespace std::chrono;
+using zelvor::bench::cpuTicks;
+using zelvor::bench::statusKiB;
 using zelvor::test::ZelvorProcess;
 
 namespace {
-
-long statusKiB(pid_t pid, const std::string& field, const std::string& file = "status")
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind(field + ":", 0) == 0) {
-            std::istringstream words(line.substr(field.size() + 1));
-            long value = 0;
-            words >> value;
-            return value;
-        }
-    }
-    return -1;
-}
-
-long cpuTicks(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string skip;
-    for (int i = 0; i < 11; ++i)
-        fields >> skip;
-    long user = 0;
-    long system = 0;
-    fields >> user >> system;
-    return user + system;
-}
 
 /** Whether a socket listens on the loopback or any address at the port (from /proc/net/tcp). */
 bool listening(std::uint16_t port)
