@@ -19,6 +19,7 @@
 #include <vector>
 
 using namespace std::chrono;
+using zelvor::bench::fmt;
 using zelvor::bench::percentiles;
 using zelvor::bench::statusKiB;
 using zelvor::test::MpdFixture;
@@ -61,13 +62,6 @@ void row(const std::string& name, const std::string& value, const std::string& f
 {
     std::printf("| %-40s | %-22s | %-22s | %-20s |\n", name.c_str(), value.c_str(), floor.c_str(),
                 target.c_str());
-}
-
-std::string fmt(const char* format, double a, double b = 0)
-{
-    char text[96];
-    std::snprintf(text, sizeof text, format, a, b);
-    return text;
 }
 
 } // namespace

@@ -23,6 +23,7 @@
 
 using namespace std::chrono;
 using zelvor::bench::cpuTicks;
+using zelvor::bench::fmt;
 using zelvor::bench::Percentiles;
 using zelvor::bench::percentiles;
 using zelvor::bench::statusKiB;
@@ -101,13 +102,6 @@ Percentiles keystrokeRoundTrip(TcpClient& client, int keys)
 void row(const char* name, const std::string& value, const char* target)
 {
     std::printf("| %-46s | %-24s | %-22s |\n", name, value.c_str(), target);
-}
-
-std::string fmt(const char* format, double a, double b = 0)
-{
-    char text[96];
-    std::snprintf(text, sizeof text, format, a, b);
-    return text;
 }
 
 } // namespace

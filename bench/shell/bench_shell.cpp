@@ -25,6 +25,7 @@
 
 using namespace std::chrono;
 using zelvor::bench::cpuTicks;
+using zelvor::bench::fmt;
 using zelvor::bench::statusKiB;
 using zelvor::test::ZelvorProcess;
 
@@ -52,13 +53,6 @@ bool listening(std::uint16_t port)
 void row(const char* name, const std::string& value, const char* target)
 {
     std::printf("| %-46s | %-24s | %-22s |\n", name, value.c_str(), target);
-}
-
-std::string fmt(const char* format, double value)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
 }
 
 struct ShellStart

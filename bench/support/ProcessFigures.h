@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -59,6 +60,14 @@ inline long cpuTicks(pid_t pid)
     long system = 0;
     fields >> user >> system;
     return user + system;
+}
+
+/** One figure (or two) for a table cell, printf-style. */
+inline std::string fmt(const char* format, double a, double b = 0)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, format, a, b);
+    return text;
 }
 
 } // namespace zelvor::bench

@@ -117,34 +117,35 @@ TEST(Program, HeadlessPrintsEveryStatusWordWithDateAndTime)
     }
 }
 
-TEST(Program, BusyPortKeepsTheProgramRunning)
+/** Two programs set to one port: the first listens, the second finds the port in use. */
+class BusyPort : public ::testing::Test
 {
-    ZelvorProcess first;
+protected:
+    void SetUp() override
+    {
+        first.writeIni(iniWith(port));
+        first.start();
+        ASSERT_TRUE(first.waitListening());
+        second.writeIni(iniWith(port));
+        second.start();
+        ASSERT_TRUE(second.waitForOutput("port " + std::to_string(port) + " in use\n"));
+    }
+
     const std::uint16_t port = test::freePort();
-    first.writeIni(iniWith(port));
-    first.start();
-    ASSERT_TRUE(first.waitListening());
+    ZelvorProcess first;
     ZelvorProcess second;
-    second.writeIni(iniWith(port));
-    second.start();
-    ASSERT_TRUE(second.waitForOutput("port " + std::to_string(port) + " in use\n"));
+};
+
+TEST_F(BusyPort, KeepsTheProgramRunning)
+{
     second.signal(SIGTERM);
     EXPECT_EQ(second.wait(), 0);
     first.signal(SIGTERM);
     EXPECT_EQ(first.wait(), 0);
 }
 
-TEST(Program, HangUpSignalReopensAListenerThatFailed)
+TEST_F(BusyPort, HangUpSignalReopensAListenerThatFailed)
 {
-    ZelvorProcess first;
-    const std::uint16_t port = test::freePort();
-    first.writeIni(iniWith(port));
-    first.start();
-    ASSERT_TRUE(first.waitListening());
-    ZelvorProcess second;
-    second.writeIni(iniWith(port));
-    second.start();
-    ASSERT_TRUE(second.waitForOutput("port " + std::to_string(port) + " in use\n"));
     first.signal(SIGTERM);
     EXPECT_EQ(first.wait(), 0);
     second.signal(SIGHUP);

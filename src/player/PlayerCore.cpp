@@ -1,2 +1,0 @@
-// SPDX-License-Identifier: MIT
-#include "player/Player.h"
