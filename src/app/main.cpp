@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "Version.h"
 #include "app/ServerApp.h"
 #include "app/StartupMode.h"
 #include "shell/DesktopShell.h"
@@ -129,7 +130,8 @@ int main(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("Zelvor 1.0.0.7\n");
+            std::printf("Zelvor %.*s\n", static_cast<int>(zelvor::kVersionText.size()),
+                        zelvor::kVersionText.data());
             return 0;
         }
         if (std::strcmp(argv[i], "--help") == 0) {
@@ -138,6 +140,7 @@ int main(int argc, char** argv)
         }
     }
     QCoreApplication::setApplicationName(QStringLiteral("zelvor"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0.7"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(
+        zelvor::kVersionText.data(), static_cast<qsizetype>(zelvor::kVersionText.size())));
     return zelvor::desktopAvailable() ? runDesktop(argc, argv) : runHeadless(argc, argv);
 }
