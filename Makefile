@@ -31,7 +31,7 @@ build-asan: deps $(ASAN_BUILD)/CMakeCache.txt
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 
 run: build
-	./$(BUILD)/zelvor
+	./$(BUILD)/zelvor $(ARGS)
 
 # The sanitizer run comes last, so the closing line of the output is its test count.
 test: format-check test-windows test-fuzz test-plain test-asan
