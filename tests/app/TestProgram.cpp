@@ -197,5 +197,41 @@ TEST(Program, VersionAndHelp)
     EXPECT_EQ(std::string(buffer, n), "Zelvor 1.0.0.7\n");
 }
 
+TEST(Program, BadOptionsEndWithStatusTwoBeforeAnythingIsWritten)
+{
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--port", "x"}, {"--root"}, {"--verbose"}}) {
+        ZelvorProcess zelvor;
+        zelvor.setArgs(args);
+        zelvor.start();
+        EXPECT_EQ(zelvor.wait(), 2) << args[0];
+        const std::string output = zelvor.errorOutput();
+        EXPECT_EQ(output.find('\n'), output.size() - 1) << output;
+        EXPECT_EQ(output.rfind("zelvor: ", 0), 0u) << output;
+        EXPECT_FALSE(std::filesystem::exists(zelvor.settingsFolder())) << args[0];
+    }
+}
+
+TEST(Program, ConfigDirHoldsTheSettingsAndThePortOptionIsSaved)
+{
+    const std::uint16_t port = test::freePort();
+    ZelvorProcess zelvor;
+    const auto folder = zelvor.home().path() / "elsewhere";
+    zelvor.setArgs({"--config-dir", folder.string(), "--port=" + std::to_string(port)});
+    zelvor.start();
+    ASSERT_TRUE(zelvor.waitListening());
+    TcpClient client;
+    EXPECT_TRUE(client.connect("127.0.0.1", port));
+    client.close();
+    zelvor.signal(SIGTERM);
+    EXPECT_EQ(zelvor.wait(), 0);
+    EXPECT_FALSE(std::filesystem::exists(zelvor.iniFile()));
+    const std::string ini = test::readFile(folder / "zelvor.ini");
+    EXPECT_NE(ini.find("Port=" + std::to_string(port) + "\r\n"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("Server Logfile=" + (folder / "zelvor.log").string() + "\r\n"),
+              std::string::npos)
+        << ini;
+}
+
 } // namespace
 } // namespace zelvor
