@@ -10,7 +10,7 @@ CMAKE_ARGS ?=
 WERROR     ?= ON
 
 .PHONY: all deps build build-asan run test test-plain test-asan test-windows test-fuzz bench fuzz \
-        fuzz-build format format-check clean install
+        fuzz-build format format-check clean install package
 
 all: build
 
@@ -80,6 +80,10 @@ format-check: deps
 
 install: build
 	cmake --install $(BUILD)
+
+# The Debian package $(BUILD)/zelvor_<version>_amd64.deb.
+package: build
+	cmake --build $(BUILD) --target package
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(WINDOWS_BUILD) $(FUZZ_BUILD)
