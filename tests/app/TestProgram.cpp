@@ -11,6 +11,8 @@
 #include <regex>
 #include <thread>
 
+#include <unistd.h>
+
 namespace zelvor {
 namespace {
 
@@ -231,6 +233,30 @@ TEST(Program, ConfigDirHoldsTheSettingsAndThePortOptionIsSaved)
     EXPECT_NE(ini.find("Server Logfile=" + (folder / "zelvor.log").string() + "\r\n"),
               std::string::npos)
         << ini;
+}
+
+TEST(Program, APortThatIsNotPermittedGetsAHint)
+{
+    if (std::stoi(test::readFile("/proc/sys/net/ipv4/ip_unprivileged_port_start")) < 2)
+        GTEST_SKIP() << "every port is permitted here";
+    ZelvorProcess zelvor;
+    if (::getuid() == 0) {
+        if (::access("/usr/bin/setpriv", X_OK) != 0)
+            GTEST_SKIP() << "root, and no setpriv to give that up";
+        zelvor.setLauncher({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                            "--inh-caps=-all", "--bounding-set=-all"});
+    }
+    zelvor.setArgs({"--port", "1"});
+    zelvor.start();
+    ASSERT_TRUE(zelvor.waitForOutput(" port 1 not permitted\n"));
+    zelvor.signal(SIGTERM);
+    EXPECT_EQ(zelvor.wait(), 0);
+    const std::string output = zelvor.errorOutput();
+    EXPECT_NE(output.find("\nzelvor: ports below 1024 need root: run Zelvor as root, or allow it "
+                          "with \"sudo setcap cap_net_bind_service=+ep " ZELVOR_BINARY
+                          "\", or choose another port: zelvor --port 2323\n"),
+              std::string::npos)
+        << output;
 }
 
 } // namespace

@@ -32,6 +32,8 @@ public:
     void setEnv(const std::string& name, const std::string& value) { m_env[name] = value; }
     /** Leaves a variable out of the program's environment. */
     void unsetEnv(const std::string& name) { m_unset.push_back(name); }
+    /** A program and its arguments that start zelvor in their turn (setpriv, for example). */
+    void setLauncher(std::vector<std::string> launcher) { m_launcher = std::move(launcher); }
     /** Command-line arguments for the program. */
     void setArgs(std::vector<std::string> args) { m_args = std::move(args); }
 
@@ -52,6 +54,7 @@ private:
     TempDir m_home;
     std::map<std::string, std::string> m_env;
     std::vector<std::string> m_unset;
+    std::vector<std::string> m_launcher;
     std::vector<std::string> m_args;
     pid_t m_pid = -1;
 };
