@@ -62,7 +62,14 @@ bool answers(const char* host)
 
 bool processGone(pid_t pid)
 {
-    return ::kill(pid, 0) != 0 && errno == ESRCH;
+    if (::kill(pid, 0) != 0 && errno == ESRCH)
+        return true;
+    // Where nothing reaps orphans, an MPD that ended stays behind as a zombie.
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    std::getline(stat, text);
+    const auto close = text.rfind(')');
+    return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
 }
 
 std::chrono::milliseconds left(Clock::time_point deadline)
@@ -149,9 +156,12 @@ std::int32_t ManagedMpd::start()
     if (connection == nullptr)
         return -1;
     // MPD's database must know the files before "load" can add them by their place in it.
-    if (!updateDatabase(connection, kScanLimit) && m_setup.report)
-        m_setup.report("player still scanning");
+    const bool scanned = updateDatabase(connection, kScanLimit);
     mpd_connection_free(connection);
+    if (!scanned && processGone(mpd))
+        return -1;
+    if (!scanned && m_setup.report)
+        m_setup.report("player still scanning");
     if (const auto word = audioOutputStatus(output); !word.empty() && m_setup.report)
         m_setup.report(std::string(word));
     return 0;

@@ -184,8 +184,8 @@ TEST_F(OwnPlayer, OpenLoadPlayAndCloseWithoutAnyMpdConfiguration)
     EXPECT_EQ(run("open"), "");
     // No sound device and no sound server here: MPD plays into nothing, and says so.
     EXPECT_TRUE(zelvor.waitForOutput(" no audio output\n"));
+    ASSERT_TRUE(MpdFixture::waitFor([this] { return mpdPid() > 0; }));
     const pid_t mpd = mpdPid();
-    ASSERT_GT(mpd, 0);
     const std::string config = test::readFile(zelvor.settingsFolder() / "mpd.conf");
     EXPECT_NE(config.find("music_directory \"" + music.str() + "/My \\\"Music\\\"\"\n"),
               std::string::npos)
@@ -226,17 +226,24 @@ TEST_F(OwnPlayer, AConfigurationOfTheUsersWins)
     MpdFixture users;
     ASSERT_TRUE(users.start()) << users.error();
     users.stop();
+    std::filesystem::remove(users.folder() / "mpd.pid");
     std::filesystem::copy_file(users.configPath(), zelvor.home().path() / ".mpdconf");
 
     // "open" starts the program as it is, and MPD takes the user's configuration.
     EXPECT_EQ(run("open"), "");
     EXPECT_TRUE(MpdFixture::waitFor([&] { return users.answering(); }));
     EXPECT_FALSE(std::filesystem::exists(zelvor.settingsFolder() / "mpd.conf"));
-    const pid_t started =
-        static_cast<pid_t>(std::atoi(test::readFile(users.folder() / "mpd.pid").c_str()));
-    ASSERT_GT(started, 0);
-    ::kill(started, SIGTERM);
-    EXPECT_TRUE(MpdFixture::waitFor([started] { return MpdFixture::processGone(started); }));
+    // MPD writes its pid file after it has begun to answer.
+    pid_t started = 0;
+    MpdFixture::waitFor([&] {
+        started = static_cast<pid_t>(std::atoi(test::readFile(users.folder() / "mpd.pid").c_str()));
+        return started > 0;
+    });
+    EXPECT_GT(started, 0);
+    if (started > 0) {
+        ::kill(started, SIGTERM);
+        EXPECT_TRUE(MpdFixture::waitFor([started] { return MpdFixture::processGone(started); }));
+    }
 }
 
 } // namespace
