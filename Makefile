@@ -10,7 +10,7 @@ CMAKE_ARGS ?=
 WERROR     ?= ON
 
 .PHONY: all deps build build-asan run check test test-plain test-asan test-long test-windows \
-        test-fuzz bench fuzz fuzz-build format format-check clean install
+        test-fuzz bench fuzz fuzz-build format format-check clean install package
 
 all: build
 
@@ -31,7 +31,7 @@ build-asan: deps $(ASAN_BUILD)/CMakeCache.txt
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 
 run: build
-	./$(BUILD)/zelvor
+	./$(BUILD)/zelvor $(ARGS)
 
 # The sanitizer run comes last, so the closing line of the output is its test count.
 test: format-check test-windows test-fuzz test-plain test-asan
@@ -87,6 +87,10 @@ format-check: deps
 
 install: build
 	cmake --install $(BUILD)
+
+# The Debian package $(BUILD)/zelvor_<version>_amd64.deb.
+package: build
+	cmake --build $(BUILD) --target package
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(WINDOWS_BUILD) $(FUZZ_BUILD)

@@ -8,6 +8,7 @@
 #endif
 #include "settings/SettingsFile.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QLocale>
@@ -25,12 +26,17 @@ std::string musicFolder()
 }
 
 /** The player of this platform: its window messages on Windows, MPD elsewhere. */
-std::unique_ptr<Player> makePlayer()
+std::unique_ptr<Player> makePlayer([[maybe_unused]] const std::string& settingsFolder,
+                                   [[maybe_unused]] ServerApp& app)
 {
 #ifdef _WIN32
     return std::make_unique<Win32Backend>();
 #else
-    return std::make_unique<MpdBackend>();
+    ManagedMpdSetup managed;
+    managed.settingsFolder = settingsFolder;
+    managed.musicRoot = [&app] { return app.settings().ServerRoot; };
+    managed.report = [&app](const std::string& word) { app.server().LogActivity(word); };
+    return std::make_unique<MpdBackend>(std::move(managed));
 #endif
 }
 
@@ -70,7 +76,8 @@ ServerApp::ServerApp(std::string settingsFolder, bool headless, QObject* parent)
     : QObject(parent), m_settingsFolder(std::move(settingsFolder)),
       m_settingsFile(settingsFilePath(m_settingsFolder)), m_headless(headless),
       m_settings(defaultSettings(m_settingsFolder, musicFolder())),
-      m_log(m_settings, localDateTime), m_listener(this), m_player(makePlayer()),
+      m_log(m_settings, localDateTime), m_listener(this),
+      m_player(makePlayer(m_settingsFolder, *this)),
       m_server(m_settings, m_listener, m_log, *m_player, m_folders, m_scheduler)
 {
     m_listener.setServer(&m_server);
@@ -81,7 +88,13 @@ ServerApp::ServerApp(std::string settingsFolder, bool headless, QObject* parent)
             onStatus(word);
     };
     m_log.onWarning = [](const std::string& warning) { printLine("zelvor: " + warning); };
-    m_server.onError = [](const std::string& error) { printLine("zelvor: " + error); };
+    m_server.onError = [](const std::string& error) {
+        printLine("zelvor: " + error);
+        const QString program = QCoreApplication::applicationFilePath();
+        if (const auto hint = listenHint(error, QFile::encodeName(program).toStdString());
+            !hint.empty())
+            printLine(hint);
+    };
 }
 
 ServerApp::~ServerApp() = default;
@@ -91,6 +104,7 @@ void ServerApp::Form_Load()
     std::string error;
     if (!loadSettings(m_settingsFile, m_settings, &error) && !error.empty())
         printLine("zelvor: " + error);
+    applyCommandLine(m_commandLine, m_settings);
     m_server.Server_Load();
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "app/CommandLineOptions.h"
 #include "commands/MusicFolders.h"
 #include "server/ActivityLog.h"
 #include "server/Listener.h"
@@ -30,7 +31,11 @@ public:
     ServerApp(std::string settingsFolder, bool headless, QObject* parent = nullptr);
     ~ServerApp() override;
 
-    /** Start: fill the settings from the file (or keep the defaults) and open the listener. */
+    /** The port, root and player given on the command line, put over the loaded settings. */
+    void setCommandLine(CommandLineOptions options) { m_commandLine = std::move(options); }
+
+    /** Start: fill the settings from the file (or keep the defaults), put the command line's
+     * settings over them, and open the listener. */
     void Form_Load();
     /** Shutdown: write the settings, close the socket, then the shell's own last step. */
     void Form_Unload();
@@ -51,6 +56,7 @@ private:
     std::string m_settingsFile;
     bool m_headless;
     bool m_unloaded = false;
+    CommandLineOptions m_commandLine;
     ServerSettings m_settings;
     ActivityLog m_log;
     Listener m_listener;

@@ -11,6 +11,8 @@
 #include <regex>
 #include <thread>
 
+#include <unistd.h>
+
 namespace zelvor {
 namespace {
 
@@ -195,6 +197,66 @@ TEST(Program, VersionAndHelp)
     const std::size_t n = std::fread(buffer, 1, sizeof buffer - 1, pipe);
     EXPECT_EQ(::pclose(pipe), 0);
     EXPECT_EQ(std::string(buffer, n), "Zelvor 1.0.0.7\n");
+}
+
+TEST(Program, BadOptionsEndWithStatusTwoBeforeAnythingIsWritten)
+{
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--port", "x"}, {"--root"}, {"--verbose"}}) {
+        ZelvorProcess zelvor;
+        zelvor.setArgs(args);
+        zelvor.start();
+        EXPECT_EQ(zelvor.wait(), 2) << args[0];
+        const std::string output = zelvor.errorOutput();
+        EXPECT_EQ(output.find('\n'), output.size() - 1) << output;
+        EXPECT_EQ(output.rfind("zelvor: ", 0), 0u) << output;
+        EXPECT_FALSE(std::filesystem::exists(zelvor.settingsFolder())) << args[0];
+    }
+}
+
+TEST(Program, ConfigDirHoldsTheSettingsAndThePortOptionIsSaved)
+{
+    const std::uint16_t port = test::freePort();
+    ZelvorProcess zelvor;
+    const auto folder = zelvor.home().path() / "elsewhere";
+    zelvor.setArgs({"--config-dir", folder.string(), "--port=" + std::to_string(port)});
+    zelvor.start();
+    ASSERT_TRUE(zelvor.waitListening());
+    TcpClient client;
+    EXPECT_TRUE(client.connect("127.0.0.1", port));
+    client.close();
+    zelvor.signal(SIGTERM);
+    EXPECT_EQ(zelvor.wait(), 0);
+    EXPECT_FALSE(std::filesystem::exists(zelvor.iniFile()));
+    const std::string ini = test::readFile(folder / "zelvor.ini");
+    EXPECT_NE(ini.find("Port=" + std::to_string(port) + "\r\n"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("Server Logfile=" + (folder / "zelvor.log").string() + "\r\n"),
+              std::string::npos)
+        << ini;
+}
+
+TEST(Program, APortThatIsNotPermittedGetsAHint)
+{
+    if (std::stoi(test::readFile("/proc/sys/net/ipv4/ip_unprivileged_port_start")) < 2)
+        GTEST_SKIP() << "every port is permitted here";
+    ZelvorProcess zelvor;
+    if (::getuid() == 0) {
+        if (::access("/usr/bin/setpriv", X_OK) != 0)
+            GTEST_SKIP() << "root, and no setpriv to give that up";
+        zelvor.setLauncher({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                            "--inh-caps=-all", "--bounding-set=-all"});
+    }
+    zelvor.setArgs({"--port", "1"});
+    zelvor.start();
+    ASSERT_TRUE(zelvor.waitForOutput(" port 1 not permitted\n"));
+    zelvor.signal(SIGTERM);
+    EXPECT_EQ(zelvor.wait(), 0);
+    const std::string output = zelvor.errorOutput();
+    EXPECT_NE(output.find("\nzelvor: ports below 1024 need root: run Zelvor as root, or allow it "
+                          "with \"sudo setcap cap_net_bind_service=+ep " ZELVOR_BINARY
+                          "\", or choose another port: zelvor --port 2323\n"),
+              std::string::npos)
+        << output;
 }
 
 } // namespace
