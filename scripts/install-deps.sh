@@ -11,6 +11,7 @@ packages=(
     clang-format clang libclang-rt-14-dev
     sox telnet python3 python3-pexpect tmux
     xvfb xauth xdotool procps
+    locales-all qt6-wayland weston
     g++-mingw-w64-x86-64 wine wine64
 )
 if [[ "${1:-}" == "--list" ]]; then

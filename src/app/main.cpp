@@ -139,5 +139,15 @@ int main(int argc, char** argv)
     }
     QCoreApplication::setApplicationName(QStringLiteral("zelvor"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0.7"));
-    return zelvor::desktopAvailable() ? runDesktop(argc, argv) : runHeadless(argc, argv);
+    switch (zelvor::startupMode()) {
+    case zelvor::StartupMode::Wayland:
+        // A Wayland session without an X display: Qt would not look for the compositor itself.
+        qputenv("QT_QPA_PLATFORM", "wayland");
+        return runDesktop(argc, argv);
+    case zelvor::StartupMode::Desktop:
+        return runDesktop(argc, argv);
+    case zelvor::StartupMode::Headless:
+        break;
+    }
+    return runHeadless(argc, argv);
 }
