@@ -188,12 +188,12 @@ TEST_F(WindowsCommandsTest, HiddenAndSystemEntriesAreNeitherListedNorLoaded)
         std::string path;
         DWORD mark;
     } marked[] = {
-        {m_scratch.write("Music\desktop.ini"), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
-        {m_scratch.write("Music\Folder.jpg"), FILE_ATTRIBUTE_HIDDEN},
-        {m_scratch.write("Music\thumbs.mp3"), FILE_ATTRIBUTE_SYSTEM},
-        {m_scratch.mkdir("Music\Hidden Album"), FILE_ATTRIBUTE_HIDDEN},
+        {m_scratch.write("Music\\desktop.ini"), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+        {m_scratch.write("Music\\Folder.jpg"), FILE_ATTRIBUTE_HIDDEN},
+        {m_scratch.write("Music\\thumbs.mp3"), FILE_ATTRIBUTE_SYSTEM},
+        {m_scratch.mkdir("Music\\Hidden Album"), FILE_ATTRIBUTE_HIDDEN},
     };
-    m_scratch.write("Music\Hidden Album\track.mp3");
+    m_scratch.write("Music\\Hidden Album\\track.mp3");
     for (const auto& entry : marked) {
         const DWORD before = GetFileAttributesA(entry.path.c_str());
         if (!SetFileAttributesA(entry.path.c_str(), before | entry.mark) ||
