@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -322,6 +323,10 @@ TEST(Program, WaylandSessionWithoutAnXDisplayGetsTheDesktop)
     ZelvorProcess zelvor;
     zelvor.setEnv("XDG_RUNTIME_DIR", runtime.str());
     zelvor.setEnv("WAYLAND_DISPLAY", "zelvor-wl");
+    // Qt's Wayland client keeps its globals to the end, partly in a plugin already unloaded by
+    // then, which leaves no name to suppress them by; the offscreen desktop test checks leaks.
+    if (const char* sanitizer = std::getenv("ASAN_OPTIONS"))
+        zelvor.setEnv("ASAN_OPTIONS", std::string(sanitizer) + ":detect_leaks=0");
     expectDesktopServesAndSaves(zelvor);
 
     ZelvorProcess nowhere;
