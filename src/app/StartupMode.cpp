@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #if !defined(_WIN32)
 #include <sys/socket.h>
@@ -21,7 +22,7 @@ namespace zelvor {
 
 namespace {
 
-bool isSet(const char* value)
+[[maybe_unused]] bool isSet(const char* value)
 {
     return value && *value;
 }

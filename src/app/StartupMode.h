@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <string>
-
 namespace zelvor {
 
 /** How the program runs: Qt's own choice of desktop, Qt's wayland platform, or headless. */

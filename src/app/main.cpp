@@ -141,7 +141,7 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0.7"));
     switch (zelvor::startupMode()) {
     case zelvor::StartupMode::Wayland:
-        // A Wayland session without an X display: Qt would not look for the compositor itself.
+        // A Wayland session without an X display, where Qt would look for X11 first.
         qputenv("QT_QPA_PLATFORM", "wayland");
         return runDesktop(argc, argv);
     case zelvor::StartupMode::Desktop:
