@@ -2,6 +2,7 @@
 // The program's own start and shutdown steps and its clock text, in process.
 #include "app/ServerApp.h"
 #include "app/StartupMode.h"
+#include "TcpClient.h"
 #include "settings/SettingsFile.h"
 #include "support/TempDir.h"
 
@@ -120,6 +121,25 @@ TEST(ServerAppShutdown, AnUnsavableValueIsNamedAndEveryOtherKeyIsSaved)
         EXPECT_EQ(words, headless ? std::vector<std::string>{}
                                   : std::vector<std::string>{"Server Root not saved"});
     }
+}
+
+// A user who switches the log on in the very first run, before any save, gets the default log.
+TEST(ServerAppStart, TheDefaultLogWorksInTheFirstRun)
+{
+    TempDir dir;
+    const std::string folder = (dir.path() / "config" / "zelvor").string();
+    ServerApp app(folder, /*headless=*/true);
+    app.settings().Port = std::to_string(test::freePort());
+    testing::internal::CaptureStderr();
+    app.Form_Load();
+    app.settings().LogLevel = LogLevel::ConnectionsOnly;
+    app.server().Cmd_Start_Click();
+    testing::internal::GetCapturedStderr();
+    const std::string log = readFile(app.settings().LogFile);
+    EXPECT_NE(log.find("\t\tdisconnecting\"\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\t\tstarted\"\r\n"), std::string::npos) << log;
+    EXPECT_FALSE(std::filesystem::exists(app.settingsFile()));
+    app.Form_Unload();
 }
 
 TEST(StartupMode, TheDesktopWhenOneOpensAndHeadlessOnlyWhenNoneDoes)
