@@ -10,10 +10,14 @@
 #include "settings/ServerSettings.h"
 
 #include <QObject>
+#include <QString>
 
 #include <functional>
 #include <memory>
 #include <string>
+
+class QDateTime;
+class QLocale;
 
 namespace zelvor {
 
@@ -68,5 +72,12 @@ private:
 
 /** The local date and time as log entries and status lines show them. */
 std::string localDateTime();
+/** The date and time of when in the locale's short date and long time form, zone left out. */
+std::string localDateTime(const QLocale& locale, const QDateTime& when);
+/**
+ * A time format of QLocale without its time zone ("t"), and without the blanks, separators and
+ * brackets that surround the zone: "H:mm:ss (t)" gives "H:mm:ss", "t HH:mm:ss" "HH:mm:ss".
+ */
+QString timeFormatWithoutZone(const QString& format);
 
 } // namespace zelvor

@@ -152,6 +152,15 @@ int main(int argc, char** argv)
         zelvor::kVersionText.data(), static_cast<qsizetype>(zelvor::kVersionText.size())));
     // Qt reads no option of ours: it gets the program name only.
     int qtArgc = 1;
-    return zelvor::desktopAvailable() ? runDesktop(qtArgc, argv, options)
-                                      : runHeadless(qtArgc, argv, options);
+    switch (zelvor::startupMode()) {
+    case zelvor::StartupMode::Wayland:
+        // A Wayland session without an X display, where Qt would look for X11 first.
+        qputenv("QT_QPA_PLATFORM", "wayland");
+        return runDesktop(qtArgc, argv, options);
+    case zelvor::StartupMode::Desktop:
+        return runDesktop(qtArgc, argv, options);
+    case zelvor::StartupMode::Headless:
+        break;
+    }
+    return runHeadless(qtArgc, argv, options);
 }

@@ -20,6 +20,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QValidator>
 
 namespace zelvor {
 
@@ -56,9 +57,31 @@ QPushButton* button(QWidget* parent, const char* name, const char* caption, cons
     return place(new QPushButton(QString::fromLatin1(caption), parent), name, geometry);
 }
 
+// A settings value is one line: line breaks typed or pasted into a field (a path copied from a
+// terminal often ends with one) are dropped before the field or the record sees them.
+class SingleLineValidator : public QValidator
+{
+public:
+    using QValidator::QValidator;
+
+    State validate(QString& input, int& pos) const override
+    {
+        for (qsizetype i = input.size(); i-- > 0;) {
+            if (input[i] == u'\r' || input[i] == u'\n') {
+                input.remove(i, 1);
+                if (i < pos)
+                    --pos;
+            }
+        }
+        return Acceptable;
+    }
+};
+
 QLineEdit* field(QWidget* parent, const char* name, const QRect& geometry)
 {
-    return place(new QLineEdit(parent), name, geometry);
+    auto* edit = place(new QLineEdit(parent), name, geometry);
+    edit->setValidator(new SingleLineValidator(edit));
+    return edit;
 }
 
 QGroupBox* group(QWidget* parent, const char* name, const char* caption, const QRect& geometry)
