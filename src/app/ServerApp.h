@@ -46,8 +46,6 @@ public:
 
     ServerSettings& settings() { return m_settings; }
     TelnetServer& server() { return m_server; }
-    Listener& listener() { return m_listener; }
-    ActivityLog& activityLog() { return m_log; }
     const std::string& settingsFile() const { return m_settingsFile; }
 
     /** Runs last in Form_Unload (the shell removes its tray icon there). */

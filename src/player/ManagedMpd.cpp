@@ -77,18 +77,8 @@ std::chrono::milliseconds left(Clock::time_point deadline)
     return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
 }
 
-} // namespace
-
-mpd_connection* connectMpd(const char* host, unsigned timeoutMs)
-{
-    mpd_connection* connection = mpd_connection_new(host, 0, timeoutMs);
-    if (connection != nullptr && mpd_connection_get_error(connection) != MPD_ERROR_SUCCESS) {
-        mpd_connection_free(connection);
-        return nullptr;
-    }
-    return connection;
-}
-
+// Asks MPD to rescan its music directory and waits until that is done or the time is up;
+// false when the time ran out or the connection failed.
 bool updateDatabase(mpd_connection* connection, std::chrono::milliseconds limit)
 {
     const auto deadline = Clock::now() + limit;
@@ -109,6 +99,18 @@ bool updateDatabase(mpd_connection* connection, std::chrono::milliseconds limit)
             return false;
     }
     return false;
+}
+
+} // namespace
+
+mpd_connection* connectMpd(const char* host, unsigned timeoutMs)
+{
+    mpd_connection* connection = mpd_connection_new(host, 0, timeoutMs);
+    if (connection != nullptr && mpd_connection_get_error(connection) != MPD_ERROR_SUCCESS) {
+        mpd_connection_free(connection);
+        return nullptr;
+    }
+    return connection;
 }
 
 ManagedMpd::ManagedMpd(ManagedMpdSetup setup)

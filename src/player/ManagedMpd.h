@@ -67,8 +67,4 @@ private:
     ManagedMpdFiles m_files;
 };
 
-/** Asks MPD to rescan its music directory and waits until that is done or the time is up;
- * false when the time ran out or the connection failed. */
-bool updateDatabase(mpd_connection* connection, std::chrono::milliseconds limit);
-
 } // namespace zelvor

@@ -7,12 +7,12 @@
 #include <string>
 #include <string_view>
 
-// mod_inifile: the INI format of zelvor.ini on a plain file. Section and key names match
-// without regard to ASCII letter case; blanks around names and values are ignored on reading;
-// every line is written with CR LF.
+// mod_inifile: the INI format of zelvor.ini, as text and read from a plain file. Section and key
+// names match without regard to ASCII letter case; blanks around names and values are ignored on
+// reading; every line is written with CR LF.
 namespace zelvor {
 
-/** Longest value ReadIniString gives back; longer values are cut. */
+/** Longest value a setting keeps when it is read; longer values are cut. */
 inline constexpr std::size_t kIniReadLimit = 254;
 
 /** Larger files are no settings files: they are neither read nor rewritten. */
@@ -24,21 +24,6 @@ inline constexpr std::uintmax_t kIniFileSizeLimit = 1024 * 1024;
  * taken literally: "*" and "?" are not wildcards.
  */
 bool FileExists(const std::string& path);
-
-/**
- * The value of key in section of the file at path, cut to kIniReadLimit bytes. A missing or
- * unreadable file, section or key gives the empty text.
- */
-std::string ReadIniString(const std::string& section, const std::string& key,
-                          const std::string& path);
-
-/**
- * Sets key in section of the file at path (created when missing, folder excluded) and replaces
- * the file atomically. On failure returns false, leaves the file as it was and, when error is
- * given, describes why there.
- */
-bool WriteIniString(const std::string& section, const std::string& key, const std::string& value,
-                    const std::string& path, std::string* error = nullptr);
 
 /** The trimmed value of the first key of that name in a section of that name, if any. */
 std::optional<std::string_view> findIniValue(std::string_view text, std::string_view section,
@@ -66,14 +51,5 @@ enum class IniFileState
  * kIniFileSizeLimit and read errors; error then says why. Missing leaves text empty.
  */
 IniFileState readIniFile(const std::string& path, std::string& text, std::string* error = nullptr);
-
-/**
- * Replaces the file at path with bytes: writes a temporary file in the same folder (mode 0600),
- * flushes it to disk and renames it over path, so path always holds either the old or the whole
- * new content. A symbolic link at path is followed and its target replaced. On failure the old
- * file is untouched, the temporary file is removed and error says why.
- */
-bool writeFileAtomically(const std::string& path, std::string_view bytes,
-                         std::string* error = nullptr);
 
 } // namespace zelvor

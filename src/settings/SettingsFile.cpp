@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "settings/SettingsFile.h"
 
+#include "AsciiCase.h"
+#include "settings/AtomicFile.h"
+#include "settings/Failure.h"
 #include "settings/IniFile.h"
 #include "settings/PasswordScrambling.h"
 #include "settings/ServerSettings.h"
@@ -24,20 +27,6 @@ namespace zelvor {
 namespace {
 
 constexpr std::string_view kSection = "Zelvor";
-
-bool asciiEqualIgnoringCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) {
-            return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-        };
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
 
 // "True"/"False" in any case, or a decimal number that is false when zero. Anything else,
 // the empty text included, has no two-state value.
@@ -83,13 +72,6 @@ const char* boolText(bool value)
     return value ? "True" : "False";
 }
 
-bool fail(std::string* error, std::string text)
-{
-    if (error)
-        *error = std::move(text);
-    return false;
-}
-
 bool ensureFolder(const fs::path& folder, std::string* error)
 {
     std::error_code ec;
@@ -101,7 +83,7 @@ bool ensureFolder(const fs::path& folder, std::string* error)
 #ifdef _WIN32
     if (fs::create_directory(folder, ec) || fs::is_directory(folder, ec))
         return true;
-    return fail(error, folder.string() + ": cannot create the folder: " + ec.message());
+    return failWith(error, folder.string() + ": cannot create the folder: " + ec.message());
 #else
     // The settings hold the login password: keep the folder to its owner.
     if (::mkdir(folder.c_str(), 0700) == 0)
@@ -110,8 +92,8 @@ bool ensureFolder(const fs::path& folder, std::string* error)
     // Another process may have created it meanwhile.
     if (code == EEXIST && fs::is_directory(folder, ec))
         return true;
-    return fail(error, folder.string() +
-                           ": cannot create the folder: " + std::generic_category().message(code));
+    return failWith(error, folder.string() + ": cannot create the folder: " +
+                               std::generic_category().message(code));
 #endif
 }
 

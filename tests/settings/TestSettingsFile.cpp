@@ -145,6 +145,12 @@ TEST_F(SettingsFileTest, MissingKeysKeepTheirDefaults)
     EXPECT_EQ(loaded("[Zelvor]\r\nUser=\r\n"), expected);
 }
 
+TEST_F(SettingsFileTest, LongValuesAreCutTo254Characters)
+{
+    EXPECT_EQ(loaded("[Zelvor]\r\nServer Root=" + std::string(300, 'r') + "\r\n").ServerRoot,
+              std::string(254, 'r'));
+}
+
 TEST_F(SettingsFileTest, SaveThenLoadGivesTheSameRecord)
 {
     for (LogLevel level : {LogLevel::Off, LogLevel::ConnectionsOnly, LogLevel::AllActivity}) {
