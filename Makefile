@@ -48,9 +48,11 @@ test-asan: build-asan
 	    LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	    ctest --output-on-failure --repeat until-pass:2 -j $(JOBS)
 
-# The core and the window-message player backend, cross-compiled with mingw-w64, under wine.
-test-windows: deps
-	JOBS=$(JOBS) WERROR=$(WERROR) scripts/windows-tests.sh $(WINDOWS_BUILD)
+# The core, the window-message player backend and the native zelvor.exe, cross-compiled with
+# mingw-w64, under wine. zelvor.exe's bytes on the wire are compared with the Linux program's.
+test-windows: deps build
+	JOBS=$(JOBS) WERROR=$(WERROR) ZELVOR_LINUX_PROGRAM=$(CURDIR)/$(BUILD)/zelvor \
+	    scripts/windows-tests.sh $(WINDOWS_BUILD)
 
 # The fuzz targets (clang's libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer) in a
 # build of their own.
