@@ -97,6 +97,15 @@ def run_script(port, wrong_password_first):
         return transcript, replies
 
 
+def without_paths(transcript, root, separator):
+    """The transcript with the music folder's host path, and the separators after it, neutral."""
+    lines = transcript.split(b"\r\n")
+    for i, line in enumerate(lines):
+        if line.startswith(root):
+            lines[i] = b"<root>" + line[len(root):].replace(separator, b"/")
+    return b"\r\n".join(lines)
+
+
 def make_music(folder):
     for name in ("Rock/a.mp3", "Rock/b.mp3", "Rock/Live/c.mp3", "top.mp3"):
         path = os.path.join(folder, name)
@@ -188,7 +197,9 @@ def main():
         check(windows.startswith(b"Zelvor v.1.0\r\n"), "greeting: %r" % windows[:40])
         check(b"I don't know how to" not in windows, "a verb was not known: %r" % windows)
         if LINUX_PROGRAM:
-            linux = linux_transcript(SCRATCH, music)
+            windows = without_paths(windows, program.root.encode(), b"\\")
+            linux = without_paths(linux_transcript(SCRATCH, music),
+                                  os.path.abspath(music).encode(), b"/")
             check(windows == linux, "zelvor.exe sent\n%r\nthe Linux program sent\n%r"
                   % (windows, linux))
         else:
