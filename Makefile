@@ -10,6 +10,7 @@ CMAKE_ARGS ?=
 WERROR     ?= ON
 
 .PHONY: all deps build build-asan run test test-plain test-asan test-windows test-fuzz bench fuzz \
+        windows \
         fuzz-build format format-check clean install
 
 all: build
@@ -53,6 +54,10 @@ test-asan: build-asan
 test-windows: deps build
 	JOBS=$(JOBS) WERROR=$(WERROR) ZELVOR_LINUX_PROGRAM=$(CURDIR)/$(BUILD)/zelvor \
 	    scripts/windows-tests.sh $(WINDOWS_BUILD)
+
+# The Windows program: dist/zelvor-<version>-win64.zip with zelvor.exe, README.txt and licence.
+windows: deps
+	JOBS=$(JOBS) WERROR=$(WERROR) scripts/package-windows.sh $(WINDOWS_BUILD)
 
 # The fuzz targets (clang's libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer) in a
 # build of their own.

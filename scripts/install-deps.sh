@@ -11,7 +11,7 @@ packages=(
     clang-format clang libclang-rt-14-dev
     sox telnet python3 python3-pexpect tmux
     xvfb xauth xdotool procps
-    g++-mingw-w64-x86-64 wine wine64
+    g++-mingw-w64-x86-64 wine wine64 zip
 )
 if [[ "${1:-}" == "--list" ]]; then
     printf '%s\n' "${packages[@]}"

@@ -58,6 +58,18 @@ inline constexpr std::string_view kLogFilter =
     "Text Files (*.txt, *.log)|*.txt;*.log|All Files (*.*)|*.*|";
 inline constexpr std::string_view kRestoreCaption = "&Restore";
 inline constexpr std::string_view kShutdownCaption = "&Shutdown";
+/** The About box: its client area in twips and its notice. */
+inline constexpr int kAboutWidth = 5655;
+inline constexpr int kAboutHeight = 3315;
+inline constexpr std::string_view kAboutNotice =
+    "Zelvor lets one person at a time run this computer's music player from a telnet client "
+    "anywhere on the network: play, pause, skip, set the volume and load music from the shared "
+    "folders. It is free software, offered as it is, without any warranty.";
+/** The folder picker: title, client area in twips, and the answer of a cancelled pick. */
+inline constexpr std::string_view kPickerTitle = "Paint File Location";
+inline constexpr int kPickerWidth = 3720;
+inline constexpr int kPickerHeight = 3630;
+inline constexpr std::string_view kPickerCancelled = "-1";
 /** The restart warning's dark red. */
 inline constexpr int kWarningRed = 192;
 /** The user name and password fields take at most this many bytes. */

@@ -2,13 +2,19 @@
 // zelvor.exe's settings window, driven through window messages from another process.
 #include <winsock2.h>
 
+#include "shell/win32/AboutBox.h"
+#include "shell/win32/FolderPicker.h"
 #include "shell/win32/MainWindow.h"
 #include "windows/StandIn.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <vector>
 #include <string>
 #include <thread>
 
@@ -119,6 +125,30 @@ public:
     }
 
     HWND window() const { return m_window; }
+    HANDLE process() const { return m_process.hProcess; }
+    const ScratchFolder& folder() const { return m_folder; }
+    /**
+     * Returns once the window's thread takes messages again; posted ones that are still
+     * queued may come after.
+     */
+    void sync() const
+    {
+        DWORD_PTR answer = 0;
+        SendMessageTimeoutW(m_window, WM_NULL, 0, 0, SMTO_NORMAL, 20000, &answer);
+    }
+    /** The program's windows of the class. */
+    std::vector<HWND> windowsOf(const wchar_t* windowClass) const
+    {
+        std::vector<HWND> found;
+        HWND window = nullptr;
+        while ((window = FindWindowExW(nullptr, window, windowClass, nullptr))) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == m_process.dwProcessId)
+                found.push_back(window);
+        }
+        return found;
+    }
     HWND control(std::string_view name) const { return GetDlgItem(m_window, controlId(name)); }
     std::uint16_t port() const { return m_port; }
 
@@ -283,6 +313,100 @@ TEST_F(SettingsWindowTest, RestartHidesTheWarningAndListensOnTheNewPort)
     EXPECT_NE(welcome.find("Zelvor>"), std::string::npos) << "login is off now: " << welcome;
     EXPECT_EQ(greeting(zelvor.port()), "") << "the old port is closed";
     EXPECT_EQ(windowText(zelvor.control("Lbl_Status")), "started");
+}
+
+void click(HWND window, std::string_view name)
+{
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(controlId(name), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(window, controlId(name))));
+}
+
+TEST_F(SettingsWindowTest, TrayMenuAboutBoxAndShutdown)
+{
+    ZelvorProgram zelvor;
+    HWND window = zelvor.window();
+    ASSERT_NE(window, nullptr);
+    // In the tray (hidden) where there is one, else minimized on the taskbar.
+    EXPECT_TRUE(!IsWindowVisible(window) || IsIconic(window));
+    std::fprintf(stderr, "after start the window is %s\n",
+                 IsWindowVisible(window) ? "minimized on the taskbar" : "hidden in the tray");
+
+    SendMessageW(window, WM_COMMAND, MainWindow::kMenuRestore, 0);
+    EXPECT_TRUE(IsWindowVisible(window));
+    EXPECT_FALSE(IsIconic(window));
+
+    // One About box, however often it is asked for; a key closes it.
+    for (int i = 0; i < 2; ++i) {
+        SendMessageW(window, WM_COMMAND, MAKEWPARAM(controlId("cmd_About"), BN_CLICKED),
+                     reinterpret_cast<LPARAM>(zelvor.control("cmd_About")));
+    }
+    const std::vector<HWND> boxes = zelvor.windowsOf(AboutBox::kClassName);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(GetWindow(boxes[0], GW_OWNER), nullptr);
+    SendMessageW(boxes[0], WM_KEYDOWN, 'X', 0);
+    EXPECT_TRUE(zelvor.windowsOf(AboutBox::kClassName).empty());
+
+    PostMessageW(window, WM_COMMAND, MainWindow::kMenuShutdown, 0);
+    ASSERT_EQ(WaitForSingleObject(zelvor.process(), 20000), WAIT_OBJECT_0);
+    std::ifstream ini(zelvor.folder() / "zelvor.ini", std::ios::binary);
+    const std::string written((std::istreambuf_iterator<char>(ini)), {});
+    EXPECT_NE(written.find("\r\nPort=" + std::to_string(zelvor.port()) + "\r\n"), std::string::npos)
+        << written;
+    EXPECT_NE(written.find("\r\nPassword=00\r\n"), std::string::npos) << written;
+}
+
+TEST_F(SettingsWindowTest, FolderPickerCancelOpenAndOk)
+{
+    ZelvorProgram zelvor;
+    HWND window = zelvor.window();
+    ASSERT_NE(window, nullptr);
+    const std::string music = zelvor.folder().mkdir("Music");
+    HWND root = zelvor.control("Txt_Serverroot");
+    const std::string before = windowText(root);
+
+    const auto openPicker = [&] {
+        click(window, "Cmd_svrroot_browse");
+        HWND picker = nullptr;
+        waitFor([&] {
+            const auto found = zelvor.windowsOf(FolderPicker::kClassName);
+            picker = found.empty() || !IsWindowVisible(found[0]) ? nullptr : found[0];
+            return picker != nullptr;
+        });
+        return picker;
+    };
+    const auto finish = [&](HWND picker, UINT message, WPARAM id) {
+        PostMessageW(picker, message, id, 0);
+        EXPECT_TRUE(waitFor([picker] { return !IsWindowVisible(picker); }));
+        zelvor.sync();
+    };
+
+    HWND picker = openPicker();
+    ASSERT_NE(picker, nullptr);
+    EXPECT_EQ(windowText(picker), layout::kPickerTitle);
+    finish(picker, WM_COMMAND, IDCANCEL);
+    EXPECT_EQ(windowText(root), before);
+    // Closing through the frame is a Cancel too.
+    ASSERT_EQ(openPicker(), picker);
+    finish(picker, WM_CLOSE, 0);
+    EXPECT_EQ(windowText(root), before);
+
+    // It opens where it was: the program's folder; opening "Music" and OK chooses it.
+    ASSERT_EQ(openPicker(), picker);
+    HWND list = GetDlgItem(picker, 102);
+    const auto count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+    LRESULT entry = -1;
+    for (LRESULT i = 0; i < count; ++i) {
+        wchar_t text[MAX_PATH] = {};
+        SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+        if (std::wstring_view(text).ends_with(L" Music"))
+            entry = i;
+    }
+    ASSERT_GE(entry, 0);
+    SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(entry), 0);
+    SendMessageW(picker, WM_COMMAND, MAKEWPARAM(102, LBN_DBLCLK), reinterpret_cast<LPARAM>(list));
+    finish(picker, WM_COMMAND, IDOK);
+    EXPECT_EQ(windowText(root), music);
+    EXPECT_TRUE(IsWindowEnabled(window));
 }
 
 } // namespace

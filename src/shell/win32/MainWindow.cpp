@@ -3,10 +3,13 @@
 
 #include "settings/ServerSettings.h"
 #include "shell/NumericKeyFilter.h"
+#include "shell/win32/AboutBox.h"
+#include "shell/win32/FolderPicker.h"
+#include "shell/win32/TrayIcon.h"
+#include "shell/win32/Win32Ui.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
-#include <shlobj.h>
 
 #include <algorithm>
 
@@ -18,22 +21,6 @@ constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINI
 std::string str(std::string_view text)
 {
     return std::string(text);
-}
-
-void registerClassOnce(WNDPROC procedure)
-{
-    static const bool registered = [procedure] {
-        WNDCLASSEXW windowClass = {};
-        windowClass.cbSize = sizeof windowClass;
-        windowClass.lpfnWndProc = procedure;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1));
-        windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        windowClass.lpszClassName = MainWindow::kClassName;
-        return RegisterClassExW(&windowClass) != 0;
-    }();
-    (void)registered;
 }
 
 int screenDpi()
@@ -75,7 +62,8 @@ std::string clipboardText(HWND owner)
 MainWindow::MainWindow(ServerSettings& settings, WindowHooks hooks)
     : m_settings(settings), m_hooks(std::move(hooks)), m_dpi(screenDpi())
 {
-    registerClassOnce(&procedure);
+    win32::registerWindowClass(kClassName, &procedure, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1),
+                               LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1)));
     RECT frame{0, 0, layout::twipsToPixels(layout::kClientWidth, m_dpi),
                layout::twipsToPixels(layout::kClientHeight, m_dpi)};
     AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
@@ -83,18 +71,32 @@ MainWindow::MainWindow(ServerSettings& settings, WindowHooks hooks)
                     frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
                     GetModuleHandleW(nullptr), this);
     SetWindowTextA(m_window, str(layout::kTitle).c_str());
-    m_font = CreateFontW(-MulDiv(8, m_dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                         DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                         DEFAULT_PITCH, L"MS Shell Dlg 2");
+    m_font = win32::dialogFont(m_dpi);
     createControls();
+
+    const auto icon = [](int size) {
+        return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1),
+                                             IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+    };
+    m_icon = icon(layout::twipsToPixels(720, m_dpi));
+    m_smallIcon = icon(GetSystemMetrics(SM_CXSMICON));
+    SendMessageW(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon(32)));
+    SendMessageW(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon));
+    m_tray = std::make_unique<TrayIcon>(m_window, m_smallIcon);
+    m_popup = CreatePopupMenu();
+    AppendMenuA(m_popup, MF_STRING, kMenuRestore, str(layout::kRestoreCaption).c_str());
+    AppendMenuA(m_popup, MF_STRING, kMenuShutdown, str(layout::kShutdownCaption).c_str());
 }
 
 MainWindow::~MainWindow()
 {
+    m_picker.reset();
+    m_tray.reset();
     if (m_window) {
         SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
         DestroyWindow(m_window);
     }
+    DestroyMenu(m_popup);
     DeleteObject(m_font);
 }
 
@@ -254,17 +256,40 @@ void MainWindow::unload()
     m_unloaded = true;
     if (m_hooks.unload)
         m_hooks.unload();
+    AboutBox::close();
+    m_tray->RemoveTrayIcon();
+}
+
+void MainWindow::MinimizeToTray()
+{
+    // Without a notification area the window stays reachable, minimized on the taskbar.
+    if (m_tray->AddTrayIcon())
+        ShowWindow(m_window, SW_HIDE);
+}
+
+void MainWindow::SysTrayMouseEventHandler()
+{
+    // The window comes to the foreground (staying hidden), so that the menu closes when the
+    // user clicks elsewhere; the posted message lets the menu close properly afterwards.
+    SetForegroundWindow(m_window);
+    POINT at{};
+    GetCursorPos(&at);
+    TrackPopupMenu(m_popup, TPM_RIGHTBUTTON, at.x, at.y, 0, m_window, nullptr);
+    PostMessageW(m_window, WM_NULL, 0, 0);
+}
+
+void MainWindow::mnu_Popup_Restore_Click()
+{
+    ShowWindow(m_window, SW_RESTORE);
+    SetForegroundWindow(m_window);
+    m_tray->RemoveTrayIcon();
 }
 
 LRESULT CALLBACK MainWindow::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_NCCREATE) {
-        auto* created = static_cast<MainWindow*>(
-            reinterpret_cast<const CREATESTRUCTW*>(lParam)->lpCreateParams);
-        created->m_window = window;
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
-    }
-    auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* self = win32::ownerOf<MainWindow>(window, message, lParam);
+    if (self && message == WM_NCCREATE)
+        self->m_window = window;
     if (!self)
         return DefWindowProcW(window, message, wParam, lParam);
     return self->onMessage(message, wParam, lParam);
@@ -274,6 +299,14 @@ LRESULT MainWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_COMMAND: {
+        if (lParam == 0 && LOWORD(wParam) == kMenuRestore) {
+            mnu_Popup_Restore_Click();
+            return 0;
+        }
+        if (lParam == 0 && LOWORD(wParam) == kMenuShutdown) {
+            SendMessageW(m_window, WM_CLOSE, 0, 0);
+            return 0;
+        }
         const std::size_t index = static_cast<std::size_t>(LOWORD(wParam)) - 1000;
         if (lParam != 0 && index < layout::kControls.size())
             onCommand(layout::kControls[index].name, HIWORD(wParam));
@@ -287,6 +320,14 @@ LRESULT MainWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
             return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
         }
         return DefWindowProcW(m_window, message, wParam, lParam);
+    case WM_SIZE:
+        if (wParam == SIZE_MINIMIZED)
+            MinimizeToTray();
+        return 0;
+    case TrayIcon::kCallbackMessage:
+        if (lParam == WM_RBUTTONDOWN)
+            SysTrayMouseEventHandler();
+        return 0;
     case WM_CLOSE:
         unload();
         DestroyWindow(m_window);
@@ -303,6 +344,9 @@ LRESULT MainWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
             unload();
         return 0;
     default:
+        // Explorer started again: the icon comes back while the window is in the tray.
+        if (m_tray && m_tray->isTaskbarCreated(message) && m_tray->shown())
+            m_tray->AddTrayIcon();
         return DefWindowProcW(m_window, message, wParam, lParam);
     }
 }
@@ -329,6 +373,8 @@ void MainWindow::onCommand(std::string_view name, int code)
         Cmd_WinampLoc_Browse_Click();
     } else if (name == "Cmd_Log_Browse") {
         Cmd_Log_Browse_Click();
+    } else if (name == "cmd_About") {
+        AboutBox::show(m_icon, m_dpi);
     }
 }
 
@@ -438,17 +484,11 @@ void MainWindow::Cmd_Start_Click()
 
 void MainWindow::Cmd_svrroot_browse_Click()
 {
-    char folder[MAX_PATH] = {};
-    BROWSEINFOA browse = {};
-    browse.hwndOwner = m_window;
-    browse.pszDisplayName = folder;
-    browse.ulFlags = BIF_RETURNONLYFSDIRS;
-    PIDLIST_ABSOLUTE chosen = SHBrowseForFolderA(&browse);
-    if (!chosen)
-        return;
-    if (SHGetPathFromIDListA(chosen, folder))
-        setText("Txt_Serverroot", folder);
-    CoTaskMemFree(chosen);
+    if (!m_picker)
+        m_picker = std::make_unique<FolderPicker>(m_window, m_dpi);
+    m_picker->showModal();
+    if (m_picker->Response() != layout::kPickerCancelled)
+        setText("Txt_Serverroot", m_picker->Response());
 }
 
 bool MainWindow::showOpen(std::string_view filter)

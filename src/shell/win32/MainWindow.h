@@ -7,12 +7,15 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace zelvor {
 
 struct ServerSettings;
+class FolderPicker;
+class TrayIcon;
 
 /** What the Windows settings window asks of the rest of the program. */
 struct WindowHooks
@@ -39,6 +42,9 @@ class MainWindow
 {
 public:
     static constexpr const wchar_t* kClassName = L"ZelvorSettingsWindow";
+    /** The tray menu's items, as WM_COMMAND ids. */
+    static constexpr int kMenuRestore = 2001;
+    static constexpr int kMenuShutdown = 2002;
 
     MainWindow(ServerSettings& settings, WindowHooks hooks);
     ~MainWindow();
@@ -74,6 +80,9 @@ private:
     /** The shared file-open dialog; true with the chosen name in m_fileName. */
     bool showOpen(std::string_view filter);
     void showRestartWarning(bool shown);
+    void MinimizeToTray();
+    void SysTrayMouseEventHandler();
+    void mnu_Popup_Restore_Click();
     void unload();
     HWND item(std::string_view name) const { return m_controls[layout::indexOf(name)]; }
     std::string text(std::string_view name) const;
@@ -83,6 +92,11 @@ private:
     WindowHooks m_hooks;
     HWND m_window = nullptr;
     HFONT m_font = nullptr;
+    HICON m_icon = nullptr;
+    HICON m_smallIcon = nullptr;
+    HMENU m_popup = nullptr;
+    std::unique_ptr<TrayIcon> m_tray;
+    std::unique_ptr<FolderPicker> m_picker;
     int m_dpi = 96;
     std::array<HWND, layout::kControls.size()> m_controls{};
     bool m_loading = false;
