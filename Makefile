@@ -10,7 +10,7 @@ CMAKE_ARGS ?=
 WERROR     ?= ON
 
 .PHONY: all deps build build-asan run test test-plain test-asan test-windows test-fuzz bench fuzz \
-        windows \
+        windows bench-windows \
         fuzz-build format format-check clean install
 
 all: build
@@ -78,6 +78,10 @@ test-fuzz: fuzz-build
 
 bench: build
 	scripts/run-bench.sh $(BUILD)
+
+# zelvor.exe under wine next to the Linux program (start to listening, echo, status).
+bench-windows: build
+	scripts/bench-windows.sh $(BUILD) $(WINDOWS_BUILD)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
