@@ -4,8 +4,10 @@
 //   window_tool close CLASS        posts WM_CLOSE and exits 0 once the window's process ended
 //   window_tool endsession CLASS   sends what Windows sends at log-off, then ends the process
 //                                  the way Windows does; exits 0 when the window answered
+//   window_tool restore CLASS      chooses "&Restore" of zelvor.exe's tray menu
+//   window_tool click CLASS NAME   clicks the control of zelvor.exe's settings window so named
 
-#include <windows.h>
+#include "shell/win32/MainWindow.h"
 
 #include <cstdio>
 #include <cstring>
@@ -38,8 +40,9 @@ HANDLE processOf(HWND window)
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: window_tool wait|close|endsession CLASS\n");
+    if (argc < 3) {
+        std::fprintf(stderr,
+                     "usage: window_tool wait|close|endsession|restore|click CLASS [NAME]\n");
         return 2;
     }
     HWND window = waitForWindow(argv[2]);
@@ -49,6 +52,15 @@ int main(int argc, char** argv)
     }
     if (std::strcmp(argv[1], "wait") == 0)
         return 0;
+    if (std::strcmp(argv[1], "restore") == 0)
+        return PostMessageA(window, WM_COMMAND, zelvor::MainWindow::kMenuRestore, 0) ? 0 : 1;
+    if (std::strcmp(argv[1], "click") == 0 && argc == 4) {
+        const int id = zelvor::controlId(argv[3]);
+        return PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                            reinterpret_cast<LPARAM>(GetDlgItem(window, id)))
+                   ? 0
+                   : 1;
+    }
     HANDLE process = processOf(window);
     if (!process)
         return 1;

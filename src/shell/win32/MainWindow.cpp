@@ -31,6 +31,38 @@ int screenDpi()
     return dpi > 0 ? dpi : 96;
 }
 
+/**
+ * The largest dialog font, from 8 points down to 6, in which every label's caption ends before
+ * the field it names: the controls have fixed places, so the text has to fit them.
+ */
+HFONT fittingFont(int dpi)
+{
+    HDC dc = GetDC(nullptr);
+    HFONT font = nullptr;
+    for (int points = 8; points >= 6; --points) {
+        if (font)
+            DeleteObject(font);
+        font = win32::dialogFont(dpi, points);
+        HGDIOBJ previous = SelectObject(dc, font);
+        bool fits = true;
+        for (const layout::Control& label : layout::kControls) {
+            if (label.kind != layout::Kind::Label || label.buddy.empty())
+                continue;
+            std::string caption(label.caption);
+            std::erase(caption, '&');
+            SIZE extent{};
+            GetTextExtentPoint32A(dc, caption.c_str(), static_cast<int>(caption.size()), &extent);
+            const int room = layout::control(label.buddy).place.left - label.place.left;
+            fits = fits && extent.cx < layout::twipsToPixels(room, dpi);
+        }
+        SelectObject(dc, previous);
+        if (fits)
+            break;
+    }
+    ReleaseDC(nullptr, dc);
+    return font;
+}
+
 bool isOption(std::string_view name, std::string_view group)
 {
     return name.substr(0, group.size()) == group && name.size() == group.size() + 3;
@@ -71,7 +103,7 @@ MainWindow::MainWindow(ServerSettings& settings, WindowHooks hooks)
                     frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
                     GetModuleHandleW(nullptr), this);
     SetWindowTextA(m_window, str(layout::kTitle).c_str());
-    m_font = win32::dialogFont(m_dpi);
+    m_font = fittingFont(m_dpi);
     createControls();
 
     const auto icon = [](int size) {
