@@ -10,6 +10,7 @@ the same script drives the stand-in player, a second client is refused, a wrong 
 refused, and shutting down through the window (WM_CLOSE, and the end of the Windows session)
 writes zelvor.ini with the right bytes."""
 import os
+import select
 import shutil
 import socket
 import subprocess
@@ -106,8 +107,52 @@ def without_paths(transcript, root, separator):
     return b"\r\n".join(lines)
 
 
+def flood_without_reading(port, commands):
+    # Each "ls" in the big folder answers with some 14 kB.
+    """Sends many commands while reading nothing, then reads: every reply arrives, none lost,
+    although the server had to stop reading while its replies piled up unsent."""
+    client = connect(port)
+    with client:
+        read_until(client, ends_with(b"User:"))
+        client.sendall(b"ann\r")
+        read_until(client, ends_with(b"Pass:"))
+        client.sendall(b"\r")
+        read_until(client, ends_with(b"\r\nZelvor>"))
+        client.sendall(b"cd Big\r")
+        read_until(client, ends_with(b"\r\nZelvor>"))
+        client.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 65536)
+        client.setblocking(False)
+        sent, pending = 0, b"ls\r" * commands
+        received = b""
+        deadline = time.monotonic() + LIMIT * 4
+        while received.count(b"\r\nZelvor>") < commands:
+            check(time.monotonic() < deadline, "only %d of %d replies"
+                  % (received.count(b"\r\nZelvor>"), commands))
+            if sent < len(pending):
+                try:
+                    sent += client.send(pending[sent:sent + 65536])
+                except BlockingIOError:
+                    pass
+            # Read only once everything is sent, so that the server's backlog builds up.
+            if sent == len(pending):
+                try:
+                    received += client.recv(1 << 20)
+                except BlockingIOError:
+                    select.select([client], [], [], 1.0)
+        return len(received)
+
+
+def over_ipv6(port):
+    """The dual-stack listener takes IPv6 clients too."""
+    client = socket.create_connection(("::1", port), timeout=LIMIT)
+    with client:
+        return read_until(client, ends_with(b"User:"))
+
+
 def make_music(folder):
-    for name in ("Rock/a.mp3", "Rock/b.mp3", "Rock/Live/c.mp3", "top.mp3"):
+    # Few entries with long names: a big listing that wine enumerates quickly.
+    names = ["Big/%03d %s.mp3" % (i, "a long name of a track " * 8) for i in range(70)]
+    for name in ["Rock/a.mp3", "Rock/b.mp3", "Rock/Live/c.mp3", "top.mp3"] + names:
         path = os.path.join(folder, name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         open(path, "wb").close()
@@ -236,6 +281,15 @@ def main():
             check(lines == expected, "the player's log:\n%r\nexpected\n%r" % (lines, expected))
         finally:
             player.terminate()
+
+        # Replies piling up unsent past the backlog limit hold the input back; nothing is lost.
+        replied = flood_without_reading(program.port, 700)
+        check(replied > 8 * 1024 * 1024, "the flood was too small: %d bytes" % replied)
+        check(over_ipv6(program.port).startswith(b"Zelvor v.1.0\r\n"), "no greeting over IPv6")
+        with open(os.path.join(program.folder, "activity.log"), "rb") as f:
+            log = f.read()
+        check(b"\t127.0.0.1\t" in log and b"\t::1\t" in log,
+              "IPv4 clients in dotted form and IPv6 ones in the log: %r" % log[-300:])
 
         program.stop("close")
         program.check_ini("WM_CLOSE")
