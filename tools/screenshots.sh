@@ -31,34 +31,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Polls a command until it succeeds, at most $1 seconds.
-wait_for() {
-    local limit=$1
-    shift
-    local tries=$((limit * 20))
-    until "$@" >/dev/null 2>&1; do
-        ((tries-- > 0)) || return 1
-        sleep 0.05
-    done
-}
-
-display=99
-while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do
-    display=$((display + 1))
-done
-export DISPLAY=:$display
-Xvfb "$DISPLAY" -screen 0 800x600x24 -nolisten tcp -wr >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for 10 xdotool getdisplaygeometry || { echo "screenshots: Xvfb did not start" >&2; exit 1; }
-
-if command -v openbox >/dev/null; then
-    openbox >"$work/openbox.log" 2>&1 &
-    pids+=($!)
-fi
-trayer --edge top --align right --margin 40 --widthtype request --height 26 --SetDockType true \
-    --transparent true --alpha 0 --tint 0xc8c8c8 >"$work/trayer.log" 2>&1 &
-pids+=($!)
-wait_for 10 xdotool search --class trayer
+source "$root/tools/x-session.sh"
+start_x_session
 
 # A settings folder, a music folder to browse and a free port of our own.
 port=$(python3 -c '
@@ -80,22 +54,6 @@ launched=$(date +%s%N)
 zelvor_pid=$!
 pids+=("$zelvor_pid")
 
-# Prints "x y width height" of a window as the screen shows it.
-geometry() {
-    xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4}
-        /Width:/ {w=$2} /Height:/ {h=$2} END {print x, y, w, h}'
-}
-
-# The window around a client: the window manager's frame, or the client itself.
-frame_of() {
-    local window=$1 parent
-    while parent=$(xwininfo -tree -id "$window" | awk '/Parent window id/ {print $4}') &&
-        [[ -n "$parent" && "$(xwininfo -tree -id "$parent" | awk '/Parent window id/ {print $4}')" != "0x0" ]]; do
-        window=$parent
-    done
-    echo "$window"
-}
-
 tray_icon() {
     local window
     for window in $(xdotool search --onlyvisible --class zelvor 2>/dev/null); do
@@ -110,10 +68,6 @@ tray_icon() {
 
 no() {
     ! "$@"
-}
-
-visible_named() {
-    xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1 | grep .
 }
 
 about_box() {

@@ -35,34 +35,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-wait_for() {
-    local limit=$1
-    shift
-    local tries=$((limit * 20))
-    until "$@" >/dev/null 2>&1; do
-        ((tries-- > 0)) || return 1
-        sleep 0.05
-    done
-}
-
-display=99
-while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do
-    display=$((display + 1))
-done
-export DISPLAY=:$display
-Xvfb "$DISPLAY" -screen 0 800x600x24 -nolisten tcp -wr >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for 10 xdotool getdisplaygeometry || { echo "screenshots: Xvfb did not start" >&2; exit 1; }
-if command -v openbox >/dev/null; then
-    openbox >"$work/openbox.log" 2>&1 &
-    pids+=($!)
-fi
-if command -v trayer >/dev/null; then
-    trayer --edge top --align right --margin 40 --widthtype request --height 26 \
-        --SetDockType true --transparent true --alpha 0 --tint 0xc8c8c8 >"$work/trayer.log" 2>&1 &
-    pids+=($!)
-    wait_for 10 xdotool search --class trayer
-fi
+source "$root/tools/x-session.sh"
+start_x_session
 
 wineboot -i >"$work/wine-setup.log" 2>&1
 wineserver -w
@@ -76,21 +50,6 @@ printf '[Zelvor]\r\nPort=2323\r\nServer Root=%s\r\nUser=user\r\n' "$music" >"$wo
 pids+=($!)
 wine "$tool" wait ZelvorSettingsWindow
 
-geometry() {
-    xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4}
-        /Width:/ {w=$2} /Height:/ {h=$2} END {print x, y, w, h}'
-}
-frame_of() {
-    local window=$1 parent
-    while parent=$(xwininfo -tree -id "$window" | awk '/Parent window id/ {print $4}') &&
-        [[ -n "$parent" && "$(xwininfo -tree -id "$parent" | awk '/Parent window id/ {print $4}')" != "0x0" ]]; do
-        window=$parent
-    done
-    echo "$window"
-}
-visible_named() {
-    xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1 | grep .
-}
 # shot <name> <window>: the window with its frame and a margin, as docs/<name>.png.
 shot() {
     local margin=6 x y w h
@@ -103,10 +62,14 @@ shot() {
     echo "saved docs/$1.png"
 }
 
-if visible_named Tollomere; then
-    echo "screenshots: no notification area was found; the window started on the taskbar"
+window_hidden() {
+    ! visible_named Tollomere
+}
+# The window shows for a moment before it minimizes into the tray.
+if wait_for 5 window_hidden; then
+    echo "screenshots: the window started in the notification area (wine's own tray window)"
 else
-    echo "screenshots: the window started in the notification area"
+    echo "screenshots: no notification area was found; the window stayed on the taskbar"
 fi
 wine "$tool" restore ZelvorSettingsWindow
 wait_for 10 visible_named Tollomere
