@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // zelvor.exe's settings window, driven through window messages from another process.
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include "shell/win32/AboutBox.h"
 #include "shell/win32/FolderPicker.h"
@@ -93,7 +94,7 @@ bool shown(HWND window)
 class ZelvorProgram
 {
 public:
-    ZelvorProgram() : m_port(freePort())
+    explicit ZelvorProgram(std::uint16_t port = freePort()) : m_port(port)
     {
         const std::string program = m_folder / "zelvor.exe";
         CopyFileA(windowsPath(ZELVOR_PROGRAM).c_str(), program.c_str(), FALSE);
@@ -313,6 +314,33 @@ TEST_F(SettingsWindowTest, RestartHidesTheWarningAndListensOnTheNewPort)
     EXPECT_NE(welcome.find("Zelvor>"), std::string::npos) << "login is off now: " << welcome;
     EXPECT_EQ(greeting(zelvor.port()), "") << "the old port is closed";
     EXPECT_EQ(windowText(zelvor.control("Lbl_Status")), "started");
+}
+
+TEST_F(SettingsWindowTest, PortInUseIsTheStatusWordUntilRestartFindsItFree)
+{
+    // Another program holds the port.
+    SOCKET holder = socket(AF_INET6, SOCK_STREAM, IPPROTO_TCP);
+    const DWORD dualStack = 0;
+    setsockopt(holder, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&dualStack),
+               sizeof dualStack);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_any;
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(holder, 1), 0);
+    int length = sizeof address;
+    getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length);
+    const std::uint16_t port = ntohs(address.sin6_port);
+
+    ZelvorProgram zelvor(port);
+    ASSERT_NE(zelvor.window(), nullptr);
+    EXPECT_EQ(windowText(zelvor.control("Lbl_Status")), "port " + std::to_string(port) + " in use");
+
+    closesocket(holder);
+    SendMessageW(zelvor.window(), WM_COMMAND, MAKEWPARAM(controlId("Cmd_Start"), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(zelvor.control("Cmd_Start")));
+    EXPECT_EQ(windowText(zelvor.control("Lbl_Status")), "started");
+    EXPECT_EQ(greeting(port).find("Zelvor v.1.0\r\n"), 0u);
 }
 
 void click(HWND window, std::string_view name)
