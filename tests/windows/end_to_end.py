@@ -44,12 +44,13 @@ def check(condition, message):
         fail(message)
 
 
-def connect(port):
-    """The first connection the listener accepts, within the time limit."""
+def connect(port, host="127.0.0.1"):
+    """The first connection the listener accepts, within the time limit: after a client has
+    gone, the server listens again once it has seen the connection end."""
     deadline = time.monotonic() + LIMIT
     while True:
         try:
-            client = socket.create_connection(("127.0.0.1", port), timeout=LIMIT)
+            client = socket.create_connection((host, port), timeout=LIMIT)
             client.settimeout(LIMIT)
             return client
         except ConnectionRefusedError:
@@ -71,6 +72,17 @@ def read_until(client, done, seen=b""):
             break
         data += chunk
     return data
+
+
+def wait_for_file(path, text):
+    """Whether the file holds the text within the time limit."""
+    deadline = time.monotonic() + LIMIT
+    while time.monotonic() < deadline:
+        with open(path, "rb") as f:
+            if text in f.read():
+                return True
+        time.sleep(0.02)
+    return False
 
 
 def ends_with(*endings):
@@ -144,7 +156,7 @@ def flood_without_reading(port, commands):
 
 def over_ipv6(port):
     """The dual-stack listener takes IPv6 clients too."""
-    client = socket.create_connection(("::1", port), timeout=LIMIT)
+    client = connect(port, "::1")
     with client:
         return read_until(client, ends_with(b"User:"))
 
@@ -286,10 +298,11 @@ def main():
         replied = flood_without_reading(program.port, 700)
         check(replied > 8 * 1024 * 1024, "the flood was too small: %d bytes" % replied)
         check(over_ipv6(program.port).startswith(b"Zelvor v.1.0\r\n"), "no greeting over IPv6")
-        with open(os.path.join(program.folder, "activity.log"), "rb") as f:
-            log = f.read()
-        check(b"\t127.0.0.1\t" in log and b"\t::1\t" in log,
-              "IPv4 clients in dotted form and IPv6 ones in the log: %r" % log[-300:])
+        # The server logs "connecting" just after it has sent the prompt.
+        log_path = os.path.join(program.folder, "activity.log")
+        check(wait_for_file(log_path, b"\t::1\tconnecting"), "no IPv6 client in the log")
+        with open(log_path, "rb") as f:
+            check(b"\t127.0.0.1\tconnecting" in f.read(), "no IPv4 client in dotted form")
 
         program.stop("close")
         program.check_ini("WM_CLOSE")
