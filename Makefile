@@ -10,7 +10,8 @@ CMAKE_ARGS ?=
 WERROR     ?= ON
 
 .PHONY: all deps build build-asan run check test test-plain test-asan test-long test-windows \
-        test-fuzz bench fuzz fuzz-build format format-check clean install package
+        test-fuzz bench bench-windows fuzz fuzz-build format format-check clean install package \
+        windows
 
 all: build
 
@@ -55,9 +56,15 @@ test-asan: build-asan
 	    LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	    ctest --output-on-failure --repeat until-pass:2 -LE long -j $(JOBS)
 
-# The core and the window-message player backend, cross-compiled with mingw-w64, under wine.
-test-windows: deps
-	JOBS=$(JOBS) WERROR=$(WERROR) scripts/windows-tests.sh $(WINDOWS_BUILD)
+# The core, the window-message player backend and the native zelvor.exe, cross-compiled with
+# mingw-w64, under wine. zelvor.exe's bytes on the wire are compared with the Linux program's.
+test-windows: deps build
+	JOBS=$(JOBS) WERROR=$(WERROR) ZELVOR_LINUX_PROGRAM=$(CURDIR)/$(BUILD)/zelvor \
+	    scripts/windows-tests.sh $(WINDOWS_BUILD)
+
+# The Windows program: dist/zelvor-<version>-win64.zip with zelvor.exe, README.txt and licence.
+windows: deps
+	JOBS=$(JOBS) WERROR=$(WERROR) scripts/package-windows.sh $(WINDOWS_BUILD)
 
 # The fuzz targets (clang's libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer) in a
 # build of their own.
@@ -78,6 +85,10 @@ test-fuzz: fuzz-build
 
 bench: build
 	scripts/run-bench.sh $(BUILD)
+
+# zelvor.exe under wine next to the Linux program (start to listening, echo, status).
+bench-windows: build
+	scripts/bench-windows.sh $(BUILD) $(WINDOWS_BUILD)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

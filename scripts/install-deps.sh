@@ -10,9 +10,9 @@ packages=(
     libgtest-dev libgmock-dev googletest
     clang-format clang libclang-rt-14-dev
     sox telnet python3 python3-pexpect tmux
-    xvfb xauth xdotool procps
+    xvfb xauth xdotool procps x11-apps
     scdoc lintian locales-all qt6-wayland weston
-    g++-mingw-w64-x86-64 wine wine64
+    g++-mingw-w64-x86-64 wine wine64 zip
 )
 if [[ "${1:-}" == "--list" ]]; then
     printf '%s\n' "${packages[@]}"

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Cross-compiles the Qt-free core and the window-message player backend for Windows with
-# mingw-w64, and runs their tests under wine through ctest, in a fresh wine prefix.
+# Cross-compiles the Qt-free core, the window-message player backend and the native zelvor.exe
+# for Windows with mingw-w64, and runs their tests under wine through ctest, in a fresh wine
+# prefix. ZELVOR_LINUX_PROGRAM, when set, names the Linux program whose bytes on the wire
+# zelvor.exe's are compared with.
 #   scripts/windows-tests.sh [BUILD_FOLDER] [ctest arguments...]
 set -euo pipefail
 

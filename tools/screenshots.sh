@@ -31,34 +31,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Polls a command until it succeeds, at most $1 seconds.
-wait_for() {
-    local limit=$1
-    shift
-    local tries=$((limit * 20))
-    until "$@" >/dev/null 2>&1; do
-        ((tries-- > 0)) || return 1
-        sleep 0.05
-    done
-}
-
-display=99
-while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do
-    display=$((display + 1))
-done
-export DISPLAY=:$display
-Xvfb "$DISPLAY" -screen 0 800x600x24 -nolisten tcp -wr >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for 10 xdotool getdisplaygeometry || { echo "screenshots: Xvfb did not start" >&2; exit 1; }
-
-if command -v openbox >/dev/null; then
-    openbox >"$work/openbox.log" 2>&1 &
-    pids+=($!)
-fi
-trayer --edge top --align right --margin 40 --widthtype request --height 26 --SetDockType true \
-    --transparent true --alpha 0 --tint 0xc8c8c8 >"$work/trayer.log" 2>&1 &
-pids+=($!)
-wait_for 10 xdotool search --class trayer
+source "$root/tools/x-session.sh"
+start_x_session
 
 # A settings folder, a music folder to browse and a free port of our own.
 port=$(python3 -c '
@@ -80,22 +54,6 @@ launched=$(date +%s%N)
 zelvor_pid=$!
 pids+=("$zelvor_pid")
 
-# Prints "x y width height" of a window as the screen shows it.
-geometry() {
-    xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4}
-        /Width:/ {w=$2} /Height:/ {h=$2} END {print x, y, w, h}'
-}
-
-# The window around a client: the window manager's frame, or the client itself.
-frame_of() {
-    local window=$1 parent
-    while parent=$(xwininfo -tree -id "$window" | awk '/Parent window id/ {print $4}') &&
-        [[ -n "$parent" && "$(xwininfo -tree -id "$parent" | awk '/Parent window id/ {print $4}')" != "0x0" ]]; do
-        window=$parent
-    done
-    echo "$window"
-}
-
 tray_icon() {
     local window
     for window in $(xdotool search --onlyvisible --class zelvor 2>/dev/null); do
@@ -110,10 +68,6 @@ tray_icon() {
 
 no() {
     ! "$@"
-}
-
-visible_named() {
-    xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1 | grep .
 }
 
 about_box() {
@@ -140,53 +94,8 @@ shot() {
         read -r wx wy _ _ < <(geometry "$6")
         overlay=("$work/window.xwd" "$wx" "$wy")
     fi
-    python3 - "$work/screen.xwd" "$out/$1.png" "$2" "$3" "$4" "$5" "${overlay[@]}" <<'PY'
-import struct, sys, zlib
-
-def load(path):
-    data = open(path, 'rb').read()
-    header = struct.unpack('>25I', data[:100])
-    size, width, height = header[0], header[4], header[5]
-    order, bits, line = header[7], header[11], header[12]
-    masks, colours = header[14:17], header[19]
-    pixels = data[size + colours * 12:]
-    step = bits // 8
-    endian = 'little' if order == 0 else 'big'
-    shifts = [(m & -m).bit_length() - 1 for m in masks]
-    rows = []
-    for y in range(height):
-        row = pixels[y * line:(y + 1) * line]
-        rgb = bytearray()
-        for x in range(width):
-            value = int.from_bytes(row[x * step:(x + 1) * step], endian)
-            rgb += bytes((value & m) >> s for m, s in zip(masks, shifts))
-        rows.append(rgb)
-    return width, height, rows
-
-target = sys.argv[2]
-left, top, width, height = (int(v) for v in sys.argv[3:7])
-screen_w, screen_h, screen = load(sys.argv[1])
-if len(sys.argv) > 7:
-    ow, oh, window = load(sys.argv[7])
-    ox, oy = int(sys.argv[8]), int(sys.argv[9])
-    for y in range(oh):
-        if 0 <= oy + y < screen_h:
-            x0, x1 = max(0, ox), min(screen_w, ox + ow)
-            screen[oy + y][x0 * 3:x1 * 3] = window[y][(x0 - ox) * 3:(x1 - ox) * 3]
-left, top = max(0, left), max(0, top)
-width, height = min(width, screen_w - left), min(height, screen_h - top)
-raw = bytearray()
-for y in range(top, top + height):
-    raw.append(0)
-    raw += screen[y][left * 3:(left + width) * 3]
-
-def chunk(kind, body):
-    return struct.pack('>I', len(body)) + kind + body + struct.pack('>I', zlib.crc32(kind + body))
-
-png = b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, 8, 2, 0, 0, 0))
-png += chunk(b'IDAT', zlib.compress(bytes(raw), 9)) + chunk(b'IEND', b'')
-open(target, 'wb').write(png)
-PY
+    python3 "$root/tools/xwd_to_png.py" "$work/screen.xwd" "$out/$1.png" "$2" "$3" "$4" "$5" \
+        "${overlay[@]}"
     echo "saved docs/$1.png"
 }
 

@@ -13,13 +13,6 @@ namespace zelvor {
 
 class TelnetServer;
 
-/** Above this much unsent data the server stops reading from the client... */
-inline constexpr qint64 kSendBacklogHigh = 4 * 1024 * 1024;
-/** ...and reads again once it is below this. */
-inline constexpr qint64 kSendBacklogLow = 1024 * 1024;
-/** A client that takes nothing for this long is disconnected. */
-inline constexpr std::chrono::seconds kSendStallLimit{60};
-
 /**
  * The one socket on Qt's event loop: a QTcpServer while listening, the accepted QTcpSocket
  * while connected. Its slots only hand the notifications to the TelnetServer.

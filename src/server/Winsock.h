@@ -3,10 +3,18 @@
 
 #include "server/Connection.h"
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
 namespace zelvor {
+
+/** Above this much unsent data the socket stops reading from the client... */
+inline constexpr std::int64_t kSendBacklogHigh = 4 * 1024 * 1024;
+/** ...and reads again once it is below this. */
+inline constexpr std::int64_t kSendBacklogLow = 1024 * 1024;
+/** A client that takes nothing for this long is disconnected. */
+inline constexpr std::chrono::seconds kSendStallLimit{60};
 
 /**
  * The one socket: it either listens on the port or carries the single client connection.

@@ -2,6 +2,7 @@
 #include "shell/AboutBox.h"
 
 #include "Version.h"
+#include "shell/SettingsLayout.h"
 #include "shell/Twips.h"
 
 #include <QFrame>
@@ -95,11 +96,8 @@ void AboutBox::Form_Load(const QIcon& icon)
     findChild<QLabel*>(QStringLiteral("lbl_title"))->setText(QStringLiteral("Zelvor"));
     findChild<QLabel*>(QStringLiteral("lbl_version"))->setText(versionLine());
     findChild<QLabel*>(QStringLiteral("lbl_copyright"))
-        ->setText(QStringLiteral(
-            "Zelvor lets one person at a time run this computer's music player from a telnet "
-            "client anywhere on the network: play, pause, skip, set the volume and load music "
-            "from the shared folders. It is free software, offered as it is, without any "
-            "warranty."));
+        ->setText(QString::fromLatin1(layout::kAboutNotice.data(),
+                                      static_cast<qsizetype>(layout::kAboutNotice.size())));
 }
 
 void AboutBox::showCentred()

@@ -5,6 +5,7 @@
 #include "shell/FileOpenDialog.h"
 #include "shell/FolderPicker.h"
 #include "shell/NumericKeyFilter.h"
+#include "shell/SettingsLayout.h"
 #include "shell/Twips.h"
 
 #include <QAction>
@@ -40,21 +41,33 @@ std::string toBytes(const QString& text)
     return text.toLocal8Bit().toStdString();
 }
 
-template <typename Widget> Widget* place(Widget* widget, const char* name, const QRect& geometry)
+QString latin1(std::string_view text)
 {
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(geometry);
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString captionOf(std::string_view name)
+{
+    return latin1(layout::control(name).caption);
+}
+
+/** Names the widget and puts it where the shared layout has it, relative to its group. */
+template <typename Widget> Widget* place(Widget* widget, std::string_view name)
+{
+    const layout::Twips at = layout::control(name).place;
+    widget->setObjectName(latin1(name));
+    widget->setGeometry(twipsRect(at.left, at.top, at.width, at.height));
     return widget;
 }
 
-QLabel* label(QWidget* parent, const char* name, const char* caption, const QRect& geometry)
+QLabel* label(QWidget* parent, std::string_view name)
 {
-    return place(new QLabel(QString::fromLatin1(caption), parent), name, geometry);
+    return place(new QLabel(captionOf(name), parent), name);
 }
 
-QPushButton* button(QWidget* parent, const char* name, const char* caption, const QRect& geometry)
+QPushButton* button(QWidget* parent, std::string_view name)
 {
-    return place(new QPushButton(QString::fromLatin1(caption), parent), name, geometry);
+    return place(new QPushButton(captionOf(name), parent), name);
 }
 
 // A settings value is one line: line breaks typed or pasted into a field (a path copied from a
@@ -77,25 +90,23 @@ public:
     }
 };
 
-QLineEdit* field(QWidget* parent, const char* name, const QRect& geometry)
+QLineEdit* field(QWidget* parent, std::string_view name)
 {
-    auto* edit = place(new QLineEdit(parent), name, geometry);
+    auto* edit = place(new QLineEdit(parent), name);
     edit->setValidator(new SingleLineValidator(edit));
     return edit;
 }
 
-QGroupBox* group(QWidget* parent, const char* name, const char* caption, const QRect& geometry)
+QGroupBox* group(QWidget* parent, std::string_view name)
 {
-    return place(new QGroupBox(QString::fromLatin1(caption), parent), name, geometry);
+    return place(new QGroupBox(captionOf(name), parent), name);
 }
 
-void option(QButtonGroup* options, QWidget* parent, int index, const char* caption,
-            const QRect& geometry)
+void option(QButtonGroup* options, QWidget* parent, int index)
 {
-    const QString name = QStringLiteral("%1(%2)").arg(options->objectName()).arg(index);
-    auto* radio = new QRadioButton(QString::fromLatin1(caption), parent);
-    radio->setObjectName(name);
-    radio->setGeometry(geometry);
+    const std::string name =
+        QStringLiteral("%1(%2)").arg(options->objectName()).arg(index).toStdString();
+    auto* radio = place(new QRadioButton(captionOf(name), parent), name);
     options->addButton(radio, index);
 }
 
@@ -127,8 +138,8 @@ char16_t FilterNumericKey(char16_t key, bool allowBackspace, bool allowEnter,
     case KeyVerdict::Refuse:
         break;
     }
-    QMessageBox box(QMessageBox::Information, QStringLiteral("Invalid Entry"),
-                    QStringLiteral("Please enter in only a number"), QMessageBox::Ok, parent);
+    QMessageBox box(QMessageBox::Information, latin1(layout::kInvalidKeyTitle),
+                    latin1(layout::kInvalidKeyText), QMessageBox::Ok, parent);
     box.exec();
     return 0;
 }
@@ -140,15 +151,15 @@ SettingsWindow::SettingsWindow(ServerSettings& settings, QWidget* parent)
       m_settings(settings)
 {
     setObjectName(QStringLiteral("frm_server"));
-    setWindowTitle(QStringLiteral("Tollomere"));
+    setWindowTitle(latin1(layout::kTitle));
     setWindowIcon(programIcon());
-    setFixedSize(twipsRect(0, 0, 6810, 4230).size());
+    setFixedSize(twipsRect(0, 0, layout::kClientWidth, layout::kClientHeight).size());
 
     Cdl_Server = new FileOpenDialog(this);
     Cdl_Server->setObjectName(QStringLiteral("Cdl_Server"));
     createServerGroup();
     createStatusGroup();
-    cmd_About = button(this, "cmd_About", "A&bout", twipsRect(5400, 1800, 1215, 375));
+    cmd_About = button(this, "cmd_About");
     connect(cmd_About, &QPushButton::clicked, this, &SettingsWindow::cmd_About_Click);
     createLoggingGroup();
     createUsersGroup();
@@ -176,34 +187,28 @@ AboutBox* SettingsWindow::aboutBox() const
 
 void SettingsWindow::createServerGroup()
 {
-    frm_serverinfo =
-        group(this, "frm_serverinfo", "Server Settings", twipsRect(120, 120, 4995, 2115));
+    frm_serverinfo = group(this, "frm_serverinfo");
     auto* box = frm_serverinfo;
-    auto* portLabel = label(box, "lbl_server_port", "&Port:", twipsRect(720, 360, 495, 255));
-    Txt_Port = field(box, "Txt_Port", twipsRect(1200, 360, 615, 315));
-    Txt_Port->setText(QStringLiteral("23"));
+    auto* portLabel = label(box, "lbl_server_port");
+    Txt_Port = field(box, "Txt_Port");
+    Txt_Port->setText(captionOf("Txt_Port"));
     Txt_Port->installEventFilter(this);
     portLabel->setBuddy(Txt_Port);
-    auto* rootLabel = label(box, "lbl_rootfolder", "&Server Root:", twipsRect(240, 840, 1575, 255));
-    Txt_Serverroot = field(box, "Txt_Serverroot", twipsRect(1200, 840, 2895, 285));
+    auto* rootLabel = label(box, "lbl_rootfolder");
+    Txt_Serverroot = field(box, "Txt_Serverroot");
     rootLabel->setBuddy(Txt_Serverroot);
-    Cmd_svrroot_browse =
-        button(box, "Cmd_svrroot_browse", "Browse", twipsRect(4200, 840, 675, 315));
-    auto* playerLabel =
-        label(box, "lbl_winamp_location", "&Winamp.exe:", twipsRect(120, 1260, 1575, 255));
-    Txt_Winamp_Location = field(box, "Txt_Winamp_Location", twipsRect(1200, 1260, 2895, 285));
+    Cmd_svrroot_browse = button(box, "Cmd_svrroot_browse");
+    auto* playerLabel = label(box, "lbl_winamp_location");
+    Txt_Winamp_Location = field(box, "Txt_Winamp_Location");
     playerLabel->setBuddy(Txt_Winamp_Location);
-    Cmd_WinampLoc_Browse =
-        button(box, "Cmd_WinampLoc_Browse", "Browse", twipsRect(4200, 1260, 675, 315));
-    lbl_restartwarning =
-        label(box, "lbl_restartwarning", "Restart Server For Changes to Take Effect",
-              twipsRect(60, 1740, 3615, 255));
+    Cmd_WinampLoc_Browse = button(box, "Cmd_WinampLoc_Browse");
+    lbl_restartwarning = label(box, "lbl_restartwarning");
     lbl_restartwarning->setAlignment(Qt::AlignCenter);
     QPalette palette = lbl_restartwarning->palette();
-    palette.setColor(QPalette::WindowText, QColor(192, 0, 0));
+    palette.setColor(QPalette::WindowText, QColor(layout::kWarningRed, 0, 0));
     lbl_restartwarning->setPalette(palette);
     lbl_restartwarning->hide();
-    Cmd_Start = button(box, "Cmd_Start", "&Restart", twipsRect(3780, 1680, 1095, 375));
+    Cmd_Start = button(box, "Cmd_Start");
 
     connect(Cmd_Start, &QPushButton::clicked, this, &SettingsWindow::Cmd_Start_Click);
     connect(Cmd_svrroot_browse, &QPushButton::clicked, this,
@@ -214,40 +219,36 @@ void SettingsWindow::createServerGroup()
 
 void SettingsWindow::createStatusGroup()
 {
-    frm_Status = group(this, "frm_Status", "Status", twipsRect(5220, 120, 1455, 855));
-    Lbl_Status = label(frm_Status, "Lbl_Status", "running", twipsRect(120, 360, 1215, 315));
+    frm_Status = group(this, "frm_Status");
+    Lbl_Status = label(frm_Status, "Lbl_Status");
     Lbl_Status->setAlignment(Qt::AlignCenter);
 }
 
 void SettingsWindow::createLoggingGroup()
 {
-    frm_logging = group(this, "frm_logging", "Server Log", twipsRect(120, 2340, 3555, 1815));
+    frm_logging = group(this, "frm_logging");
     Opt_Logging = new QButtonGroup(this);
     Opt_Logging->setObjectName(QStringLiteral("Opt_Logging"));
-    option(Opt_Logging, frm_logging, 0, "&Off", twipsRect(240, 300, 1695, 315));
-    option(Opt_Logging, frm_logging, 1, "&Connections Only", twipsRect(240, 600, 2175, 375));
-    option(Opt_Logging, frm_logging, 2, "&All Activity", twipsRect(240, 960, 2175, 375));
+    for (int index = 0; index < 3; ++index)
+        option(Opt_Logging, frm_logging, index);
     Opt_Logging->button(0)->setChecked(true);
-    Txt_Logfile = field(frm_logging, "Txt_Logfile", twipsRect(120, 1380, 2415, 315));
-    Cmd_Log_Browse =
-        button(frm_logging, "Cmd_Log_Browse", "Browse", twipsRect(2700, 1380, 675, 315));
+    Txt_Logfile = field(frm_logging, "Txt_Logfile");
+    Cmd_Log_Browse = button(frm_logging, "Cmd_Log_Browse");
     connect(Cmd_Log_Browse, &QPushButton::clicked, this, &SettingsWindow::Cmd_Log_Browse_Click);
 }
 
 void SettingsWindow::createUsersGroup()
 {
-    frm_users = group(this, "frm_users", "User Authentication", twipsRect(3840, 2340, 2835, 1815));
+    frm_users = group(this, "frm_users");
     Opt_Login = new QButtonGroup(this);
     Opt_Login->setObjectName(QStringLiteral("Opt_Login"));
-    option(Opt_Login, frm_users, 0, "O&ff", twipsRect(240, 300, 1695, 315));
-    option(Opt_Login, frm_users, 1, "O&n", twipsRect(240, 600, 2175, 375));
+    option(Opt_Login, frm_users, 0);
+    option(Opt_Login, frm_users, 1);
     Opt_Login->button(1)->setChecked(true);
-    label(frm_users, "Label1", "Name:", twipsRect(180, 1020, 735, 255))
-        ->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    Txt_Uname = field(frm_users, "Txt_Uname", twipsRect(960, 1020, 1455, 315));
-    label(frm_users, "lbl_passwd", "Pass:", twipsRect(120, 1380, 795, 315))
-        ->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    Txt_Passwd = field(frm_users, "Txt_Passwd", twipsRect(960, 1380, 1455, 315));
+    label(frm_users, "Label1")->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    Txt_Uname = field(frm_users, "Txt_Uname");
+    label(frm_users, "lbl_passwd")->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    Txt_Passwd = field(frm_users, "Txt_Passwd");
     Txt_Passwd->setEchoMode(QLineEdit::Password);
     // Styles draw a bullet by default; the window shows a star.
     Txt_Passwd->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
@@ -257,34 +258,21 @@ void SettingsWindow::createPopupMenu()
 {
     mnuRCPopup = new QMenu(this);
     mnuRCPopup->setObjectName(QStringLiteral("mnuRCPopup"));
-    mnu_Popup_Restore = mnuRCPopup->addAction(QStringLiteral("&Restore"));
+    mnu_Popup_Restore = mnuRCPopup->addAction(latin1(layout::kRestoreCaption));
     mnu_Popup_Restore->setObjectName(QStringLiteral("mnu_Popup_Restore"));
-    mnu_Popup_Exit = mnuRCPopup->addAction(QStringLiteral("&Shutdown"));
+    mnu_Popup_Exit = mnuRCPopup->addAction(latin1(layout::kShutdownCaption));
     mnu_Popup_Exit->setObjectName(QStringLiteral("mnu_Popup_Exit"));
 }
 
 void SettingsWindow::setFocusOrder()
 {
-    const QList<QWidget*> order{
-        Cmd_Start,
-        Txt_Port,
-        Txt_Serverroot,
-        Cmd_svrroot_browse,
-        Txt_Winamp_Location,
-        Cmd_WinampLoc_Browse,
-        Opt_Logging->button(0),
-        Opt_Logging->button(1),
-        Opt_Logging->button(2),
-        Txt_Logfile,
-        Cmd_Log_Browse,
-        Opt_Login->button(0),
-        Opt_Login->button(1),
-        Txt_Uname,
-        Txt_Passwd,
-        cmd_About,
-    };
-    for (qsizetype i = 1; i < order.size(); ++i)
-        setTabOrder(order[i - 1], order[i]);
+    QWidget* previous = nullptr;
+    for (const std::string_view name : layout::kFocusOrder) {
+        auto* widget = findChild<QWidget*>(latin1(name));
+        if (previous && widget)
+            setTabOrder(previous, widget);
+        previous = widget;
+    }
 }
 
 void SettingsWindow::fitFont()
@@ -497,7 +485,7 @@ void SettingsWindow::Cmd_svrroot_browse_Click()
 void SettingsWindow::Cmd_WinampLoc_Browse_Click()
 {
     // The file name is kept: the dialog starts at whatever either button chose last.
-    Cdl_Server->Filter = QStringLiteral("Winamp (winamp.exe)|winamp.exe|All Files (*.*)|*.*|");
+    Cdl_Server->Filter = latin1(layout::kPlayerFilter);
     if (Cdl_Server->ShowOpen(this))
         Txt_Winamp_Location->setText(QDir::toNativeSeparators(Cdl_Server->FileName));
 }
@@ -505,8 +493,7 @@ void SettingsWindow::Cmd_WinampLoc_Browse_Click()
 void SettingsWindow::Cmd_Log_Browse_Click()
 {
     Cdl_Server->FileName.clear();
-    Cdl_Server->Filter =
-        QStringLiteral("Text Files (*.txt, *.log)|*.txt;*.log|All Files (*.*)|*.*|");
+    Cdl_Server->Filter = latin1(layout::kLogFilter);
     if (Cdl_Server->ShowOpen(this))
         Txt_Logfile->setText(QDir::toNativeSeparators(Cdl_Server->FileName));
 }

@@ -1,0 +1,94 @@
+// SPDX-License-Identifier: MIT
+#include "app/WinServerApp.h"
+
+#include "settings/SettingsFile.h"
+
+#include <shlobj.h>
+#include <windows.h>
+
+namespace zelvor {
+namespace {
+
+/** Errors go to the debugger's output: a GUI program has no console to print to. */
+void report(const std::string& line)
+{
+    OutputDebugStringA(("zelvor: " + line + "\n").c_str());
+}
+
+bool folderWritable(const std::string& folder)
+{
+    const std::string probe = folder + "\\zelvor-write-test.tmp";
+    HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    return true;
+}
+
+} // namespace
+
+std::string programFolder()
+{
+    char path[MAX_PATH * 4] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string folder(path, length);
+    const auto slash = folder.find_last_of("\\/");
+    return slash == std::string::npos ? std::string(".") : folder.substr(0, slash);
+}
+
+SettingsFolder chooseSettingsFolder(const std::string& programFolder)
+{
+    if (folderWritable(programFolder))
+        return {programFolder, false};
+    char appData[MAX_PATH] = {};
+    if (SHGetFolderPathA(nullptr, CSIDL_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0, appData) != S_OK)
+        return {programFolder, false};
+    const std::string folder = std::string(appData) + "\\Zelvor";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return {folder, true};
+}
+
+std::string localDateTime()
+{
+    char date[128] = {};
+    char time[128] = {};
+    GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, nullptr, nullptr, date, sizeof date);
+    GetTimeFormatA(LOCALE_USER_DEFAULT, 0, nullptr, nullptr, time, sizeof time);
+    return std::string(date) + " " + time;
+}
+
+WinServerApp::WinServerApp(SettingsFolder folder)
+    : m_folder(std::move(folder)), m_settingsFile(settingsFilePath(m_folder.path)),
+      m_settings(defaultSettings(m_folder.path, {})), m_log(m_settings, localDateTime),
+      m_server(m_settings, m_listener, m_log, m_player, m_folders, m_scheduler)
+{
+    m_listener.setServer(&m_server);
+    m_log.onStatus = [this](const std::string& word) {
+        if (onStatus)
+            onStatus(word);
+    };
+    m_log.onWarning = report;
+    m_server.onError = report;
+}
+
+void WinServerApp::Form_Load()
+{
+    std::string error;
+    if (!loadSettings(m_settingsFile, m_settings, &error) && !error.empty())
+        report(error);
+    m_server.Server_Load();
+}
+
+void WinServerApp::Form_Unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    std::string error;
+    if (!saveSettings(m_settingsFile, m_settings, &error))
+        report("cannot save the settings to " + m_settingsFile + ": " + error);
+    m_listener.close();
+}
+
+} // namespace zelvor

@@ -1,0 +1,74 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "commands/MusicFolders.h"
+#include "player/Win32Backend.h"
+#include "server/ActivityLog.h"
+#include "server/TelnetServer.h"
+#include "server/Win32Scheduler.h"
+#include "server/WinsockListener.h"
+#include "settings/ServerSettings.h"
+
+#include <functional>
+#include <string>
+
+namespace zelvor {
+
+/** Where zelvor.ini and the default log live, and whether that is the fallback folder. */
+struct SettingsFolder
+{
+    std::string path;
+    /** True when the program's folder could not be written and %APPDATA%\Zelvor is used. */
+    bool fallback = false;
+};
+
+/**
+ * The program's folder when a file can be created there; otherwise %APPDATA%\Zelvor (a
+ * zelvor.exe under Program Files), created when missing.
+ */
+SettingsFolder chooseSettingsFolder(const std::string& programFolder);
+
+/** The folder of the running program, without a closing "\". */
+std::string programFolder();
+
+/** The local date and time in the user's short date and time formats. */
+std::string localDateTime();
+
+/**
+ * Everything the Windows program owns for its whole run: the settings, the Winsock adapter,
+ * the session server, the log, the window-message player and the music folders, with the start
+ * and shutdown steps.
+ */
+class WinServerApp
+{
+public:
+    explicit WinServerApp(SettingsFolder folder);
+
+    /** Start: fill the settings from the file (or keep the defaults) and open the listener. */
+    void Form_Load();
+    /** Shutdown: write the settings and close the socket; runs once, later calls do nothing. */
+    void Form_Unload();
+
+    ServerSettings& settings() { return m_settings; }
+    TelnetServer& server() { return m_server; }
+    WinsockListener& listener() { return m_listener; }
+    const SettingsFolder& folder() const { return m_folder; }
+    const std::string& settingsFile() const { return m_settingsFile; }
+
+    /** Called with every status word. */
+    std::function<void(const std::string&)> onStatus;
+
+private:
+    SettingsFolder m_folder;
+    std::string m_settingsFile;
+    bool m_unloaded = false;
+    ServerSettings m_settings;
+    ActivityLog m_log;
+    WinsockListener m_listener;
+    Win32Backend m_player;
+    HostFolders m_folders;
+    Win32Scheduler m_scheduler;
+    TelnetServer m_server;
+};
+
+} // namespace zelvor
