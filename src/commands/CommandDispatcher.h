@@ -34,16 +34,21 @@ struct CommandContext
     CommandHost& host;
 };
 
-/** Prompt selectors that ProcessCommand returns. */
-inline constexpr std::int16_t kPromptAfterFailure = -1;
-inline constexpr std::int16_t kPromptCommand = 0;
-inline constexpr std::int16_t kPromptClosed = 3;
+/** What ProcessCommand asks the session to prompt with next. */
+enum class PromptSelector : std::int16_t
+{
+    /** A player command found no player; the failure line has been sent. */
+    PlayerMissing = -1,
+    /** The command prompt follows. */
+    Command = 0,
+    /** "exit" has closed the connection: no prompt. */
+    Closed = 3,
+};
 
 /**
  * Carries out the line in session.CommandLine (which it overwrites with the verb); writes the
- * reply (CR LF first) and returns the prompt selector: -1 after the failure line, 0, or 3 when
- * "exit" has closed the connection.
+ * reply (CR LF first) and returns the prompt selector.
  */
-std::int16_t ProcessCommand(CommandContext& context);
+PromptSelector ProcessCommand(CommandContext& context);
 
 } // namespace zelvor

@@ -23,6 +23,19 @@ std::uint16_t parsePort(const std::string& text)
     return static_cast<std::uint16_t>(value);
 }
 
+/** The stage whose prompt follows a command line: the command prompt, or none after "exit". */
+SessionStage promptStage(PromptSelector selector)
+{
+    switch (selector) {
+    case PromptSelector::Closed:
+        return SessionStage::Closed;
+    case PromptSelector::PlayerMissing:
+    case PromptSelector::Command:
+        break;
+    }
+    return SessionStage::Command;
+}
+
 } // namespace
 
 TelnetServer::TelnetServer(ServerSettings& settings, Winsock& socket, ActivityLog& log,
@@ -89,7 +102,7 @@ void TelnetServer::Winsock1_ConnectionRequest()
     }
     m_socket.send(kGreeting);
     m_socket.send(kNotice);
-    SendPrompt(static_cast<std::int16_t>(m_session.Stage));
+    SendPrompt(m_session.Stage);
     LogActivity("connecting");
 }
 
@@ -118,9 +131,9 @@ void TelnetServer::LogActivity(std::string_view word)
     m_log.LogActivity(word, m_remoteAddress);
 }
 
-void TelnetServer::SendPrompt(std::int16_t selector)
+void TelnetServer::SendPrompt(SessionStage stage)
 {
-    switch (static_cast<SessionStage>(selector)) {
+    switch (stage) {
     case SessionStage::User:
         m_socket.send("User:");
         break;
@@ -196,14 +209,14 @@ bool TelnetServer::onEnter()
     case SessionStage::User:
         m_socket.send("\r\n");
         m_session.Stage = SessionStage::Pass;
-        SendPrompt(static_cast<std::int16_t>(SessionStage::Pass));
+        SendPrompt(SessionStage::Pass);
         break;
     case SessionStage::Pass:
         checkLogin();
         break;
     default: {
         CommandContext context{m_session, m_settings, m_socket, m_player, m_folders, *this};
-        SendPrompt(ProcessCommand(context));
+        SendPrompt(promptStage(ProcessCommand(context)));
         break;
     }
     }
@@ -218,7 +231,7 @@ void TelnetServer::checkLogin()
         m_scheduler.cancel(m_loginLimit);
         m_loginLimit = 0;
         m_session.Stage = SessionStage::Command;
-        SendPrompt(static_cast<std::int16_t>(SessionStage::Command));
+        SendPrompt(SessionStage::Command);
         return;
     }
     m_session.Stage = SessionStage::User;
@@ -230,7 +243,7 @@ void TelnetServer::checkLogin()
     m_retryPause = m_scheduler.after(kLoginRetryPause, [this] {
         m_retryPause = 0;
         m_socket.send("\r\n");
-        SendPrompt(static_cast<std::int16_t>(SessionStage::User));
+        SendPrompt(SessionStage::User);
     });
 }
 

@@ -47,9 +47,9 @@ public:
     /** The Restart button: ends any client session and listens again with the current settings. */
     void Cmd_Start_Click();
 
-    /** Sends the prompt for a stage or a prompt selector; the command prompt also logs "connected".
-     */
-    void SendPrompt(std::int16_t selector);
+    /** Sends the prompt for a stage ("User:", "Pass:", the command prompt, or none when Closed);
+     * the command prompt also logs "connected". */
+    void SendPrompt(SessionStage stage);
     void LogActivity(std::string_view word) override;
 
     const TelnetSession& session() const { return m_session; }

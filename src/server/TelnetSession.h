@@ -6,7 +6,7 @@
 
 namespace zelvor {
 
-/** The stage of the one client connection; also the prompt selector given to SendPrompt. */
+/** The stage of the one client connection; SendPrompt prompts by it (Closed: no prompt). */
 enum class SessionStage : std::int16_t
 {
     Command = 0,

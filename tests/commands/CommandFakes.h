@@ -84,7 +84,7 @@ struct CommandFixture
     CommandFixture() { session.Stage = SessionStage::Command; }
 
     /** Clears the records of earlier lines, then runs this one. */
-    std::int16_t run(const std::string& line)
+    PromptSelector run(const std::string& line)
     {
         connection.sends.clear();
         player.calls.clear();

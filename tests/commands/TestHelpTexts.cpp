@@ -55,7 +55,7 @@ TEST(HelpTexts, EveryTopicSendsItsLinesInOneSend)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.topic);
         CommandFixture f;
-        EXPECT_EQ(f.run("help " + row.topic), kPromptCommand);
+        EXPECT_EQ(f.run("help " + row.topic), PromptSelector::Command);
         EXPECT_EQ(f.connection.sends, Sends{row.text});
     }
 }
@@ -65,7 +65,7 @@ TEST(HelpTexts, AnythingButAnExactVerbGetsTheOverview)
     for (const char* line :
          {"help", "help ", "help help", "help PLAY", "help  play", "help play ", "help \r\n"}) {
         CommandFixture f;
-        EXPECT_EQ(f.run(line), kPromptCommand);
+        EXPECT_EQ(f.run(line), PromptSelector::Command);
         EXPECT_EQ(f.connection.sends, Sends{kOverview}) << line;
     }
 }

@@ -57,7 +57,7 @@ protected:
     std::string root() const { return m_scratch / "Music"; }
 
     /** Carries out one line; the sends of earlier lines are forgotten. */
-    std::int16_t run(const std::string& line)
+    PromptSelector run(const std::string& line)
     {
         m_connection.sends.clear();
         m_session.CommandLine = line;
@@ -88,14 +88,14 @@ protected:
 
 TEST_F(WindowsCommandsTest, StatusReportsThePlayersAnswersOrItsAbsence)
 {
-    EXPECT_EQ(run("status"), kPromptCommand);
+    EXPECT_EQ(run("status"), PromptSelector::Command);
     EXPECT_EQ(m_connection.sends, Lines{"\r\n**Winamp Current Status**"
                                         "\r\nWinamp is not running"
                                         "\r\n*************************"});
 
     StandIn player(m_log, {"--version", "0x5091", "--state", "1", "--shuffle", "1"});
     ASSERT_TRUE(player.ready());
-    EXPECT_EQ(run("status"), kPromptCommand);
+    EXPECT_EQ(run("status"), PromptSelector::Command);
     EXPECT_EQ(m_connection.sends, Lines{"\r\n**Winamp Current Status**"
                                         "\r\nWinamp Version:20625"
                                         "\r\nWinamp is Playing"
@@ -110,19 +110,19 @@ TEST_F(WindowsCommandsTest, PlayerCommandsReachTheWindowAndAMissingPlayerIsRepor
     {
         StandIn player(m_log);
         ASSERT_TRUE(player.ready());
-        EXPECT_EQ(run("volup 3"), kPromptCommand);
-        EXPECT_EQ(run("voldn"), kPromptCommand);
-        EXPECT_EQ(run("play"), kPromptCommand);
-        EXPECT_EQ(run("clear"), kPromptCommand);
+        EXPECT_EQ(run("volup 3"), PromptSelector::Command);
+        EXPECT_EQ(run("voldn"), PromptSelector::Command);
+        EXPECT_EQ(run("play"), PromptSelector::Command);
+        EXPECT_EQ(run("clear"), PromptSelector::Command);
         EXPECT_TRUE(m_connection.sends.empty());
-        EXPECT_EQ(run("close"), kPromptCommand);
+        EXPECT_EQ(run("close"), PromptSelector::Command);
         ASSERT_TRUE(player.waitForExit());
     }
     EXPECT_EQ(logLines(m_log),
               (Lines{"command 40058 0", "command 40058 0", "command 40058 0", "command 40058 0",
                      "command 40059 0", "command 40045 0", "user 0 101", "command 40001 0"}));
 
-    EXPECT_EQ(run("play"), kPromptAfterFailure);
+    EXPECT_EQ(run("play"), PromptSelector::PlayerMissing);
     EXPECT_EQ(m_connection.sends, Lines{"\r\nCommand Failed - Winamp may not be running"});
 }
 
