@@ -4,8 +4,7 @@
 #include "commands/CommandDispatcher.h"
 #include "commands/MusicFolders.h"
 #include "player/Player.h"
-#include "server/Connection.h"
-#include "server/TelnetSession.h"
+#include "commands/CommandSession.h"
 #include "settings/ServerSettings.h"
 #include "ProcessFigures.h"
 #include "support/TempDir.h"
@@ -146,8 +145,7 @@ int main()
             ::close(fd);
     }
 
-    zelvor::TelnetSession session;
-    session.Stage = zelvor::SessionStage::Command;
+    zelvor::CommandState session;
     session.CurrentDir = "\\Big\\";
     zelvor::ServerSettings settings;
     settings.ServerRoot = (temp.path() / "music").string();

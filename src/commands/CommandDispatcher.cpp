@@ -5,8 +5,7 @@
 #include "commands/HelpTexts.h"
 #include "commands/StatusReport.h"
 #include "player/Player.h"
-#include "server/Connection.h"
-#include "server/TelnetSession.h"
+#include "commands/CommandSession.h"
 #include "settings/ServerSettings.h"
 
 #include <algorithm>

@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "commands/DirectoryCommands.h"
 
-#include "commands/CommandDispatcher.h"
+#include "commands/CommandSession.h"
 #include "commands/MusicFolders.h"
 #include "commands/PathMapping.h"
 #include "player/Player.h"
-#include "server/Connection.h"
-#include "server/TelnetSession.h"
 #include "settings/ServerSettings.h"
 
 #include <string>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "commands/HelpTexts.h"
 
-#include "server/Connection.h"
+#include "commands/CommandSession.h"
 
 namespace zelvor {
 

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "commands/CommandSession.h"
+
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -16,13 +19,11 @@ enum class SessionStage : std::int16_t
 };
 
 /** The state of the one client connection; reset by every opening of the listener. */
-struct TelnetSession
+struct TelnetSession : CommandState
 {
     SessionStage Stage = SessionStage::User;
     std::string UserBuffer;
     std::string PassBuffer;
-    std::string CommandLine;
-    std::string CurrentDir = "\\";
 
     // Input decoding carried from one chunk to the next.
     bool afterCarriageReturn = false;

@@ -4,8 +4,7 @@
 #include "commands/CommandDispatcher.h"
 #include "commands/MusicFolders.h"
 #include "player/Player.h"
-#include "server/Connection.h"
-#include "server/TelnetSession.h"
+#include "commands/CommandSession.h"
 #include "settings/ServerSettings.h"
 
 #include <algorithm>
@@ -71,17 +70,16 @@ public:
     void Winsock1_Close() override { ++closes; }
 };
 
-/** A logged-in session with fresh fakes; run() carries out one line like the server does. */
+/** A session in its command stage with fresh fakes; run() carries out one line like the server
+ * does. */
 struct CommandFixture
 {
-    TelnetSession session;
+    CommandState session;
     ServerSettings settings;
     RecordingConnection connection;
     RecordingPlayer player;
     HostFolders folders;
     RecordingHost host;
-
-    CommandFixture() { session.Stage = SessionStage::Command; }
 
     /** Clears the records of earlier lines, then runs this one. */
     PromptSelector run(const std::string& line)

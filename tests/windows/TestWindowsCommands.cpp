@@ -5,8 +5,7 @@
 
 #include "commands/MusicFolders.h"
 #include "player/Win32Backend.h"
-#include "server/Connection.h"
-#include "server/TelnetSession.h"
+#include "commands/CommandSession.h"
 #include "settings/ServerSettings.h"
 #include "windows/StandIn.h"
 
@@ -50,7 +49,6 @@ protected:
         // Next to the root, and its name begins with the root's name.
         m_scratch.write("Musical\\secret.mp3");
         m_settings.ServerRoot = root();
-        m_session.Stage = SessionStage::Command;
     }
     void TearDown() override { test::stopAllStandIns(); }
 
@@ -78,7 +76,7 @@ protected:
 
     ScratchFolder m_scratch;
     std::string m_log = m_scratch / "player.log";
-    TelnetSession m_session;
+    CommandState m_session;
     ServerSettings m_settings;
     RecordingConnection m_connection;
     Win32Backend m_player;
