@@ -50,6 +50,14 @@ public:
     std::int32_t WinampQuery(std::int32_t, std::int16_t) override { return 0; }
     std::int32_t WinampPlayFile(const std::string&) override { return 0; }
     std::int32_t LaunchWinamp(const std::string&) override { return 0; }
+    std::optional<zelvor::PlayerStatus> status() override { return zelvor::PlayerStatus{}; }
+    std::optional<std::vector<zelvor::QueueEntry>> queue(std::uint32_t, std::uint32_t) override
+    {
+        return std::vector<zelvor::QueueEntry>{};
+    }
+    bool jumpTo(std::uint32_t) override { return true; }
+    bool setVolume(int) override { return true; }
+    bool seekTo(std::uint32_t) override { return true; }
 };
 
 class SilentHost : public zelvor::CommandHost
@@ -57,6 +65,10 @@ class SilentHost : public zelvor::CommandHost
 public:
     void LogActivity(std::string_view) override {}
     void Winsock1_Close() override {}
+    std::optional<std::chrono::milliseconds> sleepTimeLeft() const override { return sleepLeft; }
+    void startSleepTimer(std::chrono::minutes duration) override { sleepLeft = duration; }
+    void cancelSleepTimer() override { sleepLeft.reset(); }
+    std::optional<std::chrono::milliseconds> sleepLeft;
 };
 
 void resetPeakMemory()

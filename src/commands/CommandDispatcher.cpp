@@ -2,7 +2,9 @@
 #include "commands/CommandDispatcher.h"
 
 #include "commands/DirectoryCommands.h"
+#include "commands/FindCommand.h"
 #include "commands/HelpTexts.h"
+#include "commands/PlayerVerbs.h"
 #include "commands/StatusReport.h"
 #include "player/Player.h"
 #include "commands/CommandSession.h"
@@ -182,6 +184,13 @@ PromptSelector pwd(CommandContext& context, std::string_view)
     return PromptSelector::Command;
 }
 
+// The verbs beyond the player's four operations answer false when no player was found.
+template <bool (*Verb)(CommandContext&, std::string_view)>
+PromptSelector typed(CommandContext& context, std::string_view argument)
+{
+    return fromAnswer(context, Verb(context, argument) ? 0 : kNoPlayer);
+}
+
 using CommandHandler = PromptSelector (*)(CommandContext&, std::string_view argument);
 
 enum class Uses
@@ -218,6 +227,13 @@ constexpr CommandRow kCommandTable[] = {
     {"ls", &directory<listDirectory>, Uses::Nothing},
     {"load", &directory<loadPath>, Uses::Player},
     {"status", &status, Uses::Player},
+    {"np", &typed<nowPlaying>, Uses::Player},
+    {"queue", &typed<showQueue>, Uses::Player},
+    {"goto", &typed<gotoEntry>, Uses::Player},
+    {"vol", &typed<changeVolume>, Uses::Player},
+    {"seek", &typed<seekWithinSong>, Uses::Player},
+    {"find", &directory<findFiles>, Uses::Nothing},
+    {"sleep", &typed<sleepTimer>, Uses::Nothing},
 };
 
 PromptSelector unknownVerb(CommandContext& context, std::string_view verb)

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,6 +29,12 @@ struct CommandState
     std::string CurrentDir = "\\";
 };
 
+/** A command's argument without its first character, the blank that separates it. */
+inline std::string_view nameOf(std::string_view argument)
+{
+    return argument.empty() ? argument : argument.substr(1);
+}
+
 /** What the command interpreter needs from the server that owns the connection. */
 class CommandHost
 {
@@ -36,6 +44,13 @@ public:
     virtual void LogActivity(std::string_view word) = 0;
     /** Closes the client connection and opens the listener again. */
     virtual void Winsock1_Close() = 0;
+
+    // The server's sleep timer: it outlives the connection and stops playback when it runs out.
+    /** The time left; nothing when the timer is off. */
+    virtual std::optional<std::chrono::milliseconds> sleepTimeLeft() const = 0;
+    /** Starts the timer afresh; a running one is replaced. */
+    virtual void startSleepTimer(std::chrono::minutes duration) = 0;
+    virtual void cancelSleepTimer() = 0;
 };
 
 /** Everything one command line works on; built by the server for each line. */

@@ -13,11 +13,6 @@ namespace zelvor {
 
 namespace {
 
-std::string_view nameOf(std::string_view argument)
-{
-    return argument.empty() ? argument : argument.substr(1);
-}
-
 // Cut before the last "\" (the closing one), then after the "\" in front of it:
 // \Rock\Live\ becomes \Rock\ and \Rock\ becomes \.
 std::string parentOf(std::string_view dir)

@@ -7,6 +7,7 @@
 
 #include <mpd/client.h>
 
+#include <algorithm>
 #include <csignal>
 #include <ctime>
 
@@ -69,6 +70,24 @@ pid_t localPeer(int fd)
     return peer.pid;
 }
 
+PlayState playState(mpd_state state)
+{
+    switch (state) {
+    case MPD_STATE_PLAY:
+        return PlayState::Playing;
+    case MPD_STATE_PAUSE:
+        return PlayState::Paused;
+    default:
+        return PlayState::Stopped;
+    }
+}
+
+std::string songTitle(const mpd_song* song)
+{
+    return displayTitle(mpd_song_get_tag(song, MPD_TAG_ARTIST, 0),
+                        mpd_song_get_tag(song, MPD_TAG_TITLE, 0), mpd_song_get_uri(song));
+}
+
 std::int32_t playStateAnswer(mpd_state state)
 {
     switch (state) {
@@ -119,6 +138,16 @@ template <typename Work> std::int32_t MpdBackend::operate(Work&& work)
     if (ownLine)
         endCommandLine();
     return answer;
+}
+
+// True when MPD was reached and is still there after the work (an error reply included).
+template <typename Work> bool MpdBackend::answered(Work&& work)
+{
+    return operate([this, &work] {
+               m_snapshot.reset();
+               work();
+               return 0;
+           }) != -1;
 }
 
 mpd_connection* MpdBackend::connection()
@@ -286,6 +315,90 @@ std::int32_t MpdBackend::WinampPlayFile(const std::string& path)
 std::int32_t MpdBackend::LaunchWinamp(const std::string& path)
 {
     return launchProgram(path) < 0 ? -1 : 0;
+}
+
+std::optional<PlayerStatus> MpdBackend::status()
+{
+    std::optional<PlayerStatus> result;
+    const bool reached = answered([this, &result] {
+        if (!mpd_command_list_begin(m_connection, true) || !mpd_send_status(m_connection) ||
+            !mpd_send_current_song(m_connection) || !mpd_command_list_end(m_connection))
+            return;
+        mpd_status* status = mpd_recv_status(m_connection);
+        if (status == nullptr)
+            return;
+        PlayerStatus now;
+        now.state = playState(mpd_status_get_state(status));
+        now.queueLength = mpd_status_get_queue_length(status);
+        if (const int position = mpd_status_get_song_pos(status); position >= 0)
+            now.position = static_cast<std::uint32_t>(position);
+        now.elapsedMs = mpd_status_get_elapsed_ms(status);
+        if (const unsigned total = mpd_status_get_total_time(status); total > 0)
+            now.totalMs = total * 1000;
+        if (const int volume = mpd_status_get_volume(status); volume >= 0)
+            now.volume = volume;
+        mpd_status_free(status);
+        if (!mpd_response_next(m_connection))
+            return;
+        if (mpd_song* song = mpd_recv_song(m_connection)) {
+            now.title = songTitle(song);
+            if (const unsigned duration = mpd_song_get_duration_ms(song); duration > 0)
+                now.totalMs = duration;
+            mpd_song_free(song);
+        }
+        if (mpd_response_finish(m_connection))
+            result = std::move(now);
+    });
+    return reached ? result : std::nullopt;
+}
+
+std::optional<std::vector<QueueEntry>> MpdBackend::queue(std::uint32_t first, std::uint32_t count)
+{
+    std::vector<QueueEntry> entries;
+    const bool reached = answered([this, &entries, first, count] {
+        // A range past the end is an error reply, which leaves the list empty.
+        if (count == 0 || !mpd_send_list_queue_range_meta(m_connection, first, first + count))
+            return;
+        while (mpd_song* song = mpd_recv_song(m_connection)) {
+            entries.push_back({mpd_song_get_pos(song), songTitle(song)});
+            mpd_song_free(song);
+        }
+        mpd_response_finish(m_connection);
+    });
+    if (!reached)
+        return std::nullopt;
+    return entries;
+}
+
+bool MpdBackend::jumpTo(std::uint32_t position)
+{
+    return answered([this, position] { mpd_run_play_pos(m_connection, position); });
+}
+
+bool MpdBackend::setVolume(int percent)
+{
+    return answered([this, percent] {
+        mpd_run_set_volume(m_connection, static_cast<unsigned>(std::clamp(percent, 0, 100)));
+    });
+}
+
+bool MpdBackend::seekTo(std::uint32_t milliseconds)
+{
+    return answered([this, milliseconds] {
+        const auto now = snapshot();
+        m_snapshot.reset();
+        if (!now)
+            return;
+        const bool playing = now->state == 1;
+        const float seconds = static_cast<float>(milliseconds) / 1000.0F;
+        if (!mpd_command_list_begin(m_connection, false) ||
+            (playing && !mpd_send_pause(m_connection, true)) ||
+            !mpd_send_seek_current(m_connection, seconds, false) ||
+            (playing && !mpd_send_pause(m_connection, false)) ||
+            !mpd_command_list_end(m_connection))
+            return;
+        mpd_response_finish(m_connection);
+    });
 }
 
 } // namespace zelvor

@@ -38,6 +38,20 @@ public:
     /** Starts the program detached (see launchProgram); -1 when it cannot be started. */
     std::int32_t LaunchWinamp(const std::string& path) override;
 
+    /** "status" and "currentsong" in one command list. */
+    std::optional<PlayerStatus> status() override;
+    /** "playlistinfo" of the range. */
+    std::optional<std::vector<QueueEntry>> queue(std::uint32_t first, std::uint32_t count) override;
+    /** "play POS". */
+    bool jumpTo(std::uint32_t position) override;
+    /** "setvol"; MPD without a mixer refuses it, and status() then shows no volume. */
+    bool setVolume(int percent) override;
+    /**
+     * "seekcur"; while playing it is wrapped in "pause 1" and "pause 0", so a decoder that
+     * already moved on to the next song cannot hold a backward seek up.
+     */
+    bool seekTo(std::uint32_t milliseconds) override;
+
     void beginCommandLine() override;
     void endCommandLine() override;
 
@@ -52,6 +66,7 @@ private:
     };
 
     template <typename Work> std::int32_t operate(Work&& work);
+    template <typename Work> bool answered(Work&& work);
     mpd_connection* connection();
     bool usable();
     std::optional<Snapshot> snapshot();

@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <string_view>
+
 namespace zelvor {
 
 namespace {
@@ -18,6 +21,66 @@ bool sendWithTimeout(HWND window, const WindowMessage& message, std::int32_t& an
         static_cast<LPARAM>(message.lParam), SMTO_ABORTIFHUNG, Win32Backend::kTimeoutMs, &result);
     answer = static_cast<std::int32_t>(result);
     return sent != 0;
+}
+
+/** Asks the window one query; nothing when it did not answer in time. */
+std::optional<std::int32_t> ask(HWND window, std::int32_t data, std::int16_t id)
+{
+    std::int32_t answer = 0;
+    if (!sendWithTimeout(window, queryMessage(data, id), answer))
+        return std::nullopt;
+    return answer;
+}
+
+/**
+ * A text the player keeps in its own memory, up to its first zero byte and at most
+ * kMaxPlayerText bytes; empty when it cannot be read. It is read a page at a time, so a text
+ * that ends just before an unreadable page is still found.
+ */
+std::string readPlayerText(HWND window, std::int32_t address)
+{
+    std::string text;
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    HANDLE process = OpenProcess(PROCESS_VM_READ, FALSE, processId);
+    if (process == nullptr || address == 0 || address == -1) {
+        if (process != nullptr)
+            CloseHandle(process);
+        return text;
+    }
+    constexpr std::uintptr_t kPage = 4096;
+    // The answer carries the address in 32 bits, as the player hands it out.
+    auto at = static_cast<std::uintptr_t>(static_cast<std::uint32_t>(address));
+    char buffer[kPage];
+    while (text.size() < kMaxPlayerText) {
+        const std::size_t wanted = std::min<std::size_t>(
+            {kPage - (at % kPage), kMaxPlayerText - text.size(), sizeof buffer});
+        SIZE_T read = 0;
+        if (!ReadProcessMemory(process, reinterpret_cast<LPCVOID>(at), buffer, wanted, &read) ||
+            read == 0) {
+            break;
+        }
+        const std::string_view chunk(buffer, read);
+        const auto zero = chunk.find('\0');
+        text.append(chunk.substr(0, zero));
+        if (zero != std::string_view::npos || read < wanted)
+            break;
+        at += read;
+    }
+    CloseHandle(process);
+    return text;
+}
+
+PlayState playStateOf(std::int32_t answer)
+{
+    switch (answer) {
+    case 1:
+        return PlayState::Playing;
+    case 3:
+        return PlayState::Paused;
+    default:
+        return PlayState::Stopped;
+    }
 }
 
 } // namespace
@@ -93,6 +156,93 @@ std::int32_t Win32Backend::LaunchWinamp(const std::string& path)
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return 0;
+}
+
+// Runs work(window) on the player's window; false when there is none or it stopped answering.
+template <typename Work> bool Win32Backend::withPlayer(Work&& work)
+{
+    return sendToPlayer([&work](HWND window, std::int32_t& answer) {
+               answer = 0;
+               return work(window);
+           }) != -1;
+}
+
+std::optional<PlayerStatus> Win32Backend::status()
+{
+    PlayerStatus now;
+    const bool answered = withPlayer([&now](HWND window) {
+        const auto state = ask(window, 0, kQueryPlayState);
+        const auto length = ask(window, 0, kQueryQueueLength);
+        const auto position = ask(window, 0, kQueryQueuePosition);
+        const auto elapsed = ask(window, 0, kQueryPlayTime);
+        const auto total = ask(window, 1, kQueryPlayTime);
+        const auto volume = ask(window, kReadVolume, kQueryVolume);
+        if (!state || !length || !position || !elapsed || !total || !volume)
+            return false;
+        now.state = playStateOf(*state);
+        now.queueLength = static_cast<std::uint32_t>(std::max(*length, 0));
+        if (*position >= 0 && static_cast<std::uint32_t>(*position) < now.queueLength) {
+            now.position = static_cast<std::uint32_t>(*position);
+            const auto title = ask(window, *position, kQueryEntryTitle);
+            if (!title)
+                return false;
+            now.title = readPlayerText(window, *title);
+        }
+        // Stopped, the player answers -1 for the elapsed time.
+        now.elapsedMs = static_cast<std::uint32_t>(std::max(*elapsed, 0));
+        if (*total > 0)
+            now.totalMs = static_cast<std::uint32_t>(*total) * 1000;
+        now.volume = fromPlayerVolume(*volume);
+        return true;
+    });
+    if (!answered)
+        return std::nullopt;
+    return now;
+}
+
+std::optional<std::vector<QueueEntry>> Win32Backend::queue(std::uint32_t first, std::uint32_t count)
+{
+    std::vector<QueueEntry> entries;
+    const bool answered = withPlayer([&entries, first, count](HWND window) {
+        const auto length = ask(window, 0, kQueryQueueLength);
+        if (!length)
+            return false;
+        const auto end = std::min<std::uint64_t>(std::uint64_t{first} + count,
+                                                 static_cast<std::uint64_t>(std::max(*length, 0)));
+        for (std::uint64_t index = first; index < end; ++index) {
+            const auto title = ask(window, static_cast<std::int32_t>(index), kQueryEntryTitle);
+            if (!title)
+                return false;
+            entries.push_back({static_cast<std::uint32_t>(index), readPlayerText(window, *title)});
+        }
+        return true;
+    });
+    if (!answered)
+        return std::nullopt;
+    return entries;
+}
+
+bool Win32Backend::jumpTo(std::uint32_t position)
+{
+    return withPlayer([position](HWND window) {
+        std::int32_t answer = 0;
+        return ask(window, static_cast<std::int32_t>(position), kQuerySetQueuePosition) &&
+               sendWithTimeout(window, commandMessage(kCmdPlay), answer);
+    });
+}
+
+bool Win32Backend::setVolume(int percent)
+{
+    return withPlayer([percent](HWND window) {
+        return ask(window, toPlayerVolume(percent), kQueryVolume).has_value();
+    });
+}
+
+bool Win32Backend::seekTo(std::uint32_t milliseconds)
+{
+    return withPlayer([milliseconds](HWND window) {
+        return ask(window, static_cast<std::int32_t>(milliseconds), kQueryJumpToTime).has_value();
+    });
 }
 
 } // namespace zelvor

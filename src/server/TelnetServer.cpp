@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "server/TelnetServer.h"
 
+#include "player/Player.h"
 #include "server/ActivityLog.h"
 #include "server/Scheduler.h"
 #include "server/Winsock.h"
@@ -43,6 +44,37 @@ TelnetServer::TelnetServer(ServerSettings& settings, Winsock& socket, ActivityLo
     : m_settings(settings), m_socket(socket), m_log(log), m_player(player), m_folders(folders),
       m_scheduler(scheduler)
 {}
+
+TelnetServer::~TelnetServer()
+{
+    cancelTimers();
+    cancelSleepTimer();
+}
+
+std::optional<std::chrono::milliseconds> TelnetServer::sleepTimeLeft() const
+{
+    if (m_sleepTimer == 0)
+        return std::nullopt;
+    return m_scheduler.remaining(m_sleepTimer);
+}
+
+void TelnetServer::startSleepTimer(std::chrono::minutes duration)
+{
+    cancelSleepTimer();
+    m_sleepTimer = m_scheduler.after(duration, [this] {
+        m_sleepTimer = 0;
+        m_player.beginCommandLine();
+        m_player.WinampCommand(kCmdStop);
+        m_player.endCommandLine();
+        LogActivity("sleep");
+    });
+}
+
+void TelnetServer::cancelSleepTimer()
+{
+    m_scheduler.cancel(m_sleepTimer);
+    m_sleepTimer = 0;
+}
 
 void TelnetServer::Server_Load()
 {

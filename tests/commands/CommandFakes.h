@@ -23,6 +23,8 @@ public:
     std::int32_t commandAnswer = 1;
     std::map<std::int16_t, std::int32_t> queryAnswers;
     std::int32_t launchAnswer = 0;
+    /** What status() answers; queue() makes up "Song <n>" titles for its length. */
+    PlayerStatus now;
 
     std::int32_t WinampCommand(std::int32_t id) override
     {
@@ -43,6 +45,41 @@ public:
     {
         calls.push_back("launch " + path);
         return launchAnswer;
+    }
+    std::optional<PlayerStatus> status() override
+    {
+        calls.push_back("status");
+        return running ? std::optional(now) : std::nullopt;
+    }
+    std::optional<std::vector<QueueEntry>> queue(std::uint32_t first, std::uint32_t count) override
+    {
+        calls.push_back("queue " + std::to_string(first) + " " + std::to_string(count));
+        if (!running)
+            return std::nullopt;
+        std::vector<QueueEntry> entries;
+        for (auto i = first; i < now.queueLength && i - first < count; ++i)
+            entries.push_back({i, "Song " + std::to_string(i + 1)});
+        return entries;
+    }
+    bool jumpTo(std::uint32_t position) override
+    {
+        calls.push_back("jump " + std::to_string(position));
+        now.position = position;
+        now.elapsedMs = 0;
+        return running;
+    }
+    bool setVolume(int percent) override
+    {
+        calls.push_back("volume " + std::to_string(percent));
+        if (now.volume)
+            now.volume = percent;
+        return running;
+    }
+    bool seekTo(std::uint32_t milliseconds) override
+    {
+        calls.push_back("seek " + std::to_string(milliseconds));
+        now.elapsedMs = milliseconds;
+        return running;
     }
     void beginCommandLine() override { calls.push_back("begin"); }
     void endCommandLine() override { calls.push_back("end"); }
@@ -68,6 +105,10 @@ public:
     int closes = 0;
     void LogActivity(std::string_view word) override { activity.emplace_back(word); }
     void Winsock1_Close() override { ++closes; }
+    std::optional<std::chrono::milliseconds> sleepTimeLeft() const override { return sleepLeft; }
+    void startSleepTimer(std::chrono::minutes duration) override { sleepLeft = duration; }
+    void cancelSleepTimer() override { sleepLeft.reset(); }
+    std::optional<std::chrono::milliseconds> sleepLeft;
 };
 
 /** A session in its command stage with fresh fakes; run() carries out one line like the server

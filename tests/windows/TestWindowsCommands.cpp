@@ -35,6 +35,10 @@ class QuietHost : public CommandHost
 public:
     void LogActivity(std::string_view) override {}
     void Winsock1_Close() override {}
+    std::optional<std::chrono::milliseconds> sleepTimeLeft() const override { return sleepLeft; }
+    void startSleepTimer(std::chrono::minutes duration) override { sleepLeft = duration; }
+    void cancelSleepTimer() override { sleepLeft.reset(); }
+    std::optional<std::chrono::milliseconds> sleepLeft;
 };
 
 class WindowsCommandsTest : public testing::Test
