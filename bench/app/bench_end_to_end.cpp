@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Whole commands through the real program and a real MPD, each next to its floor measured in
 // the same run: `status` against MPD's own status round trip, `load` of a folder of 10,000 files
-// against `mpc add`, and `ls` of a folder of 100,000 files against `ls -1 -f`.
+// against `mpc add`, `ls` of a folder of 100,000 files against `ls -1 -f`, the queue verbs on a
+// 10,000-entry queue against the raw protocol command on a fresh connection, and `find` in the
+// folder of 100,000 files against GNU find.
 #include "TcpClient.h"
 #include "ProcessFigures.h"
 #include "ZelvorProcess.h"
@@ -16,6 +18,7 @@
 #include <functional>
 #include <sstream>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace std::chrono;
@@ -143,6 +146,46 @@ int main()
         "within 2x of mpc");
     row("files queued by one load", std::to_string(loaded), "", "10000");
 
+    // The queue verbs: 10,000 short entries and a 20-second song at the end that plays.
+    mpd.command("add big");
+    mpd.command("add top.wav");
+    mpd.command("play 10000");
+    const auto verb = [&](const char* name, const std::function<std::string(int)>& line,
+                          const std::function<std::string(int)>& raw, double most) {
+        std::vector<double> ours;
+        std::vector<double> floor;
+        for (int i = 0; i < 1000; ++i) {
+            ours.push_back(command(line(i)));
+            const auto start = steady_clock::now();
+            rawMpdCommand(mpd.port(), raw(i));
+            floor.push_back(duration<double, std::micro>(steady_clock::now() - start).count());
+        }
+        const auto a = percentiles(ours);
+        const auto b = percentiles(floor);
+        row(name, fmt("%.0f / %.0f us", a.p50, a.p99), fmt("%.0f / %.0f us", b.p50, b.p99),
+            fmt("%.2fx (<= %.1fx)", a.p50 / b.p50, most));
+    };
+    verb(
+        "np, Enter to prompt, p50 / p99", [](int) { return std::string("np"); },
+        [](int) {
+            return std::string("command_list_begin\nstatus\ncurrentsong\ncommand_list_end");
+        },
+        1.5);
+    verb(
+        "queue 5001 (of 10,000)", [](int) { return std::string("queue 5001"); },
+        [](int) { return std::string("playlistinfo 5000:5020"); }, 2.0);
+    verb(
+        "vol 40 / vol 41", [](int i) { return "vol " + std::to_string(40 + i % 2); },
+        [](int i) { return "setvol " + std::to_string(40 + i % 2); }, 2.0);
+    verb(
+        "seek 5 / seek 10", [](int i) { return "seek " + std::to_string(5 + 5 * (i % 2)); },
+        [](int i) { return "seekcur " + std::to_string(5 + 5 * (i % 2)); }, 2.0);
+    verb(
+        "goto 10001", [](int) { return std::string("goto 10001"); },
+        [](int) { return std::string("play 10000"); }, 2.0);
+    mpd.command("stop");
+    mpd.command("clear");
+
     const long idle = statusKiB(zelvor.pid(), "VmRSS");
     client.send("cd huge\r");
     client.readUntil("Zelvor>");
@@ -160,6 +203,24 @@ int main()
         fmt("%.3f s ls -1 -f", lsFloor), "< 0.5 s, within 4x");
     row("memory during ls (peak RSS - idle RSS)", fmt("%.1f MiB", (peak - idle) / 1024.0), "",
         "<= 64 MiB");
+
+    for (const auto& [pattern, iname] :
+         {std::pair<std::string, std::string>{"track4242?.mp3", "track4242?.mp3"},
+          {"4242", "*4242*"}}) {
+        const double findSeconds = medianSeconds(
+            5, [&] { command("find " + pattern); }, [] {});
+        const double gnuFind = medianSeconds(
+            5,
+            [&] {
+                const std::string line =
+                    "find '" + huge.string() + "' -iname '" + iname + "' > /dev/null";
+                [[maybe_unused]] int rc = std::system(line.c_str());
+            },
+            [] {});
+        row("find " + pattern + " in 100,000 files", fmt("%.3f s", findSeconds),
+            fmt("%.3f s find -iname", gnuFind),
+            fmt("< 0.3 s, %.2fx (<= 2x)", findSeconds / gnuFind));
+    }
 
     client.send("exit\r");
     client.waitForClose();

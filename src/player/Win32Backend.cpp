@@ -12,15 +12,22 @@ namespace zelvor {
 
 namespace {
 
+// The window procedure's whole result; false when the window did not answer in time.
+bool sendForResult(HWND window, const WindowMessage& message, DWORD_PTR& result)
+{
+    result = 0;
+    return SendMessageTimeoutA(window, message.message, static_cast<WPARAM>(message.wParam),
+                               static_cast<LPARAM>(message.lParam), SMTO_ABORTIFHUNG,
+                               Win32Backend::kTimeoutMs, &result) != 0;
+}
+
 // The answer is the window procedure's result, cut to the 32 bits that the callers carry.
 bool sendWithTimeout(HWND window, const WindowMessage& message, std::int32_t& answer)
 {
     DWORD_PTR result = 0;
-    const LRESULT sent = SendMessageTimeoutA(
-        window, message.message, static_cast<WPARAM>(message.wParam),
-        static_cast<LPARAM>(message.lParam), SMTO_ABORTIFHUNG, Win32Backend::kTimeoutMs, &result);
+    const bool sent = sendForResult(window, message, result);
     answer = static_cast<std::int32_t>(result);
-    return sent != 0;
+    return sent;
 }
 
 /** Asks the window one query; nothing when it did not answer in time. */
@@ -37,21 +44,20 @@ std::optional<std::int32_t> ask(HWND window, std::int32_t data, std::int16_t id)
  * kMaxPlayerText bytes; empty when it cannot be read. It is read a page at a time, so a text
  * that ends just before an unreadable page is still found.
  */
-std::string readPlayerText(HWND window, std::int32_t address)
+std::string readPlayerText(HWND window, DWORD_PTR address)
 {
     std::string text;
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
     HANDLE process = OpenProcess(PROCESS_VM_READ, FALSE, processId);
-    if (process == nullptr || address == 0 || address == -1) {
+    if (process == nullptr || address == 0) {
         if (process != nullptr)
             CloseHandle(process);
         return text;
     }
     constexpr std::uintptr_t kPage = 4096;
-    // The answer carries the address in 32 bits, as the player hands it out.
-    auto at = static_cast<std::uintptr_t>(static_cast<std::uint32_t>(address));
-    char buffer[kPage];
+    auto at = static_cast<std::uintptr_t>(address);
+    char buffer[kMaxPlayerText];
     while (text.size() < kMaxPlayerText) {
         const std::size_t wanted = std::min<std::size_t>(
             {kPage - (at % kPage), kMaxPlayerText - text.size(), sizeof buffer});
@@ -69,6 +75,16 @@ std::string readPlayerText(HWND window, std::int32_t address)
     }
     CloseHandle(process);
     return text;
+}
+
+/** Asks for the title of an entry: the whole result is an address in the player's memory. */
+std::optional<std::string> entryTitle(HWND window, std::uint32_t index)
+{
+    DWORD_PTR address = 0;
+    if (!sendForResult(window, queryMessage(static_cast<std::int32_t>(index), kQueryEntryTitle),
+                       address))
+        return std::nullopt;
+    return readPlayerText(window, address);
 }
 
 PlayState playStateOf(std::int32_t answer)
@@ -183,10 +199,10 @@ std::optional<PlayerStatus> Win32Backend::status()
         now.queueLength = static_cast<std::uint32_t>(std::max(*length, 0));
         if (*position >= 0 && static_cast<std::uint32_t>(*position) < now.queueLength) {
             now.position = static_cast<std::uint32_t>(*position);
-            const auto title = ask(window, *position, kQueryEntryTitle);
+            auto title = entryTitle(window, now.position.value());
             if (!title)
                 return false;
-            now.title = readPlayerText(window, *title);
+            now.title = std::move(*title);
         }
         // Stopped, the player answers -1 for the elapsed time.
         now.elapsedMs = static_cast<std::uint32_t>(std::max(*elapsed, 0));
@@ -210,10 +226,10 @@ std::optional<std::vector<QueueEntry>> Win32Backend::queue(std::uint32_t first, 
         const auto end = std::min<std::uint64_t>(std::uint64_t{first} + count,
                                                  static_cast<std::uint64_t>(std::max(*length, 0)));
         for (std::uint64_t index = first; index < end; ++index) {
-            const auto title = ask(window, static_cast<std::int32_t>(index), kQueryEntryTitle);
+            auto title = entryTitle(window, static_cast<std::uint32_t>(index));
             if (!title)
                 return false;
-            entries.push_back({static_cast<std::uint32_t>(index), readPlayerText(window, *title)});
+            entries.push_back({static_cast<std::uint32_t>(index), std::move(*title)});
         }
         return true;
     });

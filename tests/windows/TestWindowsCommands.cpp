@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
@@ -126,6 +128,60 @@ TEST_F(WindowsCommandsTest, PlayerCommandsReachTheWindowAndAMissingPlayerIsRepor
 
     EXPECT_EQ(run("play"), PromptSelector::PlayerMissing);
     EXPECT_EQ(m_connection.sends, Lines{"\r\nCommand Failed - Winamp may not be running"});
+}
+
+TEST_F(WindowsCommandsTest, QueueVerbsReadTheQueueAndTitlesFromThePlayer)
+{
+    const std::string longTitle(1500, 'x');
+    StandIn player(m_log,
+                   {"--queue", "Alpha - One|Beta - Two|" + longTitle, "--position", "1", "--state",
+                    "1", "--volume", "94", "--elapsed", "62000", "--length", "225"});
+    ASSERT_TRUE(player.ready());
+    const struct
+    {
+        std::string line;
+        std::string reply;
+    } rows[] = {
+        {"np", "\r\nPlaying: 2/3 Beta - Two (1:02/3:45)"},
+        {"queue", "\r\n 1 Alpha - One\r\n>2 Beta - Two\r\n 3 " + longTitle.substr(0, 1024) +
+                      "\r\n(1-3 of 3)"},
+        {"queue 4", "\r\nNo entry 4 (3 queued)"},
+        {"vol", "\r\nVolume: 37%"},
+        {"vol 40", "\r\nVolume: 40%"},
+        {"vol -100", "\r\nVolume: 0%"},
+        {"goto 1", "\r\nPlaying: 1/3 Alpha - One (0:00/3:45)"},
+        {"seek +30", "\r\nPlaying: 1/3 Alpha - One (0:30/3:45)"},
+        {"seek 9:00", "\r\nPlaying: 1/3 Alpha - One (3:44/3:45)"},
+        {"pause", ""},
+        {"seek 0", "\r\nPaused: 1/3 Alpha - One (0:00/3:45)"},
+        {"stop", ""},
+        {"seek 5", "\r\nNothing playing"},
+        {"np", "\r\nStopped: 1/3 Alpha - One (0:00/3:45)"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(run(row.line), PromptSelector::Command) << row.line;
+        EXPECT_EQ(m_connection.sends, row.reply.empty() ? Lines{} : Lines{row.reply}) << row.line;
+    }
+    // The volume goes to the player on its 0..255 scale; goto sets the entry, then plays.
+    const auto log = logLines(m_log);
+    for (const auto* message : {"user 102 122", "user 0 122", "user 0 121", "user 30000 106"})
+        EXPECT_NE(std::find(log.begin(), log.end(), message), log.end()) << message;
+}
+
+TEST_F(WindowsCommandsTest, EmptyQueueAndMissingPlayer)
+{
+    for (const auto* line : {"np", "queue", "goto 1", "vol", "seek 1"}) {
+        EXPECT_EQ(run(line), PromptSelector::PlayerMissing) << line;
+        EXPECT_EQ(m_connection.sends, Lines{"\r\nCommand Failed - Winamp may not be running"});
+    }
+    StandIn player(m_log, {"--queue", ""});
+    ASSERT_TRUE(player.ready());
+    run("np");
+    EXPECT_EQ(m_connection.sends, Lines{"\r\nNothing queued"});
+    run("goto 1");
+    EXPECT_EQ(m_connection.sends, Lines{"\r\nNo entry 1 (0 queued)"});
+    run("find song");
+    EXPECT_EQ(m_connection.sends, Lines{"\r\nRock\\song.mp3"});
 }
 
 TEST_F(WindowsCommandsTest, LoadHandsThePlayerPathsComposedWithBackslashes)
