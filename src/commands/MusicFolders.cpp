@@ -207,25 +207,33 @@ SearchResult HostFolders::search(const MusicPath& folder,
             auto name = fromPath(it->path().filename());
             if (!isUsableName(name) || isHiddenName(name))
                 continue;
-            fs::path real = folderPath / it->path().filename();
             std::error_code entryError;
-            if (it->is_symlink(entryError)) {
-                real = fs::canonical(it->path(), entryError);
-                if (entryError || !isWithin(real, root))
+            const bool isLink = it->is_symlink(entryError);
+            fs::path target;
+            if (isLink) {
+                target = fs::canonical(it->path(), entryError);
+                if (entryError || !isWithin(target, root))
                     continue;
             }
             // The entry's own type for plain entries (no extra call), the target's for links.
             const bool isFolder = it->is_directory(entryError);
             if (!isFolder && !it->is_regular_file(entryError))
                 continue;
+            const bool match = wanted(name);
+            if (!match && !isFolder)
+                continue;
             std::string relative = folderText + name;
             if (isFolder)
                 relative += '\\';
-            if (wanted(name))
+            if (match)
                 result.matches.push_back(relative);
+            if (!isFolder)
+                continue;
+            if (!isLink)
+                target = folderPath / it->path().filename();
             // A folder already on the way down is where a link loop ends.
-            if (isFolder && !isOnChain(folders, currentAt, real)) {
-                folders.push_back({std::move(real), std::move(relative), currentAt});
+            if (!isOnChain(folders, currentAt, target)) {
+                folders.push_back({std::move(target), std::move(relative), currentAt});
                 pending.push_back(folders.size() - 1);
             }
         }
