@@ -151,13 +151,13 @@ int main()
     mpd.command("add top.wav");
     mpd.command("play 10000");
     const auto verb = [&](const char* name, const std::function<std::string(int)>& line,
-                          const std::function<std::string(int)>& raw, double most) {
+                          const std::function<std::string(int)>& protocol, double most) {
         std::vector<double> ours;
         std::vector<double> floor;
         for (int i = 0; i < 1000; ++i) {
             ours.push_back(command(line(i)));
             const auto start = steady_clock::now();
-            rawMpdCommand(mpd.port(), raw(i));
+            rawMpdCommand(mpd.port(), protocol(i));
             floor.push_back(duration<double, std::micro>(steady_clock::now() - start).count());
         }
         const auto a = percentiles(ours);
