@@ -72,6 +72,8 @@ void row(const std::string& name, const std::string& value, const std::string& f
 int main()
 {
     std::signal(SIGPIPE, SIG_IGN);
+    // Each row shows as soon as it is measured, also when the output goes to a file.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     MpdFixture mpd;
     if (!mpd.start()) {
         std::fprintf(stderr, "bench_end_to_end: %s\n", mpd.error().c_str());
@@ -146,9 +148,12 @@ int main()
         "within 2x of mpc");
     row("files queued by one load", std::to_string(loaded), "", "10000");
 
-    // The queue verbs: 10,000 short entries and a 20-second song at the end that plays.
+    // The queue verbs: 10,000 short entries and a 20-second song at the end that plays over and
+    // over (single and repeat), so seeking always finds it playing.
     mpd.command("add big");
     mpd.command("add top.wav");
+    mpd.command("single 1");
+    mpd.command("repeat 1");
     mpd.command("play 10000");
     const auto verb = [&](const char* name, const std::function<std::string(int)>& line,
                           const std::function<std::string(int)>& protocol, double most) {
@@ -185,6 +190,8 @@ int main()
         [](int) { return std::string("play 10000"); }, 2.0);
     mpd.command("stop");
     mpd.command("clear");
+    mpd.command("single 0");
+    mpd.command("repeat 0");
 
     const long idle = statusKiB(zelvor.pid(), "VmRSS");
     client.send("cd huge\r");
