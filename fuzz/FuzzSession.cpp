@@ -227,37 +227,37 @@ public:
             now.volume = volume;
         return now;
     }
-    std::optional<std::vector<QueueEntry>> queue(std::uint32_t first, std::uint32_t count) override
+    std::optional<QueuePage> queue(std::uint32_t first, std::uint32_t count) override
     {
-        if (!running)
-            return std::nullopt;
         if (count > 1000)
             violated("a queue page that large", std::to_string(count));
-        std::vector<QueueEntry> entries;
+        const auto now = status();
+        if (!now)
+            return std::nullopt;
+        QueuePage page{*now, {}};
         for (std::uint64_t i = first; i < queueLength && i < std::uint64_t{first} + count; ++i)
-            entries.push_back({static_cast<std::uint32_t>(i), "entry\x07"});
-        return entries;
+            page.entries.push_back({static_cast<std::uint32_t>(i), "entry\x07"});
+        return page;
     }
-    bool jumpTo(std::uint32_t to) override
+    std::optional<PlayerStatus> jumpTo(std::uint32_t to) override
     {
-        if (to >= queueLength)
-            violated("a jump past the queue's end", std::to_string(to));
-        position = to;
-        return running;
+        if (to < queueLength)
+            position = to;
+        return status();
     }
-    bool setVolume(int percent) override
+    std::optional<PlayerStatus> setVolume(int percent) override
     {
         if (percent < 0 || percent > 100)
             violated("a volume out of range", std::to_string(percent));
         volume = percent;
-        return running;
+        return status();
     }
-    bool seekTo(std::uint32_t milliseconds) override
+    std::optional<PlayerStatus> seekTo(std::uint32_t milliseconds) override
     {
         if (queueLength % 2 == 0 && milliseconds > 4'000'000)
             violated("a seek past the song's end", std::to_string(milliseconds));
         elapsedMs = milliseconds;
-        return running;
+        return status();
     }
 
     bool running = true;

@@ -51,13 +51,13 @@ public:
     std::int32_t WinampPlayFile(const std::string&) override { return 0; }
     std::int32_t LaunchWinamp(const std::string&) override { return 0; }
     std::optional<zelvor::PlayerStatus> status() override { return zelvor::PlayerStatus{}; }
-    std::optional<std::vector<zelvor::QueueEntry>> queue(std::uint32_t, std::uint32_t) override
+    std::optional<zelvor::QueuePage> queue(std::uint32_t, std::uint32_t) override
     {
-        return std::vector<zelvor::QueueEntry>{};
+        return zelvor::QueuePage{};
     }
-    bool jumpTo(std::uint32_t) override { return true; }
-    bool setVolume(int) override { return true; }
-    bool seekTo(std::uint32_t) override { return true; }
+    std::optional<zelvor::PlayerStatus> jumpTo(std::uint32_t) override { return status(); }
+    std::optional<zelvor::PlayerStatus> setVolume(int) override { return status(); }
+    std::optional<zelvor::PlayerStatus> seekTo(std::uint32_t) override { return status(); }
 };
 
 class SilentHost : public zelvor::CommandHost

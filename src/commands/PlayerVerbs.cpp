@@ -156,49 +156,44 @@ bool nowPlaying(CommandContext& context, std::string_view)
 
 bool showQueue(CommandContext& context, std::string_view argument)
 {
-    const auto status = context.player.status();
-    if (!status)
-        return false;
-    const std::uint32_t count = status->queueLength;
-    if (count == 0) {
-        context.connection.send("\r\nNothing queued");
-        return true;
-    }
     const auto typed = nameOf(argument);
-    std::uint32_t first = 1;
-    if (typed.empty()) {
+    const auto number = parseEntryNumber(typed);
+    std::uint32_t first = number.value_or(1);
+    if (typed.empty() || !number) {
+        const auto status = context.player.status();
+        if (!status)
+            return false;
         // Five entries of what went before the current one, then what comes next.
-        if (status->position)
+        if (typed.empty() && status->position)
             first = *status->position >= 5 ? *status->position - 4 : 1;
-    } else {
-        const auto number = parseEntryNumber(typed);
-        if (!number || *number > count) {
-            context.connection.send(noEntry(typed, count));
+        if (status->queueLength == 0 || !typed.empty()) {
+            context.connection.send(status->queueLength == 0 ? std::string("\r\nNothing queued")
+                                                             : noEntry(typed, status->queueLength));
             return true;
         }
-        first = *number;
     }
-    const auto entries = context.player.queue(first - 1, kQueuePage);
-    if (!entries)
+    const auto page = context.player.queue(first - 1, kQueuePage);
+    if (!page)
         return false;
-    const std::size_t width = std::to_string(count).size();
-    std::string reply;
-    std::uint32_t last = first;
-    for (const auto& entry : *entries) {
-        const std::string number = std::to_string(entry.position + 1);
-        reply += "\r\n";
-        reply += status->position == entry.position ? '>' : ' ';
-        reply.append(width - std::min(width, number.size()), ' ');
-        reply += number + " " + printable(entry.title);
-        last = entry.position + 1;
-    }
-    if (entries->empty()) {
-        // The queue shrank between the two questions.
-        context.connection.send(noEntry(typed.empty() ? std::to_string(first) : typed, count));
+    const std::uint32_t count = page->status.queueLength;
+    if (count == 0 || page->entries.empty()) {
+        context.connection.send(
+            count == 0 ? std::string("\r\nNothing queued")
+                       : noEntry(typed.empty() ? std::to_string(first) : typed, count));
         return true;
     }
-    reply += "\r\n(" + std::to_string(first) + "-" + std::to_string(last) + " of " +
-             std::to_string(count) + ")";
+    const std::size_t width = std::to_string(count).size();
+    std::string reply;
+    for (const auto& entry : page->entries) {
+        const std::string shown = std::to_string(entry.position + 1);
+        reply += "\r\n";
+        reply += page->status.position == entry.position ? '>' : ' ';
+        reply.append(width - std::min(width, shown.size()), ' ');
+        reply += shown + " " + printable(entry.title);
+    }
+    reply += "\r\n(" + std::to_string(first) + "-" +
+             std::to_string(page->entries.back().position + 1) + " of " + std::to_string(count) +
+             ")";
     context.connection.send(reply);
     return true;
 }
@@ -210,42 +205,43 @@ bool gotoEntry(CommandContext& context, std::string_view argument)
         context.connection.send("\r\nusage: goto <number>");
         return true;
     }
-    const auto before = context.player.status();
-    if (!before)
-        return false;
     const auto number = parseEntryNumber(typed);
-    if (!number || *number > before->queueLength) {
-        context.connection.send(noEntry(typed, before->queueLength));
+    // The player refuses an entry past its queue's end, and answers with its status anyway.
+    const auto after = number ? context.player.jumpTo(*number - 1) : context.player.status();
+    if (!after)
+        return false;
+    if (!number || *number > after->queueLength) {
+        context.connection.send(noEntry(typed, after->queueLength));
         return true;
     }
-    if (!context.player.jumpTo(*number - 1))
-        return false;
-    return nowPlaying(context, {});
+    context.connection.send("\r\n" + nowPlayingLine(*after));
+    return true;
 }
 
 bool changeVolume(CommandContext& context, std::string_view argument)
 {
     const auto typed = nameOf(argument);
-    std::optional<VolumeChange> change;
-    if (!trimmed(typed).empty()) {
-        change = parseVolumeChange(typed);
+    std::optional<PlayerStatus> status;
+    if (trimmed(typed).empty()) {
+        status = context.player.status();
+    } else {
+        const auto change = parseVolumeChange(typed);
         if (!change) {
             context.connection.send("\r\nusage: vol [0-100|+n|-n]");
             return true;
         }
+        if (change->relative) {
+            status = context.player.status();
+            if (status && status->volume)
+                status =
+                    context.player.setVolume(std::clamp(*status->volume + change->value, 0, 100));
+        } else {
+            // Read back: what the player took, which may differ by its own rounding.
+            status = context.player.setVolume(change->value);
+        }
     }
-    auto status = context.player.status();
     if (!status)
         return false;
-    if (change && status->volume) {
-        const int wanted = change->relative ? *status->volume + change->value : change->value;
-        if (!context.player.setVolume(std::clamp(wanted, 0, 100)))
-            return false;
-        // What the player took, which may differ by its own rounding.
-        status = context.player.status();
-        if (!status)
-            return false;
-    }
     context.connection.send(status->volume ? "\r\nVolume: " + std::to_string(*status->volume) + "%"
                                            : std::string("\r\nVolume not available"));
     return true;
@@ -273,9 +269,11 @@ bool seekWithinSong(CommandContext& context, std::string_view argument)
         status->totalMs ? std::max<std::int64_t>(std::int64_t{*status->totalMs} - 1000, 0)
                         : std::int64_t{UINT32_MAX};
     wanted = std::clamp<std::int64_t>(wanted, 0, latest);
-    if (!context.player.seekTo(static_cast<std::uint32_t>(wanted)))
+    const auto after = context.player.seekTo(static_cast<std::uint32_t>(wanted));
+    if (!after)
         return false;
-    return nowPlaying(context, {});
+    context.connection.send("\r\n" + nowPlayingLine(*after));
+    return true;
 }
 
 bool sleepTimer(CommandContext& context, std::string_view argument)

@@ -317,87 +317,139 @@ std::int32_t MpdBackend::LaunchWinamp(const std::string& path)
     return launchProgram(path) < 0 ? -1 : 0;
 }
 
-std::optional<PlayerStatus> MpdBackend::status()
+// Reads the answers of "status" and "currentsong" at the end of a command list; the status
+// also serves the line's later questions.
+std::optional<PlayerStatus> MpdBackend::receiveStatus()
+{
+    mpd_status* status = mpd_recv_status(m_connection);
+    if (status == nullptr)
+        return std::nullopt;
+    PlayerStatus now;
+    now.state = playState(mpd_status_get_state(status));
+    now.queueLength = mpd_status_get_queue_length(status);
+    if (const int position = mpd_status_get_song_pos(status); position >= 0)
+        now.position = static_cast<std::uint32_t>(position);
+    now.elapsedMs = mpd_status_get_elapsed_ms(status);
+    if (const unsigned total = mpd_status_get_total_time(status); total > 0)
+        now.totalMs = total * 1000;
+    if (const int volume = mpd_status_get_volume(status); volume >= 0)
+        now.volume = volume;
+    m_snapshot = Snapshot{playStateAnswer(mpd_status_get_state(status)),
+                          mpd_status_get_random(status), mpd_status_get_repeat(status)};
+    mpd_status_free(status);
+    if (!mpd_response_next(m_connection))
+        return std::nullopt;
+    if (mpd_song* song = mpd_recv_song(m_connection)) {
+        now.title = songTitle(song);
+        if (const unsigned duration = mpd_song_get_duration_ms(song); duration > 0)
+            now.totalMs = duration;
+        mpd_song_free(song);
+    }
+    if (!mpd_response_finish(m_connection))
+        return std::nullopt;
+    return now;
+}
+
+// One command list: the commands that send() adds (it answers how many, or -1), then "status"
+// and "currentsong", all in one round trip. When MPD refuses one of the commands it skips the
+// rest of the list; the status is then asked on its own.
+template <typename Send> std::optional<PlayerStatus> MpdBackend::statusAfter(Send&& send)
 {
     std::optional<PlayerStatus> result;
-    const bool reached = answered([this, &result] {
-        if (!mpd_command_list_begin(m_connection, true) || !mpd_send_status(m_connection) ||
-            !mpd_send_current_song(m_connection) || !mpd_command_list_end(m_connection))
+    const bool reached = answered([this, &send, &result] {
+        const auto askStatus = [this] {
+            return mpd_send_status(m_connection) && mpd_send_current_song(m_connection) &&
+                   mpd_command_list_end(m_connection);
+        };
+        if (!mpd_command_list_begin(m_connection, true))
             return;
-        mpd_status* status = mpd_recv_status(m_connection);
-        if (status == nullptr)
+        const int commands = send();
+        if (commands < 0 || !askStatus())
             return;
-        PlayerStatus now;
-        now.state = playState(mpd_status_get_state(status));
-        now.queueLength = mpd_status_get_queue_length(status);
-        if (const int position = mpd_status_get_song_pos(status); position >= 0)
-            now.position = static_cast<std::uint32_t>(position);
-        now.elapsedMs = mpd_status_get_elapsed_ms(status);
-        if (const unsigned total = mpd_status_get_total_time(status); total > 0)
-            now.totalMs = total * 1000;
-        if (const int volume = mpd_status_get_volume(status); volume >= 0)
-            now.volume = volume;
-        mpd_status_free(status);
-        if (!mpd_response_next(m_connection))
+        bool refused = false;
+        for (int i = 0; i < commands && !refused; ++i)
+            refused = !mpd_response_next(m_connection);
+        if (!refused) {
+            result = receiveStatus();
             return;
-        if (mpd_song* song = mpd_recv_song(m_connection)) {
-            now.title = songTitle(song);
-            if (const unsigned duration = mpd_song_get_duration_ms(song); duration > 0)
-                now.totalMs = duration;
-            mpd_song_free(song);
         }
-        if (mpd_response_finish(m_connection))
-            result = std::move(now);
+        if (mpd_connection_get_error(m_connection) == MPD_ERROR_SERVER &&
+            mpd_connection_clear_error(m_connection) &&
+            mpd_command_list_begin(m_connection, true) && askStatus())
+            result = receiveStatus();
     });
     return reached ? result : std::nullopt;
 }
 
-std::optional<std::vector<QueueEntry>> MpdBackend::queue(std::uint32_t first, std::uint32_t count)
+std::optional<PlayerStatus> MpdBackend::status()
 {
-    std::vector<QueueEntry> entries;
-    const bool reached = answered([this, &entries, first, count] {
-        // A range past the end is an error reply, which leaves the list empty.
-        if (count == 0 || !mpd_send_list_queue_range_meta(m_connection, first, first + count))
-            return;
-        while (mpd_song* song = mpd_recv_song(m_connection)) {
-            entries.push_back({mpd_song_get_pos(song), songTitle(song)});
-            mpd_song_free(song);
-        }
-        mpd_response_finish(m_connection);
-    });
-    if (!reached)
-        return std::nullopt;
-    return entries;
+    return statusAfter([] { return 0; });
 }
 
-bool MpdBackend::jumpTo(std::uint32_t position)
+std::optional<QueuePage> MpdBackend::queue(std::uint32_t first, std::uint32_t count)
 {
-    return answered([this, position] { mpd_run_play_pos(m_connection, position); });
-}
-
-bool MpdBackend::setVolume(int percent)
-{
-    return answered([this, percent] {
-        mpd_run_set_volume(m_connection, static_cast<unsigned>(std::clamp(percent, 0, 100)));
-    });
-}
-
-bool MpdBackend::seekTo(std::uint32_t milliseconds)
-{
-    return answered([this, milliseconds] {
-        const auto now = snapshot();
-        m_snapshot.reset();
-        if (!now)
-            return;
-        const bool playing = now->state == 1;
-        const float seconds = static_cast<float>(milliseconds) / 1000.0F;
-        if (!mpd_command_list_begin(m_connection, false) ||
-            (playing && !mpd_send_pause(m_connection, true)) ||
-            !mpd_send_seek_current(m_connection, seconds, false) ||
-            (playing && !mpd_send_pause(m_connection, false)) ||
+    std::optional<QueuePage> page;
+    const bool reached = answered([this, &page, first, count] {
+        // A range past the end is refused, after the status has been answered.
+        if (!mpd_command_list_begin(m_connection, true) || !mpd_send_status(m_connection) ||
+            !mpd_send_list_queue_range_meta(m_connection, first, first + std::max(count, 1U)) ||
             !mpd_command_list_end(m_connection))
             return;
+        mpd_status* status = mpd_recv_status(m_connection);
+        if (status == nullptr)
+            return;
+        QueuePage now;
+        now.status.state = playState(mpd_status_get_state(status));
+        now.status.queueLength = mpd_status_get_queue_length(status);
+        if (const int position = mpd_status_get_song_pos(status); position >= 0)
+            now.status.position = static_cast<std::uint32_t>(position);
+        mpd_status_free(status);
+        if (mpd_response_next(m_connection)) {
+            while (mpd_song* song = mpd_recv_song(m_connection)) {
+                if (now.entries.size() < count)
+                    now.entries.push_back({mpd_song_get_pos(song), songTitle(song)});
+                mpd_song_free(song);
+            }
+        }
         mpd_response_finish(m_connection);
+        page = std::move(now);
+    });
+    return reached ? page : std::nullopt;
+}
+
+std::optional<PlayerStatus> MpdBackend::jumpTo(std::uint32_t position)
+{
+    return statusAfter(
+        [this, position] { return mpd_send_play_pos(m_connection, position) ? 1 : -1; });
+}
+
+std::optional<PlayerStatus> MpdBackend::setVolume(int percent)
+{
+    return statusAfter([this, percent] {
+        const auto volume = static_cast<unsigned>(std::clamp(percent, 0, 100));
+        return mpd_send_set_volume(m_connection, volume) ? 1 : -1;
+    });
+}
+
+std::optional<PlayerStatus> MpdBackend::seekTo(std::uint32_t milliseconds)
+{
+    // Whether it plays: known from the line's status when that was asked already.
+    bool playing = false;
+    if (operate([this, &playing] {
+            const auto now = snapshot();
+            playing = now && now->state == 1;
+            return 0;
+        }) == -1)
+        return std::nullopt;
+    const float seconds = static_cast<float>(milliseconds) / 1000.0F;
+    return statusAfter([this, seconds, playing] {
+        if (!playing)
+            return mpd_send_seek_current(m_connection, seconds, false) ? 1 : -1;
+        return mpd_send_pause(m_connection, true) &&
+                       mpd_send_seek_current(m_connection, seconds, false) &&
+                       mpd_send_pause(m_connection, false)
+                   ? 3
+                   : -1;
     });
 }
 

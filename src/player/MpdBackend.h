@@ -40,17 +40,18 @@ public:
 
     /** "status" and "currentsong" in one command list. */
     std::optional<PlayerStatus> status() override;
-    /** "playlistinfo" of the range. */
-    std::optional<std::vector<QueueEntry>> queue(std::uint32_t first, std::uint32_t count) override;
-    /** "play POS". */
-    bool jumpTo(std::uint32_t position) override;
-    /** "setvol"; MPD without a mixer refuses it, and status() then shows no volume. */
-    bool setVolume(int percent) override;
+    /** "status" and "playlistinfo" of the range in one command list. */
+    std::optional<QueuePage> queue(std::uint32_t first, std::uint32_t count) override;
+    /** "play POS", "status" and "currentsong" in one command list. */
+    std::optional<PlayerStatus> jumpTo(std::uint32_t position) override;
+    /** "setvol" and the status in one command list; MPD without a mixer refuses it. */
+    std::optional<PlayerStatus> setVolume(int percent) override;
     /**
-     * "seekcur"; while playing it is wrapped in "pause 1" and "pause 0", so a decoder that
-     * already moved on to the next song cannot hold a backward seek up.
+     * "seekcur" and the status in one command list; while playing the seek is wrapped in
+     * "pause 1" and "pause 0", so a decoder that already moved on to the next song cannot hold
+     * a backward seek up.
      */
-    bool seekTo(std::uint32_t milliseconds) override;
+    std::optional<PlayerStatus> seekTo(std::uint32_t milliseconds) override;
 
     void beginCommandLine() override;
     void endCommandLine() override;
@@ -67,6 +68,8 @@ private:
 
     template <typename Work> std::int32_t operate(Work&& work);
     template <typename Work> bool answered(Work&& work);
+    template <typename Send> std::optional<PlayerStatus> statusAfter(Send&& send);
+    std::optional<PlayerStatus> receiveStatus();
     mpd_connection* connection();
     bool usable();
     std::optional<Snapshot> snapshot();

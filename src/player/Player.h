@@ -41,6 +41,13 @@ struct QueueEntry
     bool operator==(const QueueEntry&) const = default;
 };
 
+/** A page of the queue and the player's status at the same moment. */
+struct QueuePage
+{
+    PlayerStatus status;
+    std::vector<QueueEntry> entries;
+};
+
 /**
  * The four player operations. The three message operations answer -1 when no player is found
  * (nothing was sent); any other value is the player's answer, passed through unchanged.
@@ -63,15 +70,19 @@ public:
 
     /** The play state, the queue's length, the current entry with its times, and the volume. */
     virtual std::optional<PlayerStatus> status() = 0;
-    /** Up to count entries from the 0-based position first; fewer at the queue's end. */
-    virtual std::optional<std::vector<QueueEntry>> queue(std::uint32_t first,
-                                                         std::uint32_t count) = 0;
+    /**
+     * Up to count entries from the 0-based position first (fewer at the queue's end, none past
+     * it), with the status at the same moment.
+     */
+    virtual std::optional<QueuePage> queue(std::uint32_t first, std::uint32_t count) = 0;
+    // The changes answer with the status after them. An entry past the queue's end is not
+    // played; a volume the player cannot take leaves it as it was.
     /** Plays the entry at the 0-based position. */
-    virtual bool jumpTo(std::uint32_t position) = 0;
+    virtual std::optional<PlayerStatus> jumpTo(std::uint32_t position) = 0;
     /** Sets the volume in percent (0 to 100). */
-    virtual bool setVolume(int percent) = 0;
+    virtual std::optional<PlayerStatus> setVolume(int percent) = 0;
     /** Moves within the current entry to the time from its start. */
-    virtual bool seekTo(std::uint32_t milliseconds) = 0;
+    virtual std::optional<PlayerStatus> seekTo(std::uint32_t milliseconds) = 0;
 
     /**
      * Brackets the player work of one client command line. A backend may keep one connection

@@ -99,6 +99,34 @@ PlayState playStateOf(std::int32_t answer)
     }
 }
 
+std::optional<PlayerStatus> readStatus(HWND window)
+{
+    const auto state = ask(window, 0, kQueryPlayState);
+    const auto length = ask(window, 0, kQueryQueueLength);
+    const auto position = ask(window, 0, kQueryQueuePosition);
+    const auto elapsed = ask(window, 0, kQueryPlayTime);
+    const auto total = ask(window, 1, kQueryPlayTime);
+    const auto volume = ask(window, kReadVolume, kQueryVolume);
+    if (!state || !length || !position || !elapsed || !total || !volume)
+        return std::nullopt;
+    PlayerStatus now;
+    now.state = playStateOf(*state);
+    now.queueLength = static_cast<std::uint32_t>(std::max(*length, 0));
+    if (*position >= 0 && static_cast<std::uint32_t>(*position) < now.queueLength) {
+        now.position = static_cast<std::uint32_t>(*position);
+        auto title = entryTitle(window, *now.position);
+        if (!title)
+            return std::nullopt;
+        now.title = std::move(*title);
+    }
+    // Stopped, the player answers -1 for the elapsed time.
+    now.elapsedMs = static_cast<std::uint32_t>(std::max(*elapsed, 0));
+    if (*total > 0)
+        now.totalMs = static_cast<std::uint32_t>(*total) * 1000;
+    now.volume = fromPlayerVolume(*volume);
+    return now;
+}
+
 } // namespace
 
 void Win32Backend::beginCommandLine()
@@ -183,80 +211,72 @@ template <typename Work> bool Win32Backend::withPlayer(Work&& work)
            }) != -1;
 }
 
-std::optional<PlayerStatus> Win32Backend::status()
+// Runs change(window), then reads the status.
+template <typename Change> std::optional<PlayerStatus> Win32Backend::statusAfter(Change&& change)
 {
-    PlayerStatus now;
-    const bool answered = withPlayer([&now](HWND window) {
-        const auto state = ask(window, 0, kQueryPlayState);
-        const auto length = ask(window, 0, kQueryQueueLength);
-        const auto position = ask(window, 0, kQueryQueuePosition);
-        const auto elapsed = ask(window, 0, kQueryPlayTime);
-        const auto total = ask(window, 1, kQueryPlayTime);
-        const auto volume = ask(window, kReadVolume, kQueryVolume);
-        if (!state || !length || !position || !elapsed || !total || !volume)
+    std::optional<PlayerStatus> now;
+    const bool answered = withPlayer([&change, &now](HWND window) {
+        if (!change(window))
             return false;
-        now.state = playStateOf(*state);
-        now.queueLength = static_cast<std::uint32_t>(std::max(*length, 0));
-        if (*position >= 0 && static_cast<std::uint32_t>(*position) < now.queueLength) {
-            now.position = static_cast<std::uint32_t>(*position);
-            auto title = entryTitle(window, now.position.value());
-            if (!title)
-                return false;
-            now.title = std::move(*title);
-        }
-        // Stopped, the player answers -1 for the elapsed time.
-        now.elapsedMs = static_cast<std::uint32_t>(std::max(*elapsed, 0));
-        if (*total > 0)
-            now.totalMs = static_cast<std::uint32_t>(*total) * 1000;
-        now.volume = fromPlayerVolume(*volume);
-        return true;
+        now = readStatus(window);
+        return now.has_value();
     });
-    if (!answered)
-        return std::nullopt;
-    return now;
+    return answered ? now : std::nullopt;
 }
 
-std::optional<std::vector<QueueEntry>> Win32Backend::queue(std::uint32_t first, std::uint32_t count)
+std::optional<PlayerStatus> Win32Backend::status()
 {
-    std::vector<QueueEntry> entries;
-    const bool answered = withPlayer([&entries, first, count](HWND window) {
-        const auto length = ask(window, 0, kQueryQueueLength);
-        if (!length)
+    return statusAfter([](HWND) { return true; });
+}
+
+std::optional<QueuePage> Win32Backend::queue(std::uint32_t first, std::uint32_t count)
+{
+    QueuePage page;
+    const bool answered = withPlayer([&page, first, count](HWND window) {
+        auto now = readStatus(window);
+        if (!now)
             return false;
-        const auto end = std::min<std::uint64_t>(std::uint64_t{first} + count,
-                                                 static_cast<std::uint64_t>(std::max(*length, 0)));
+        page.status = std::move(*now);
+        const auto end =
+            std::min<std::uint64_t>(std::uint64_t{first} + count, page.status.queueLength);
         for (std::uint64_t index = first; index < end; ++index) {
             auto title = entryTitle(window, static_cast<std::uint32_t>(index));
             if (!title)
                 return false;
-            entries.push_back({static_cast<std::uint32_t>(index), std::move(*title)});
+            page.entries.push_back({static_cast<std::uint32_t>(index), std::move(*title)});
         }
         return true;
     });
     if (!answered)
         return std::nullopt;
-    return entries;
+    return page;
 }
 
-bool Win32Backend::jumpTo(std::uint32_t position)
+std::optional<PlayerStatus> Win32Backend::jumpTo(std::uint32_t position)
 {
-    return withPlayer([position](HWND window) {
+    return statusAfter([position](HWND window) {
+        // The player is not asked to go past its queue's end.
+        const auto length = ask(window, 0, kQueryQueueLength);
+        if (!length)
+            return false;
+        if (position >= static_cast<std::uint32_t>(std::max(*length, 0)))
+            return true;
         std::int32_t answer = 0;
         return ask(window, static_cast<std::int32_t>(position), kQuerySetQueuePosition) &&
                sendWithTimeout(window, commandMessage(kCmdPlay), answer);
     });
 }
 
-bool Win32Backend::setVolume(int percent)
+std::optional<PlayerStatus> Win32Backend::setVolume(int percent)
 {
-    return withPlayer([percent](HWND window) {
+    return statusAfter([percent](HWND window) {
         return ask(window, toPlayerVolume(percent), kQueryVolume).has_value();
     });
 }
 
-bool Win32Backend::seekTo(std::uint32_t milliseconds)
+std::optional<PlayerStatus> Win32Backend::seekTo(std::uint32_t milliseconds)
 {
-    return withPlayer([milliseconds](HWND window) {
+    return statusAfter([milliseconds](HWND window) {
         return ask(window, static_cast<std::int32_t>(milliseconds), kQueryJumpToTime).has_value();
     });
 }

@@ -51,35 +51,41 @@ public:
         calls.push_back("status");
         return running ? std::optional(now) : std::nullopt;
     }
-    std::optional<std::vector<QueueEntry>> queue(std::uint32_t first, std::uint32_t count) override
+    std::optional<QueuePage> queue(std::uint32_t first, std::uint32_t count) override
     {
         calls.push_back("queue " + std::to_string(first) + " " + std::to_string(count));
         if (!running)
             return std::nullopt;
-        std::vector<QueueEntry> entries;
+        QueuePage page{now, {}};
         for (auto i = first; i < now.queueLength && i - first < count; ++i)
-            entries.push_back({i, "Song " + std::to_string(i + 1)});
-        return entries;
+            page.entries.push_back({i, "Song " + std::to_string(i + 1)});
+        return page;
     }
-    bool jumpTo(std::uint32_t position) override
+    std::optional<PlayerStatus> jumpTo(std::uint32_t position) override
     {
         calls.push_back("jump " + std::to_string(position));
-        now.position = position;
-        now.elapsedMs = 0;
-        return running;
+        if (position < now.queueLength) {
+            now.position = position;
+            now.elapsedMs = 0;
+        }
+        return answer();
     }
-    bool setVolume(int percent) override
+    std::optional<PlayerStatus> setVolume(int percent) override
     {
         calls.push_back("volume " + std::to_string(percent));
         if (now.volume)
             now.volume = percent;
-        return running;
+        return answer();
     }
-    bool seekTo(std::uint32_t milliseconds) override
+    std::optional<PlayerStatus> seekTo(std::uint32_t milliseconds) override
     {
         calls.push_back("seek " + std::to_string(milliseconds));
         now.elapsedMs = milliseconds;
-        return running;
+        return answer();
+    }
+    std::optional<PlayerStatus> answer() const
+    {
+        return running ? std::optional(now) : std::nullopt;
     }
     void beginCommandLine() override { calls.push_back("begin"); }
     void endCommandLine() override { calls.push_back("end"); }

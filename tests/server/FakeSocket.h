@@ -125,13 +125,10 @@ public:
     std::int32_t WinampPlayFile(const std::string&) override { return -1; }
     std::int32_t LaunchWinamp(const std::string&) override { return -1; }
     std::optional<PlayerStatus> status() override { return std::nullopt; }
-    std::optional<std::vector<QueueEntry>> queue(std::uint32_t, std::uint32_t) override
-    {
-        return std::nullopt;
-    }
-    bool jumpTo(std::uint32_t) override { return false; }
-    bool setVolume(int) override { return false; }
-    bool seekTo(std::uint32_t) override { return false; }
+    std::optional<QueuePage> queue(std::uint32_t, std::uint32_t) override { return std::nullopt; }
+    std::optional<PlayerStatus> jumpTo(std::uint32_t) override { return std::nullopt; }
+    std::optional<PlayerStatus> setVolume(int) override { return std::nullopt; }
+    std::optional<PlayerStatus> seekTo(std::uint32_t) override { return std::nullopt; }
 };
 
 } // namespace zelvor::test
