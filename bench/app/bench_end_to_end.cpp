@@ -9,6 +9,8 @@
 #include "ZelvorProcess.h"
 #include "support/MpdFixture.h"
 
+#include <mpd/client.h>
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -58,6 +60,32 @@ void rawMpdCommand(unsigned port, const std::string& command)
     mpd.readUntil("\n");
     mpd.send(command + "\n");
     mpd.readUntil("OK\n");
+}
+
+/** The same through libmpdclient, as a client such as mpc pays for it: connect, the lines (a
+ * command list when they are framed as one), read the whole answer, close. */
+void libraryMpdCommand(unsigned port, const std::string& text)
+{
+    mpd_connection* c = mpd_connection_new("127.0.0.1", port, 2000);
+    if (mpd_connection_get_error(c) == MPD_ERROR_SUCCESS) {
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);) {
+            std::istringstream words(line);
+            std::vector<std::string> parts;
+            for (std::string word; words >> word;)
+                parts.push_back(word);
+            if (parts[0] == "command_list_begin")
+                mpd_command_list_begin(c, false);
+            else if (parts[0] == "command_list_end")
+                mpd_command_list_end(c);
+            else if (parts.size() == 1)
+                mpd_send_command(c, parts[0].c_str(), nullptr);
+            else
+                mpd_send_command(c, parts[0].c_str(), parts[1].c_str(), nullptr);
+        }
+        mpd_response_finish(c);
+    }
+    mpd_connection_free(c);
 }
 
 void row(const std::string& name, const std::string& value, const std::string& floor,
@@ -159,16 +187,24 @@ int main()
                           const std::function<std::string(int)>& protocol, double most) {
         std::vector<double> ours;
         std::vector<double> floor;
+        std::vector<double> library;
+        const auto micros = [](const std::function<void()>& work) {
+            const auto start = steady_clock::now();
+            work();
+            return duration<double, std::micro>(steady_clock::now() - start).count();
+        };
         for (int i = 0; i < 1000; ++i) {
             ours.push_back(command(line(i)));
-            const auto start = steady_clock::now();
-            rawMpdCommand(mpd.port(), protocol(i));
-            floor.push_back(duration<double, std::micro>(steady_clock::now() - start).count());
+            floor.push_back(micros([&] { rawMpdCommand(mpd.port(), protocol(i)); }));
+            library.push_back(micros([&] { libraryMpdCommand(mpd.port(), protocol(i)); }));
         }
         const auto a = percentiles(ours);
         const auto b = percentiles(floor);
+        const auto c = percentiles(library);
         row(name, fmt("%.0f / %.0f us", a.p50, a.p99), fmt("%.0f / %.0f us", b.p50, b.p99),
             fmt("%.2fx (<= %.1fx)", a.p50 / b.p50, most));
+        row("  floor through libmpdclient", "", fmt("%.0f / %.0f us", c.p50, c.p99),
+            fmt("%.2fx", a.p50 / c.p50));
     };
     verb(
         "np, Enter to prompt, p50 / p99", [](int) { return std::string("np"); },
