@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
+#include <string_view>
 #include <ctime>
 
 #include <netinet/in.h>
@@ -87,6 +89,20 @@ std::string songTitle(const mpd_song* song)
     return displayTitle(mpd_song_get_tag(song, MPD_TAG_ARTIST, 0),
                         mpd_song_get_tag(song, MPD_TAG_TITLE, 0), mpd_song_get_uri(song));
 }
+
+// One entry of a queue listing as it arrives: only the fields a title is made of.
+struct ListedEntry
+{
+    std::string file;
+    std::string artist;
+    std::string title;
+    std::uint32_t position = 0;
+
+    QueueEntry entry() const
+    {
+        return {position, displayTitle(artist.c_str(), title.c_str(), file)};
+    }
+};
 
 std::int32_t playStateAnswer(mpd_state state)
 {
@@ -386,6 +402,32 @@ std::optional<PlayerStatus> MpdBackend::status()
     return statusAfter([] { return 0; });
 }
 
+// The entries of a queue listing, read pair by pair: a song object per entry costs several
+// times more than the few fields a title needs.
+void MpdBackend::receiveEntries(std::vector<QueueEntry>& entries, std::uint32_t count)
+{
+    std::optional<ListedEntry> listed;
+    const auto finish = [&] {
+        if (listed && entries.size() < count)
+            entries.push_back(listed->entry());
+    };
+    while (mpd_pair* pair = mpd_recv_pair(m_connection)) {
+        const std::string_view name = pair->name;
+        if (name == "file") {
+            finish();
+            listed = ListedEntry{pair->value, {}, {}, 0};
+        } else if (listed && name == "Artist" && listed->artist.empty()) {
+            listed->artist = pair->value;
+        } else if (listed && name == "Title" && listed->title.empty()) {
+            listed->title = pair->value;
+        } else if (listed && name == "Pos") {
+            listed->position = static_cast<std::uint32_t>(std::strtoul(pair->value, nullptr, 10));
+        }
+        mpd_return_pair(m_connection, pair);
+    }
+    finish();
+}
+
 std::optional<QueuePage> MpdBackend::queue(std::uint32_t first, std::uint32_t count)
 {
     std::optional<QueuePage> page;
@@ -404,13 +446,8 @@ std::optional<QueuePage> MpdBackend::queue(std::uint32_t first, std::uint32_t co
         if (const int position = mpd_status_get_song_pos(status); position >= 0)
             now.status.position = static_cast<std::uint32_t>(position);
         mpd_status_free(status);
-        if (mpd_response_next(m_connection)) {
-            while (mpd_song* song = mpd_recv_song(m_connection)) {
-                if (now.entries.size() < count)
-                    now.entries.push_back({mpd_song_get_pos(song), songTitle(song)});
-                mpd_song_free(song);
-            }
-        }
+        if (mpd_response_next(m_connection))
+            receiveEntries(now.entries, count);
         mpd_response_finish(m_connection);
         page = std::move(now);
     });

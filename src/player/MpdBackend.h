@@ -70,6 +70,7 @@ private:
     template <typename Work> bool answered(Work&& work);
     template <typename Send> std::optional<PlayerStatus> statusAfter(Send&& send);
     std::optional<PlayerStatus> receiveStatus();
+    void receiveEntries(std::vector<QueueEntry>& entries, std::uint32_t count);
     mpd_connection* connection();
     bool usable();
     std::optional<Snapshot> snapshot();
