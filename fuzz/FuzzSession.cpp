@@ -22,10 +22,13 @@
 #include "server/Winsock.h"
 #include "settings/ServerSettings.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -158,6 +161,22 @@ public:
         checkInsideRoot("host path", host);
         return host;
     }
+    SearchResult search(const MusicPath& folder,
+                        const std::function<bool(std::string_view name)>& wanted,
+                        std::chrono::steady_clock::time_point deadline) override
+    {
+        check("search", folder);
+        auto found = m_host.search(folder, wanted, deadline);
+        // Every match, given back to load as it stands, must name a place inside the root.
+        const std::string base = hostPathText(folder);
+        for (const auto& match : found.matches) {
+            const auto path = resolveMusicPath(g_tree->root, base + "/" + match);
+            if (!path || match.empty() || !isUsableName(path->names.back()))
+                violated("a search found a path that cannot be used", match);
+            checkInsideRoot("a search match", m_host.hostPath(*path));
+        }
+        return found;
+    }
 
 private:
     static void check(std::string_view what, const MusicPath& path)
@@ -189,8 +208,63 @@ public:
         return running ? 1 : -1;
     }
     std::int32_t LaunchWinamp(const std::string&) override { return 0; }
+    // The typed operations answer from a small made-up queue whose shape the input chooses
+    // (through the clock), titles with control bytes included.
+    std::optional<PlayerStatus> status() override
+    {
+        if (!running)
+            return std::nullopt;
+        PlayerStatus now;
+        now.queueLength = queueLength;
+        now.state = static_cast<PlayState>(queueLength % 3);
+        if (queueLength > 0 && queueLength % 4 != 0)
+            now.position = position % queueLength;
+        now.title = "T\x1b[2J\r\n";
+        now.elapsedMs = elapsedMs;
+        if (queueLength % 2 == 0)
+            now.totalMs = 4'000'000;
+        if (queueLength % 5 != 0)
+            now.volume = volume;
+        return now;
+    }
+    std::optional<QueuePage> queue(std::uint32_t first, std::uint32_t count) override
+    {
+        if (count > 1000)
+            violated("a queue page that large", std::to_string(count));
+        const auto now = status();
+        if (!now)
+            return std::nullopt;
+        QueuePage page{*now, {}};
+        for (std::uint64_t i = first; i < queueLength && i < std::uint64_t{first} + count; ++i)
+            page.entries.push_back({static_cast<std::uint32_t>(i), "entry\x07"});
+        return page;
+    }
+    std::optional<PlayerStatus> jumpTo(std::uint32_t to) override
+    {
+        if (to < queueLength)
+            position = to;
+        return status();
+    }
+    std::optional<PlayerStatus> setVolume(int percent) override
+    {
+        if (percent < 0 || percent > 100)
+            violated("a volume out of range", std::to_string(percent));
+        volume = percent;
+        return status();
+    }
+    std::optional<PlayerStatus> seekTo(std::uint32_t milliseconds) override
+    {
+        if (queueLength % 2 == 0 && milliseconds > 4'000'000)
+            violated("a seek past the song's end", std::to_string(milliseconds));
+        elapsedMs = milliseconds;
+        return status();
+    }
 
     bool running = true;
+    std::uint32_t queueLength = 3;
+    std::uint32_t position = 0;
+    std::uint32_t elapsedMs = 0;
+    int volume = 50;
 };
 
 enum class EventKind
@@ -407,6 +481,7 @@ private:
     {
         const std::uint64_t connection = connections;
         const bool wasLoggedIn = loggedIn && socket.state == CheckingSocket::State::Connected;
+        player.queueLength = static_cast<std::uint32_t>(step.count() / 500 % 37);
         scheduler.advance(step);
         if (wasLoggedIn && connection != connections)
             violated("a logged-in client was disconnected by a timer");
@@ -431,7 +506,8 @@ private:
         if (dir.empty() || dir.front() != '\\' || dir.back() != '\\')
             violated("current folder not in the protocol's form", dir);
         if (socket.state != CheckingSocket::State::Connected) {
-            if (scheduler.pending() != 0)
+            // The sleep timer is the server's and outlives connections; no other timer may.
+            if (scheduler.pending() != (server.sleepTimeLeft() ? 1U : 0U))
                 violated("a timer outlived its connection");
             pending.clear();
         }

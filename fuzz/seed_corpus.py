@@ -88,6 +88,17 @@ session = {
     "lf-only-lines": bytes([LOGIN | PLAYER]) + chunk("user\npw\npwd\nls\ncd Rock\npwd\n"),
     "credentials-changed-mid-login": bytes([LOGIN]) + keys("user\r") + change(16)
     + keys("pw\r") + advance(3) + chunk("\r\r") + lines("pwd"),
+    "queue-verbs": bytes([PLAYER]) + lines(
+        "np", "queue", "queue 2", "queue 99", "queue x", "goto 2", "goto 0", "goto", "vol",
+        "vol 37", "vol +200", "vol -5", "vol 101", "seek +30", "seek -1:00", "seek 1:00:00",
+        "seek 1:7", "help np") + advance(14) + lines("np", "queue", "goto 14", "seek 5")
+    + advance(20) + lines("vol 10", "queue 1"),
+    "find-everywhere": bytes([PLAYER]) + lines(
+        "find song", "find *.MP3", "find ?", "find ..", "find Loop", "find ../secret",
+        "find *", "cd Rock", "find best", "find b*", "cd Best", "find *", "find"),
+    "sleep-timer": bytes([PLAYER]) + lines("sleep", "sleep 1", "sleep 721", "sleep off",
+                                           "sleep 1") + HANG_UP_OR_CONNECT + RESTART
+    + advance(200) + HANG_UP_OR_CONNECT + lines("sleep", "sleep 720"),
 }
 
 

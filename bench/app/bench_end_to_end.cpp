@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: MIT
 // Whole commands through the real program and a real MPD, each next to its floor measured in
 // the same run: `status` against MPD's own status round trip, `load` of a folder of 10,000 files
-// against `mpc add`, and `ls` of a folder of 100,000 files against `ls -1 -f`.
+// against `mpc add`, `ls` of a folder of 100,000 files against `ls -1 -f`, the queue verbs on a
+// 10,000-entry queue against the raw protocol command on a fresh connection, and `find` in the
+// folder of 100,000 files against GNU find.
 #include "TcpClient.h"
 #include "ProcessFigures.h"
 #include "ZelvorProcess.h"
 #include "support/MpdFixture.h"
+
+#include <mpd/client.h>
 
 #include <algorithm>
 #include <chrono>
@@ -16,6 +20,7 @@
 #include <functional>
 #include <sstream>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace std::chrono;
@@ -57,6 +62,32 @@ void rawMpdCommand(unsigned port, const std::string& command)
     mpd.readUntil("OK\n");
 }
 
+/** The same through libmpdclient, as a client such as mpc pays for it: connect, the lines (a
+ * command list when they are framed as one), read the whole answer, close. */
+void libraryMpdCommand(unsigned port, const std::string& text)
+{
+    mpd_connection* c = mpd_connection_new("127.0.0.1", port, 2000);
+    if (mpd_connection_get_error(c) == MPD_ERROR_SUCCESS) {
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);) {
+            std::istringstream words(line);
+            std::vector<std::string> parts;
+            for (std::string word; words >> word;)
+                parts.push_back(word);
+            if (parts[0] == "command_list_begin")
+                mpd_command_list_begin(c, false);
+            else if (parts[0] == "command_list_end")
+                mpd_command_list_end(c);
+            else if (parts.size() == 1)
+                mpd_send_command(c, parts[0].c_str(), nullptr);
+            else
+                mpd_send_command(c, parts[0].c_str(), parts[1].c_str(), nullptr);
+        }
+        mpd_response_finish(c);
+    }
+    mpd_connection_free(c);
+}
+
 void row(const std::string& name, const std::string& value, const std::string& floor,
          const std::string& target)
 {
@@ -69,6 +100,8 @@ void row(const std::string& name, const std::string& value, const std::string& f
 int main()
 {
     std::signal(SIGPIPE, SIG_IGN);
+    // Each row shows as soon as it is measured, also when the output goes to a file.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     MpdFixture mpd;
     if (!mpd.start()) {
         std::fprintf(stderr, "bench_end_to_end: %s\n", mpd.error().c_str());
@@ -143,6 +176,65 @@ int main()
         "within 2x of mpc");
     row("files queued by one load", std::to_string(loaded), "", "10000");
 
+    // The queue verbs: 10,000 short entries and a 20-second song at the end that plays over and
+    // over (single and repeat), so seeking always finds it playing.
+    mpd.command("add big");
+    mpd.command("add top.wav");
+    mpd.command("single 1");
+    mpd.command("repeat 1");
+    mpd.command("play 10000");
+    const auto verb = [&](const char* name, const std::function<std::string(int)>& line,
+                          const std::function<std::string(int)>& protocol, double most) {
+        std::vector<double> ours;
+        std::vector<double> floor;
+        std::vector<double> library;
+        const auto micros = [](const std::function<void()>& work) {
+            const auto start = steady_clock::now();
+            work();
+            return duration<double, std::micro>(steady_clock::now() - start).count();
+        };
+        for (int i = 0; i < 1000; ++i) {
+            ours.push_back(command(line(i)));
+            floor.push_back(micros([&] { rawMpdCommand(mpd.port(), protocol(i)); }));
+            library.push_back(micros([&] { libraryMpdCommand(mpd.port(), protocol(i)); }));
+        }
+        const auto a = percentiles(ours);
+        const auto b = percentiles(floor);
+        const auto c = percentiles(library);
+        row(name, fmt("%.0f / %.0f us", a.p50, a.p99), fmt("%.0f / %.0f us", b.p50, b.p99),
+            fmt("%.2fx (<= %.1fx)", a.p50 / b.p50, most));
+        row("  floor through libmpdclient", "", fmt("%.0f / %.0f us", c.p50, c.p99),
+            fmt("%.2fx", a.p50 / c.p50));
+    };
+    verb(
+        "np, Enter to prompt, p50 / p99", [](int) { return std::string("np"); },
+        [](int) {
+            return std::string("command_list_begin\nstatus\ncurrentsong\ncommand_list_end");
+        },
+        1.5);
+    verb(
+        "queue 5001 (of 10,000)", [](int) { return std::string("queue 5001"); },
+        [](int) { return std::string("playlistinfo 5000:5020"); }, 2.0);
+    verb(
+        "vol 40 / vol 41", [](int i) { return "vol " + std::to_string(40 + i % 2); },
+        [](int i) { return "setvol " + std::to_string(40 + i % 2); }, 2.0);
+    verb(
+        "seek 5 / seek 10", [](int i) { return "seek " + std::to_string(5 + 5 * (i % 2)); },
+        [](int i) {
+            // A bare seekcur waits for a decoder that has already moved on: MPD's own way
+            // around that, pausing during the seek, is the floor.
+            return "command_list_begin\npause 1\nseekcur " + std::to_string(5 + 5 * (i % 2)) +
+                   "\npause 0\ncommand_list_end";
+        },
+        2.0);
+    verb(
+        "goto 10001", [](int) { return std::string("goto 10001"); },
+        [](int) { return std::string("play 10000"); }, 2.0);
+    mpd.command("stop");
+    mpd.command("clear");
+    mpd.command("single 0");
+    mpd.command("repeat 0");
+
     const long idle = statusKiB(zelvor.pid(), "VmRSS");
     client.send("cd huge\r");
     client.readUntil("Zelvor>");
@@ -160,6 +252,24 @@ int main()
         fmt("%.3f s ls -1 -f", lsFloor), "< 0.5 s, within 4x");
     row("memory during ls (peak RSS - idle RSS)", fmt("%.1f MiB", (peak - idle) / 1024.0), "",
         "<= 64 MiB");
+
+    for (const auto& [pattern, iname] :
+         {std::pair<std::string, std::string>{"track4242?.mp3", "track4242?.mp3"},
+          {"4242", "*4242*"}}) {
+        const double findSeconds = medianSeconds(
+            5, [&] { command("find " + pattern); }, [] {});
+        const double gnuFind = medianSeconds(
+            5,
+            [&] {
+                const std::string line =
+                    "find '" + huge.string() + "' -iname '" + iname + "' > /dev/null";
+                [[maybe_unused]] int rc = std::system(line.c_str());
+            },
+            [] {});
+        row("find " + pattern + " in 100,000 files", fmt("%.3f s", findSeconds),
+            fmt("%.3f s find -iname", gnuFind),
+            fmt("< 0.3 s, %.2fx (<= 2x)", findSeconds / gnuFind));
+    }
 
     client.send("exit\r");
     client.waitForClose();

@@ -4,8 +4,7 @@
 #include "commands/CommandDispatcher.h"
 #include "commands/MusicFolders.h"
 #include "player/Player.h"
-#include "server/Connection.h"
-#include "server/TelnetSession.h"
+#include "commands/CommandSession.h"
 #include "settings/ServerSettings.h"
 #include "ProcessFigures.h"
 #include "support/TempDir.h"
@@ -51,6 +50,14 @@ public:
     std::int32_t WinampQuery(std::int32_t, std::int16_t) override { return 0; }
     std::int32_t WinampPlayFile(const std::string&) override { return 0; }
     std::int32_t LaunchWinamp(const std::string&) override { return 0; }
+    std::optional<zelvor::PlayerStatus> status() override { return zelvor::PlayerStatus{}; }
+    std::optional<zelvor::QueuePage> queue(std::uint32_t, std::uint32_t) override
+    {
+        return zelvor::QueuePage{};
+    }
+    std::optional<zelvor::PlayerStatus> jumpTo(std::uint32_t) override { return status(); }
+    std::optional<zelvor::PlayerStatus> setVolume(int) override { return status(); }
+    std::optional<zelvor::PlayerStatus> seekTo(std::uint32_t) override { return status(); }
 };
 
 class SilentHost : public zelvor::CommandHost
@@ -58,6 +65,10 @@ class SilentHost : public zelvor::CommandHost
 public:
     void LogActivity(std::string_view) override {}
     void Winsock1_Close() override {}
+    std::optional<std::chrono::milliseconds> sleepTimeLeft() const override { return sleepLeft; }
+    void startSleepTimer(std::chrono::minutes duration) override { sleepLeft = duration; }
+    void cancelSleepTimer() override { sleepLeft.reset(); }
+    std::optional<std::chrono::milliseconds> sleepLeft;
 };
 
 void resetPeakMemory()
@@ -146,8 +157,7 @@ int main()
             ::close(fd);
     }
 
-    zelvor::TelnetSession session;
-    session.Stage = zelvor::SessionStage::Command;
+    zelvor::CommandState session;
     session.CurrentDir = "\\Big\\";
     zelvor::ServerSettings settings;
     settings.ServerRoot = (temp.path() / "music").string();

@@ -2,11 +2,12 @@
 #include "commands/CommandDispatcher.h"
 
 #include "commands/DirectoryCommands.h"
+#include "commands/FindCommand.h"
 #include "commands/HelpTexts.h"
+#include "commands/PlayerVerbs.h"
 #include "commands/StatusReport.h"
 #include "player/Player.h"
-#include "server/Connection.h"
-#include "server/TelnetSession.h"
+#include "commands/CommandSession.h"
 #include "settings/ServerSettings.h"
 
 #include <algorithm>
@@ -117,15 +118,15 @@ std::optional<std::int32_t> numericArgument(std::string_view text)
     return number->negative ? -value : value;
 }
 
-std::int16_t fromAnswer(CommandContext& context, std::int32_t answer)
+PromptSelector fromAnswer(CommandContext& context, std::int32_t answer)
 {
     if (answer != kNoPlayer)
-        return kPromptCommand;
+        return PromptSelector::Command;
     context.connection.send("\r\nCommand Failed - Winamp may not be running");
-    return kPromptAfterFailure;
+    return PromptSelector::PlayerMissing;
 }
 
-template <std::int32_t Id> std::int16_t sendCommand(CommandContext& context, std::string_view)
+template <std::int32_t Id> PromptSelector sendCommand(CommandContext& context, std::string_view)
 {
     return fromAnswer(context, context.player.WinampCommand(Id));
 }
@@ -133,7 +134,7 @@ template <std::int32_t Id> std::int16_t sendCommand(CommandContext& context, std
 // A count of n moves the volume n + 1 steps; only the last step's answer counts, the earlier
 // ones fail silently.
 template <std::int32_t Id>
-std::int16_t stepVolume(CommandContext& context, std::string_view argument)
+PromptSelector stepVolume(CommandContext& context, std::string_view argument)
 {
     const auto count = std::min(numericArgument(argument).value_or(0), kMostVolumeSteps);
     for (std::int32_t step = 0; step < count; ++step)
@@ -141,49 +142,56 @@ std::int16_t stepVolume(CommandContext& context, std::string_view argument)
     return fromAnswer(context, context.player.WinampCommand(Id));
 }
 
-std::int16_t closeSession(CommandContext& context, std::string_view)
+PromptSelector closeSession(CommandContext& context, std::string_view)
 {
     context.host.Winsock1_Close();
-    return kPromptClosed;
+    return PromptSelector::Closed;
 }
 
-std::int16_t clearPlaylist(CommandContext& context, std::string_view)
+PromptSelector clearPlaylist(CommandContext& context, std::string_view)
 {
     context.player.WinampQuery(0, kQueryClearPlaylist);
-    return kPromptCommand;
+    return PromptSelector::Command;
 }
 
-std::int16_t openPlayer(CommandContext& context, std::string_view)
+PromptSelector openPlayer(CommandContext& context, std::string_view)
 {
     return fromAnswer(context, context.player.LaunchWinamp(context.settings.WinampLocation));
 }
 
-std::int16_t help(CommandContext& context, std::string_view argument)
+PromptSelector help(CommandContext& context, std::string_view argument)
 {
     SendHelp(argument, context.connection);
-    return kPromptCommand;
+    return PromptSelector::Command;
 }
 
-std::int16_t status(CommandContext& context, std::string_view)
+PromptSelector status(CommandContext& context, std::string_view)
 {
     SendStatus(context.player, context.connection);
-    return kPromptCommand;
+    return PromptSelector::Command;
 }
 
 template <void (*Command)(CommandContext&, std::string_view)>
-std::int16_t directory(CommandContext& context, std::string_view argument)
+PromptSelector directory(CommandContext& context, std::string_view argument)
 {
     Command(context, argument);
-    return kPromptCommand;
+    return PromptSelector::Command;
 }
 
-std::int16_t pwd(CommandContext& context, std::string_view)
+PromptSelector pwd(CommandContext& context, std::string_view)
 {
     printWorkingDirectory(context);
-    return kPromptCommand;
+    return PromptSelector::Command;
 }
 
-using CommandHandler = std::int16_t (*)(CommandContext&, std::string_view argument);
+// The verbs beyond the player's four operations answer false when no player was found.
+template <bool (*Verb)(CommandContext&, std::string_view)>
+PromptSelector typed(CommandContext& context, std::string_view argument)
+{
+    return fromAnswer(context, Verb(context, argument) ? 0 : kNoPlayer);
+}
+
+using CommandHandler = PromptSelector (*)(CommandContext&, std::string_view argument);
 
 enum class Uses
 {
@@ -219,17 +227,24 @@ constexpr CommandRow kCommandTable[] = {
     {"ls", &directory<listDirectory>, Uses::Nothing},
     {"load", &directory<loadPath>, Uses::Player},
     {"status", &status, Uses::Player},
+    {"np", &typed<nowPlaying>, Uses::Player},
+    {"queue", &typed<showQueue>, Uses::Player},
+    {"goto", &typed<gotoEntry>, Uses::Player},
+    {"vol", &typed<changeVolume>, Uses::Player},
+    {"seek", &typed<seekWithinSong>, Uses::Player},
+    {"find", &directory<findFiles>, Uses::Nothing},
+    {"sleep", &typed<sleepTimer>, Uses::Nothing},
 };
 
-std::int16_t unknownVerb(CommandContext& context, std::string_view verb)
+PromptSelector unknownVerb(CommandContext& context, std::string_view verb)
 {
     context.connection.send("\r\nI don't know how to " + std::string(verb));
-    return kPromptCommand;
+    return PromptSelector::Command;
 }
 
 } // namespace
 
-std::int16_t ProcessCommand(CommandContext& context)
+PromptSelector ProcessCommand(CommandContext& context)
 {
     std::string& line = context.session.CommandLine;
     std::string argument;

@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "commands/DirectoryCommands.h"
 
-#include "commands/CommandDispatcher.h"
+#include "commands/CommandSession.h"
 #include "commands/MusicFolders.h"
 #include "commands/PathMapping.h"
 #include "player/Player.h"
-#include "server/Connection.h"
-#include "server/TelnetSession.h"
 #include "settings/ServerSettings.h"
 
 #include <string>
@@ -14,11 +12,6 @@
 namespace zelvor {
 
 namespace {
-
-std::string_view nameOf(std::string_view argument)
-{
-    return argument.empty() ? argument : argument.substr(1);
-}
 
 // Cut before the last "\" (the closing one), then after the "\" in front of it:
 // \Rock\Live\ becomes \Rock\ and \Rock\ becomes \.

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "commands/HelpTexts.h"
 
-#include "server/Connection.h"
+#include "commands/CommandSession.h"
 
 namespace zelvor {
 
@@ -59,6 +59,27 @@ constexpr HelpTopic kTopics[] = {
              "\r\n       using load with no arguments loads contents of current directory"},
     {"status", "\r\nStatus: Display Winamp Status"
                "\r\nusage: status - displays running status of winamp"},
+    {"np", "\r\nNp: Now playing"
+           "\r\nusage: np - shows state, entry, title and times of the current song"},
+    {"queue", "\r\nQueue: Show the queue"
+              "\r\nusage: queue - shows 20 entries around the current one, marked with >"
+              "\r\n       queue n - shows 20 entries from entry n"},
+    {"goto", "\r\nGoto: Play an entry of the queue"
+             "\r\nusage: goto n - plays entry n of the queue (see queue)"},
+    {"vol", "\r\nVol: Volume"
+            "\r\nusage: vol - shows the volume in %"
+            "\r\n       vol n - sets the volume to n% (0 to 100)"
+            "\r\n       vol +n, vol -n - moves the volume up or down by n%"},
+    {"seek", "\r\nSeek: Move within the song"
+             "\r\nusage: seek t - goes to t seconds or m:ss into the song"
+             "\r\n       seek +t, seek -t - goes t forward or back"},
+    {"find", "\r\nFind: Find files and folders"
+             "\r\nusage: find <name> - lists what holds <name> below the current directory"
+             "\r\n       use * and ? to match whole names, i.e. find *.mp3"
+             "\r\n       load or cd takes a line of the result as it stands"},
+    {"sleep", "\r\nSleep: Sleep timer"
+              "\r\nusage: sleep m - stops playing in m minutes (1 to 720)"
+              "\r\n       sleep off - cancels the timer; sleep alone shows it"},
 };
 
 constexpr std::string_view kOverview =
@@ -66,7 +87,8 @@ constexpr std::string_view kOverview =
     "\r\nZelvor provides remote functionality to Winamp through a telnet interface."
     "\r\nZelvor understands the following commands. Type 'help <command>' to learn more."
     "\r\nopen, close, play, stop, pause, ff, rw, volup, voldn, shuffle, repeat, clear,"
-    "\r\nload, status, ls, pwd, cd, exit";
+    "\r\nload, status, ls, pwd, cd, exit"
+    "\r\nAlso: np, queue, goto, vol, seek, find, sleep";
 
 } // namespace
 

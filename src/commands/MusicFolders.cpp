@@ -155,4 +155,112 @@ std::string HostFolders::hostPath(const MusicPath& path)
     return hostPathText(found);
 }
 
+namespace {
+
+// True when the path lies in the folder or below it, name by name (both canonical).
+bool isWithin(const fs::path& path, const fs::path& folder)
+{
+    auto p = path.begin();
+    for (auto f = folder.begin(); f != folder.end(); ++f, ++p) {
+        if (f->empty() && std::next(f) == folder.end())
+            break; // a closing separator
+        if (p == path.end() || *p != *f)
+            return false;
+    }
+    return true;
+}
+
+// A folder met by the search; the chain of parents tells a link loop from a second way in.
+struct FoundFolder
+{
+    fs::path real;        // canonical
+    std::string relative; // "" or "Rock\Live\"
+    std::size_t parent;   // index into the found folders; the start is its own parent
+};
+
+bool isOnChain(const std::vector<FoundFolder>& folders, std::size_t at, const fs::path& real)
+{
+    for (;;) {
+        if (folders[at].real == real)
+            return true;
+        if (folders[at].parent == at)
+            return false;
+        at = folders[at].parent;
+    }
+}
+
+} // namespace
+
+SearchResult HostFolders::search(const MusicPath& folder,
+                                 const std::function<bool(std::string_view name)>& wanted,
+                                 std::chrono::steady_clock::time_point deadline)
+{
+    SearchResult result;
+    MusicPath found = folder;
+    if (matchOnDisk(found) != found.names.size())
+        return result;
+    std::error_code error;
+    const fs::path root = fs::canonical(toPath(found.root), error);
+    if (error)
+        return result;
+    const fs::path start = fs::canonical(toPath(hostPathText(found)), error);
+    if (error || !isWithin(start, root) || !fs::is_directory(start, error))
+        return result;
+
+    std::vector<FoundFolder> folders{{start, {}, 0}};
+    std::vector<std::size_t> pending{0};
+    std::size_t steps = 0;
+    auto late = [&] {
+        // The clock is read every 256 entries: cheap, and still far inside the budget.
+        return ++steps % 256 == 0 && std::chrono::steady_clock::now() >= deadline;
+    };
+    while (!pending.empty()) {
+        const std::size_t currentAt = pending.back();
+        pending.pop_back();
+        const fs::path folderPath = folders[currentAt].real;
+        const std::string folderText = folders[currentAt].relative;
+        for (fs::directory_iterator it(folderPath, error), end; !error && it != end;
+             it.increment(error)) {
+            if (late()) {
+                result.stopped = true;
+                return result;
+            }
+            auto name = fromPath(it->path().filename());
+            if (!isUsableName(name) || isHiddenName(name) || hasHiddenMark(it->path()))
+                continue;
+            std::error_code entryError;
+            const bool isLink = it->is_symlink(entryError);
+            fs::path target;
+            if (isLink) {
+                target = fs::canonical(it->path(), entryError);
+                if (entryError || !isWithin(target, root))
+                    continue;
+            }
+            // The entry's own type for plain entries (no extra call), the target's for links.
+            const bool isFolder = it->is_directory(entryError);
+            if (!isFolder && !it->is_regular_file(entryError))
+                continue;
+            const bool match = wanted(name);
+            if (!match && !isFolder)
+                continue;
+            std::string relative = folderText + name;
+            if (isFolder)
+                relative += '\\';
+            if (match)
+                result.matches.push_back(relative);
+            if (!isFolder)
+                continue;
+            if (!isLink)
+                target = folderPath / it->path().filename();
+            // A folder already on the way down is where a link loop ends.
+            if (!isOnChain(folders, currentAt, target)) {
+                folders.push_back({std::move(target), std::move(relative), currentAt});
+                pending.push_back(folders.size() - 1);
+            }
+        }
+        error.clear();
+    }
+    return result;
+}
+
 } // namespace zelvor

@@ -3,11 +3,26 @@
 
 #include "commands/PathMapping.h"
 
+#include <chrono>
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace zelvor {
+
+/** What a search below a folder found. */
+struct SearchResult
+{
+    /**
+     * The matching files and folders as paths relative to the searched folder, "\" between
+     * names and a closing "\" for folders, in the order they were met.
+     */
+    std::vector<std::string> matches;
+    /** The deadline passed before every folder was read. */
+    bool stopped = false;
+};
 
 /**
  * The music folders below the server root as the directory commands reach them. Paths come
@@ -41,6 +56,16 @@ public:
         static_cast<void>(path);
         return false;
     }
+
+    /**
+     * Every visible file and folder below the folder, at any depth, whose name the test
+     * accepts. Only the root and what lies below it is read: a link is followed only when its
+     * target lies inside the root, and a folder reached a second time is not read again, so a
+     * link loop ends. Stops at the deadline.
+     */
+    virtual SearchResult search(const MusicPath& folder,
+                                const std::function<bool(std::string_view name)>& wanted,
+                                std::chrono::steady_clock::time_point deadline) = 0;
 };
 
 /** The host's real file system. */
@@ -51,6 +76,9 @@ public:
     std::vector<std::string> list(const MusicPath& folder, std::string_view pattern) override;
     std::string hostPath(const MusicPath& path) override;
     bool isMarkedHidden(const MusicPath& path) override;
+    SearchResult search(const MusicPath& folder,
+                        const std::function<bool(std::string_view name)>& wanted,
+                        std::chrono::steady_clock::time_point deadline) override;
 };
 
 } // namespace zelvor

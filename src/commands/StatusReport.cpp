@@ -2,7 +2,7 @@
 #include "commands/StatusReport.h"
 
 #include "player/Player.h"
-#include "server/Connection.h"
+#include "commands/CommandSession.h"
 
 #include <string>
 #include <string_view>

@@ -7,7 +7,10 @@
 
 #include <mpd/client.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdlib>
+#include <string_view>
 #include <ctime>
 
 #include <netinet/in.h>
@@ -69,6 +72,38 @@ pid_t localPeer(int fd)
     return peer.pid;
 }
 
+PlayState playState(mpd_state state)
+{
+    switch (state) {
+    case MPD_STATE_PLAY:
+        return PlayState::Playing;
+    case MPD_STATE_PAUSE:
+        return PlayState::Paused;
+    default:
+        return PlayState::Stopped;
+    }
+}
+
+std::string songTitle(const mpd_song* song)
+{
+    return displayTitle(mpd_song_get_tag(song, MPD_TAG_ARTIST, 0),
+                        mpd_song_get_tag(song, MPD_TAG_TITLE, 0), mpd_song_get_uri(song));
+}
+
+// One entry of a queue listing as it arrives: only the fields a title is made of.
+struct ListedEntry
+{
+    std::string file;
+    std::string artist;
+    std::string title;
+    std::uint32_t position = 0;
+
+    QueueEntry entry() const
+    {
+        return {position, displayTitle(artist.c_str(), title.c_str(), file)};
+    }
+};
+
 std::int32_t playStateAnswer(mpd_state state)
 {
     switch (state) {
@@ -119,6 +154,16 @@ template <typename Work> std::int32_t MpdBackend::operate(Work&& work)
     if (ownLine)
         endCommandLine();
     return answer;
+}
+
+// True when MPD was reached and is still there after the work (an error reply included).
+template <typename Work> bool MpdBackend::answered(Work&& work)
+{
+    return operate([this, &work] {
+               m_snapshot.reset();
+               work();
+               return 0;
+           }) != -1;
 }
 
 mpd_connection* MpdBackend::connection()
@@ -289,6 +334,163 @@ std::int32_t MpdBackend::LaunchWinamp(const std::string& path)
     if (const auto answer = m_managed.open(path))
         return *answer;
     return launchProgram(path) < 0 ? -1 : 0;
+}
+
+// Reads the answers of "status" and "currentsong" at the end of a command list; the status
+// also serves the line's later questions.
+std::optional<PlayerStatus> MpdBackend::receiveStatus()
+{
+    mpd_status* status = mpd_recv_status(m_connection);
+    if (status == nullptr)
+        return std::nullopt;
+    PlayerStatus now;
+    now.state = playState(mpd_status_get_state(status));
+    now.queueLength = mpd_status_get_queue_length(status);
+    if (const int position = mpd_status_get_song_pos(status); position >= 0)
+        now.position = static_cast<std::uint32_t>(position);
+    now.elapsedMs = mpd_status_get_elapsed_ms(status);
+    if (const unsigned total = mpd_status_get_total_time(status); total > 0)
+        now.totalMs = total * 1000;
+    if (const int volume = mpd_status_get_volume(status); volume >= 0)
+        now.volume = volume;
+    m_snapshot = Snapshot{playStateAnswer(mpd_status_get_state(status)),
+                          mpd_status_get_random(status), mpd_status_get_repeat(status)};
+    mpd_status_free(status);
+    if (!mpd_response_next(m_connection))
+        return std::nullopt;
+    if (mpd_song* song = mpd_recv_song(m_connection)) {
+        now.title = songTitle(song);
+        if (const unsigned duration = mpd_song_get_duration_ms(song); duration > 0)
+            now.totalMs = duration;
+        mpd_song_free(song);
+    }
+    if (!mpd_response_finish(m_connection))
+        return std::nullopt;
+    return now;
+}
+
+// One command list: the commands that send() adds (it answers how many, or -1), then "status"
+// and "currentsong", all in one round trip. When MPD refuses one of the commands it skips the
+// rest of the list; the status is then asked on its own.
+template <typename Send> std::optional<PlayerStatus> MpdBackend::statusAfter(Send&& send)
+{
+    std::optional<PlayerStatus> result;
+    const bool reached = answered([this, &send, &result] {
+        const auto askStatus = [this] {
+            return mpd_send_status(m_connection) && mpd_send_current_song(m_connection) &&
+                   mpd_command_list_end(m_connection);
+        };
+        if (!mpd_command_list_begin(m_connection, true))
+            return;
+        const int commands = send();
+        if (commands < 0 || !askStatus())
+            return;
+        bool refused = false;
+        for (int i = 0; i < commands && !refused; ++i)
+            refused = !mpd_response_next(m_connection);
+        if (!refused) {
+            result = receiveStatus();
+            return;
+        }
+        if (mpd_connection_get_error(m_connection) == MPD_ERROR_SERVER &&
+            mpd_connection_clear_error(m_connection) &&
+            mpd_command_list_begin(m_connection, true) && askStatus())
+            result = receiveStatus();
+    });
+    return reached ? result : std::nullopt;
+}
+
+std::optional<PlayerStatus> MpdBackend::status()
+{
+    return statusAfter([] { return 0; });
+}
+
+// The entries of a queue listing, read pair by pair: a song object per entry costs several
+// times more than the few fields a title needs.
+void MpdBackend::receiveEntries(std::vector<QueueEntry>& entries, std::uint32_t count)
+{
+    std::optional<ListedEntry> listed;
+    const auto finish = [&] {
+        if (listed && entries.size() < count)
+            entries.push_back(listed->entry());
+    };
+    while (mpd_pair* pair = mpd_recv_pair(m_connection)) {
+        const std::string_view name = pair->name;
+        if (name == "file") {
+            finish();
+            listed = ListedEntry{pair->value, {}, {}, 0};
+        } else if (listed && name == "Artist" && listed->artist.empty()) {
+            listed->artist = pair->value;
+        } else if (listed && name == "Title" && listed->title.empty()) {
+            listed->title = pair->value;
+        } else if (listed && name == "Pos") {
+            listed->position = static_cast<std::uint32_t>(std::strtoul(pair->value, nullptr, 10));
+        }
+        mpd_return_pair(m_connection, pair);
+    }
+    finish();
+}
+
+std::optional<QueuePage> MpdBackend::queue(std::uint32_t first, std::uint32_t count)
+{
+    std::optional<QueuePage> page;
+    const bool reached = answered([this, &page, first, count] {
+        // A range past the end is refused, after the status has been answered.
+        if (!mpd_command_list_begin(m_connection, true) || !mpd_send_status(m_connection) ||
+            !mpd_send_list_queue_range_meta(m_connection, first, first + std::max(count, 1U)) ||
+            !mpd_command_list_end(m_connection))
+            return;
+        mpd_status* status = mpd_recv_status(m_connection);
+        if (status == nullptr)
+            return;
+        QueuePage now;
+        now.status.state = playState(mpd_status_get_state(status));
+        now.status.queueLength = mpd_status_get_queue_length(status);
+        if (const int position = mpd_status_get_song_pos(status); position >= 0)
+            now.status.position = static_cast<std::uint32_t>(position);
+        mpd_status_free(status);
+        if (mpd_response_next(m_connection))
+            receiveEntries(now.entries, count);
+        mpd_response_finish(m_connection);
+        page = std::move(now);
+    });
+    return reached ? page : std::nullopt;
+}
+
+std::optional<PlayerStatus> MpdBackend::jumpTo(std::uint32_t position)
+{
+    return statusAfter(
+        [this, position] { return mpd_send_play_pos(m_connection, position) ? 1 : -1; });
+}
+
+std::optional<PlayerStatus> MpdBackend::setVolume(int percent)
+{
+    return statusAfter([this, percent] {
+        const auto volume = static_cast<unsigned>(std::clamp(percent, 0, 100));
+        return mpd_send_set_volume(m_connection, volume) ? 1 : -1;
+    });
+}
+
+std::optional<PlayerStatus> MpdBackend::seekTo(std::uint32_t milliseconds)
+{
+    // Whether it plays: known from the line's status when that was asked already.
+    bool playing = false;
+    if (operate([this, &playing] {
+            const auto now = snapshot();
+            playing = now && now->state == 1;
+            return 0;
+        }) == -1)
+        return std::nullopt;
+    const float seconds = static_cast<float>(milliseconds) / 1000.0F;
+    return statusAfter([this, seconds, playing] {
+        if (!playing)
+            return mpd_send_seek_current(m_connection, seconds, false) ? 1 : -1;
+        return mpd_send_pause(m_connection, true) &&
+                       mpd_send_seek_current(m_connection, seconds, false) &&
+                       mpd_send_pause(m_connection, false)
+                   ? 3
+                   : -1;
+    });
 }
 
 } // namespace zelvor

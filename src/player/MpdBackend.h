@@ -41,6 +41,21 @@ public:
      * program detached (see launchProgram); -1 when it cannot be started. */
     std::int32_t LaunchWinamp(const std::string& path) override;
 
+    /** "status" and "currentsong" in one command list. */
+    std::optional<PlayerStatus> status() override;
+    /** "status" and "playlistinfo" of the range in one command list. */
+    std::optional<QueuePage> queue(std::uint32_t first, std::uint32_t count) override;
+    /** "play POS", "status" and "currentsong" in one command list. */
+    std::optional<PlayerStatus> jumpTo(std::uint32_t position) override;
+    /** "setvol" and the status in one command list; MPD without a mixer refuses it. */
+    std::optional<PlayerStatus> setVolume(int percent) override;
+    /**
+     * "seekcur" and the status in one command list; while playing the seek is wrapped in
+     * "pause 1" and "pause 0", so a decoder that already moved on to the next song cannot hold
+     * a backward seek up.
+     */
+    std::optional<PlayerStatus> seekTo(std::uint32_t milliseconds) override;
+
     void beginCommandLine() override;
     void endCommandLine() override;
 
@@ -55,6 +70,10 @@ private:
     };
 
     template <typename Work> std::int32_t operate(Work&& work);
+    template <typename Work> bool answered(Work&& work);
+    template <typename Send> std::optional<PlayerStatus> statusAfter(Send&& send);
+    std::optional<PlayerStatus> receiveStatus();
+    void receiveEntries(std::vector<QueueEntry>& entries, std::uint32_t count);
     mpd_connection* connection();
     bool usable();
     std::optional<Snapshot> snapshot();

@@ -92,4 +92,16 @@ bool hasAudioSuffix(std::string_view name, const std::set<std::string>& lowerCas
     return lowerCaseSuffixes.count(suffix) > 0;
 }
 
+std::string displayTitle(const char* artist, const char* title, std::string_view uri)
+{
+    const bool hasArtist = artist != nullptr && *artist != '\0';
+    const bool hasTitle = title != nullptr && *title != '\0';
+    if (hasArtist && hasTitle)
+        return std::string(artist) + " - " + title;
+    if (hasTitle)
+        return title;
+    const auto slash = uri.find_last_of('/');
+    return std::string(slash == std::string_view::npos ? uri : uri.substr(slash + 1));
+}
+
 } // namespace zelvor

@@ -43,4 +43,10 @@ bool isSendableUri(std::string_view uri);
 /** True when the file name ends in "." and one of the suffixes, compared without case. */
 bool hasAudioSuffix(std::string_view name, const std::set<std::string>& lowerCaseSuffixes);
 
+/**
+ * The title an entry is shown with: "Artist - Title" when both tags are there, the title alone
+ * when only it is, else the file's name without its folders. Missing tags are null or empty.
+ */
+std::string displayTitle(const char* artist, const char* title, std::string_view uri);
+
 } // namespace zelvor

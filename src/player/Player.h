@@ -2,9 +2,51 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace zelvor {
+
+enum class PlayState
+{
+    Stopped,
+    Playing,
+    Paused,
+};
+
+/** What the player is doing, as one answer. */
+struct PlayerStatus
+{
+    PlayState state = PlayState::Stopped;
+    /** How many entries the queue holds. */
+    std::uint32_t queueLength = 0;
+    /** The current entry, 0-based; nothing when there is none. */
+    std::optional<std::uint32_t> position;
+    /** The current entry's display title. */
+    std::string title;
+    std::uint32_t elapsedMs = 0;
+    /** The current entry's length; nothing when the player does not know it. */
+    std::optional<std::uint32_t> totalMs;
+    /** The volume in percent, 0 to 100; nothing when the player has no volume control. */
+    std::optional<int> volume;
+};
+
+/** One entry of the queue: its 0-based position and its display title. */
+struct QueueEntry
+{
+    std::uint32_t position = 0;
+    std::string title;
+
+    bool operator==(const QueueEntry&) const = default;
+};
+
+/** A page of the queue and the player's status at the same moment. */
+struct QueuePage
+{
+    PlayerStatus status;
+    std::vector<QueueEntry> entries;
+};
 
 /**
  * The four player operations. The three message operations answer -1 when no player is found
@@ -23,6 +65,24 @@ public:
     virtual std::int32_t WinampPlayFile(const std::string& path) = 0;
     /** Starts the player program; -1 when it could not be started at all, else 0. */
     virtual std::int32_t LaunchWinamp(const std::string& path) = 0;
+
+    // Typed operations; each answers nothing or false when no player is found.
+
+    /** The play state, the queue's length, the current entry with its times, and the volume. */
+    virtual std::optional<PlayerStatus> status() = 0;
+    /**
+     * Up to count entries from the 0-based position first (fewer at the queue's end, none past
+     * it), with the status at the same moment.
+     */
+    virtual std::optional<QueuePage> queue(std::uint32_t first, std::uint32_t count) = 0;
+    // The changes answer with the status after them. An entry past the queue's end is not
+    // played; a volume the player cannot take leaves it as it was.
+    /** Plays the entry at the 0-based position. */
+    virtual std::optional<PlayerStatus> jumpTo(std::uint32_t position) = 0;
+    /** Sets the volume in percent (0 to 100). */
+    virtual std::optional<PlayerStatus> setVolume(int percent) = 0;
+    /** Moves within the current entry to the time from its start. */
+    virtual std::optional<PlayerStatus> seekTo(std::uint32_t milliseconds) = 0;
 
     /**
      * Brackets the player work of one client command line. A backend may keep one connection

@@ -5,19 +5,126 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <string_view>
+
 namespace zelvor {
 
 namespace {
+
+// The window procedure's whole result; false when the window did not answer in time.
+bool sendForResult(HWND window, const WindowMessage& message, DWORD_PTR& result)
+{
+    result = 0;
+    return SendMessageTimeoutA(window, message.message, static_cast<WPARAM>(message.wParam),
+                               static_cast<LPARAM>(message.lParam), SMTO_ABORTIFHUNG,
+                               Win32Backend::kTimeoutMs, &result) != 0;
+}
 
 // The answer is the window procedure's result, cut to the 32 bits that the callers carry.
 bool sendWithTimeout(HWND window, const WindowMessage& message, std::int32_t& answer)
 {
     DWORD_PTR result = 0;
-    const LRESULT sent = SendMessageTimeoutA(
-        window, message.message, static_cast<WPARAM>(message.wParam),
-        static_cast<LPARAM>(message.lParam), SMTO_ABORTIFHUNG, Win32Backend::kTimeoutMs, &result);
+    const bool sent = sendForResult(window, message, result);
     answer = static_cast<std::int32_t>(result);
-    return sent != 0;
+    return sent;
+}
+
+/** Asks the window one query; nothing when it did not answer in time. */
+std::optional<std::int32_t> ask(HWND window, std::int32_t data, std::int16_t id)
+{
+    std::int32_t answer = 0;
+    if (!sendWithTimeout(window, queryMessage(data, id), answer))
+        return std::nullopt;
+    return answer;
+}
+
+/**
+ * A text the player keeps in its own memory, up to its first zero byte and at most
+ * kMaxPlayerText bytes; empty when it cannot be read. It is read a page at a time, so a text
+ * that ends just before an unreadable page is still found.
+ */
+std::string readPlayerText(HWND window, DWORD_PTR address)
+{
+    std::string text;
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    HANDLE process = OpenProcess(PROCESS_VM_READ, FALSE, processId);
+    if (process == nullptr || address == 0) {
+        if (process != nullptr)
+            CloseHandle(process);
+        return text;
+    }
+    constexpr std::uintptr_t kPage = 4096;
+    auto at = static_cast<std::uintptr_t>(address);
+    char buffer[kMaxPlayerText];
+    while (text.size() < kMaxPlayerText) {
+        const std::size_t wanted = std::min<std::size_t>(
+            {kPage - (at % kPage), kMaxPlayerText - text.size(), sizeof buffer});
+        SIZE_T read = 0;
+        if (!ReadProcessMemory(process, reinterpret_cast<LPCVOID>(at), buffer, wanted, &read) ||
+            read == 0) {
+            break;
+        }
+        const std::string_view chunk(buffer, read);
+        const auto zero = chunk.find('\0');
+        text.append(chunk.substr(0, zero));
+        if (zero != std::string_view::npos || read < wanted)
+            break;
+        at += read;
+    }
+    CloseHandle(process);
+    return text;
+}
+
+/** Asks for the title of an entry: the whole result is an address in the player's memory. */
+std::optional<std::string> entryTitle(HWND window, std::uint32_t index)
+{
+    DWORD_PTR address = 0;
+    if (!sendForResult(window, queryMessage(static_cast<std::int32_t>(index), kQueryEntryTitle),
+                       address))
+        return std::nullopt;
+    return readPlayerText(window, address);
+}
+
+PlayState playStateOf(std::int32_t answer)
+{
+    switch (answer) {
+    case 1:
+        return PlayState::Playing;
+    case 3:
+        return PlayState::Paused;
+    default:
+        return PlayState::Stopped;
+    }
+}
+
+std::optional<PlayerStatus> readStatus(HWND window)
+{
+    const auto state = ask(window, 0, kQueryPlayState);
+    const auto length = ask(window, 0, kQueryQueueLength);
+    const auto position = ask(window, 0, kQueryQueuePosition);
+    const auto elapsed = ask(window, 0, kQueryPlayTime);
+    const auto total = ask(window, 1, kQueryPlayTime);
+    const auto volume = ask(window, kReadVolume, kQueryVolume);
+    if (!state || !length || !position || !elapsed || !total || !volume)
+        return std::nullopt;
+    PlayerStatus now;
+    now.state = playStateOf(*state);
+    now.queueLength = static_cast<std::uint32_t>(std::max(*length, 0));
+    if (*position >= 0 && static_cast<std::uint32_t>(*position) < now.queueLength) {
+        now.position = static_cast<std::uint32_t>(*position);
+        auto title = entryTitle(window, *now.position);
+        if (!title)
+            return std::nullopt;
+        now.title = std::move(*title);
+    }
+    // Stopped, the player answers -1 for the elapsed time.
+    now.elapsedMs = static_cast<std::uint32_t>(std::max(*elapsed, 0));
+    if (*total > 0)
+        now.totalMs = static_cast<std::uint32_t>(*total) * 1000;
+    now.volume = fromPlayerVolume(*volume);
+    return now;
 }
 
 } // namespace
@@ -93,6 +200,85 @@ std::int32_t Win32Backend::LaunchWinamp(const std::string& path)
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return 0;
+}
+
+// Runs work(window) on the player's window; false when there is none or it stopped answering.
+template <typename Work> bool Win32Backend::withPlayer(Work&& work)
+{
+    return sendToPlayer([&work](HWND window, std::int32_t& answer) {
+               answer = 0;
+               return work(window);
+           }) != -1;
+}
+
+// Runs change(window), then reads the status.
+template <typename Change> std::optional<PlayerStatus> Win32Backend::statusAfter(Change&& change)
+{
+    std::optional<PlayerStatus> now;
+    const bool answered = withPlayer([&change, &now](HWND window) {
+        if (!change(window))
+            return false;
+        now = readStatus(window);
+        return now.has_value();
+    });
+    return answered ? now : std::nullopt;
+}
+
+std::optional<PlayerStatus> Win32Backend::status()
+{
+    return statusAfter([](HWND) { return true; });
+}
+
+std::optional<QueuePage> Win32Backend::queue(std::uint32_t first, std::uint32_t count)
+{
+    QueuePage page;
+    const bool answered = withPlayer([&page, first, count](HWND window) {
+        auto now = readStatus(window);
+        if (!now)
+            return false;
+        page.status = std::move(*now);
+        const auto end =
+            std::min<std::uint64_t>(std::uint64_t{first} + count, page.status.queueLength);
+        for (std::uint64_t index = first; index < end; ++index) {
+            auto title = entryTitle(window, static_cast<std::uint32_t>(index));
+            if (!title)
+                return false;
+            page.entries.push_back({static_cast<std::uint32_t>(index), std::move(*title)});
+        }
+        return true;
+    });
+    if (!answered)
+        return std::nullopt;
+    return page;
+}
+
+std::optional<PlayerStatus> Win32Backend::jumpTo(std::uint32_t position)
+{
+    return statusAfter([position](HWND window) {
+        // The player is not asked to go past its queue's end.
+        const auto length = ask(window, 0, kQueryQueueLength);
+        if (!length)
+            return false;
+        if (position >= static_cast<std::uint32_t>(std::max(*length, 0)))
+            return true;
+        std::int32_t answer = 0;
+        return ask(window, static_cast<std::int32_t>(position), kQuerySetQueuePosition) &&
+               sendWithTimeout(window, commandMessage(kCmdPlay), answer);
+    });
+}
+
+std::optional<PlayerStatus> Win32Backend::setVolume(int percent)
+{
+    return statusAfter([percent](HWND window) {
+        return ask(window, toPlayerVolume(percent), kQueryVolume).has_value();
+    });
+}
+
+std::optional<PlayerStatus> Win32Backend::seekTo(std::uint32_t milliseconds)
+{
+    return statusAfter([milliseconds](HWND window) {
+        return ask(window, static_cast<std::int32_t>(milliseconds), kQueryJumpToTime).has_value();
+    });
 }
 
 } // namespace zelvor

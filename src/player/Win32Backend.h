@@ -20,6 +20,17 @@ public:
     /** Starts the command line with CreateProcessA, inheriting no handle; -1 when it fails. */
     std::int32_t LaunchWinamp(const std::string& path) override;
 
+    /** Queries 104, 124, 125, 105 (data 0 and 1), 122 (data -666) and 212 of the current entry. */
+    std::optional<PlayerStatus> status() override;
+    /** The status, then query 212 for each entry; titles are read from the player's memory. */
+    std::optional<QueuePage> queue(std::uint32_t first, std::uint32_t count) override;
+    /** Query 121 with the entry, then the play command; then the status. */
+    std::optional<PlayerStatus> jumpTo(std::uint32_t position) override;
+    /** Query 122 with the volume scaled to 0..255; then the status. */
+    std::optional<PlayerStatus> setVolume(int percent) override;
+    /** Query 106 with the time; then the status. */
+    std::optional<PlayerStatus> seekTo(std::uint32_t milliseconds) override;
+
     void beginCommandLine() override;
     void endCommandLine() override;
 
@@ -27,6 +38,8 @@ public:
 
 private:
     template <typename Send> std::int32_t sendToPlayer(Send&& send);
+    template <typename Work> bool withPlayer(Work&& work);
+    template <typename Change> std::optional<PlayerStatus> statusAfter(Change&& change);
 
     bool m_inLine = false;
     bool m_lineFailed = false;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "player/WinampMessages.h"
 
+#include <algorithm>
+
 #include "player/Player.h"
 
 namespace zelvor {
@@ -39,6 +41,16 @@ PlayFileBlock playFileBlock(const std::string& path)
     block.bytes.push_back('\0');
     block.cbData = static_cast<std::uint32_t>(block.bytes.size());
     return block;
+}
+
+std::int32_t toPlayerVolume(int percent)
+{
+    return (std::clamp(percent, 0, 100) * 255 + 50) / 100;
+}
+
+int fromPlayerVolume(std::int32_t value)
+{
+    return (std::clamp(value, 0, 255) * 100 + 127) / 255;
 }
 
 } // namespace zelvor

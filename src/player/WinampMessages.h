@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -42,5 +43,30 @@ WindowMessage queryMessage(std::int32_t data, std::int16_t id);
 WindowMessage playFileMessage();
 /** The block for a path given as 8-bit bytes: kind 100, the bytes and a closing zero byte. */
 PlayFileBlock playFileBlock(const std::string& path);
+
+// Queries of the typed operations (WM_USER lParam), with the data each takes.
+/** Data 0: the elapsed time in ms; data 1: the current entry's length in s (-1 unknown). */
+inline constexpr std::int16_t kQueryPlayTime = 105;
+/** Data: a time in ms to move to within the current entry. */
+inline constexpr std::int16_t kQueryJumpToTime = 106;
+/** Data: the 0-based entry to make the current one. */
+inline constexpr std::int16_t kQuerySetQueuePosition = 121;
+/** Data: the volume 0 to 255 to set, or kReadVolume to read it. */
+inline constexpr std::int16_t kQueryVolume = 122;
+inline constexpr std::int16_t kQueryQueueLength = 124;
+/** The current entry, 0-based. */
+inline constexpr std::int16_t kQueryQueuePosition = 125;
+/** Data: an entry's index; answers the address of its file name in the player's memory. */
+inline constexpr std::int16_t kQueryEntryFile = 211;
+/** Data: an entry's index; answers the address of its title in the player's memory. */
+inline constexpr std::int16_t kQueryEntryTitle = 212;
+inline constexpr std::int32_t kReadVolume = -666;
+/** The most bytes read of a text in the player's memory. */
+inline constexpr std::size_t kMaxPlayerText = 1024;
+
+/** A volume in percent (clamped to 0..100) as the player's 0..255, rounded. */
+std::int32_t toPlayerVolume(int percent);
+/** The player's volume (clamped to 0..255) in percent, rounded. */
+int fromPlayerVolume(std::int32_t value);
 
 } // namespace zelvor

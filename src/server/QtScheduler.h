@@ -20,6 +20,7 @@ public:
 
     TimerId after(std::chrono::milliseconds delay, std::function<void()> callback) override;
     void cancel(TimerId id) override;
+    std::optional<std::chrono::milliseconds> remaining(TimerId id) const override;
 
 private:
     TimerId m_next = 1;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace zelvor {
 
@@ -18,6 +19,8 @@ public:
     virtual TimerId after(std::chrono::milliseconds delay, std::function<void()> callback) = 0;
     /** Cancels a timer that has not run yet; unknown ids and 0 are ignored. */
     virtual void cancel(TimerId id) = 0;
+    /** The time until the timer runs; nothing when it ran, was cancelled or is unknown. */
+    virtual std::optional<std::chrono::milliseconds> remaining(TimerId id) const = 0;
 };
 
 } // namespace zelvor

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "server/TelnetServer.h"
 
+#include "player/Player.h"
 #include "server/ActivityLog.h"
 #include "server/Scheduler.h"
 #include "server/Winsock.h"
@@ -23,6 +24,19 @@ std::uint16_t parsePort(const std::string& text)
     return static_cast<std::uint16_t>(value);
 }
 
+/** The stage whose prompt follows a command line: the command prompt, or none after "exit". */
+SessionStage promptStage(PromptSelector selector)
+{
+    switch (selector) {
+    case PromptSelector::Closed:
+        return SessionStage::Closed;
+    case PromptSelector::PlayerMissing:
+    case PromptSelector::Command:
+        break;
+    }
+    return SessionStage::Command;
+}
+
 } // namespace
 
 TelnetServer::TelnetServer(ServerSettings& settings, Winsock& socket, ActivityLog& log,
@@ -30,6 +44,37 @@ TelnetServer::TelnetServer(ServerSettings& settings, Winsock& socket, ActivityLo
     : m_settings(settings), m_socket(socket), m_log(log), m_player(player), m_folders(folders),
       m_scheduler(scheduler)
 {}
+
+TelnetServer::~TelnetServer()
+{
+    cancelTimers();
+    cancelSleepTimer();
+}
+
+std::optional<std::chrono::milliseconds> TelnetServer::sleepTimeLeft() const
+{
+    if (m_sleepTimer == 0)
+        return std::nullopt;
+    return m_scheduler.remaining(m_sleepTimer);
+}
+
+void TelnetServer::startSleepTimer(std::chrono::minutes duration)
+{
+    cancelSleepTimer();
+    m_sleepTimer = m_scheduler.after(duration, [this] {
+        m_sleepTimer = 0;
+        m_player.beginCommandLine();
+        m_player.WinampCommand(kCmdStop);
+        m_player.endCommandLine();
+        LogActivity("sleep");
+    });
+}
+
+void TelnetServer::cancelSleepTimer()
+{
+    m_scheduler.cancel(m_sleepTimer);
+    m_sleepTimer = 0;
+}
 
 void TelnetServer::Server_Load()
 {
@@ -89,7 +134,7 @@ void TelnetServer::Winsock1_ConnectionRequest()
     }
     m_socket.send(kGreeting);
     m_socket.send(kNotice);
-    SendPrompt(static_cast<std::int16_t>(m_session.Stage));
+    SendPrompt(m_session.Stage);
     LogActivity("connecting");
 }
 
@@ -118,9 +163,9 @@ void TelnetServer::LogActivity(std::string_view word)
     m_log.LogActivity(word, m_remoteAddress);
 }
 
-void TelnetServer::SendPrompt(std::int16_t selector)
+void TelnetServer::SendPrompt(SessionStage stage)
 {
-    switch (static_cast<SessionStage>(selector)) {
+    switch (stage) {
     case SessionStage::User:
         m_socket.send("User:");
         break;
@@ -196,14 +241,14 @@ bool TelnetServer::onEnter()
     case SessionStage::User:
         m_socket.send("\r\n");
         m_session.Stage = SessionStage::Pass;
-        SendPrompt(static_cast<std::int16_t>(SessionStage::Pass));
+        SendPrompt(SessionStage::Pass);
         break;
     case SessionStage::Pass:
         checkLogin();
         break;
     default: {
         CommandContext context{m_session, m_settings, m_socket, m_player, m_folders, *this};
-        SendPrompt(ProcessCommand(context));
+        SendPrompt(promptStage(ProcessCommand(context)));
         break;
     }
     }
@@ -218,7 +263,7 @@ void TelnetServer::checkLogin()
         m_scheduler.cancel(m_loginLimit);
         m_loginLimit = 0;
         m_session.Stage = SessionStage::Command;
-        SendPrompt(static_cast<std::int16_t>(SessionStage::Command));
+        SendPrompt(SessionStage::Command);
         return;
     }
     m_session.Stage = SessionStage::User;
@@ -230,7 +275,7 @@ void TelnetServer::checkLogin()
     m_retryPause = m_scheduler.after(kLoginRetryPause, [this] {
         m_retryPause = 0;
         m_socket.send("\r\n");
-        SendPrompt(static_cast<std::int16_t>(SessionStage::User));
+        SendPrompt(SessionStage::User);
     });
 }
 

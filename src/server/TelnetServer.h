@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,9 @@ class TelnetServer : public CommandHost, private KeystrokeSink
 public:
     TelnetServer(ServerSettings& settings, Winsock& socket, ActivityLog& log, Player& player,
                  MusicFolders& folders, Scheduler& scheduler);
+    ~TelnetServer() override;
+    TelnetServer(const TelnetServer&) = delete;
+    TelnetServer& operator=(const TelnetServer&) = delete;
 
     /** Opens the listener with the current port and login option and resets the session. */
     void Server_Load();
@@ -48,10 +52,15 @@ public:
     /** The Restart button: ends any client session and listens again with the current settings. */
     void Cmd_Start_Click();
 
-    /** Sends the prompt for a stage or a prompt selector; the command prompt also logs "connected".
-     */
-    void SendPrompt(std::int16_t selector);
+    /** Sends the prompt for a stage ("User:", "Pass:", the command prompt, or none when Closed);
+     * the command prompt also logs "connected". */
+    void SendPrompt(SessionStage stage);
     void LogActivity(std::string_view word) override;
+
+    std::optional<std::chrono::milliseconds> sleepTimeLeft() const override;
+    /** When it runs out, playback stops (the "stop" command) and the status word is "sleep". */
+    void startSleepTimer(std::chrono::minutes duration) override;
+    void cancelSleepTimer() override;
 
     const TelnetSession& session() const { return m_session; }
     bool listening() const;
@@ -79,6 +88,8 @@ private:
     bool m_listening = false;
     std::uint64_t m_loginLimit = 0;
     std::uint64_t m_retryPause = 0;
+    /** Belongs to the server, not the connection: neither a hang-up nor Restart ends it. */
+    std::uint64_t m_sleepTimer = 0;
 };
 
 /** How long a client may take to log in before the connection is closed. */

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "commands/CommandSession.h"
+
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace zelvor {
 
-/** The stage of the one client connection; also the prompt selector given to SendPrompt. */
+/** The stage of the one client connection; SendPrompt prompts by it (Closed: no prompt). */
 enum class SessionStage : std::int16_t
 {
     Command = 0,
@@ -16,13 +19,11 @@ enum class SessionStage : std::int16_t
 };
 
 /** The state of the one client connection; reset by every opening of the listener. */
-struct TelnetSession
+struct TelnetSession : CommandState
 {
     SessionStage Stage = SessionStage::User;
     std::string UserBuffer;
     std::string PassBuffer;
-    std::string CommandLine;
-    std::string CurrentDir = "\\";
 
     // Input decoding carried from one chunk to the next.
     bool afterCarriageReturn = false;

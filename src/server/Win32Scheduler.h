@@ -16,12 +16,19 @@ public:
 
     TimerId after(std::chrono::milliseconds delay, std::function<void()> callback) override;
     void cancel(TimerId id) override;
+    std::optional<std::chrono::milliseconds> remaining(TimerId id) const override;
 
 private:
+    struct Timer
+    {
+        std::chrono::steady_clock::time_point due;
+        std::function<void()> callback;
+    };
+
     LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
     TimerId m_next = 1;
-    std::map<TimerId, std::function<void()>> m_callbacks;
+    std::map<TimerId, Timer> m_timers;
     MessageWindow m_window;
 };
 

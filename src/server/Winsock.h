@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "server/Connection.h"
+#include "commands/CommandSession.h"
 
 #include <chrono>
 #include <cstdint>

@@ -127,6 +127,33 @@ TEST_F(EndToEnd, CloseEndsThePlayerAndOpenBringsItBack)
     EXPECT_NE(status.find("\r\nWinamp is Stopped\r\n"), std::string::npos) << status;
 }
 
+// What a listener does in an evening: load a folder, look at the queue, jump, seek, set the
+// volume, find a song elsewhere and queue it, set the sleep timer.
+TEST_F(EndToEnd, QueueVerbsOverTheWire)
+{
+    EXPECT_EQ(run("load album"), "");
+    EXPECT_EQ(run("queue"), "\r\n 1 01 first.wav\r\n 2 02 second.wav\r\n 3 10 tenth.wav"
+                            "\r\n 4 a.wav\r\n(1-4 of 4)");
+    EXPECT_EQ(run("goto 3").rfind("\r\nPlaying: 3/4 10 tenth.wav (0:0", 0), 0U);
+    EXPECT_EQ(run("np").rfind("\r\nPlaying: 3/4 10 tenth.wav (0:0", 0), 0U);
+    EXPECT_EQ(run("seek +10").rfind("\r\nPlaying: 3/4 10 tenth.wav (0:1", 0), 0U);
+    EXPECT_EQ(run("vol 40"), "\r\nVolume: 40%");
+    EXPECT_EQ(field("volume"), "40");
+    EXPECT_EQ(run("find b.wav"), "\r\nother\\b.wav");
+    EXPECT_EQ(run("load other\\b.wav"), "");
+    EXPECT_EQ(mpd.queue().back(), "other/b.wav");
+    EXPECT_EQ(run("sleep 1"), "\r\nSleep timer: 1 min left");
+    EXPECT_EQ(run("help"), "\r\nZelvor: The Tollomere"
+                           "\r\nZelvor provides remote functionality to Winamp through a telnet "
+                           "interface."
+                           "\r\nZelvor understands the following commands. Type 'help <command>' "
+                           "to learn more."
+                           "\r\nopen, close, play, stop, pause, ff, rw, volup, voldn, shuffle, "
+                           "repeat, clear,"
+                           "\r\nload, status, ls, pwd, cd, exit"
+                           "\r\nAlso: np, queue, goto, vol, seek, find, sleep");
+}
+
 TEST_F(EndToEnd, ClientCannotLeaveTheMusicFolder)
 {
     EXPECT_EQ(run("cd ..\\.."), "");

@@ -4,8 +4,7 @@
 #include "commands/CommandDispatcher.h"
 #include "commands/MusicFolders.h"
 #include "player/Player.h"
-#include "server/Connection.h"
-#include "server/TelnetSession.h"
+#include "commands/CommandSession.h"
 #include "settings/ServerSettings.h"
 
 #include <algorithm>
@@ -24,6 +23,8 @@ public:
     std::int32_t commandAnswer = 1;
     std::map<std::int16_t, std::int32_t> queryAnswers;
     std::int32_t launchAnswer = 0;
+    /** What status() answers; queue() makes up "Song <n>" titles for its length. */
+    PlayerStatus now;
 
     std::int32_t WinampCommand(std::int32_t id) override
     {
@@ -44,6 +45,47 @@ public:
     {
         calls.push_back("launch " + path);
         return launchAnswer;
+    }
+    std::optional<PlayerStatus> status() override
+    {
+        calls.push_back("status");
+        return running ? std::optional(now) : std::nullopt;
+    }
+    std::optional<QueuePage> queue(std::uint32_t first, std::uint32_t count) override
+    {
+        calls.push_back("queue " + std::to_string(first) + " " + std::to_string(count));
+        if (!running)
+            return std::nullopt;
+        QueuePage page{now, {}};
+        for (auto i = first; i < now.queueLength && i - first < count; ++i)
+            page.entries.push_back({i, "Song " + std::to_string(i + 1)});
+        return page;
+    }
+    std::optional<PlayerStatus> jumpTo(std::uint32_t position) override
+    {
+        calls.push_back("jump " + std::to_string(position));
+        if (position < now.queueLength) {
+            now.position = position;
+            now.elapsedMs = 0;
+        }
+        return answer();
+    }
+    std::optional<PlayerStatus> setVolume(int percent) override
+    {
+        calls.push_back("volume " + std::to_string(percent));
+        if (now.volume)
+            now.volume = percent;
+        return answer();
+    }
+    std::optional<PlayerStatus> seekTo(std::uint32_t milliseconds) override
+    {
+        calls.push_back("seek " + std::to_string(milliseconds));
+        now.elapsedMs = milliseconds;
+        return answer();
+    }
+    std::optional<PlayerStatus> answer() const
+    {
+        return running ? std::optional(now) : std::nullopt;
     }
     void beginCommandLine() override { calls.push_back("begin"); }
     void endCommandLine() override { calls.push_back("end"); }
@@ -69,22 +111,25 @@ public:
     int closes = 0;
     void LogActivity(std::string_view word) override { activity.emplace_back(word); }
     void Winsock1_Close() override { ++closes; }
+    std::optional<std::chrono::milliseconds> sleepTimeLeft() const override { return sleepLeft; }
+    void startSleepTimer(std::chrono::minutes duration) override { sleepLeft = duration; }
+    void cancelSleepTimer() override { sleepLeft.reset(); }
+    std::optional<std::chrono::milliseconds> sleepLeft;
 };
 
-/** A logged-in session with fresh fakes; run() carries out one line like the server does. */
+/** A session in its command stage with fresh fakes; run() carries out one line like the server
+ * does. */
 struct CommandFixture
 {
-    TelnetSession session;
+    CommandState session;
     ServerSettings settings;
     RecordingConnection connection;
     RecordingPlayer player;
     HostFolders folders;
     RecordingHost host;
 
-    CommandFixture() { session.Stage = SessionStage::Command; }
-
     /** Clears the records of earlier lines, then runs this one. */
-    std::int16_t run(const std::string& line)
+    PromptSelector run(const std::string& line)
     {
         connection.sends.clear();
         player.calls.clear();

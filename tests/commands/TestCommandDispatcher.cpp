@@ -13,7 +13,7 @@ const std::string kFailure = "\r\nCommand Failed - Winamp may not be running";
 TEST(CommandSplitting, EmptyLineIsAnUnknownEmptyVerb)
 {
     CommandFixture f;
-    EXPECT_EQ(f.run(""), kPromptCommand);
+    EXPECT_EQ(f.run(""), PromptSelector::Command);
     EXPECT_EQ(f.connection.sends, Sends{"\r\nI don't know how to "});
     EXPECT_EQ(f.host.activity, Calls{""});
     EXPECT_TRUE(f.player.calls.empty());
@@ -33,7 +33,7 @@ TEST(CommandSplitting, UnknownVerbsAreNamedWithoutTheirArgument)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.line);
         CommandFixture f;
-        EXPECT_EQ(f.run(row.line), kPromptCommand);
+        EXPECT_EQ(f.run(row.line), PromptSelector::Command);
         EXPECT_EQ(f.connection.sends, Sends{"\r\nI don't know how to " + row.verb});
         EXPECT_EQ(f.host.activity, Calls{row.verb});
         EXPECT_EQ(f.session.CommandLine, row.verb);
@@ -44,7 +44,7 @@ TEST(CommandSplitting, UnknownVerbsAreNamedWithoutTheirArgument)
 TEST(CommandSplitting, ArgumentIsIgnoredAndNeverLogged)
 {
     CommandFixture f;
-    EXPECT_EQ(f.run("play  something loud "), kPromptCommand);
+    EXPECT_EQ(f.run("play  something loud "), PromptSelector::Command);
     EXPECT_EQ(f.player.calls, (Calls{"begin", "command 40045", "end"}));
     EXPECT_TRUE(f.connection.sends.empty());
     EXPECT_EQ(f.host.activity, Calls{"play"});
@@ -63,12 +63,12 @@ TEST(PlayerCommands, EachVerbSendsItsIdBracketedAndFailsWithoutPlayer)
         SCOPED_TRACE(row.verb);
         CommandFixture f;
         f.player.commandAnswer = 0; // any answer but -1 is success
-        EXPECT_EQ(f.run(row.verb), kPromptCommand);
+        EXPECT_EQ(f.run(row.verb), PromptSelector::Command);
         EXPECT_EQ(f.player.calls, (Calls{"begin", "command " + std::to_string(row.id), "end"}));
         EXPECT_TRUE(f.connection.sends.empty());
 
         f.player.running = false;
-        EXPECT_EQ(f.run(row.verb), kPromptAfterFailure);
+        EXPECT_EQ(f.run(row.verb), PromptSelector::PlayerMissing);
         EXPECT_EQ(f.connection.sends, Sends{kFailure});
     }
 }
@@ -76,7 +76,7 @@ TEST(PlayerCommands, EachVerbSendsItsIdBracketedAndFailsWithoutPlayer)
 TEST(PlayerCommands, ExitClosesTheConnectionWithoutAWord)
 {
     CommandFixture f;
-    EXPECT_EQ(f.run("exit now"), kPromptClosed);
+    EXPECT_EQ(f.run("exit now"), PromptSelector::Closed);
     EXPECT_EQ(f.host.closes, 1);
     EXPECT_EQ(f.host.activity, Calls{"exit"});
     EXPECT_TRUE(f.connection.sends.empty());
@@ -88,7 +88,7 @@ TEST(PlayerCommands, ClearIgnoresTheAnswerEvenWithoutPlayer)
     CommandFixture f;
     for (bool running : {true, false}) {
         f.player.running = running;
-        EXPECT_EQ(f.run("clear"), kPromptCommand);
+        EXPECT_EQ(f.run("clear"), PromptSelector::Command);
         EXPECT_EQ(f.player.calls, (Calls{"begin", "query 0 101", "end"}));
         EXPECT_TRUE(f.connection.sends.empty());
     }
@@ -98,12 +98,12 @@ TEST(PlayerCommands, OpenLaunchesTheConfiguredPlayerAndReportsOnlyMinusOne)
 {
     CommandFixture f;
     f.settings.WinampLocation = "/usr/bin/mpd --no-daemon";
-    EXPECT_EQ(f.run("open"), kPromptCommand);
+    EXPECT_EQ(f.run("open"), PromptSelector::Command);
     EXPECT_EQ(f.player.calls, (Calls{"begin", "launch /usr/bin/mpd --no-daemon", "end"}));
     EXPECT_TRUE(f.connection.sends.empty());
 
     f.player.launchAnswer = -1;
-    EXPECT_EQ(f.run("open"), kPromptAfterFailure);
+    EXPECT_EQ(f.run("open"), PromptSelector::PlayerMissing);
     EXPECT_EQ(f.connection.sends, Sends{kFailure});
 }
 
@@ -148,7 +148,7 @@ TEST(VolumeSteps, CountIsRoundedHalfToEvenCappedAndOneMore)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.line);
         CommandFixture f;
-        EXPECT_EQ(f.run(row.line), kPromptCommand);
+        EXPECT_EQ(f.run(row.line), PromptSelector::Command);
         EXPECT_EQ(f.player.count("command 40058"), row.steps);
         EXPECT_EQ(f.player.calls.size(), row.steps + 2); // begin, steps, end
         EXPECT_TRUE(f.connection.sends.empty());
@@ -167,7 +167,7 @@ TEST(VolumeSteps, WithoutPlayerTheFailureIsReportedOnce)
 {
     CommandFixture f;
     f.player.running = false;
-    EXPECT_EQ(f.run("volup 3"), kPromptAfterFailure);
+    EXPECT_EQ(f.run("volup 3"), PromptSelector::PlayerMissing);
     EXPECT_EQ(f.player.count("command 40058"), 4u);
     EXPECT_EQ(f.connection.sends, Sends{kFailure});
 }

@@ -74,9 +74,9 @@ TEST_F(DirectoryCommands, CdWalksDownAndUpAndPwdShowsTheProtocolForm)
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.line);
-        EXPECT_EQ(f.run(step.line), kPromptCommand);
+        EXPECT_EQ(f.run(step.line), PromptSelector::Command);
         EXPECT_TRUE(f.connection.sends.empty());
-        EXPECT_EQ(f.run("pwd"), kPromptCommand);
+        EXPECT_EQ(f.run("pwd"), PromptSelector::Command);
         EXPECT_EQ(f.connection.sends, Sends{"\r\n" + step.dir});
     }
 }

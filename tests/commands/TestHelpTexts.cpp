@@ -13,7 +13,8 @@ const std::string kOverview =
     "\r\nZelvor provides remote functionality to Winamp through a telnet interface."
     "\r\nZelvor understands the following commands. Type 'help <command>' to learn more."
     "\r\nopen, close, play, stop, pause, ff, rw, volup, voldn, shuffle, repeat, clear,"
-    "\r\nload, status, ls, pwd, cd, exit";
+    "\r\nload, status, ls, pwd, cd, exit"
+    "\r\nAlso: np, queue, goto, vol, seek, find, sleep";
 
 TEST(HelpTexts, EveryTopicSendsItsLinesInOneSend)
 {
@@ -55,8 +56,32 @@ TEST(HelpTexts, EveryTopicSendsItsLinesInOneSend)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.topic);
         CommandFixture f;
-        EXPECT_EQ(f.run("help " + row.topic), kPromptCommand);
+        EXPECT_EQ(f.run("help " + row.topic), PromptSelector::Command);
         EXPECT_EQ(f.connection.sends, Sends{row.text});
+    }
+}
+
+// The later verbs' topics keep the form of the others: a title line named after the verb, a
+// usage line, and continuation lines under the text behind "usage: ".
+TEST(HelpTexts, LaterVerbsHaveTopicsOfTheSameForm)
+{
+    for (const std::string verb : {"np", "queue", "goto", "vol", "seek", "find", "sleep"}) {
+        SCOPED_TRACE(verb);
+        CommandFixture f;
+        f.run("help " + verb);
+        ASSERT_EQ(f.connection.sends.size(), 1U);
+        const std::string& text = f.connection.sends[0];
+        std::string title = verb;
+        title[0] = static_cast<char>(title[0] - 'a' + 'A');
+        EXPECT_EQ(text.rfind("\r\n" + title + ": ", 0), 0U);
+        EXPECT_NE(text.find("\r\nusage: " + verb), std::string::npos);
+        for (std::size_t at = text.find("\r\n", 2); at != std::string::npos;
+             at = text.find("\r\n", at + 2)) {
+            const auto line = text.substr(at + 2, text.find("\r\n", at + 2) - at - 2);
+            EXPECT_TRUE(line.rfind("usage: " + verb, 0) == 0 || line.rfind("       ", 0) == 0)
+                << line;
+            EXPECT_LE(line.size(), 79U) << line;
+        }
     }
 }
 
@@ -65,7 +90,7 @@ TEST(HelpTexts, AnythingButAnExactVerbGetsTheOverview)
     for (const char* line :
          {"help", "help ", "help help", "help PLAY", "help  play", "help play ", "help \r\n"}) {
         CommandFixture f;
-        EXPECT_EQ(f.run(line), kPromptCommand);
+        EXPECT_EQ(f.run(line), PromptSelector::Command);
         EXPECT_EQ(f.connection.sends, Sends{kOverview}) << line;
     }
 }

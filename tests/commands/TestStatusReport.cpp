@@ -12,7 +12,7 @@ TEST(StatusReport, RunningPlayerGetsTheSixLineReport)
 {
     CommandFixture f;
     f.player.queryAnswers = {{0, 291}, {104, 2}, {250, 5}, {251, 0}};
-    EXPECT_EQ(f.run("status"), kPromptCommand);
+    EXPECT_EQ(f.run("status"), PromptSelector::Command);
     EXPECT_EQ(f.connection.sends, Sends{"\r\n**Winamp Current Status**"
                                         "\r\nWinamp Version:291"
                                         "\r\nWinamp is Unknown"
@@ -46,7 +46,7 @@ TEST(StatusReport, WithoutPlayerOnlyTheVersionIsAsked)
 {
     CommandFixture f;
     f.player.running = false;
-    EXPECT_EQ(f.run("status"), kPromptCommand);
+    EXPECT_EQ(f.run("status"), PromptSelector::Command);
     EXPECT_EQ(f.connection.sends, Sends{"\r\n**Winamp Current Status**\r\nWinamp is not running"
                                         "\r\n*************************"});
     EXPECT_EQ(f.playerWork(), Calls{"query 0 0"});

@@ -74,5 +74,14 @@ TEST(MpdUri, AudioSuffixIsComparedWithoutCase)
     EXPECT_FALSE(hasAudioSuffix("x.", suffixes));
 }
 
+TEST(MpdTitles, ArtistAndTitleThenTitleThenTheFilesName)
+{
+    EXPECT_EQ(displayTitle("Nina", "Sinnerman", "a/b.flac"), "Nina - Sinnerman");
+    EXPECT_EQ(displayTitle(nullptr, "Sinnerman", "a/b.flac"), "Sinnerman");
+    EXPECT_EQ(displayTitle("", "Sinnerman", "a/b.flac"), "Sinnerman");
+    EXPECT_EQ(displayTitle("Nina", nullptr, "album/disc 2/b.flac"), "b.flac");
+    EXPECT_EQ(displayTitle(nullptr, "", "top.wav"), "top.wav");
+}
+
 } // namespace
 } // namespace zelvor

@@ -65,5 +65,17 @@ TEST(WinampMessages, PlayFileIsWmCopyDataWithoutSenderWindow)
     EXPECT_STREQ(kWinampWindowClass, "Winamp v1.x");
 }
 
+TEST(WinampMessages, VolumePercentSurvivesThePlayersScale)
+{
+    for (int percent = 0; percent <= 100; ++percent)
+        EXPECT_EQ(fromPlayerVolume(toPlayerVolume(percent)), percent);
+    EXPECT_EQ(toPlayerVolume(37), 94);
+    EXPECT_EQ(toPlayerVolume(-5), 0);
+    EXPECT_EQ(toPlayerVolume(500), 255);
+    EXPECT_EQ(fromPlayerVolume(255), 100);
+    EXPECT_EQ(fromPlayerVolume(-666), 0);
+    EXPECT_EQ(fromPlayerVolume(1000), 100);
+}
+
 } // namespace
 } // namespace zelvor

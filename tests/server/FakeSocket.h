@@ -80,6 +80,13 @@ public:
         return id;
     }
     void cancel(TimerId id) override { m_timers.erase(id); }
+    std::optional<std::chrono::milliseconds> remaining(TimerId id) const override
+    {
+        const auto it = m_timers.find(id);
+        if (it == m_timers.end())
+            return std::nullopt;
+        return it->second.first - now;
+    }
 
     /** Moves the clock on, running every timer that falls due on the way. */
     void advance(std::chrono::milliseconds step)
@@ -117,6 +124,11 @@ public:
     std::int32_t WinampQuery(std::int32_t, std::int16_t) override { return -1; }
     std::int32_t WinampPlayFile(const std::string&) override { return -1; }
     std::int32_t LaunchWinamp(const std::string&) override { return -1; }
+    std::optional<PlayerStatus> status() override { return std::nullopt; }
+    std::optional<QueuePage> queue(std::uint32_t, std::uint32_t) override { return std::nullopt; }
+    std::optional<PlayerStatus> jumpTo(std::uint32_t) override { return std::nullopt; }
+    std::optional<PlayerStatus> setVolume(int) override { return std::nullopt; }
+    std::optional<PlayerStatus> seekTo(std::uint32_t) override { return std::nullopt; }
 };
 
 } // namespace zelvor::test

@@ -212,7 +212,7 @@ void MpdFixture::writeConfig() const
         << "audio_output {\n"
         << "    type \"null\"\n"
         << "    name \"null\"\n"
-        << "    mixer_type \"software\"\n"
+        << "    mixer_type \"" << mixerType << "\"\n"
         << "}\n";
 }
 

@@ -72,6 +72,9 @@ public:
     /** True when MPD answers on the unix socket. */
     bool answering() const;
 
+    /** The output's mixer, read by start(): "none" gives an MPD without volume control. */
+    std::string mixerType = "software";
+
     /** Polls the condition until it holds or the time is up; true when it held. */
     static bool waitFor(const std::function<bool()>& condition,
                         std::chrono::milliseconds timeout = std::chrono::seconds(10));

@@ -7,8 +7,16 @@
 //   copydata <dwData> <cbData> <hex>  WM_COPYDATA (every byte of the block, two hex digits each)
 // WM_COMMAND 40001 ends it, as it ends the player.
 //
+// With --queue it also keeps a queue of titles, a current entry, a volume and an elapsed time,
+// and answers the player's queue messages: WM_USER 105 (data 0 elapsed ms, -1 when stopped;
+// data 1 the entry's length in s), 106 (seek to data ms), 121 (make entry data current), 122
+// (set the volume 0..255; data -666 reads it), 124 (queue length), 125 (current entry), 211
+// and 212 (data = entry: the address of its file name or title in this process's memory, 0 for
+// no such entry); play, pause and stop then change the play state.
+//
 // winamp_standin.exe [--log FILE] [--version N] [--state N] [--shuffle N] [--repeat N]
-//                    [--answer N] [--hang ID]
+//                    [--answer N] [--hang ID] [--queue "TITLE|TITLE|..."] [--position N]
+//                    [--volume N] [--elapsed MS] [--length S]
 // Numbers may be decimal or 0x hex. The log defaults to winamp_standin.log beside the program,
 // so a launch with the bare program path logs too. --answer is the answer to every WM_COMMAND;
 // --hang makes the window stop answering at the command ID, as a hung player does. Once the
@@ -16,11 +24,13 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -37,6 +47,13 @@ struct Options
     LRESULT repeat = 0;
     LRESULT commandAnswer = 0;
     WPARAM hangAt = 0;
+    bool hasQueue = false;
+    std::vector<std::string> titles;
+    std::vector<std::string> files;
+    LRESULT position = 0;
+    LRESULT volume = 255;
+    LRESULT elapsedMs = 0;
+    LRESULT lengthS = 200;
 };
 
 Options g_options;
@@ -62,8 +79,71 @@ std::string hexBytes(const void* data, DWORD size)
     return hex;
 }
 
-LRESULT queryAnswer(LPARAM id)
+bool validEntry(WPARAM index)
 {
+    return index < g_options.titles.size();
+}
+
+LRESULT queueAnswer(WPARAM data, LPARAM id, bool& known)
+{
+    known = true;
+    Options& o = g_options;
+    const auto value = static_cast<LRESULT>(static_cast<LONG_PTR>(data));
+    switch (id) {
+    case 105:
+        if (data == 1)
+            return o.titles.empty() ? -1 : o.lengthS;
+        return o.playState == 0 ? -1 : o.elapsedMs;
+    case 106:
+        if (o.playState == 0)
+            return -1;
+        o.elapsedMs = std::min<LRESULT>(value, o.lengthS * 1000);
+        return 0;
+    case 121:
+        if (validEntry(data))
+            o.position = value;
+        return o.position;
+    case 122:
+        if (value == -666)
+            return o.volume;
+        o.volume = std::clamp<LRESULT>(value, 0, 255);
+        return 0;
+    case 124:
+        return static_cast<LRESULT>(o.titles.size());
+    case 125:
+        return o.position;
+    case 211:
+        return validEntry(data) ? reinterpret_cast<LRESULT>(o.files[data].c_str()) : 0;
+    case 212:
+        return validEntry(data) ? reinterpret_cast<LRESULT>(o.titles[data].c_str()) : 0;
+    default:
+        known = false;
+        return 0;
+    }
+}
+
+// Play starts the current entry from its beginning, pause toggles, stop stops.
+void transport(WPARAM command)
+{
+    Options& o = g_options;
+    if (command == 40045) {
+        o.playState = 1;
+        o.elapsedMs = 0;
+    } else if (command == 40046 && o.playState != 0) {
+        o.playState = o.playState == 1 ? 3 : 1;
+    } else if (command == 40047) {
+        o.playState = 0;
+    }
+}
+
+LRESULT queryAnswer(WPARAM data, LPARAM id)
+{
+    if (g_options.hasQueue) {
+        bool known = false;
+        const LRESULT answer = queueAnswer(data, id, known);
+        if (known)
+            return answer;
+    }
     switch (id) {
     case 0:
         return g_options.version;
@@ -87,10 +167,12 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             Sleep(INFINITE);
         if (wParam == kCloseCommand)
             DestroyWindow(window);
+        if (g_options.hasQueue)
+            transport(wParam);
         return g_options.commandAnswer;
     case WM_USER:
         writeLog("user " + std::to_string(wParam) + " " + std::to_string(lParam));
-        return queryAnswer(lParam);
+        return queryAnswer(wParam, lParam);
     case WM_COPYDATA: {
         const auto* block = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
         writeLog("copydata " + std::to_string(block->dwData) + " " + std::to_string(block->cbData) +
@@ -119,6 +201,19 @@ std::string besideProgram(const char* name)
     return folder + name;
 }
 
+// Titles separated by "|"; an empty text is an empty queue. Each entry's file is made up from
+// its title.
+void setQueue(const std::string& text)
+{
+    g_options.hasQueue = true;
+    for (std::size_t at = 0; at < text.size();) {
+        const auto bar = std::min(text.find('|', at), text.size());
+        g_options.titles.push_back(text.substr(at, bar - at));
+        g_options.files.push_back("C:\\Music\\" + g_options.titles.back() + ".mp3");
+        at = bar + 1;
+    }
+}
+
 bool parseOptions(int argc, char** argv)
 {
     g_options.log = besideProgram("winamp_standin.log");
@@ -139,6 +234,16 @@ bool parseOptions(int argc, char** argv)
             g_options.commandAnswer = number(value);
         else if (option == "--hang")
             g_options.hangAt = static_cast<WPARAM>(number(value));
+        else if (option == "--queue")
+            setQueue(value);
+        else if (option == "--position")
+            g_options.position = number(value);
+        else if (option == "--volume")
+            g_options.volume = number(value);
+        else if (option == "--elapsed")
+            g_options.elapsedMs = number(value);
+        else if (option == "--length")
+            g_options.lengthS = number(value);
         else
             return false;
     }

@@ -18,10 +18,12 @@ constexpr const char* kWindowClass = "Winamp v1.x";
 constexpr const char* kReadySemaphore = "ZelvorStandInReady";
 constexpr DWORD kWaitMs = 10000;
 
-// Quotes an argument for the command line when it holds a blank (no test option holds a quote).
+// Quotes an argument for the command line when it holds a blank or is empty (no test option
+// holds a quote).
 std::string commandLineArgument(const std::string& argument)
 {
-    return argument.find(' ') == std::string::npos ? argument : "\"" + argument + "\"";
+    const bool plain = !argument.empty() && argument.find(' ') == std::string::npos;
+    return plain ? argument : "\"" + argument + "\"";
 }
 
 BOOL CALLBACK collectStandIn(HWND window, LPARAM processes)

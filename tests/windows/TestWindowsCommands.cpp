@@ -5,12 +5,13 @@
 
 #include "commands/MusicFolders.h"
 #include "player/Win32Backend.h"
-#include "server/Connection.h"
-#include "server/TelnetSession.h"
+#include "commands/CommandSession.h"
 #include "settings/ServerSettings.h"
 #include "windows/StandIn.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include <string>
 #include <vector>
@@ -36,6 +37,10 @@ class QuietHost : public CommandHost
 public:
     void LogActivity(std::string_view) override {}
     void Winsock1_Close() override {}
+    std::optional<std::chrono::milliseconds> sleepTimeLeft() const override { return sleepLeft; }
+    void startSleepTimer(std::chrono::minutes duration) override { sleepLeft = duration; }
+    void cancelSleepTimer() override { sleepLeft.reset(); }
+    std::optional<std::chrono::milliseconds> sleepLeft;
 };
 
 class WindowsCommandsTest : public testing::Test
@@ -50,14 +55,13 @@ protected:
         // Next to the root, and its name begins with the root's name.
         m_scratch.write("Musical\\secret.mp3");
         m_settings.ServerRoot = root();
-        m_session.Stage = SessionStage::Command;
     }
     void TearDown() override { test::stopAllStandIns(); }
 
     std::string root() const { return m_scratch / "Music"; }
 
     /** Carries out one line; the sends of earlier lines are forgotten. */
-    std::int16_t run(const std::string& line)
+    PromptSelector run(const std::string& line)
     {
         m_connection.sends.clear();
         m_session.CommandLine = line;
@@ -78,7 +82,7 @@ protected:
 
     ScratchFolder m_scratch;
     std::string m_log = m_scratch / "player.log";
-    TelnetSession m_session;
+    CommandState m_session;
     ServerSettings m_settings;
     RecordingConnection m_connection;
     Win32Backend m_player;
@@ -88,14 +92,14 @@ protected:
 
 TEST_F(WindowsCommandsTest, StatusReportsThePlayersAnswersOrItsAbsence)
 {
-    EXPECT_EQ(run("status"), kPromptCommand);
+    EXPECT_EQ(run("status"), PromptSelector::Command);
     EXPECT_EQ(m_connection.sends, Lines{"\r\n**Winamp Current Status**"
                                         "\r\nWinamp is not running"
                                         "\r\n*************************"});
 
     StandIn player(m_log, {"--version", "0x5091", "--state", "1", "--shuffle", "1"});
     ASSERT_TRUE(player.ready());
-    EXPECT_EQ(run("status"), kPromptCommand);
+    EXPECT_EQ(run("status"), PromptSelector::Command);
     EXPECT_EQ(m_connection.sends, Lines{"\r\n**Winamp Current Status**"
                                         "\r\nWinamp Version:20625"
                                         "\r\nWinamp is Playing"
@@ -110,20 +114,74 @@ TEST_F(WindowsCommandsTest, PlayerCommandsReachTheWindowAndAMissingPlayerIsRepor
     {
         StandIn player(m_log);
         ASSERT_TRUE(player.ready());
-        EXPECT_EQ(run("volup 3"), kPromptCommand);
-        EXPECT_EQ(run("voldn"), kPromptCommand);
-        EXPECT_EQ(run("play"), kPromptCommand);
-        EXPECT_EQ(run("clear"), kPromptCommand);
+        EXPECT_EQ(run("volup 3"), PromptSelector::Command);
+        EXPECT_EQ(run("voldn"), PromptSelector::Command);
+        EXPECT_EQ(run("play"), PromptSelector::Command);
+        EXPECT_EQ(run("clear"), PromptSelector::Command);
         EXPECT_TRUE(m_connection.sends.empty());
-        EXPECT_EQ(run("close"), kPromptCommand);
+        EXPECT_EQ(run("close"), PromptSelector::Command);
         ASSERT_TRUE(player.waitForExit());
     }
     EXPECT_EQ(logLines(m_log),
               (Lines{"command 40058 0", "command 40058 0", "command 40058 0", "command 40058 0",
                      "command 40059 0", "command 40045 0", "user 0 101", "command 40001 0"}));
 
-    EXPECT_EQ(run("play"), kPromptAfterFailure);
+    EXPECT_EQ(run("play"), PromptSelector::PlayerMissing);
     EXPECT_EQ(m_connection.sends, Lines{"\r\nCommand Failed - Winamp may not be running"});
+}
+
+TEST_F(WindowsCommandsTest, QueueVerbsReadTheQueueAndTitlesFromThePlayer)
+{
+    const std::string longTitle(1500, 'x');
+    StandIn player(m_log,
+                   {"--queue", "Alpha - One|Beta - Two|" + longTitle, "--position", "1", "--state",
+                    "1", "--volume", "94", "--elapsed", "62000", "--length", "225"});
+    ASSERT_TRUE(player.ready());
+    const struct
+    {
+        std::string line;
+        std::string reply;
+    } rows[] = {
+        {"np", "\r\nPlaying: 2/3 Beta - Two (1:02/3:45)"},
+        {"queue", "\r\n 1 Alpha - One\r\n>2 Beta - Two\r\n 3 " + longTitle.substr(0, 1024) +
+                      "\r\n(1-3 of 3)"},
+        {"queue 4", "\r\nNo entry 4 (3 queued)"},
+        {"vol", "\r\nVolume: 37%"},
+        {"vol 40", "\r\nVolume: 40%"},
+        {"vol -100", "\r\nVolume: 0%"},
+        {"goto 1", "\r\nPlaying: 1/3 Alpha - One (0:00/3:45)"},
+        {"seek +30", "\r\nPlaying: 1/3 Alpha - One (0:30/3:45)"},
+        {"seek 9:00", "\r\nPlaying: 1/3 Alpha - One (3:44/3:45)"},
+        {"pause", ""},
+        {"seek 0", "\r\nPaused: 1/3 Alpha - One (0:00/3:45)"},
+        {"stop", ""},
+        {"seek 5", "\r\nNothing playing"},
+        {"np", "\r\nStopped: 1/3 Alpha - One (0:00/3:45)"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(run(row.line), PromptSelector::Command) << row.line;
+        EXPECT_EQ(m_connection.sends, row.reply.empty() ? Lines{} : Lines{row.reply}) << row.line;
+    }
+    // The volume goes to the player on its 0..255 scale; goto sets the entry, then plays.
+    const auto log = logLines(m_log);
+    for (const auto* message : {"user 102 122", "user 0 122", "user 0 121", "user 30000 106"})
+        EXPECT_NE(std::find(log.begin(), log.end(), message), log.end()) << message;
+}
+
+TEST_F(WindowsCommandsTest, EmptyQueueAndMissingPlayer)
+{
+    for (const auto* line : {"np", "queue", "goto 1", "vol", "seek 1"}) {
+        EXPECT_EQ(run(line), PromptSelector::PlayerMissing) << line;
+        EXPECT_EQ(m_connection.sends, Lines{"\r\nCommand Failed - Winamp may not be running"});
+    }
+    StandIn player(m_log, {"--queue", ""});
+    ASSERT_TRUE(player.ready());
+    run("np");
+    EXPECT_EQ(m_connection.sends, Lines{"\r\nNothing queued"});
+    run("goto 1");
+    EXPECT_EQ(m_connection.sends, Lines{"\r\nNo entry 1 (0 queued)"});
+    run("find song");
+    EXPECT_EQ(m_connection.sends, Lines{"\r\nRock\\song.mp3"});
 }
 
 TEST_F(WindowsCommandsTest, LoadHandsThePlayerPathsComposedWithBackslashes)

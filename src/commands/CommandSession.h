@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zelvor {
+
+class MusicFolders;
+class Player;
+struct ServerSettings;
+
+/** The client connection as the command interpreter sees it: bytes out, one write per call. */
+class Connection
+{
+public:
+    virtual ~Connection() = default;
+    virtual void send(std::string_view bytes) = 0;
+};
+
+/** The part of the client's session that the command interpreter reads and changes. */
+struct CommandState
+{
+    /** The line typed since the last prompt; ProcessCommand overwrites it with the verb. */
+    std::string CommandLine;
+    /** The current folder below the server root: "\" or "\Rock\Live\". */
+    std::string CurrentDir = "\\";
+};
+
+/** A command's argument without its first character, the blank that separates it. */
+inline std::string_view nameOf(std::string_view argument)
+{
+    return argument.empty() ? argument : argument.substr(1);
+}
+
+/** What the command interpreter needs from the server that owns the connection. */
+class CommandHost
+{
+public:
+    virtual ~CommandHost() = default;
+    /** Shows the status word and logs it by level. */
+    virtual void LogActivity(std::string_view word) = 0;
+    /** Closes the client connection and opens the listener again. */
+    virtual void Winsock1_Close() = 0;
+
+    // The server's sleep timer: it outlives the connection and stops playback when it runs out.
+    /** The time left; nothing when the timer is off. */
+    virtual std::optional<std::chrono::milliseconds> sleepTimeLeft() const = 0;
+    /** Starts the timer afresh; a running one is replaced. */
+    virtual void startSleepTimer(std::chrono::minutes duration) = 0;
+    virtual void cancelSleepTimer() = 0;
+};
+
+/** Everything one command line works on; built by the server for each line. */
+struct CommandContext
+{
+    CommandState& session;
+    const ServerSettings& settings;
+    Connection& connection;
+    Player& player;
+    MusicFolders& folders;
+    CommandHost& host;
+};
+
+} // namespace zelvor

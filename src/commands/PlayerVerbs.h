@@ -1,0 +1,58 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "commands/CommandSession.h"
+#include "player/Player.h"
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zelvor {
+
+// The verbs beyond the status report: np, queue, goto, vol, seek and sleep. Each takes the
+// argument as the dispatcher splits it (from the first blank on, blank included), writes its
+// reply in one send and answers false when no player was found (the caller then sends the
+// failure line). Replies never contain the player's control bytes: titles show them as "?".
+
+bool nowPlaying(CommandContext& context, std::string_view argument);
+bool showQueue(CommandContext& context, std::string_view argument);
+bool gotoEntry(CommandContext& context, std::string_view argument);
+bool changeVolume(CommandContext& context, std::string_view argument);
+bool seekWithinSong(CommandContext& context, std::string_view argument);
+/** Needs no player; always true. */
+bool sleepTimer(CommandContext& context, std::string_view argument);
+
+/** A time as m:ss below an hour, h:mm:ss from an hour on (whole seconds, rounded down). */
+std::string formatPlayTime(std::uint32_t milliseconds);
+
+/** The np line: "Playing: 2/5 Artist - Title (1:02/3:45)", "Stopped: 5 queued", ... */
+std::string nowPlayingLine(const PlayerStatus& status);
+
+/** A seek argument: absolute or relative (+/-), seconds or [h:]m:ss; nothing when malformed. */
+struct SeekTarget
+{
+    int direction = 0; // -1 back, 0 absolute, +1 forward
+    std::uint64_t milliseconds = 0;
+};
+std::optional<SeekTarget> parseSeekTarget(std::string_view text);
+
+/** A volume argument: absolute 0..100 or a move (+n/-n); nothing when malformed. */
+struct VolumeChange
+{
+    bool relative = false;
+    int value = 0; // percent, or the move (clamped to -100..100)
+};
+std::optional<VolumeChange> parseVolumeChange(std::string_view text);
+
+/** An entry number, 1 and up, as decimal digits only; nothing otherwise. */
+std::optional<std::uint32_t> parseEntryNumber(std::string_view text);
+
+/** The longest a sleep timer may run. */
+inline constexpr std::chrono::minutes kMaxSleep{720};
+/** How many entries one queue reply shows. */
+inline constexpr std::uint32_t kQueuePage = 20;
+
+} // namespace zelvor
