@@ -112,20 +112,38 @@ bool logIn(TcpClient& client, const std::string& user, const std::string& passwo
     return endsWith(client.readUntil("User:"), "User:") && answerLogin(client, user, password);
 }
 
+namespace {
+std::string g_greetingFailure;
+}
+
 bool connectAndGreet(TcpClient& client, std::uint16_t port, const std::string& prompt,
                      std::chrono::milliseconds timeout)
 {
     const auto deadline = Clock::now() + timeout;
+    int attempts = 0;
     while (Clock::now() < deadline) {
-        if (!connectWhenListening(client, port, timeout))
+        ++attempts;
+        if (!connectWhenListening(client, port, timeout)) {
+            g_greetingFailure = "connection refused for " + std::to_string(timeout.count()) +
+                                " ms after " + std::to_string(attempts - 1) + " silent closes";
             return false;
+        }
         const std::string greeting = client.readUntil(prompt);
         if (endsWith(greeting, prompt))
             return true;
-        if (!greeting.empty())
+        if (!greeting.empty()) {
+            g_greetingFailure = "attempt " + std::to_string(attempts) + " received " +
+                                std::to_string(greeting.size()) + " bytes: " + greeting;
             return false;
+        }
     }
+    g_greetingFailure = "no greeting in " + std::to_string(attempts) + " attempts";
     return false;
+}
+
+std::string lastGreetingFailure()
+{
+    return g_greetingFailure;
 }
 
 bool connectAndLogIn(TcpClient& client, std::uint16_t port)

@@ -57,6 +57,9 @@ bool logIn(TcpClient& client, const std::string& user = "bob", const std::string
 bool connectAndGreet(TcpClient& client, std::uint16_t port, const std::string& prompt = "User:",
                      std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
+/** Why the last connectAndGreet returned false. */
+std::string lastGreetingFailure();
+
 /** connectAndGreet, then the login as bob with the password pw. */
 bool connectAndLogIn(TcpClient& client, std::uint16_t port);
 

@@ -60,20 +60,35 @@ bool waitForDescriptors(pid_t pid, int count)
     return true;
 }
 
-/** One visit of a client of the given kind; false when the server did not behave. */
-bool visit(int kind, std::uint16_t port, std::mt19937& random)
+/** Printable form of what a client received, for a failure message. */
+std::string shown(const std::string& bytes)
+{
+    std::string text;
+    for (const char c : bytes) {
+        if (c == '\r')
+            text += "\\r";
+        else if (c == '\n')
+            text += "\\n";
+        else
+            text += c;
+    }
+    return '"' + text + '"';
+}
+
+/** One visit of a client of the given kind; empty, or the step at which the server misbehaved. */
+std::string visit(int kind, std::uint16_t port, std::mt19937& random)
 {
     TcpClient client;
     if (kind == 0) {
         // Gone at once, with a reset, before even the greeting.
         if (!test::connectWhenListening(client, port))
-            return false;
+            return "connect: refused for 10 s";
         client.reset();
-        return true;
+        return {};
     }
     if (kind <= 2) {
         if (!test::connectAndGreet(client, port))
-            return false;
+            return "greeting: " + test::lastGreetingFailure();
         if (kind == 1) {
             client.close();
         } else {
@@ -81,26 +96,34 @@ bool visit(int kind, std::uint16_t port, std::mt19937& random)
             client.send("bo");
             client.reset();
         }
-        return true;
+        return {};
     }
-    if (!test::connectAndLogIn(client, port))
-        return false;
+    if (!test::connectAndGreet(client, port))
+        return "greeting: " + test::lastGreetingFailure();
+    client.send("bob\r\n");
+    if (const std::string got = client.readUntil("Pass:"); got != "bob\r\nPass:")
+        return "user name: " + shown(got);
+    client.send("pw\r\n");
+    if (const std::string got = client.readUntil(kPrompt); got != kPrompt)
+        return "password: " + shown(got);
     switch (kind) {
     case 3: // one command, then hangs up
         client.send("pwd\r\n");
-        if (client.readUntil(kPrompt) != "pwd\r\n\\" + kPrompt)
-            return false;
+        if (const std::string got = client.readUntil(kPrompt); got != "pwd\r\n\\" + kPrompt)
+            return "pwd: " + shown(got);
         client.close();
-        return true;
+        return {};
     case 4: // leaves with exit
         client.send("exit\r\n");
-        return client.waitForClose();
+        if (std::string got; !client.waitForClose(&got))
+            return "exit: still open, received " + shown(got);
+        return {};
     default: // asks for help and resets somewhere in the reply
         client.send("help\r\n");
         if (random() % 2)
             client.readFor(1ms);
         client.reset();
-        return true;
+        return {};
     }
 }
 
@@ -112,7 +135,7 @@ TEST(SlowClients, TwoThousandVisitsLeakNoDescriptorAndNoMemory)
     std::mt19937 random(424242);
     // A first round lets the program reach its working size.
     for (int i = 0; i < 200; ++i)
-        ASSERT_TRUE(visit(i % 6, ini.port, random)) << i;
+        ASSERT_EQ(visit(i % 6, ini.port, random), "") << i;
     TcpClient settle;
     ASSERT_TRUE(test::connectAndGreet(settle, ini.port));
     settle.close();
@@ -123,8 +146,9 @@ TEST(SlowClients, TwoThousandVisitsLeakNoDescriptorAndNoMemory)
     std::vector<std::string> failures;
     for (int i = 0; i < 2000; ++i) {
         const int kind = static_cast<int>(random() % 6);
-        if (!visit(kind, ini.port, random))
-            failures.push_back("visit " + std::to_string(i) + " of kind " + std::to_string(kind));
+        if (const std::string step = visit(kind, ini.port, random); !step.empty())
+            failures.push_back("visit " + std::to_string(i) + " of kind " + std::to_string(kind) +
+                               ", " + step);
     }
     EXPECT_EQ(failures, std::vector<std::string>{});
 
