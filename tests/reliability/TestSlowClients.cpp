@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -58,6 +59,28 @@ bool waitForDescriptors(pid_t pid, int count)
         std::this_thread::sleep_for(1ms);
     }
     return true;
+}
+
+/** The targets of the process's descriptors, for a failure message. */
+std::string descriptorList(pid_t pid)
+{
+    std::string list;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", error), end;
+         !error && it != end; it.increment(error))
+        list += it->path().filename().string() + "=" +
+                std::filesystem::read_symlink(it->path(), error).string() + " ";
+    return list;
+}
+
+/** The end of the program's error output, where every status word is written. */
+std::string lastLines(const ZelvorProcess& zelvor)
+{
+    const std::string output = zelvor.errorOutput();
+    std::size_t start = output.size();
+    for (int lines = 0; lines < 12 && start > 0; ++lines)
+        start = output.rfind('\n', start - 1);
+    return output.substr(start == std::string::npos ? 0 : start);
 }
 
 /** Printable form of what a client received, for a failure message. */
@@ -136,11 +159,14 @@ TEST(SlowClients, TwoThousandVisitsLeakNoDescriptorAndNoMemory)
     // A first round lets the program reach its working size.
     for (int i = 0; i < 200; ++i)
         ASSERT_EQ(visit(i % 6, ini.port, random), "") << i;
+    // The descriptors are counted while a client sits at the login prompt: the server is idle
+    // then, with the listener closed and one client socket open. Counted while it switches
+    // between the two, the figure can come out one low.
     TcpClient settle;
     ASSERT_TRUE(test::connectAndGreet(settle, ini.port));
-    settle.close();
     const int descriptorsBefore = test::openDescriptors(zelvor.pid());
-    ASSERT_TRUE(waitForDescriptors(zelvor.pid(), descriptorsBefore));
+    const std::string listBefore = descriptorList(zelvor.pid());
+    settle.close();
     const long rssBefore = test::statusKiB(zelvor.pid(), "VmRSS");
 
     std::vector<std::string> failures;
@@ -148,20 +174,22 @@ TEST(SlowClients, TwoThousandVisitsLeakNoDescriptorAndNoMemory)
         const int kind = static_cast<int>(random() % 6);
         if (const std::string step = visit(kind, ini.port, random); !step.empty())
             failures.push_back("visit " + std::to_string(i) + " of kind " + std::to_string(kind) +
-                               ", " + step);
+                               ", " + step + "; the program's last words: " + lastLines(zelvor));
     }
     EXPECT_EQ(failures, std::vector<std::string>{});
 
     // Listening again, with no descriptor and no memory kept from all those visits.
     TcpClient last;
     EXPECT_TRUE(test::connectAndLogIn(last, ini.port));
-    last.close();
     EXPECT_TRUE(waitForDescriptors(zelvor.pid(), descriptorsBefore))
-        << test::openDescriptors(zelvor.pid()) << " descriptors open, " << descriptorsBefore
-        << " before";
+        << test::openDescriptors(zelvor.pid())
+        << " descriptors open: " << descriptorList(zelvor.pid()) << "; " << descriptorsBefore
+        << " before: " << listBefore;
+    const int descriptorsAfter = test::openDescriptors(zelvor.pid());
+    last.close();
     const long rssAfter = test::statusKiB(zelvor.pid(), "VmRSS");
     std::printf("2000 visits: descriptors %d before, %d after; RSS %ld KiB before, %ld KiB after\n",
-                descriptorsBefore, test::openDescriptors(zelvor.pid()), rssBefore, rssAfter);
+                descriptorsBefore, descriptorsAfter, rssBefore, rssAfter);
     if (kMemoryFiguresMeanSomething) {
         EXPECT_LT(rssAfter - rssBefore, 1024);
     }
