@@ -6,6 +6,7 @@
 #include "shell/FolderPicker.h"
 #include "shell/NumericKeyFilter.h"
 #include "shell/Twips.h"
+#include "server/TelnetSession.h"
 
 #include <QAction>
 #include <QApplication>
@@ -20,6 +21,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QValidator>
 
 namespace zelvor {
 
@@ -38,6 +40,20 @@ std::string toBytes(const QString& text)
 {
     return text.toLocal8Bit().toStdString();
 }
+
+/**
+ * Refuses an edit or a paste that would make the text longer than a client's input line holds,
+ * counted in the bytes the setting stores. A longer value that was loaded stays as it is.
+ */
+class LineLengthValidator : public QValidator
+{
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override
+    {
+        return toBytes(input).size() <= kMaxLineLength ? Acceptable : Invalid;
+    }
+};
 
 template <typename Widget> Widget* place(Widget* widget, const char* name, const QRect& geometry)
 {
@@ -226,6 +242,9 @@ void SettingsWindow::createUsersGroup()
         ->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     Txt_Passwd = field(frm_users, "Txt_Passwd", twipsRect(960, 1380, 1455, 315));
     Txt_Passwd->setEchoMode(QLineEdit::Password);
+    // Credentials longer than a line could be stored but never typed.
+    Txt_Uname->setValidator(new LineLengthValidator(Txt_Uname));
+    Txt_Passwd->setValidator(new LineLengthValidator(Txt_Passwd));
     // Styles draw a bullet by default; the window shows a star.
     Txt_Passwd->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
 }

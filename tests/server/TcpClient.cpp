@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -52,7 +51,6 @@ bool TcpClient::connect(const std::string& host, std::uint16_t port)
         return false;
     }
     if (connectedToItself()) {
-        std::fprintf(stderr, "SELFCONNECT %u\n", port);
         // While nothing listens on the port, the kernel may pick that very port as our own end,
         // and the socket then connects to itself: for the test that is a refusal. A reset
         // leaves no TIME_WAIT behind that would keep the server from listening on the port.
