@@ -36,17 +36,15 @@ run: build
 # The sanitizer run comes last, so the closing line of the output is its test count.
 test: format-check test-windows test-fuzz test-plain test-asan
 
-# A test that fails is run once more before the suite fails: one of the 2,000-visit connection
-# tests has failed once in about ten runs under the sanitizers, on one visit, not yet explained.
 test-plain: build
-	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --repeat until-pass:2 -j $(JOBS)
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
 test-asan: build-asan
 	cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen \
 	    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
-	    ctest --output-on-failure --repeat until-pass:2 -j $(JOBS)
+	    ctest --output-on-failure -j $(JOBS)
 
 # The core and the window-message player backend, cross-compiled with mingw-w64, under wine.
 test-windows: deps
