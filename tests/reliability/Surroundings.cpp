@@ -115,7 +115,8 @@ bool logIn(TcpClient& client, const std::string& user, const std::string& passwo
 namespace {
 
 std::string g_greetingFailure;
-std::size_t g_silentConnections = 0;
+std::size_t g_connectionsReset = 0;
+std::size_t g_connectionsLost = 0;
 
 /**
  * How long one connection may stay silent before it counts as lost. The server greets within
@@ -138,10 +139,12 @@ bool connectAndGreet(TcpClient& client, std::uint16_t port, const std::string& p
                                 " ms after " + std::to_string(attempts - 1) + " silent connections";
             return false;
         }
+        const auto connectedAt = Clock::now();
         std::string greeting = client.readUntil(prompt, kGreetingWait);
         if (greeting.empty()) {
             // Reset by the server, or lost in its handshake: either way, refused.
-            ++g_silentConnections;
+            ++(Clock::now() - connectedAt >= kGreetingWait ? g_connectionsLost
+                                                           : g_connectionsReset);
             client.reset();
             continue;
         }
@@ -165,9 +168,14 @@ std::string lastGreetingFailure()
     return g_greetingFailure;
 }
 
-std::size_t silentConnections()
+std::size_t connectionsReset()
 {
-    return g_silentConnections;
+    return g_connectionsReset;
+}
+
+std::size_t connectionsLost()
+{
+    return g_connectionsLost;
 }
 
 bool connectAndLogIn(TcpClient& client, std::uint16_t port)

@@ -61,8 +61,10 @@ bool connectAndGreet(TcpClient& client, std::uint16_t port, const std::string& p
 /** Why the last connectAndGreet returned false. */
 std::string lastGreetingFailure();
 
-/** How many connections connectAndGreet has found reset or silent and tried again. */
-std::size_t silentConnections();
+/** How many connections connectAndGreet has found reset without a word, and tried again. */
+std::size_t connectionsReset();
+/** How many connections connectAndGreet has found silent for good, and tried again. */
+std::size_t connectionsLost();
 
 /** connectAndGreet, then the login as bob with the password pw. */
 bool connectAndLogIn(TcpClient& client, std::uint16_t port);
