@@ -9,8 +9,8 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 WERROR     ?= ON
 
-.PHONY: all deps build build-asan run test test-plain test-asan test-windows test-fuzz bench fuzz \
-        fuzz-build format format-check clean install
+.PHONY: all deps build build-asan run check test test-plain test-asan test-long test-windows \
+        test-fuzz bench fuzz fuzz-build format format-check clean install package
 
 all: build
 
@@ -31,20 +31,27 @@ build-asan: deps $(ASAN_BUILD)/CMakeCache.txt
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 
 run: build
-	./$(BUILD)/zelvor
+	./$(BUILD)/zelvor $(ARGS)
 
 # The sanitizer run comes last, so the closing line of the output is its test count.
 test: format-check test-windows test-fuzz test-plain test-asan
 
+# The everyday loop: the plain build and its tests only.
+check: test-plain
+
+# Tests labelled "long" (minutes against the real clock) are left out of the runs above.
+test-long: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -L long -j $(JOBS)
+
 test-plain: build
-	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -LE long -j $(JOBS)
 
 test-asan: build-asan
 	cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen \
 	    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
-	    ctest --output-on-failure -j $(JOBS)
+	    ctest --output-on-failure -LE long -j $(JOBS)
 
 # The core and the window-message player backend, cross-compiled with mingw-w64, under wine.
 test-windows: deps
@@ -78,6 +85,10 @@ format-check: deps
 
 install: build
 	cmake --install $(BUILD)
+
+# The Debian package $(BUILD)/zelvor_<version>_amd64.deb.
+package: build
+	cmake --build $(BUILD) --target package
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(WINDOWS_BUILD) $(FUZZ_BUILD)

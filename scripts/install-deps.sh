@@ -11,6 +11,7 @@ packages=(
     clang-format clang libclang-rt-14-dev
     sox telnet putty-tools netcat-openbsd python3 python3-pexpect tmux
     xvfb xauth xdotool procps
+    scdoc lintian locales-all qt6-wayland weston
     g++-mingw-w64-x86-64 wine wine64
 )
 if [[ "${1:-}" == "--list" ]]; then

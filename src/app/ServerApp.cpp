@@ -8,6 +8,7 @@
 #endif
 #include "settings/SettingsFile.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QLocale>
@@ -15,6 +16,7 @@
 
 #include <cstdio>
 #include <utility>
+#include <vector>
 
 namespace zelvor {
 namespace {
@@ -26,12 +28,17 @@ std::string musicFolder()
 }
 
 /** The player of this platform: its window messages on Windows, MPD elsewhere. */
-std::unique_ptr<Player> makePlayer()
+std::unique_ptr<Player> makePlayer([[maybe_unused]] const std::string& settingsFolder,
+                                   [[maybe_unused]] ServerApp& app)
 {
 #ifdef _WIN32
     return std::make_unique<Win32Backend>();
 #else
-    return std::make_unique<MpdBackend>();
+    ManagedMpdSetup managed;
+    managed.settingsFolder = settingsFolder;
+    managed.musicRoot = [&app] { return app.settings().ServerRoot; };
+    managed.report = [&app](const std::string& word) { app.server().LogActivity(word); };
+    return std::make_unique<MpdBackend>(std::move(managed));
 #endif
 }
 
@@ -55,23 +62,78 @@ std::string printable(const std::string& word)
 
 } // namespace
 
+namespace {
+
+bool isBlank(QChar c)
+{
+    return c.isSpace();
+}
+
+// Blanks, separators and brackets that only belong to the time zone, before and after it.
+bool isZoneJunkBefore(QChar c)
+{
+    return isBlank(c) || c == u',' || c == u';' || c == u'(' || c == u'[';
+}
+
+bool isZoneJunkAfter(QChar c)
+{
+    return isBlank(c) || c == u',' || c == u';' || c == u')' || c == u']';
+}
+
+} // namespace
+
+QString timeFormatWithoutZone(const QString& format)
+{
+    QString result;
+    qsizetype i = 0;
+    while (i < format.size()) {
+        const QChar c = format[i];
+        if (c == u'\'') {
+            // Quoted text (a doubled quote stands for one) is copied as it is.
+            const auto close = format.indexOf(u'\'', i + 1);
+            const auto end = close < 0 ? format.size() : close + 1;
+            result += format.mid(i, end - i);
+            i = end;
+            continue;
+        }
+        if (c != u't') {
+            result += c;
+            ++i;
+            continue;
+        }
+        // The zone ("t" to "tttt"), with what surrounds it on both sides.
+        while (i < format.size() && format[i] == u't')
+            ++i;
+        while (!result.isEmpty() && isZoneJunkBefore(result.back()))
+            result.chop(1);
+        while (i < format.size() && isZoneJunkAfter(format[i]))
+            ++i;
+        if (!result.isEmpty() && i < format.size())
+            result += u' ';
+    }
+    return result;
+}
+
+std::string localDateTime(const QLocale& locale, const QDateTime& when)
+{
+    // The locale's long time format carries the seconds, and a time zone we leave out.
+    const QString timeFormat = timeFormatWithoutZone(locale.timeFormat(QLocale::LongFormat));
+    const QString text = locale.toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+                         locale.toString(when.time(), timeFormat);
+    return text.toLocal8Bit().toStdString();
+}
+
 std::string localDateTime()
 {
-    const QLocale locale = QLocale::system();
-    const QDateTime now = QDateTime::currentDateTime();
-    // The locale's long time format carries the seconds, and a time zone we leave out.
-    QString timeFormat = locale.timeFormat(QLocale::LongFormat);
-    timeFormat.remove(QLatin1Char('t'));
-    const QString text = locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
-                         locale.toString(now.time(), timeFormat.trimmed());
-    return text.toLocal8Bit().toStdString();
+    return localDateTime(QLocale::system(), QDateTime::currentDateTime());
 }
 
 ServerApp::ServerApp(std::string settingsFolder, bool headless, QObject* parent)
     : QObject(parent), m_settingsFolder(std::move(settingsFolder)),
       m_settingsFile(settingsFilePath(m_settingsFolder)), m_headless(headless),
       m_settings(defaultSettings(m_settingsFolder, musicFolder())),
-      m_log(m_settings, localDateTime), m_listener(this), m_player(makePlayer()),
+      m_log(m_settings, [] { return localDateTime(); }), m_listener(this),
+      m_player(makePlayer(m_settingsFolder, *this)),
       m_server(m_settings, m_listener, m_log, *m_player, m_folders, m_scheduler)
 {
     m_listener.setServer(&m_server);
@@ -82,7 +144,13 @@ ServerApp::ServerApp(std::string settingsFolder, bool headless, QObject* parent)
             onStatus(word);
     };
     m_log.onWarning = [](const std::string& warning) { printLine("zelvor: " + warning); };
-    m_server.onError = [](const std::string& error) { printLine("zelvor: " + error); };
+    m_server.onError = [](const std::string& error) {
+        printLine("zelvor: " + error);
+        const QString program = QCoreApplication::applicationFilePath();
+        if (const auto hint = listenHint(error, QFile::encodeName(program).toStdString());
+            !hint.empty())
+            printLine(hint);
+    };
 }
 
 ServerApp::~ServerApp() = default;
@@ -90,6 +158,10 @@ ServerApp::~ServerApp() = default;
 void ServerApp::Form_Load()
 {
     std::string error;
+    // Without the folder the default log could not be written before the first save.
+    if (!prepareSettingsFolder(m_settingsFolder, &error))
+        printLine("zelvor: " + error);
+    error.clear();
     if (!loadSettings(m_settingsFile, m_settings, &error) && !error.empty())
         printLine("zelvor: " + error);
     // Such a value is kept as it is, but no client can type it: say so once.
@@ -101,6 +173,7 @@ void ServerApp::Form_Load()
                       " is longer than " + std::to_string(kMaxLineLength) +
                       " bytes, more than a client can type: nobody can log in with it");
     }
+    applyCommandLine(m_commandLine, m_settings);
     m_server.Server_Load();
 }
 
@@ -110,8 +183,15 @@ void ServerApp::Form_Unload()
         return;
     m_unloaded = true;
     std::string error;
-    if (!saveSettings(m_settingsFile, m_settings, &error))
+    std::vector<std::string> keptKeys;
+    if (!saveSettings(m_settingsFile, m_settings, &error, &keptKeys))
         printLine("zelvor: cannot save the settings to " + m_settingsFile + ": " + error);
+    for (const auto& key : keptKeys) {
+        printLine("zelvor: \"" + key + "\" not saved: its value holds a line break; " +
+                  m_settingsFile + " keeps the value stored before");
+        if (!m_headless && onStatus)
+            onStatus(key + " not saved");
+    }
     m_listener.close();
     if (onUnloaded)
         onUnloaded();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "app/CommandLineOptions.h"
 #include "commands/MusicFolders.h"
 #include "server/ActivityLog.h"
 #include "server/Listener.h"
@@ -9,10 +10,14 @@
 #include "settings/ServerSettings.h"
 
 #include <QObject>
+#include <QString>
 
 #include <functional>
 #include <memory>
 #include <string>
+
+class QDateTime;
+class QLocale;
 
 namespace zelvor {
 
@@ -30,7 +35,11 @@ public:
     ServerApp(std::string settingsFolder, bool headless, QObject* parent = nullptr);
     ~ServerApp() override;
 
-    /** Start: fill the settings from the file (or keep the defaults) and open the listener. */
+    /** The port, root and player given on the command line, put over the loaded settings. */
+    void setCommandLine(CommandLineOptions options) { m_commandLine = std::move(options); }
+
+    /** Start: fill the settings from the file (or keep the defaults), put the command line's
+     * settings over them, and open the listener. */
     void Form_Load();
     /** Shutdown: write the settings, close the socket, then the shell's own last step. */
     void Form_Unload();
@@ -51,6 +60,7 @@ private:
     std::string m_settingsFile;
     bool m_headless;
     bool m_unloaded = false;
+    CommandLineOptions m_commandLine;
     ServerSettings m_settings;
     ActivityLog m_log;
     Listener m_listener;
@@ -62,5 +72,12 @@ private:
 
 /** The local date and time as log entries and status lines show them. */
 std::string localDateTime();
+/** The date and time of when in the locale's short date and long time form, zone left out. */
+std::string localDateTime(const QLocale& locale, const QDateTime& when);
+/**
+ * A time format of QLocale without its time zone ("t"), and without the blanks, separators and
+ * brackets that surround the zone: "H:mm:ss (t)" gives "H:mm:ss", "t HH:mm:ss" "HH:mm:ss".
+ */
+QString timeFormatWithoutZone(const QString& format);
 
 } // namespace zelvor

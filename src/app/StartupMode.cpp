@@ -1,7 +1,18 @@
 // SPDX-License-Identifier: MIT
 #include "app/StartupMode.h"
 
+#include <QDir>
+#include <QLibraryInfo>
+
 #include <cstdlib>
+#include <cstring>
+#include <string>
+
+#if !defined(_WIN32)
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
 
 #if defined(ZELVOR_HAVE_XCB)
 #include <xcb/xcb.h>
@@ -9,17 +20,18 @@
 
 namespace zelvor {
 
-bool desktopAvailable()
+namespace {
+
+[[maybe_unused]] bool isSet(const char* value)
 {
-#if defined(_WIN32) || defined(__APPLE__)
-    return true;
-#else
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    if (platform && *platform)
-        return true;
+    return value && *value;
+}
+
+#if !defined(_WIN32) && !defined(__APPLE__)
+bool xDisplayOpens()
+{
 #if defined(ZELVOR_HAVE_XCB)
-    const char* display = std::getenv("DISPLAY");
-    if (!display || !*display)
+    if (!isSet(std::getenv("DISPLAY")))
         return false;
     xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
     const bool opened = xcb_connection_has_error(connection) == 0;
@@ -28,6 +40,70 @@ bool desktopAvailable()
 #else
     return false;
 #endif
+}
+
+bool waylandPluginInstalled()
+{
+    const QDir platforms(QLibraryInfo::path(QLibraryInfo::PluginsPath) +
+                         QStringLiteral("/platforms"));
+    return !platforms.entryList({QStringLiteral("*qwayland*")}, QDir::Files).isEmpty();
+}
+#endif
+
+} // namespace
+
+StartupMode chooseStartupMode(const DisplayFacts& facts)
+{
+    if (facts.platformNamed || facts.xDisplayOpens)
+        return StartupMode::Desktop;
+    if (facts.waylandDisplayOpens && facts.waylandPluginInstalled)
+        return StartupMode::Wayland;
+    return StartupMode::Headless;
+}
+
+bool waylandDisplayOpens(const char* waylandDisplay, const char* runtimeDir)
+{
+#if defined(_WIN32)
+    (void)waylandDisplay;
+    (void)runtimeDir;
+    return false;
+#else
+    std::string path = isSet(waylandDisplay) ? waylandDisplay : "wayland-0";
+    if (path.front() != '/') {
+        if (!isSet(runtimeDir))
+            return false;
+        path = std::string(runtimeDir) + "/" + path;
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const bool opened =
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return opened;
+#endif
+}
+
+StartupMode startupMode()
+{
+#if defined(_WIN32) || defined(__APPLE__)
+    return StartupMode::Desktop;
+#else
+    DisplayFacts facts;
+    facts.platformNamed = isSet(std::getenv("QT_QPA_PLATFORM"));
+    facts.xDisplayOpens = !facts.platformNamed && xDisplayOpens();
+    const char* waylandDisplay = std::getenv("WAYLAND_DISPLAY");
+    if (!facts.platformNamed && !facts.xDisplayOpens && isSet(waylandDisplay)) {
+        facts.waylandDisplayOpens =
+            waylandDisplayOpens(waylandDisplay, std::getenv("XDG_RUNTIME_DIR"));
+        facts.waylandPluginInstalled = facts.waylandDisplayOpens && waylandPluginInstalled();
+    }
+    return chooseStartupMode(facts);
 #endif
 }
 

@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: MIT
+#include "Version.h"
+#include "app/CommandLineOptions.h"
 #include "app/ServerApp.h"
 #include "app/StartupMode.h"
 #include "shell/DesktopShell.h"
@@ -12,9 +14,11 @@
 
 #include <csignal>
 #include <cstdio>
-#include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -22,15 +26,6 @@
 #endif
 
 namespace {
-
-constexpr const char* kUsage =
-    "Usage: zelvor [--version] [--help]\n"
-    "\n"
-    "Lets one telnet client at a time control the music player. With a desktop it lives in\n"
-    "the notification area; without one it runs headless and prints every status word here.\n"
-    "Settings: $XDG_CONFIG_HOME/zelvor/zelvor.ini (default ~/.config/zelvor/zelvor.ini).\n"
-    "The player is MPD, found through MPD_HOST and MPD_PORT or their defaults.\n"
-    "SIGTERM or SIGINT saves the settings and ends the program; SIGHUP restarts the listener.\n";
 
 #ifndef _WIN32
 int g_signalPipe[2] = {-1, -1};
@@ -75,7 +70,7 @@ void watchSignals(QObject* owner, std::function<void()> shutdown, std::function<
 }
 #endif
 
-std::string settingsFolder()
+std::string defaultSettingsFolder()
 {
 #ifdef _WIN32
     return QCoreApplication::applicationDirPath().toLocal8Bit().toStdString();
@@ -85,10 +80,16 @@ std::string settingsFolder()
 #endif
 }
 
-int runHeadless(int argc, char** argv)
+std::string settingsFolder(const zelvor::CommandLineOptions& options)
+{
+    return options.configDir ? *options.configDir : defaultSettingsFolder();
+}
+
+int runHeadless(int argc, char** argv, const zelvor::CommandLineOptions& options)
 {
     QCoreApplication qtApp(argc, argv);
-    zelvor::ServerApp app(settingsFolder(), /*headless=*/true);
+    zelvor::ServerApp app(settingsFolder(options), /*headless=*/true);
+    app.setCommandLine(options);
 #ifndef _WIN32
     watchSignals(
         &app,
@@ -102,11 +103,12 @@ int runHeadless(int argc, char** argv)
     return qtApp.exec();
 }
 
-int runDesktop(int argc, char** argv)
+int runDesktop(int argc, char** argv, const zelvor::CommandLineOptions& options)
 {
     QApplication qtApp(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
-    zelvor::ServerApp app(settingsFolder(), /*headless=*/false);
+    zelvor::ServerApp app(settingsFolder(options), /*headless=*/false);
+    app.setCommandLine(options);
     zelvor::ShellHooks hooks;
     hooks.restart = [&app] { app.server().Cmd_Start_Click(); };
     hooks.unload = [&app] { app.Form_Unload(); };
@@ -127,17 +129,38 @@ int runDesktop(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("Zelvor 1.0.0.7\n");
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--help") == 0) {
-            std::printf("%s", kUsage);
-            return 0;
-        }
+    // Read before anything is opened or written: a bad option changes nothing.
+    std::error_code error;
+    const auto options = zelvor::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc),
+                                                  std::filesystem::current_path(error));
+    switch (options.action) {
+    case zelvor::CommandLineOptions::Action::Fail:
+        std::fprintf(stderr, "%s\n", options.error.c_str());
+        return 2;
+    case zelvor::CommandLineOptions::Action::Help:
+        std::printf("%s", zelvor::usageText().c_str());
+        return 0;
+    case zelvor::CommandLineOptions::Action::Version:
+        std::printf("Zelvor %.*s\n", static_cast<int>(zelvor::kVersionText.size()),
+                    zelvor::kVersionText.data());
+        return 0;
+    case zelvor::CommandLineOptions::Action::Run:
+        break;
     }
     QCoreApplication::setApplicationName(QStringLiteral("zelvor"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0.7"));
-    return zelvor::desktopAvailable() ? runDesktop(argc, argv) : runHeadless(argc, argv);
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(
+        zelvor::kVersionText.data(), static_cast<qsizetype>(zelvor::kVersionText.size())));
+    // Qt reads no option of ours: it gets the program name only.
+    int qtArgc = 1;
+    switch (zelvor::startupMode()) {
+    case zelvor::StartupMode::Wayland:
+        // A Wayland session without an X display, where Qt would look for X11 first.
+        qputenv("QT_QPA_PLATFORM", "wayland");
+        return runDesktop(qtArgc, argv, options);
+    case zelvor::StartupMode::Desktop:
+        return runDesktop(qtArgc, argv, options);
+    case zelvor::StartupMode::Headless:
+        break;
+    }
+    return runHeadless(qtArgc, argv, options);
 }

@@ -99,7 +99,9 @@ void loadPath(CommandContext& context, std::string_view argument)
     const std::string text =
         argument.empty() ? root + std::string(dir.substr(0, dir.empty() ? 0 : dir.size() - 1))
                          : root + std::string(dir) + std::string(nameOf(argument));
-    if (const auto path = resolveMusicPath(root, text))
+    // What ls leaves out is not loaded either.
+    if (const auto path = resolveMusicPath(root, text);
+        path && !context.folders.isMarkedHidden(*path))
         context.player.WinampPlayFile(context.folders.hostPath(*path));
 }
 

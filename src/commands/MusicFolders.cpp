@@ -88,6 +88,19 @@ std::size_t matchOnDisk(MusicPath& path)
     return found;
 }
 
+// Windows marks entries such as desktop.ini or Folder.jpg hidden or system; Linux has no marks.
+bool hasHiddenMark(const fs::path& path)
+{
+#ifdef _WIN32
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;
+#else
+    static_cast<void>(path);
+    return false;
+#endif
+}
+
 bool isListable(const fs::directory_entry& entry)
 {
     // Links count as what they point to; dangling links, sockets and devices are left out.
@@ -119,12 +132,20 @@ std::vector<std::string> HostFolders::list(const MusicPath& folder, std::string_
         // Names with control bytes could not be used in a later command and would reach the
         // client's terminal as control codes.
         if (isUsableName(name) && !isHiddenName(name) && matchesWildcard(pattern, name) &&
-            isListable(*it))
+            isListable(*it) && !hasHiddenMark(it->path()))
             names.push_back(std::move(name));
     }
     std::sort(names.begin(), names.end(),
               [](const std::string& a, const std::string& b) { return nameLess(a, b); });
     return names;
+}
+
+bool HostFolders::isMarkedHidden(const MusicPath& path)
+{
+    MusicPath found = path;
+    if (found.names.empty() || matchOnDisk(found) != found.names.size())
+        return false;
+    return hasHiddenMark(toPath(hostPathText(found)));
 }
 
 std::string HostFolders::hostPath(const MusicPath& path)

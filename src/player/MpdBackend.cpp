@@ -125,9 +125,10 @@ mpd_connection* MpdBackend::connection()
 {
     if (m_connection != nullptr || m_lineFailed)
         return m_connection;
-    m_connection = mpd_connection_new(nullptr, 0, kTimeoutMs);
-    if (m_connection != nullptr && mpd_connection_get_error(m_connection) != MPD_ERROR_SUCCESS)
-        disconnect();
+    if (const auto own = m_managed.socketToTry())
+        m_connection = connectMpd(own->c_str(), kTimeoutMs);
+    if (m_connection == nullptr)
+        m_connection = connectMpd(nullptr, kTimeoutMs);
     m_lineFailed = m_connection == nullptr;
     if (m_connection != nullptr) {
         // A command list leaves in several writes and MPD answers only its end; without this,
@@ -285,6 +286,8 @@ std::int32_t MpdBackend::WinampPlayFile(const std::string& path)
 
 std::int32_t MpdBackend::LaunchWinamp(const std::string& path)
 {
+    if (const auto answer = m_managed.open(path))
+        return *answer;
     return launchProgram(path) < 0 ? -1 : 0;
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "player/ManagedMpd.h"
 #include "player/Player.h"
 
 #include <optional>
@@ -11,7 +12,8 @@ namespace zelvor {
 
 /**
  * The player operations carried out on MPD, found where libmpdclient looks for it (MPD_HOST and
- * MPD_PORT, else its default socket or localhost:6600).
+ * MPD_PORT, else its default socket or localhost:6600). While MPD_HOST is not set, the local
+ * socket of the MPD that Zelvor runs itself (see ManagedMpd) is tried first.
  *
  * One connection serves one command line: it is opened by the line's first operation and closed
  * by endCommandLine(); an operation outside a line opens and closes its own. Connecting and every
@@ -22,7 +24,7 @@ namespace zelvor {
 class MpdBackend : public Player
 {
 public:
-    MpdBackend() = default;
+    explicit MpdBackend(ManagedMpdSetup managed = {}) : m_managed(std::move(managed)) {}
     ~MpdBackend() override;
     MpdBackend(const MpdBackend&) = delete;
     MpdBackend& operator=(const MpdBackend&) = delete;
@@ -35,7 +37,8 @@ public:
     std::int32_t WinampQuery(std::int32_t data, std::int16_t id) override;
     /** Appends the file, or every audio file below the folder in name order, to the queue. */
     std::int32_t WinampPlayFile(const std::string& path) override;
-    /** Starts the program detached (see launchProgram); -1 when it cannot be started. */
+    /** Starts Zelvor's own MPD where that is the one to start (see ManagedMpd::open), else the
+     * program detached (see launchProgram); -1 when it cannot be started. */
     std::int32_t LaunchWinamp(const std::string& path) override;
 
     void beginCommandLine() override;
@@ -62,6 +65,7 @@ private:
     std::int32_t query(std::int16_t id);
     void disconnect();
 
+    ManagedMpd m_managed;
     mpd_connection* m_connection = nullptr;
     std::optional<Snapshot> m_snapshot;
     bool m_inLine = false;

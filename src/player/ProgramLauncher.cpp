@@ -148,34 +148,37 @@ pid_t readReports(int fd)
     return execFailed ? -1 : player;
 }
 
+LaunchPlan planFor(std::string executable, std::vector<std::string> words)
+{
+    LaunchPlan plan;
+    plan.executable = std::move(executable);
+    plan.words = std::move(words);
+    for (auto& word : plan.words)
+        plan.argv.push_back(word.data());
+    plan.argv.push_back(nullptr);
+    struct rlimit limit
+    {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        plan.highestFd = static_cast<int>(std::min<rlim_t>(limit.rlim_cur, 1 << 20));
+    return plan;
+}
+
 std::optional<LaunchPlan> planLaunch(const std::string& commandLine)
 {
     for (const auto& candidate : programCandidates(commandLine)) {
         const auto executable = resolveProgram(candidate.program);
         if (!executable)
             continue;
-        LaunchPlan plan;
-        plan.executable = *executable;
-        plan.words.push_back(candidate.program);
+        std::vector<std::string> words{candidate.program};
         for (auto& word : splitArguments(candidate.arguments))
-            plan.words.push_back(std::move(word));
-        for (auto& word : plan.words)
-            plan.argv.push_back(word.data());
-        plan.argv.push_back(nullptr);
-        struct rlimit limit
-        {};
-        if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
-            plan.highestFd = static_cast<int>(std::min<rlim_t>(limit.rlim_cur, 1 << 20));
-        return plan;
+            words.push_back(std::move(word));
+        return planFor(*executable, std::move(words));
     }
     return std::nullopt;
 }
 
-} // namespace
-
-pid_t launchProgram(const std::string& commandLine)
+pid_t launch(std::optional<LaunchPlan> plan)
 {
-    auto plan = planLaunch(commandLine);
     if (!plan)
         return -1;
     int reportPipe[2];
@@ -202,6 +205,23 @@ pid_t launchProgram(const std::string& commandLine)
     if (plan->devNull >= 0)
         ::close(plan->devNull);
     return player;
+}
+
+} // namespace
+
+pid_t launchProgram(const std::string& commandLine)
+{
+    return launch(planLaunch(commandLine));
+}
+
+pid_t launchProgram(const std::string& program, const std::vector<std::string>& arguments)
+{
+    const auto executable = resolveProgram(program);
+    if (!executable)
+        return -1;
+    std::vector<std::string> words{program};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    return launch(planFor(*executable, std::move(words)));
 }
 
 } // namespace zelvor

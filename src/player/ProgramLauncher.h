@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -17,5 +18,8 @@ namespace zelvor {
  * descriptor. It is not a child of the server, so nothing waits for it and no zombie is left.
  */
 pid_t launchProgram(const std::string& commandLine);
+
+/** Starts the program the same way, with these arguments as they are. */
+pid_t launchProgram(const std::string& program, const std::vector<std::string>& arguments);
 
 } // namespace zelvor

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "Version.h"
 #include "commands/CommandDispatcher.h"
 #include "server/Connection.h"
 #include "server/SessionInput.h"
@@ -104,7 +105,7 @@ inline constexpr std::chrono::seconds kLoginTimeLimit{60};
 inline constexpr std::chrono::seconds kLoginRetryPause{1};
 
 /** The greeting's first line. */
-inline constexpr std::string_view kGreeting = "Zelvor v.1.0\r\n";
+inline constexpr std::string_view kGreeting = "Zelvor v." ZELVOR_VERSION_MAJOR_MINOR "\r\n";
 /** The greeting's second line, the notice. */
 inline constexpr std::string_view kNotice =
     "Remote control for your music player. Type 'help' for the commands.\r\n";

@@ -153,7 +153,8 @@ bool loadSettings(const std::string& iniPath, ServerSettings& settings, std::str
     return true;
 }
 
-bool saveSettings(const std::string& iniPath, const ServerSettings& settings, std::string* error)
+bool saveSettings(const std::string& iniPath, const ServerSettings& settings, std::string* error,
+                  std::vector<std::string>* keptKeys)
 {
     if (!ensureFolder(fs::path(iniPath).parent_path(), error))
         return false;
@@ -174,11 +175,25 @@ bool saveSettings(const std::string& iniPath, const ServerSettings& settings, st
         {"Password", EncryptPassword(settings.Password)},
     }};
     for (const auto& [key, value] : entries) {
-        if (!setIniValue(text, kSection, key, value))
-            return fail(error, iniPath + ": the value of \"" + std::string(key) +
-                                   "\" holds a line break and cannot be stored");
+        if (!setIniValue(text, kSection, key, value) && keptKeys)
+            keptKeys->emplace_back(key);
     }
     return writeFileAtomically(iniPath, text, error);
+}
+
+bool prepareSettingsFolder(const std::string& folder, std::string* error)
+{
+    if (!ensureFolder(fs::path(folder), error))
+        return false;
+    const std::string tempPrefix = fs::path(settingsFilePath(folder)).filename().string() + ".new-";
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code typeError;
+        if (it->path().filename().string().rfind(tempPrefix, 0) == 0 &&
+            it->is_regular_file(typeError))
+            fs::remove(it->path(), typeError);
+    }
+    return true;
 }
 
 } // namespace zelvor

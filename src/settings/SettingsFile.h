@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace zelvor {
 
@@ -23,9 +24,19 @@ bool loadSettings(const std::string& iniPath, ServerSettings& settings,
 /**
  * Writes the nine keys of section "Zelvor" into the settings file in one atomic replacement,
  * keeping everything else the file holds, and creates its folder (mode 0700) when missing.
+ * A value the file cannot hold (one with a line feed) costs only its own key: that key keeps
+ * what the file held before, or stays absent, and its name goes into keptKeys when given.
  * On failure returns false, leaves any old file untouched and sets error when given.
  */
 bool saveSettings(const std::string& iniPath, const ServerSettings& settings,
-                  std::string* error = nullptr);
+                  std::string* error = nullptr, std::vector<std::string>* keptKeys = nullptr);
+
+/**
+ * The start's care of the settings folder: creates it (mode 0700) when missing, so the default
+ * log can be written before the first save, and removes the temporary "zelvor.ini.new-*" files
+ * of a save that was killed half way. Returns false and sets error when the folder cannot be
+ * created.
+ */
+bool prepareSettingsFolder(const std::string& folder, std::string* error = nullptr);
 
 } // namespace zelvor

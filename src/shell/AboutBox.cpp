@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "shell/AboutBox.h"
 
+#include "Version.h"
 #include "shell/Twips.h"
 
 #include <QFrame>
@@ -83,9 +84,9 @@ AboutBox::AboutBox(const QIcon& icon) : QWidget(nullptr, Qt::Window | Qt::Framel
 QString AboutBox::versionLine()
 {
     return QStringLiteral("Version: %1.%2.%3")
-        .arg(ZELVOR_VERSION_MAJOR)
-        .arg(ZELVOR_VERSION_MINOR)
-        .arg(ZELVOR_VERSION_REVISION);
+        .arg(kVersionMajor)
+        .arg(kVersionMinor)
+        .arg(kVersionRevision);
 }
 
 void AboutBox::Form_Load(const QIcon& icon)

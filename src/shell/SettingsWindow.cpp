@@ -23,6 +23,8 @@
 #include <QRadioButton>
 #include <QValidator>
 
+#include <limits>
+
 namespace zelvor {
 
 namespace {
@@ -41,20 +43,6 @@ std::string toBytes(const QString& text)
     return text.toLocal8Bit().toStdString();
 }
 
-/**
- * Refuses an edit or a paste that would make the text longer than a client's input line holds,
- * counted in the bytes the setting stores. A longer value that was loaded stays as it is.
- */
-class LineLengthValidator : public QValidator
-{
-public:
-    using QValidator::QValidator;
-    State validate(QString& input, int&) const override
-    {
-        return toBytes(input).size() <= kMaxLineLength ? Acceptable : Invalid;
-    }
-};
-
 template <typename Widget> Widget* place(Widget* widget, const char* name, const QRect& geometry)
 {
     widget->setObjectName(QString::fromLatin1(name));
@@ -72,9 +60,39 @@ QPushButton* button(QWidget* parent, const char* name, const char* caption, cons
     return place(new QPushButton(QString::fromLatin1(caption), parent), name, geometry);
 }
 
-QLineEdit* field(QWidget* parent, const char* name, const QRect& geometry)
+// A settings value is one line: line breaks typed or pasted into a field (a path copied from a
+// terminal often ends with one) are dropped before the field or the record sees them. With a
+// byte limit, an edit or a paste that would make the text longer than that many bytes of the
+// stored setting is refused; a longer value that was loaded stays as it is.
+class SingleLineValidator : public QValidator
 {
-    return place(new QLineEdit(parent), name, geometry);
+public:
+    SingleLineValidator(std::size_t byteLimit, QObject* parent)
+        : QValidator(parent), m_byteLimit(byteLimit)
+    {}
+
+    State validate(QString& input, int& pos) const override
+    {
+        for (qsizetype i = input.size(); i-- > 0;) {
+            if (input[i] == u'\r' || input[i] == u'\n') {
+                input.remove(i, 1);
+                if (i < pos)
+                    --pos;
+            }
+        }
+        return toBytes(input).size() <= m_byteLimit ? Acceptable : Invalid;
+    }
+
+private:
+    std::size_t m_byteLimit;
+};
+
+QLineEdit* field(QWidget* parent, const char* name, const QRect& geometry,
+                 std::size_t byteLimit = std::numeric_limits<std::size_t>::max())
+{
+    auto* edit = place(new QLineEdit(parent), name, geometry);
+    edit->setValidator(new SingleLineValidator(byteLimit, edit));
+    return edit;
 }
 
 QGroupBox* group(QWidget* parent, const char* name, const char* caption, const QRect& geometry)
@@ -237,14 +255,12 @@ void SettingsWindow::createUsersGroup()
     Opt_Login->button(1)->setChecked(true);
     label(frm_users, "Label1", "Name:", twipsRect(180, 1020, 735, 255))
         ->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    Txt_Uname = field(frm_users, "Txt_Uname", twipsRect(960, 1020, 1455, 315));
+    // Credentials longer than a client's input line could be stored but never typed.
+    Txt_Uname = field(frm_users, "Txt_Uname", twipsRect(960, 1020, 1455, 315), kMaxLineLength);
     label(frm_users, "lbl_passwd", "Pass:", twipsRect(120, 1380, 795, 315))
         ->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    Txt_Passwd = field(frm_users, "Txt_Passwd", twipsRect(960, 1380, 1455, 315));
+    Txt_Passwd = field(frm_users, "Txt_Passwd", twipsRect(960, 1380, 1455, 315), kMaxLineLength);
     Txt_Passwd->setEchoMode(QLineEdit::Password);
-    // Credentials longer than a line could be stored but never typed.
-    Txt_Uname->setValidator(new LineLengthValidator(Txt_Uname));
-    Txt_Passwd->setValidator(new LineLengthValidator(Txt_Passwd));
     // Styles draw a bullet by default; the window shows a star.
     Txt_Passwd->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
 }

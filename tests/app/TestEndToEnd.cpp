@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 
 namespace zelvor {
 namespace {
@@ -15,17 +16,12 @@ using test::MpdFixture;
 using test::TcpClient;
 using test::ZelvorProcess;
 
-class EndToEnd : public ::testing::Test
+/** The program, started headless on a free port, and a client at its command prompt. */
+class Session : public ::testing::Test
 {
 protected:
-    void SetUp() override
+    void startAndConnect()
     {
-        ASSERT_TRUE(mpd.start()) << mpd.error();
-        zelvor.writeIni("[Zelvor]\r\nPort=" + std::to_string(port) +
-                        "\r\nServer Root=" + mpd.musicDir().string() +
-                        "\r\nWinamp Location=" + mpd.commandLine() + "\r\nLogin=True\r\n");
-        zelvor.setEnv("MPD_HOST", mpd.host());
-        zelvor.setEnv("MPD_PORT", std::to_string(mpd.port()));
         zelvor.start();
         ASSERT_TRUE(zelvor.waitListening());
         ASSERT_TRUE(client.connect("127.0.0.1", port));
@@ -34,8 +30,10 @@ protected:
     void TearDown() override
     {
         client.close();
-        zelvor.signal(SIGTERM);
-        EXPECT_EQ(zelvor.wait(), 0);
+        if (zelvor.pid() > 0) {
+            zelvor.signal(SIGTERM);
+            EXPECT_EQ(zelvor.wait(), 0);
+        }
     }
 
     /** Types a command line and returns the reply between the echo and the next prompt. */
@@ -47,12 +45,28 @@ protected:
             return "(no prompt) " + received;
         return received.substr(line.size(), received.size() - line.size() - 9);
     }
-    std::string field(const std::string& name) { return mpd.status()[name]; }
 
-    MpdFixture mpd;
     std::uint16_t port = test::freePort();
     ZelvorProcess zelvor;
     TcpClient client;
+};
+
+class EndToEnd : public Session
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(mpd.start()) << mpd.error();
+        zelvor.writeIni("[Zelvor]\r\nPort=" + std::to_string(port) +
+                        "\r\nServer Root=" + mpd.musicDir().string() +
+                        "\r\nWinamp Location=" + mpd.commandLine() + "\r\nLogin=True\r\n");
+        zelvor.setEnv("MPD_HOST", mpd.host());
+        zelvor.setEnv("MPD_PORT", std::to_string(mpd.port()));
+        startAndConnect();
+    }
+    std::string field(const std::string& name) { return mpd.status()[name]; }
+
+    MpdFixture mpd;
 };
 
 TEST_F(EndToEnd, BrowseLoadPlayAndReadTheStatus)
@@ -120,6 +134,116 @@ TEST_F(EndToEnd, ClientCannotLeaveTheMusicFolder)
     EXPECT_EQ(run("ls ..\\*"), "\r\n" + mpd.musicDir().string() + "/../*");
     EXPECT_EQ(run("load ../mpd.conf"), "");
     EXPECT_TRUE(mpd.queue().empty());
+}
+
+/**
+ * A user with no MPD configuration and no MPD running: "open" starts an MPD that Zelvor
+ * configures in its settings folder, on a music root given on the command line.
+ */
+class OwnPlayer : public Session
+{
+protected:
+    void SetUp() override
+    {
+        test::writeWav(root / "album" / "02 second.wav", 20000);
+        test::writeWav(root / "album" / "01 first.wav", 20000);
+        test::writeWav(root / "top.wav", 20000);
+        music.mkdir("run");
+        zelvor.writeIni("[Zelvor]\r\nLogin=True\r\n");
+        for (const char* name : {"MPD_HOST", "MPD_PORT", "PULSE_SERVER"})
+            zelvor.unsetEnv(name);
+        zelvor.setEnv("XDG_RUNTIME_DIR", (music.path() / "run").string());
+        zelvor.setArgs({"--port", std::to_string(port), "--root", root.string()});
+        startAndConnect();
+    }
+    void TearDown() override
+    {
+        Session::TearDown();
+        // Whatever the test left running goes with it.
+        if (const pid_t mpd = mpdPid(); mpd > 0 && !MpdFixture::processGone(mpd)) {
+            ::kill(mpd, SIGTERM);
+            MpdFixture::waitFor([mpd] { return MpdFixture::processGone(mpd); });
+        }
+    }
+
+    pid_t mpdPid() const
+    {
+        return static_cast<pid_t>(
+            std::atoi(test::readFile(zelvor.settingsFolder() / "mpd.pid").c_str()));
+    }
+
+    test::TempDir music;
+    // MPD reads a quote in its configuration only when it is written right.
+    const std::filesystem::path root = music.path() / "My \"Music\"";
+};
+
+TEST_F(OwnPlayer, OpenLoadPlayAndCloseWithoutAnyMpdConfiguration)
+{
+    if (run("play") != "\r\nCommand Failed - Winamp may not be running")
+        GTEST_SKIP() << "an MPD of this machine answers at MPD's default place";
+    EXPECT_EQ(run("open"), "");
+    // No sound device and no sound server here: MPD plays into nothing, and says so.
+    EXPECT_TRUE(zelvor.waitForOutput(" no audio output\n"));
+    ASSERT_TRUE(MpdFixture::waitFor([this] { return mpdPid() > 0; }));
+    const pid_t mpd = mpdPid();
+    const std::string config = test::readFile(zelvor.settingsFolder() / "mpd.conf");
+    EXPECT_NE(config.find("music_directory \"" + music.str() + "/My \\\"Music\\\"\"\n"),
+              std::string::npos)
+        << config;
+    EXPECT_NE(
+        config.find("bind_to_address \"" + zelvor.settingsFolder().string() + "/mpd.socket\"\n"),
+        std::string::npos)
+        << config;
+    EXPECT_EQ(config.find("port"), std::string::npos) << config;
+
+    EXPECT_EQ(run("open"), "");
+    EXPECT_EQ(mpdPid(), mpd) << "a second open started another MPD";
+
+    EXPECT_EQ(run("load album"), "");
+    EXPECT_EQ(run("play"), "");
+    const std::string status = run("status");
+    EXPECT_NE(status.find("\r\nWinamp is Playing\r\n"), std::string::npos) << status;
+    EXPECT_EQ(run("ff"), "");
+    EXPECT_NE(run("status").find("\r\nWinamp is Playing\r\n"), std::string::npos);
+
+    EXPECT_EQ(run("close"), "");
+    EXPECT_TRUE(MpdFixture::waitFor([mpd] { return MpdFixture::processGone(mpd); }));
+    EXPECT_EQ(run("play"), "\r\nCommand Failed - Winamp may not be running");
+
+    // The command line's settings are saved at shutdown like the settings window's.
+    client.close();
+    zelvor.signal(SIGTERM);
+    EXPECT_EQ(zelvor.wait(), 0);
+    const std::string ini = test::readFile(zelvor.iniFile());
+    EXPECT_NE(ini.find("\r\nPort=" + std::to_string(port) + "\r\nServer Root=" + root.string() +
+                       "\r\nWinamp Location=mpd\r\n"),
+              std::string::npos)
+        << ini;
+}
+
+TEST_F(OwnPlayer, AConfigurationOfTheUsersWins)
+{
+    MpdFixture users;
+    ASSERT_TRUE(users.start()) << users.error();
+    users.stop();
+    std::filesystem::remove(users.folder() / "mpd.pid");
+    std::filesystem::copy_file(users.configPath(), zelvor.home().path() / ".mpdconf");
+
+    // "open" starts the program as it is, and MPD takes the user's configuration.
+    EXPECT_EQ(run("open"), "");
+    EXPECT_TRUE(MpdFixture::waitFor([&] { return users.answering(); }));
+    EXPECT_FALSE(std::filesystem::exists(zelvor.settingsFolder() / "mpd.conf"));
+    // MPD writes its pid file after it has begun to answer.
+    pid_t started = 0;
+    MpdFixture::waitFor([&] {
+        started = static_cast<pid_t>(std::atoi(test::readFile(users.folder() / "mpd.pid").c_str()));
+        return started > 0;
+    });
+    EXPECT_GT(started, 0);
+    if (started > 0) {
+        ::kill(started, SIGTERM);
+        EXPECT_TRUE(MpdFixture::waitFor([started] { return MpdFixture::processGone(started); }));
+    }
 }
 
 } // namespace

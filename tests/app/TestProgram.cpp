@@ -6,10 +6,25 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <functional>
 #include <regex>
+#include <vector>
+
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
 #include <thread>
+
+#include <unistd.h>
 
 namespace zelvor {
 namespace {
@@ -202,11 +217,13 @@ TEST(Program, UnreadableSettingsFileGivesDefaults)
     EXPECT_EQ(zelvor.wait(), 0);
 }
 
-TEST(Program, DesktopModeServesAndSavesOnSignal)
+/**
+ * Starts the program with login off, lets a client in, and ends it with SIGTERM; the program
+ * must have run as a desktop, which has its status line and prints nothing per word.
+ */
+void expectDesktopServesAndSaves(ZelvorProcess& zelvor)
 {
     const std::uint16_t port = test::freePort();
-    ZelvorProcess zelvor;
-    zelvor.setEnv("QT_QPA_PLATFORM", "offscreen");
     zelvor.writeIni(iniWith(port, "Login=True\r\n"));
     zelvor.start();
     TcpClient client;
@@ -216,8 +233,146 @@ TEST(Program, DesktopModeServesAndSavesOnSignal)
     zelvor.signal(SIGTERM);
     EXPECT_EQ(zelvor.wait(), 0);
     EXPECT_NE(test::readFile(zelvor.iniFile()).find("Login=True\r\n"), std::string::npos);
-    // The desktop has its status line; nothing is printed per word.
-    EXPECT_EQ(zelvor.errorOutput().find(" connecting\n"), std::string::npos);
+    EXPECT_EQ(zelvor.errorOutput().find(" connecting\n"), std::string::npos)
+        << zelvor.errorOutput();
+}
+
+TEST(Program, DesktopModeServesAndSavesOnSignal)
+{
+    ZelvorProcess zelvor;
+    zelvor.setEnv("QT_QPA_PLATFORM", "offscreen");
+    expectDesktopServesAndSaves(zelvor);
+}
+
+// The folder is there from the start, so the default log works in the first run; what a save
+// killed half way left there is removed, nothing else.
+TEST(Program, StartCreatesThePrivateSettingsFolderAndClearsHalfWrittenSaves)
+{
+    namespace fs = std::filesystem;
+    ZelvorProcess fresh;
+    fresh.start();
+    ASSERT_TRUE(fresh.waitForOutput("\n"));
+    EXPECT_TRUE(fs::is_directory(fresh.settingsFolder()));
+    EXPECT_EQ(fs::status(fresh.settingsFolder()).permissions() & fs::perms::all,
+              fs::perms::owner_all);
+    EXPECT_FALSE(fs::exists(fresh.iniFile()));
+    fresh.signal(SIGTERM);
+    EXPECT_EQ(fresh.wait(), 0);
+
+    const std::uint16_t port = test::freePort();
+    ZelvorProcess zelvor;
+    zelvor.writeIni(iniWith(port));
+    for (const char* name : {"zelvor.ini.new-q1W2e3", "zelvor.ini.new-Zz9", "zelvor.log"})
+        zelvor.home().write(std::string("config/zelvor/") + name, "half");
+    zelvor.start();
+    ASSERT_TRUE(zelvor.waitListening());
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(zelvor.settingsFolder()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"zelvor.ini", "zelvor.log"}));
+    zelvor.signal(SIGTERM);
+    EXPECT_EQ(zelvor.wait(), 0);
+}
+
+// Log entries and status lines keep their layout in locales whose time form has the zone in
+// brackets, after a separator or in front.
+TEST(Program, LogTimesKeepTheirLayoutInEveryLocale)
+{
+    for (const char* locale :
+         {"es_ES.UTF-8", "ca_ES.UTF-8", "fa_IR.UTF-8", "sq_AL.UTF-8", "be_BY.UTF-8", "zh_TW.UTF-8",
+          "my_MM.UTF-8", "de_DE.UTF-8", "ja_JP.UTF-8", "en_US.UTF-8"}) {
+        SCOPED_TRACE(locale);
+        ZelvorProcess zelvor;
+        zelvor.setEnv("LC_ALL", locale);
+        zelvor.writeIni(iniWith(test::freePort(), "LogLevel1=True\r\n"));
+        zelvor.start();
+        ASSERT_TRUE(zelvor.waitListening());
+        zelvor.signal(SIGTERM);
+        ASSERT_EQ(zelvor.wait(), 0);
+        const std::string log = test::readFile(zelvor.settingsFolder() / "zelvor.log");
+        const std::string output = zelvor.errorOutput();
+        std::smatch entry;
+        ASSERT_TRUE(std::regex_match(log, entry, std::regex("\"([^\t\"]+)\t\tstarted\"\r\n")))
+            << log;
+        std::smatch line;
+        ASSERT_TRUE(std::regex_search(output, line, std::regex("(^|\n)([^\n]+) started\n")))
+            << output;
+        for (const std::string& stamp : {entry[1].str(), line[2].str()}) {
+            EXPECT_EQ(stamp.find("()"), std::string::npos) << stamp;
+            EXPECT_EQ(stamp.find("[]"), std::string::npos) << stamp;
+            EXPECT_EQ(std::string(",;([ ").find(stamp.back()), std::string::npos) << stamp;
+            EXPECT_NE(stamp.find(' '), std::string::npos) << stamp;
+        }
+    }
+}
+
+/** Whether something accepts a connection on the Unix socket at path. */
+bool socketAccepts(const std::string& path)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool accepted =
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return accepted;
+}
+
+// A Wayland session without XWayland: the program runs as a desktop client of the compositor
+// (Debian's weston on its headless back end), and headless when WAYLAND_DISPLAY leads nowhere.
+TEST(Program, WaylandSessionWithoutAnXDisplayGetsTheDesktop)
+{
+    const std::string weston = "/usr/bin/weston";
+    if (!std::filesystem::exists(weston))
+        GTEST_SKIP() << "weston is not installed";
+    test::TempDir runtime;
+    std::filesystem::permissions(runtime.path(), std::filesystem::perms::owner_all);
+    std::vector<std::string> args{weston, "--backend=headless-backend.so", "--socket=zelvor-wl",
+                                  "--idle-time=0", "--log=" + runtime.str() + "/weston.log"};
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env{"XDG_RUNTIME_DIR=" + runtime.str()};
+    for (char** entry = environ; *entry; ++entry) {
+        if (std::strncmp(*entry, "XDG_RUNTIME_DIR=", 16) != 0)
+            env.emplace_back(*entry);
+    }
+    std::vector<char*> envp;
+    for (auto& entry : env)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    pid_t compositor = -1;
+    ASSERT_EQ(
+        ::posix_spawn(&compositor, weston.c_str(), nullptr, nullptr, argv.data(), envp.data()), 0);
+    const auto stopCompositor = [compositor] {
+        ::kill(compositor, SIGTERM);
+        ::waitpid(compositor, nullptr, 0);
+    };
+    if (!eventually([&] { return socketAccepts(runtime.str() + "/zelvor-wl"); })) {
+        stopCompositor();
+        FAIL() << "weston did not start:\n" << test::readFile(runtime.path() / "weston.log");
+    }
+
+    ZelvorProcess zelvor;
+    zelvor.setEnv("XDG_RUNTIME_DIR", runtime.str());
+    zelvor.setEnv("WAYLAND_DISPLAY", "zelvor-wl");
+    // Qt's Wayland client keeps its globals to the end, partly in a plugin already unloaded by
+    // then, which leaves no name to suppress them by; the offscreen desktop test checks leaks.
+    if (const char* sanitizer = std::getenv("ASAN_OPTIONS"))
+        zelvor.setEnv("ASAN_OPTIONS", std::string(sanitizer) + ":detect_leaks=0");
+    expectDesktopServesAndSaves(zelvor);
+
+    ZelvorProcess nowhere;
+    nowhere.setEnv("XDG_RUNTIME_DIR", runtime.str());
+    nowhere.setEnv("WAYLAND_DISPLAY", "no-compositor");
+    nowhere.start();
+    EXPECT_TRUE(nowhere.waitListening()) << nowhere.errorOutput();
+    nowhere.signal(SIGTERM);
+    EXPECT_EQ(nowhere.wait(), 0);
+    stopCompositor();
 }
 
 TEST(Program, VersionAndHelp)
@@ -229,6 +384,66 @@ TEST(Program, VersionAndHelp)
     const std::size_t n = std::fread(buffer, 1, sizeof buffer - 1, pipe);
     EXPECT_EQ(::pclose(pipe), 0);
     EXPECT_EQ(std::string(buffer, n), "Zelvor 1.0.0.7\n");
+}
+
+TEST(Program, BadOptionsEndWithStatusTwoBeforeAnythingIsWritten)
+{
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--port", "x"}, {"--root"}, {"--verbose"}}) {
+        ZelvorProcess zelvor;
+        zelvor.setArgs(args);
+        zelvor.start();
+        EXPECT_EQ(zelvor.wait(), 2) << args[0];
+        const std::string output = zelvor.errorOutput();
+        EXPECT_EQ(output.find('\n'), output.size() - 1) << output;
+        EXPECT_EQ(output.rfind("zelvor: ", 0), 0u) << output;
+        EXPECT_FALSE(std::filesystem::exists(zelvor.settingsFolder())) << args[0];
+    }
+}
+
+TEST(Program, ConfigDirHoldsTheSettingsAndThePortOptionIsSaved)
+{
+    const std::uint16_t port = test::freePort();
+    ZelvorProcess zelvor;
+    const auto folder = zelvor.home().path() / "elsewhere";
+    zelvor.setArgs({"--config-dir", folder.string(), "--port=" + std::to_string(port)});
+    zelvor.start();
+    ASSERT_TRUE(zelvor.waitListening());
+    TcpClient client;
+    EXPECT_TRUE(client.connect("127.0.0.1", port));
+    client.close();
+    zelvor.signal(SIGTERM);
+    EXPECT_EQ(zelvor.wait(), 0);
+    EXPECT_FALSE(std::filesystem::exists(zelvor.iniFile()));
+    const std::string ini = test::readFile(folder / "zelvor.ini");
+    EXPECT_NE(ini.find("Port=" + std::to_string(port) + "\r\n"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("Server Logfile=" + (folder / "zelvor.log").string() + "\r\n"),
+              std::string::npos)
+        << ini;
+}
+
+TEST(Program, APortThatIsNotPermittedGetsAHint)
+{
+    if (std::stoi(test::readFile("/proc/sys/net/ipv4/ip_unprivileged_port_start")) < 2)
+        GTEST_SKIP() << "every port is permitted here";
+    ZelvorProcess zelvor;
+    if (::getuid() == 0) {
+        if (::access("/usr/bin/setpriv", X_OK) != 0)
+            GTEST_SKIP() << "root, and no setpriv to give that up";
+        zelvor.setLauncher({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                            "--inh-caps=-all", "--bounding-set=-all"});
+    }
+    zelvor.setArgs({"--port", "1"});
+    zelvor.start();
+    ASSERT_TRUE(zelvor.waitForOutput(" port 1 not permitted\n"));
+    zelvor.signal(SIGTERM);
+    EXPECT_EQ(zelvor.wait(), 0);
+    const std::string output = zelvor.errorOutput();
+    EXPECT_NE(output.find("\nzelvor: ports below 1024 need root: run Zelvor as root, or allow it "
+                          "with \"sudo setcap cap_net_bind_service=+ep " ZELVOR_BINARY
+                          "\", or choose another port: zelvor --port 2323\n"),
+              std::string::npos)
+        << output;
 }
 
 } // namespace

@@ -55,6 +55,8 @@ void ZelvorProcess::start()
     env["HOME"] = m_home.str();
     for (const auto& [name, value] : m_env)
         env[name] = value;
+    for (const auto& name : m_unset)
+        env.erase(name);
 
     std::vector<std::string> texts;
     for (const auto& [name, value] : env)
@@ -71,9 +73,14 @@ void ZelvorProcess::start()
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
-    std::string program = ZELVOR_BINARY;
-    char* argv[] = {program.data(), nullptr};
-    if (posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv, envp.data()) != 0)
+    std::vector<std::string> words = m_launcher;
+    words.push_back(ZELVOR_BINARY);
+    words.insert(words.end(), m_args.begin(), m_args.end());
+    std::vector<char*> argv;
+    for (auto& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
         m_pid = -1;
     posix_spawn_file_actions_destroy(&actions);
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace zelvor::test {
 
@@ -29,6 +30,12 @@ public:
     void writeIni(const std::string& bytes) const;
     /** Extra environment for the program (MPD_HOST, QT_QPA_PLATFORM, ...). */
     void setEnv(const std::string& name, const std::string& value) { m_env[name] = value; }
+    /** Leaves a variable out of the program's environment. */
+    void unsetEnv(const std::string& name) { m_unset.push_back(name); }
+    /** A program and its arguments that start zelvor in their turn (setpriv, for example). */
+    void setLauncher(std::vector<std::string> launcher) { m_launcher = std::move(launcher); }
+    /** Command-line arguments for the program. */
+    void setArgs(std::vector<std::string> args) { m_args = std::move(args); }
 
     void start();
     /** Waits until the listener has been opened. */
@@ -46,6 +53,9 @@ public:
 private:
     TempDir m_home;
     std::map<std::string, std::string> m_env;
+    std::vector<std::string> m_unset;
+    std::vector<std::string> m_launcher;
+    std::vector<std::string> m_args;
     pid_t m_pid = -1;
 };
 

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The minute-long limits against the real program and the real clock. They take a few minutes,
-// so they are left out of the usual run; start them with
-//   test_reliability --gtest_also_run_disabled_tests --gtest_filter='LongRunning.*'
-// (the same limits are tested with a steered clock in tests/server).
+// so they carry the label "long" and only `make test-long` runs them (the same limits are tested
+// with a steered clock in tests/server).
 #include "Surroundings.h"
 #include "TcpClient.h"
 #include "ZelvorProcess.h"
@@ -29,7 +28,7 @@ bool startWith(ZelvorProcess& zelvor, IniText& ini)
     return zelvor.waitListening();
 }
 
-TEST(LongRunning, DISABLED_ClientThatNeverLogsInIsClosedAndALoggedInOneIsNot)
+TEST(LongRunning, ClientThatNeverLogsInIsClosedAndALoggedInOneIsNot)
 {
     ZelvorProcess zelvor;
     IniText ini;
@@ -50,7 +49,7 @@ TEST(LongRunning, DISABLED_ClientThatNeverLogsInIsClosedAndALoggedInOneIsNot)
     EXPECT_EQ(owner.readUntil(kPrompt), "pwd\r\n\\" + kPrompt);
 }
 
-TEST(LongRunning, DISABLED_ClientThatTakesNoRepliesForAMinuteIsClosed)
+TEST(LongRunning, ClientThatTakesNoRepliesForAMinuteIsClosed)
 {
     ZelvorProcess zelvor;
     IniText ini;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <ostream>
 #include <string>
@@ -212,16 +213,88 @@ TEST_F(SettingsFileTest, FolderThatCannotBeCreatedIsReported)
     EXPECT_NE(error.find("cannot create"), std::string::npos) << error;
 }
 
-TEST_F(SettingsFileTest, UnsavableValueKeepsTheOldFile)
+// A value that cannot be stored costs only its own key: every other key is written, and that
+// key keeps what the file held (or stays absent), so the edits of a run are never all lost.
+TEST_F(SettingsFileTest, UnsavableValueKeepsOnlyThatKeysStoredValue)
 {
-    const std::string old = "[Zelvor]\r\nPort=4242\r\n";
-    m_dir.write("config/zelvor/zelvor.ini", old);
-    ServerSettings settings = m_defaults;
-    settings.UserName = "bob\nPort=1";
+    const std::string old = "[Zelvor]\r\nPort=4242\r\nServer Root=/old/music\r\n"
+                            "Winamp Location=oldmpd\r\nServer Logfile=/old/log\r\nUser=old\r\n";
+    ServerSettings edited = m_defaults;
+    edited.Port = "2323";
+    edited.ServerRoot = "/new/music";
+    edited.WinampLocation = "newmpd";
+    edited.LogFile = "/new/log";
+    edited.UserName = "new";
+    edited.Password = "pw";
+    const struct
+    {
+        const char* key;
+        std::string ServerSettings::*field;
+        const char* oldLine;
+    } rows[] = {
+        {"Port", &ServerSettings::Port, "Port=4242"},
+        {"Server Root", &ServerSettings::ServerRoot, "Server Root=/old/music"},
+        {"Winamp Location", &ServerSettings::WinampLocation, "Winamp Location=oldmpd"},
+        {"Server Logfile", &ServerSettings::LogFile, "Server Logfile=/old/log"},
+        {"User", &ServerSettings::UserName, "User=old"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.key);
+        m_dir.write("config/zelvor/zelvor.ini", old);
+        ServerSettings settings = edited;
+        settings.*(row.field) = "/pasted/path\n";
+        std::string error;
+        std::vector<std::string> kept;
+        ASSERT_TRUE(saveSettings(m_path, settings, &error, &kept)) << error;
+        EXPECT_EQ(kept, std::vector<std::string>{row.key});
+
+        const std::string saved = readFile(m_path);
+        EXPECT_NE(saved.find(std::string(row.oldLine) + "\r\n"), std::string::npos) << saved;
+        EXPECT_EQ(folderEntries(), std::vector<std::string>{"zelvor.ini"});
+        const ServerSettings stored = loaded(saved);
+        settings.*(row.field) = loaded(old).*(row.field);
+        EXPECT_EQ(stored, settings);
+    }
+
+    // Without a file the key stays absent, so the next start falls back to its default.
+    fs::remove(m_path);
+    ServerSettings settings = edited;
+    settings.UserName = "a\nb";
+    settings.ServerRoot = "c\nd";
+    std::vector<std::string> kept;
+    ASSERT_TRUE(saveSettings(m_path, settings, nullptr, &kept));
+    EXPECT_EQ(kept, (std::vector<std::string>{"Server Root", "User"}));
+    settings.UserName = m_defaults.UserName;
+    settings.ServerRoot = m_defaults.ServerRoot;
+    EXPECT_EQ(loaded(readFile(m_path)), settings);
+}
+
+// At start the folder exists (so the default log can be written in the first run), and what a
+// save killed half way left behind is gone; nothing else in the folder is touched.
+TEST_F(SettingsFileTest, StartPreparesThePrivateFolderAndRemovesHalfWrittenSaves)
+{
     std::string error;
-    EXPECT_FALSE(saveSettings(m_path, settings, &error));
-    EXPECT_NE(error, "");
-    EXPECT_EQ(readFile(m_path), old);
+    ASSERT_TRUE(prepareSettingsFolder(m_folder, &error)) << error;
+    ASSERT_TRUE(fs::is_directory(m_folder));
+#ifndef _WIN32
+    EXPECT_EQ(fs::status(m_folder).permissions() & fs::perms::all, fs::perms::owner_all);
+#endif
+    EXPECT_TRUE(folderEntries().empty());
+
+    for (const char* name : {"zelvor.ini", "zelvor.ini.new-Ab12Cd", "zelvor.ini.new-",
+                             "zelvor.ini.newer", "other.ini.new-Ab12Cd", "zelvor.log"})
+        m_dir.write(std::string("config/zelvor/") + name, "x");
+    m_dir.mkdir("config/zelvor/zelvor.ini.new-folder");
+    ASSERT_TRUE(prepareSettingsFolder(m_folder, &error)) << error;
+    auto names = folderEntries();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"other.ini.new-Ab12Cd", "zelvor.ini",
+                                               "zelvor.ini.new-folder", "zelvor.ini.newer",
+                                               "zelvor.log"}));
+
+    m_dir.write("blocked", "a file where the folder should be");
+    EXPECT_FALSE(prepareSettingsFolder((m_dir.path() / "blocked" / "zelvor").string(), &error));
+    EXPECT_NE(error.find("cannot create"), std::string::npos) << error;
 }
 
 #ifndef _WIN32

@@ -5,6 +5,7 @@
 #include "shell/NumericKeyFilter.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -169,13 +170,50 @@ TEST_F(LiveRecord, OptionsAndPathsReachTheRecordAtOnce)
     EXPECT_EQ(settings.ServerRoot, "/Musik/Bj\xc3\xb6rk");
 }
 
+// A path copied from a terminal often ends with a line break; a settings value is one line, so
+// typed or pasted line breaks never reach a field or the record.
+TEST_F(LiveRecord, PastedLineBreaksAreDroppedInEveryTextField)
+{
+    const struct
+    {
+        const char* field;
+        const char* pasted;
+        const char* kept;
+        std::string ServerSettings::*value;
+    } rows[] = {
+        {"Txt_Port", "2323\n", "2323", &ServerSettings::Port},
+        {"Txt_Serverroot", "/home/me/Music\r\n", "/home/me/Music", &ServerSettings::ServerRoot},
+        {"Txt_Winamp_Location", "mpd\n/etc/mpd.conf\n", "mpd/etc/mpd.conf",
+         &ServerSettings::WinampLocation},
+        {"Txt_Logfile", "\r/tmp/zelvor.log\r", "/tmp/zelvor.log", &ServerSettings::LogFile},
+        {"Txt_Uname", "bob\n", "bob", &ServerSettings::UserName},
+        {"Txt_Passwd", "se\r\ncret\n", "secret", &ServerSettings::Password},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.field);
+        auto* field = child<QLineEdit>(row.field);
+        field->clear();
+        QApplication::clipboard()->setText(QString::fromLatin1(row.pasted));
+        field->setFocus();
+        field->paste();
+        EXPECT_EQ(field->text(), QString::fromLatin1(row.kept));
+        EXPECT_EQ(settings.*(row.value), row.kept);
+        // Typed text goes the same way, and the cursor stays where the typing left it.
+        field->insert(QStringLiteral("x\ny"));
+        EXPECT_EQ(field->text(), QString::fromLatin1(row.kept) + QStringLiteral("xy"));
+        EXPECT_EQ(field->cursorPosition(), field->text().size());
+    }
+}
+
 TEST(SettingsLoading, LeavesTheRecordByteForByte)
 {
     ServerSettings stored;
     stored.ServerRoot = "/music/\xe9t\xe9"; // not UTF-8: written under another code page
+    stored.LogFile = "/log\rfile";          // a stray CR read from zelvor.ini
     SettingsWindow window(stored);
     window.loadControls();
     EXPECT_EQ(stored.ServerRoot, "/music/\xe9t\xe9");
+    EXPECT_EQ(stored.LogFile, "/log\rfile");
 }
 
 TEST(CredentialFields, TakeAtMostALineOfBytesYetLoadALongerStoredValueWhole)

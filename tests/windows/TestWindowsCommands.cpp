@@ -179,6 +179,46 @@ TEST_F(WindowsCommandsTest, EightBitNamesReachThePlayerByteForByte)
     EXPECT_EQ(logLines(m_log), Lines{copyData(root() + "\\\xc0 la carte\\Caf\xe9 cr\xe8me.mp3")});
 }
 
+// Entries the system marks hidden or system (desktop.ini, Folder.jpg) are neither listed nor
+// loaded; a hidden folder named outright still shows and loads what it holds.
+TEST_F(WindowsCommandsTest, HiddenAndSystemEntriesAreNeitherListedNorLoaded)
+{
+    const struct
+    {
+        std::string path;
+        DWORD mark;
+    } marked[] = {
+        {m_scratch.write("Music\\desktop.ini"), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+        {m_scratch.write("Music\\Folder.jpg"), FILE_ATTRIBUTE_HIDDEN},
+        {m_scratch.write("Music\\thumbs.mp3"), FILE_ATTRIBUTE_SYSTEM},
+        {m_scratch.mkdir("Music\\Hidden Album"), FILE_ATTRIBUTE_HIDDEN},
+    };
+    m_scratch.write("Music\\Hidden Album\\track.mp3");
+    for (const auto& entry : marked) {
+        const DWORD before = GetFileAttributesA(entry.path.c_str());
+        if (!SetFileAttributesA(entry.path.c_str(), before | entry.mark) ||
+            (GetFileAttributesA(entry.path.c_str()) & entry.mark) != entry.mark)
+            GTEST_SKIP() << "this file system keeps no hidden or system marks: " << entry.path;
+    }
+
+    run("ls");
+    EXPECT_EQ(m_connection.sends,
+              (Lines{"\r\n" + root() + "\\", "\r\nJazz Standards", "\r\nRock"}));
+    run("ls *.*");
+    EXPECT_EQ(m_connection.sends,
+              (Lines{"\r\n" + root() + "\\*.*", "\r\nJazz Standards", "\r\nRock"}));
+    run("ls Hidden Album\\");
+    EXPECT_EQ(m_connection.sends, (Lines{"\r\n" + root() + "\\Hidden Album\\", "\r\ntrack.mp3"}));
+
+    StandIn player(m_log);
+    ASSERT_TRUE(player.ready());
+    for (const char* line :
+         {"load desktop.ini", "load FOLDER.JPG", "load thumbs.mp3", "load Hidden Album"})
+        run(line);
+    run("load Hidden Album\\track.mp3");
+    EXPECT_EQ(logLines(m_log), Lines{copyData(root() + "\\Hidden Album\\track.mp3")});
+}
+
 // Disabled while it fails: on Windows libstdc++ turns the names that HostFolders lists into
 // UTF-8 ("Caf\xc3\xa9.mp3"), while the client and the rest of the system use the ANSI code page.
 TEST_F(WindowsCommandsTest, EightBitNamesAreListedInTheAnsiCodePage)

@@ -1,0 +1,128 @@
+// SPDX-License-Identifier: MIT
+#include "app/CommandLineOptions.h"
+#include "settings/ServerSettings.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+namespace zelvor {
+namespace {
+
+using Action = CommandLineOptions::Action;
+
+struct Row
+{
+    const char* name;
+    std::vector<std::string> arguments;
+    Action action;
+    std::string error = {};
+};
+
+TEST(CommandLineOptions, EveryFormAndEveryFault)
+{
+    const test::TempDir folder;
+    folder.write("file.txt");
+    folder.mkdir("music");
+    const std::string music = (folder.path() / "music").string();
+    const Row rows[] = {
+        {"nothing", {}, Action::Run},
+        {"help", {"--help"}, Action::Help},
+        {"short help", {"-h"}, Action::Help},
+        {"version", {"--version"}, Action::Version},
+        {"help wins over version", {"--version", "--help"}, Action::Help},
+        {"all four",
+         {"--port", "2323", "--root", "music", "--player=mpd x", "--config-dir=c"},
+         Action::Run},
+        {"unknown",
+         {"--portt", "1"},
+         Action::Fail,
+         "zelvor: unknown option \"--portt\" (see zelvor --help)"},
+        {"a plain word",
+         {"music"},
+         Action::Fail,
+         "zelvor: unknown option \"music\" (see zelvor --help)"},
+        {"value missing",
+         {"--root"},
+         Action::Fail,
+         "zelvor: --root needs a value (see zelvor --help)"},
+        {"value empty",
+         {"--player="},
+         Action::Fail,
+         "zelvor: --player needs a value (see zelvor --help)"},
+        {"port zero",
+         {"--port", "0"},
+         Action::Fail,
+         "zelvor: --port wants a number from 1 to 65535, not \"0\" (see zelvor --help)"},
+        {"port too big",
+         {"--port=65536"},
+         Action::Fail,
+         "zelvor: --port wants a number from 1 to 65535, not \"65536\" (see zelvor --help)"},
+        {"port with sign",
+         {"--port", "+23"},
+         Action::Fail,
+         "zelvor: --port wants a number from 1 to 65535, not \"+23\" (see zelvor --help)"},
+        {"root missing",
+         {"--root", "nowhere"},
+         Action::Fail,
+         "zelvor: --root: no folder \"nowhere\" (see zelvor --help)"},
+        {"root a file",
+         {"--root", "file.txt"},
+         Action::Fail,
+         "zelvor: --root: no folder \"file.txt\" (see zelvor --help)"},
+        {"config dir a file",
+         {"--config-dir", "file.txt"},
+         Action::Fail,
+         "zelvor: --config-dir: \"file.txt\" is not a folder (see zelvor --help)"},
+        {"fault after help",
+         {"--help", "--bad"},
+         Action::Fail,
+         "zelvor: unknown option \"--bad\" (see zelvor --help)"},
+    };
+    for (const auto& row : rows) {
+        const auto options = parseCommandLine(row.arguments, folder.path());
+        EXPECT_EQ(options.action, row.action) << row.name;
+        EXPECT_EQ(options.error, row.error) << row.name;
+    }
+
+    const auto options = parseCommandLine(rows[5].arguments, folder.path());
+    EXPECT_EQ(options.port, "2323");
+    EXPECT_EQ(options.serverRoot, music);
+    EXPECT_EQ(options.player, "mpd x");
+    EXPECT_EQ(options.configDir, (folder.path() / "c").string());
+}
+
+TEST(CommandLineOptions, GivenSettingsReplaceTheLoadedOnesAndOthersStay)
+{
+    const test::TempDir folder;
+    folder.mkdir("music");
+    ServerSettings settings;
+    settings.Port = "23";
+    settings.ServerRoot = "/old";
+    settings.WinampLocation = "mpd";
+    settings.UserName = "bob";
+    applyCommandLine(
+        parseCommandLine({"--port", "02323", "--root", folder.str() + "/music/"}, "/elsewhere"),
+        settings);
+    EXPECT_EQ(settings.Port, "2323");
+    EXPECT_EQ(settings.ServerRoot, folder.str() + "/music");
+    EXPECT_EQ(settings.WinampLocation, "mpd");
+    EXPECT_EQ(settings.UserName, "bob");
+}
+
+TEST(CommandLineOptions, HelpAndPortHint)
+{
+    const std::string usage = usageText();
+    for (const char* text :
+         {"--port N", "--root DIR", "--player CMD", "--config-dir DIR", "SIGTERM, SIGINT", "SIGHUP",
+          "MPD_HOST, MPD_PORT", "XDG_CONFIG_HOME", "QT_QPA_PLATFORM"})
+        EXPECT_NE(usage.find(text), std::string::npos) << text;
+
+    EXPECT_EQ(listenHint("cannot listen: port 23 not permitted: denied", "/usr/bin/zelvor"),
+              "zelvor: ports below 1024 need root: run Zelvor as root, or allow it with \"sudo "
+              "setcap cap_net_bind_service=+ep /usr/bin/zelvor\", or choose another port: zelvor "
+              "--port 2323");
+    EXPECT_EQ(listenHint("cannot listen: port 23 in use: busy", "/usr/bin/zelvor"), "");
+}
+
+} // namespace
+} // namespace zelvor
