@@ -15,6 +15,7 @@
 #include <QStandardPaths>
 
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 namespace zelvor {
@@ -163,6 +164,15 @@ void ServerApp::Form_Load()
     error.clear();
     if (!loadSettings(m_settingsFile, m_settings, &error) && !error.empty())
         printLine("zelvor: " + error);
+    // Such a value is kept as it is, but no client can type it: say so once.
+    for (const auto& [name, value] :
+         {std::pair<const char*, const std::string&>{"user name", m_settings.UserName},
+          {"password", m_settings.Password}}) {
+        if (value.size() > kMaxLineLength)
+            printLine("zelvor: the " + std::string(name) + " in " + m_settingsFile +
+                      " is longer than " + std::to_string(kMaxLineLength) +
+                      " bytes, more than a client can type: nobody can log in with it");
+    }
     applyCommandLine(m_commandLine, m_settings);
     m_server.Server_Load();
 }

@@ -12,7 +12,11 @@ constexpr unsigned char kIac = 255;
 constexpr unsigned char kSb = 250;
 constexpr unsigned char kSe = 240;
 constexpr unsigned char kWill = 251;
+constexpr unsigned char kWont = 252;
+constexpr unsigned char kDo = 253;
 constexpr unsigned char kDont = 254;
+constexpr unsigned char kEcho = 1;
+constexpr unsigned char kSuppressGoAhead = 3;
 
 enum TelnetState : std::uint8_t
 {
@@ -23,7 +27,87 @@ enum TelnetState : std::uint8_t
     kSubnegotiationIac,
 };
 
+void reply(KeystrokeSink& sink, unsigned char verb, unsigned char option)
+{
+    const char bytes[] = {static_cast<char>(kIac), static_cast<char>(verb),
+                          static_cast<char>(option)};
+    sink.onNegotiation(std::string_view(bytes, sizeof bytes));
+}
+
+std::uint8_t* serverOption(TelnetSession& session, unsigned char option)
+{
+    if (option == kEcho)
+        return &session.echoOption;
+    if (option == kSuppressGoAhead)
+        return &session.suppressGoAheadOption;
+    return nullptr;
+}
+
+/**
+ * One option request from the client, answered by the rules of RFC 1143: a request that would
+ * change nothing, or that acknowledges the server's own offer, gets no answer, so the two
+ * sides can never fall into a loop.
+ */
+void answerOption(TelnetSession& session, unsigned char verb, unsigned char option,
+                  KeystrokeSink& sink)
+{
+    std::uint8_t* state = serverOption(session, option);
+    switch (verb) {
+    case kDo:
+        if (!state)
+            reply(sink, kWont, option);
+        else if (*state == kOptionOff)
+            reply(sink, kWill, option);
+        if (state)
+            *state = kOptionOn;
+        break;
+    case kDont:
+        if (state && *state == kOptionOn)
+            reply(sink, kWont, option);
+        if (state)
+            *state = kOptionOff;
+        break;
+    case kWill:
+        // Nothing the client could do for us is wanted; its own echo least of all.
+        reply(sink, kDont, option);
+        break;
+    default:
+        // WONT: the client's side of every option stays off anyway.
+        break;
+    }
+}
+
+/** The client has sent a telnet command; the first one makes the server offer its options. */
+void clientSpeaksTelnet(TelnetSession& session, KeystrokeSink& sink)
+{
+    if (session.clientNegotiates)
+        return;
+    session.clientNegotiates = true;
+    for (const unsigned char option : {kEcho, kSuppressGoAhead}) {
+        std::uint8_t* state = serverOption(session, option);
+        if (*state == kOptionOff) {
+            *state = kOptionOffered;
+            reply(sink, kWill, option);
+        }
+    }
+}
+
 } // namespace
+
+std::string_view forClient(std::string_view bytes, const TelnetSession& session,
+                           std::string& storage)
+{
+    if (!session.clientNegotiates || bytes.find(static_cast<char>(kIac)) == std::string_view::npos)
+        return bytes;
+    storage.clear();
+    storage.reserve(bytes.size() + 16);
+    for (const char c : bytes) {
+        storage += c;
+        if (static_cast<unsigned char>(c) == kIac)
+            storage += c;
+    }
+    return storage;
+}
 
 std::size_t decodeKeystrokes(std::string_view chunk, TelnetSession& session, KeystrokeSink& sink)
 {
@@ -47,17 +131,23 @@ std::size_t decodeKeystrokes(std::string_view chunk, TelnetSession& session, Key
                 // IAC IAC stands for the data byte 255; it is the second IAC that we keep.
                 session.telnetState = kData;
                 session.afterCarriageReturn = false;
-                runStart = runEnd = i;
+                clientSpeaksTelnet(session, sink);
+                runStart = i;
                 runEnd = i + 1;
                 continue;
             }
             session.telnetState = byte == kSb                        ? kSubnegotiation
                                   : (byte >= kWill && byte <= kDont) ? kOptionByte
                                                                      : kData;
+            session.telnetVerb = byte;
+            if (session.telnetState == kData)
+                clientSpeaksTelnet(session, sink);
             runStart = runEnd = i + 1;
             continue;
         case kOptionByte:
             session.telnetState = kData;
+            answerOption(session, session.telnetVerb, byte, sink);
+            clientSpeaksTelnet(session, sink);
             runStart = runEnd = i + 1;
             continue;
         case kSubnegotiation:
@@ -67,6 +157,8 @@ std::size_t decodeKeystrokes(std::string_view chunk, TelnetSession& session, Key
             continue;
         case kSubnegotiationIac:
             session.telnetState = byte == kSe ? kData : kSubnegotiation;
+            if (session.telnetState == kData)
+                clientSpeaksTelnet(session, sink);
             runStart = runEnd = i + 1;
             continue;
         default:

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace zelvor {
@@ -18,15 +19,28 @@ public:
     virtual void onBackspace() = 0;
     /** Returns false to stop decoding after this Enter (the connection ended, or must wait). */
     virtual bool onEnter() = 0;
+    /** Telnet option negotiation to send back to the client, as it is to go on the wire. */
+    virtual void onNegotiation(std::string_view reply) = 0;
 };
 
 /**
  * Splits a chunk into text runs, Backspace and Enter. CR ends a line, and a LF or NUL right
  * after it is dropped, also when it comes in the next chunk; a lone LF ends a line too. BS and
- * DEL erase. Telnet command sequences (IAC ...) are consumed, also when split across chunks;
- * IAC IAC is one data byte 255. The decoder state lives in the session. Returns how many bytes
- * were taken: all of them, or those up to an Enter after which the sink said stop.
+ * DEL erase. Telnet command sequences (IAC ...) and subnegotiations (IAC SB ... IAC SE) are
+ * consumed, also when split across chunks; IAC IAC is one data byte 255. The decoder state lives
+ * in the session. Returns how many bytes were taken: all of them, or those up to an Enter after
+ * which the sink said stop.
+ *
+ * The server never starts a negotiation, but answers one: DO ECHO and DO SUPPRESS-GO-AHEAD are
+ * granted, every other option the client offers or asks for is refused, and acknowledgements
+ * get no answer. After the client's first telnet command the server offers WILL ECHO and WILL
+ * SUPPRESS-GO-AHEAD once each, unless they are already agreed, which puts a telnet client in
+ * character mode without local echo.
  */
 std::size_t decodeKeystrokes(std::string_view chunk, TelnetSession& session, KeystrokeSink& sink);
+
+/** Bytes as they go to the client: every 0xFF doubled once the client speaks telnet. */
+std::string_view forClient(std::string_view bytes, const TelnetSession& session,
+                           std::string& storage);
 
 } // namespace zelvor

@@ -132,8 +132,8 @@ void TelnetServer::Winsock1_ConnectionRequest()
             Winsock1_Close();
         });
     }
-    m_socket.send(kGreeting);
-    m_socket.send(kNotice);
+    m_client.send(kGreeting);
+    m_client.send(kNotice);
     SendPrompt(m_session.Stage);
     LogActivity("connecting");
 }
@@ -167,15 +167,15 @@ void TelnetServer::SendPrompt(SessionStage stage)
 {
     switch (stage) {
     case SessionStage::User:
-        m_socket.send("User:");
+        m_client.send("User:");
         break;
     case SessionStage::Pass:
-        m_socket.send("Pass:");
+        m_client.send("Pass:");
         break;
     case SessionStage::Closed:
         break;
     default:
-        m_socket.send("\r\nZelvor>");
+        m_client.send("\r\nZelvor>");
         m_session.CommandLine.clear();
         LogActivity("connected");
         break;
@@ -191,6 +191,16 @@ std::size_t TelnetServer::Winsock1_DataArrival(std::string_view chunk)
     if (!m_connected || m_retryPause != 0)
         return chunk.size();
     return used;
+}
+
+void TelnetServer::ClientConnection::send(std::string_view bytes)
+{
+    m_socket.send(forClient(bytes, m_session, m_doubled));
+}
+
+void TelnetServer::onNegotiation(std::string_view reply)
+{
+    m_socket.send(reply);
 }
 
 void TelnetServer::cancelTimers()
@@ -219,10 +229,17 @@ void TelnetServer::onText(std::string_view run)
     // Bytes beyond the line limit are dropped, and so not echoed either.
     const std::size_t room = kMaxLineLength - std::min(buffer->size(), kMaxLineLength);
     const std::string_view kept = run.substr(0, room);
+    if (kept.size() < run.size()) {
+        // What was kept is not what was typed: such credentials must not log in.
+        if (m_session.Stage == SessionStage::User)
+            m_session.userOverflowed = true;
+        else if (m_session.Stage == SessionStage::Pass)
+            m_session.passOverflowed = true;
+    }
     if (kept.empty())
         return;
     if (m_session.Stage != SessionStage::Pass)
-        m_socket.send(kept);
+        m_client.send(kept);
     buffer->append(kept);
 }
 
@@ -232,14 +249,14 @@ void TelnetServer::onBackspace()
     if (buffer->empty())
         return;
     buffer->pop_back();
-    m_socket.send("\b \b");
+    m_client.send("\b \b");
 }
 
 bool TelnetServer::onEnter()
 {
     switch (m_session.Stage) {
     case SessionStage::User:
-        m_socket.send("\r\n");
+        m_client.send("\r\n");
         m_session.Stage = SessionStage::Pass;
         SendPrompt(SessionStage::Pass);
         break;
@@ -247,7 +264,7 @@ bool TelnetServer::onEnter()
         checkLogin();
         break;
     default: {
-        CommandContext context{m_session, m_settings, m_socket, m_player, m_folders, *this};
+        CommandContext context{m_session, m_settings, m_client, m_player, m_folders, *this};
         SendPrompt(promptStage(ProcessCommand(context)));
         break;
     }
@@ -258,7 +275,8 @@ bool TelnetServer::onEnter()
 
 void TelnetServer::checkLogin()
 {
-    if (m_session.PassBuffer == m_settings.Password &&
+    if (!m_session.userOverflowed && !m_session.passOverflowed &&
+        m_session.PassBuffer == m_settings.Password &&
         m_session.UserBuffer == m_settings.UserName) {
         m_scheduler.cancel(m_loginLimit);
         m_loginLimit = 0;
@@ -269,12 +287,14 @@ void TelnetServer::checkLogin()
     m_session.Stage = SessionStage::User;
     m_session.UserBuffer.clear();
     m_session.PassBuffer.clear();
+    m_session.userOverflowed = false;
+    m_session.passOverflowed = false;
     LogActivity("login failed");
     // Guessing is slowed down: the next prompt comes after a pause, and whatever the client
     // sends meanwhile is dropped.
     m_retryPause = m_scheduler.after(kLoginRetryPause, [this] {
         m_retryPause = 0;
-        m_socket.send("\r\n");
+        m_client.send("\r\n");
         SendPrompt(SessionStage::User);
     });
 }

@@ -3,6 +3,7 @@
 
 #include "Version.h"
 #include "commands/CommandDispatcher.h"
+#include "server/Connection.h"
 #include "server/SessionInput.h"
 #include "server/TelnetSession.h"
 
@@ -69,9 +70,25 @@ public:
     std::function<void(const std::string&)> onError;
 
 private:
+    /** The connection as the session writes to it: 0xFF doubled for a client that speaks telnet. */
+    class ClientConnection : public Connection
+    {
+    public:
+        ClientConnection(Winsock& socket, const TelnetSession& session)
+            : m_socket(socket), m_session(session)
+        {}
+        void send(std::string_view bytes) override;
+
+    private:
+        Winsock& m_socket;
+        const TelnetSession& m_session;
+        std::string m_doubled;
+    };
+
     void onText(std::string_view run) override;
     void onBackspace() override;
     bool onEnter() override;
+    void onNegotiation(std::string_view reply) override;
     std::string* currentBuffer();
     void checkLogin();
     void cancelTimers();
@@ -83,6 +100,7 @@ private:
     MusicFolders& m_folders;
     Scheduler& m_scheduler;
     TelnetSession m_session;
+    ClientConnection m_client{m_socket, m_session};
     std::string m_remoteAddress;
     bool m_connected = false;
     bool m_listening = false;

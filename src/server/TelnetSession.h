@@ -28,6 +28,28 @@ struct TelnetSession : CommandState
     // Input decoding carried from one chunk to the next.
     bool afterCarriageReturn = false;
     std::uint8_t telnetState = 0;
+    /** WILL, WONT, DO or DONT while its option byte is still to come. */
+    std::uint8_t telnetVerb = 0;
+
+    /** The client has sent a telnet command: it speaks the protocol, so 0xFF goes out doubled. */
+    bool clientNegotiates = false;
+    /** Where the server stands on echoing and on suppressing go-ahead (TelnetOption). */
+    std::uint8_t echoOption = 0;
+    std::uint8_t suppressGoAheadOption = 0;
+
+    // A line that grew past kMaxLineLength lost bytes: such a user name or password never
+    // matches.
+    bool userOverflowed = false;
+    bool passOverflowed = false;
+};
+
+/** The server's side of an option it is willing to enable (ECHO, SUPPRESS-GO-AHEAD). */
+enum TelnetOption : std::uint8_t
+{
+    kOptionOff = 0,
+    /** The server has offered it and waits for the client's answer. */
+    kOptionOffered,
+    kOptionOn,
 };
 
 /** The most bytes one of the three input buffers holds; the rest of that line is dropped. */

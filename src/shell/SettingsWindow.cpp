@@ -7,6 +7,7 @@
 #include "shell/NumericKeyFilter.h"
 #include "shell/SettingsLayout.h"
 #include "shell/Twips.h"
+#include "server/TelnetSession.h"
 
 #include <QAction>
 #include <QApplication>
@@ -22,6 +23,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QValidator>
+
+#include <limits>
 
 namespace zelvor {
 
@@ -71,11 +74,15 @@ QPushButton* button(QWidget* parent, std::string_view name)
 }
 
 // A settings value is one line: line breaks typed or pasted into a field (a path copied from a
-// terminal often ends with one) are dropped before the field or the record sees them.
+// terminal often ends with one) are dropped before the field or the record sees them. With a
+// byte limit, an edit or a paste that would make the text longer than that many bytes of the
+// stored setting is refused; a longer value that was loaded stays as it is.
 class SingleLineValidator : public QValidator
 {
 public:
-    using QValidator::QValidator;
+    SingleLineValidator(std::size_t byteLimit, QObject* parent)
+        : QValidator(parent), m_byteLimit(byteLimit)
+    {}
 
     State validate(QString& input, int& pos) const override
     {
@@ -86,14 +93,18 @@ public:
                     --pos;
             }
         }
-        return Acceptable;
+        return toBytes(input).size() <= m_byteLimit ? Acceptable : Invalid;
     }
+
+private:
+    std::size_t m_byteLimit;
 };
 
-QLineEdit* field(QWidget* parent, std::string_view name)
+QLineEdit* field(QWidget* parent, std::string_view name,
+                 std::size_t byteLimit = std::numeric_limits<std::size_t>::max())
 {
     auto* edit = place(new QLineEdit(parent), name);
-    edit->setValidator(new SingleLineValidator(edit));
+    edit->setValidator(new SingleLineValidator(byteLimit, edit));
     return edit;
 }
 
@@ -246,9 +257,10 @@ void SettingsWindow::createUsersGroup()
     option(Opt_Login, frm_users, 1);
     Opt_Login->button(1)->setChecked(true);
     label(frm_users, "Label1")->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    Txt_Uname = field(frm_users, "Txt_Uname");
+    // Credentials longer than a client's input line could be stored but never typed.
+    Txt_Uname = field(frm_users, "Txt_Uname", kMaxLineLength);
     label(frm_users, "lbl_passwd")->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    Txt_Passwd = field(frm_users, "Txt_Passwd");
+    Txt_Passwd = field(frm_users, "Txt_Passwd", kMaxLineLength);
     Txt_Passwd->setEchoMode(QLineEdit::Password);
     // Styles draw a bullet by default; the window shows a star.
     Txt_Passwd->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));

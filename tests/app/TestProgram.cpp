@@ -107,6 +107,40 @@ TEST(Program, SavedSettingsComeBackAndAClientLogsIn)
     EXPECT_EQ(zelvor.errorOutput().find("pw"), std::string::npos);
 }
 
+TEST(Program, PasswordLongerThanALineLoadsUnchangedWithOneWarningAndNobodyLogsIn)
+{
+    const std::uint16_t port = test::freePort();
+    const std::string longPassword(1500, 'k');
+    const std::string ini = "[Zelvor]\r\nPort=" + std::to_string(port) +
+                            "\r\nUser=bob\r\nPassword=" + EncryptPassword(longPassword) + "\r\n";
+    ZelvorProcess zelvor;
+    zelvor.writeIni(ini);
+    zelvor.start();
+    ASSERT_TRUE(zelvor.waitListening());
+
+    // Typed whole, the password overflows the line and fails.
+    TcpClient client;
+    ASSERT_TRUE(client.connect("127.0.0.1", port));
+    client.readUntil("User:");
+    client.send("bob\r\n");
+    client.readUntil("Pass:");
+    client.send(longPassword + "\r\n");
+    EXPECT_EQ(client.readUntil("User:"), "\r\nUser:");
+    client.close();
+
+    zelvor.signal(SIGTERM);
+    EXPECT_EQ(zelvor.wait(), 0);
+    // The stored password is kept as it is, and the program said once why nobody gets in.
+    EXPECT_NE(test::readFile(zelvor.iniFile())
+                  .find("\r\nPassword=" + EncryptPassword(longPassword) + "\r\n"),
+              std::string::npos);
+    const std::string output = zelvor.errorOutput();
+    const auto warning = output.find("nobody can log in");
+    EXPECT_NE(warning, std::string::npos) << output;
+    EXPECT_EQ(output.find("nobody can log in", warning + 1), std::string::npos) << output;
+    EXPECT_EQ(output.find(longPassword.substr(0, 20)), std::string::npos);
+}
+
 TEST(Program, HeadlessPrintsEveryStatusWordWithDateAndTime)
 {
     const std::uint16_t port = test::freePort();

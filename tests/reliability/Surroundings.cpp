@@ -112,20 +112,70 @@ bool logIn(TcpClient& client, const std::string& user, const std::string& passwo
     return endsWith(client.readUntil("User:"), "User:") && answerLogin(client, user, password);
 }
 
+namespace {
+
+std::string g_greetingFailure;
+std::size_t g_connectionsReset = 0;
+std::size_t g_connectionsLost = 0;
+
+/**
+ * How long one connection may stay silent before it counts as lost. The server greets within
+ * milliseconds; a connection whose handshake ended just as the server closed its listener to
+ * take another client is gone on the server's side without a reset ever reaching us.
+ */
+constexpr std::chrono::seconds kGreetingWait{2};
+
+} // namespace
+
 bool connectAndGreet(TcpClient& client, std::uint16_t port, const std::string& prompt,
                      std::chrono::milliseconds timeout)
 {
     const auto deadline = Clock::now() + timeout;
+    int attempts = 0;
     while (Clock::now() < deadline) {
-        if (!connectWhenListening(client, port, timeout))
+        ++attempts;
+        if (!connectWhenListening(client, port, timeout)) {
+            g_greetingFailure = "connection refused for " + std::to_string(timeout.count()) +
+                                " ms after " + std::to_string(attempts - 1) + " silent connections";
             return false;
-        const std::string greeting = client.readUntil(prompt);
+        }
+        const auto connectedAt = Clock::now();
+        std::string greeting = client.readUntil(prompt, kGreetingWait);
+        if (greeting.empty()) {
+            // Reset by the server, or lost in its handshake: either way, refused.
+            ++(Clock::now() - connectedAt >= kGreetingWait ? g_connectionsLost
+                                                           : g_connectionsReset);
+            client.reset();
+            continue;
+        }
+        if (!endsWith(greeting, prompt)) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            greeting += client.readUntil(prompt, std::max(left, std::chrono::milliseconds(0)));
+        }
         if (endsWith(greeting, prompt))
             return true;
-        if (!greeting.empty())
-            return false;
+        g_greetingFailure = "attempt " + std::to_string(attempts) + " received " +
+                            std::to_string(greeting.size()) + " bytes: " + greeting;
+        return false;
     }
+    g_greetingFailure = "no greeting in " + std::to_string(attempts) + " attempts";
     return false;
+}
+
+std::string lastGreetingFailure()
+{
+    return g_greetingFailure;
+}
+
+std::size_t connectionsReset()
+{
+    return g_connectionsReset;
+}
+
+std::size_t connectionsLost()
+{
+    return g_connectionsLost;
 }
 
 bool connectAndLogIn(TcpClient& client, std::uint16_t port)

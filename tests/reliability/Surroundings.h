@@ -51,11 +51,20 @@ bool logIn(TcpClient& client, const std::string& user = "bob", const std::string
 
 /**
  * Connects and reads the greeting up to its prompt. A connection that was still waiting in the
- * listener's queue when the server accepted another one is reset without a word; that counts as
- * refused, and the client tries again.
+ * listener's queue when the server accepted another one is reset without a word; one whose
+ * handshake was still under way is dropped without even a reset, and stays silent. Both count
+ * as refused, and the client tries again.
  */
 bool connectAndGreet(TcpClient& client, std::uint16_t port, const std::string& prompt = "User:",
                      std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+/** Why the last connectAndGreet returned false. */
+std::string lastGreetingFailure();
+
+/** How many connections connectAndGreet has found reset without a word, and tried again. */
+std::size_t connectionsReset();
+/** How many connections connectAndGreet has found silent for good, and tried again. */
+std::size_t connectionsLost();
 
 /** connectAndGreet, then the login as bob with the password pw. */
 bool connectAndLogIn(TcpClient& client, std::uint16_t port);

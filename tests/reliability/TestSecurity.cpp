@@ -259,9 +259,13 @@ TEST_F(LoginGuard, NoByteSequenceGetsPastTheLogin)
         {"bob\r\npw\r\n", "bob\r\nPass:" + kPrompt},
         {"bob\npw\n", "bob\r\nPass:" + kPrompt},
         {std::string("bob\r\0pw\r\0", 9), "bob\r\nPass:" + kPrompt},
+        // A telnet client asking for the server's echo gets it, and the offer to suppress
+        // go-ahead, before the echo of its keys.
         {"\xff\xfd\x01"
          "bob\r\npx\bw\r\n",
-         "bob\r\nPass:\b \b" + kPrompt},
+         "\xff\xfb\x01\xff\xfb\x03"
+         "bob\r\nPass:\b \b" +
+             kPrompt},
     };
     for (const auto& [bytes, reply] : logins) {
         TcpClient client;

@@ -50,7 +50,26 @@ bool TcpClient::connect(const std::string& host, std::uint16_t port)
         close();
         return false;
     }
+    if (connectedToItself()) {
+        // While nothing listens on the port, the kernel may pick that very port as our own end,
+        // and the socket then connects to itself: for the test that is a refusal. A reset
+        // leaves no TIME_WAIT behind that would keep the server from listening on the port.
+        reset();
+        return false;
+    }
     return true;
+}
+
+bool TcpClient::connectedToItself() const
+{
+    sockaddr_storage local{};
+    sockaddr_storage peer{};
+    socklen_t localLength = sizeof local;
+    socklen_t peerLength = sizeof peer;
+    if (::getsockname(m_fd, reinterpret_cast<sockaddr*>(&local), &localLength) != 0 ||
+        ::getpeername(m_fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0)
+        return false;
+    return localLength == peerLength && std::memcmp(&local, &peer, localLength) == 0;
 }
 
 void TcpClient::send(const std::string& bytes)

@@ -22,7 +22,8 @@ public:
     TcpClient(const TcpClient&) = delete;
     TcpClient& operator=(const TcpClient&) = delete;
 
-    /** Connects to host:port ("127.0.0.1" or "::1"); false when refused. */
+    /** Connects to host:port ("127.0.0.1" or "::1"); false when refused, and also when the socket
+     * found itself on the far end because nothing listened. */
     bool connect(const std::string& host, std::uint16_t port);
     void send(const std::string& bytes);
     /** Sends each byte on its own, as a telnet client in character mode does. */
@@ -41,6 +42,7 @@ public:
     int fd() const { return m_fd; }
 
 private:
+    bool connectedToItself() const;
     /** One non-blocking read attempt: >0 bytes appended, 0 closed, -1 nothing yet. */
     int readSome(std::string& into);
 

@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <vector>
 #include <string>
 
 namespace zelvor {
 namespace {
 
-/** Writes the keystrokes as text: runs in brackets, <BS> and <CR>. */
+/** Writes the keystrokes as text: runs in brackets, <BS> and <CR>, answers in braces. */
 class RecordingSink : public KeystrokeSink
 {
 public:
@@ -20,6 +22,18 @@ public:
     {
         events += "<CR>";
         return --entersBeforeClose != 0;
+    }
+    void onNegotiation(std::string_view reply) override
+    {
+        static const std::map<unsigned char, std::string> names = {
+            {251, "WILL"}, {252, "WONT"}, {253, "DO"}, {254, "DONT"}};
+        if (reply.size() != 3 || static_cast<unsigned char>(reply[0]) != 255 ||
+            !names.count(static_cast<unsigned char>(reply[1]))) {
+            events += "{malformed}";
+            return;
+        }
+        events += "{" + names.at(static_cast<unsigned char>(reply[1])) + " " +
+                  std::to_string(static_cast<unsigned char>(reply[2])) + "}";
     }
     std::string events;
     int entersBeforeClose = -1;
@@ -69,30 +83,103 @@ TEST(SessionInput, BackspaceAndDeleteBothErase)
     EXPECT_EQ(decode({"ab\x7f"}), "[ab]<BS>");
 }
 
-TEST(SessionInput, TelnetNegotiationIsConsumed)
+using namespace std::literals;
+
+// Options by number: 1 ECHO, 3 SUPPRESS-GO-AHEAD, 24 TERMINAL-TYPE, 31 NAWS, 32 TERMINAL-SPEED,
+// 34 LINEMODE, 5 STATUS. The server's own offers after the client's first command come as
+// {WILL 1}{WILL 3}, each unless already agreed.
+struct NegotiationRow
 {
-    // What a Linux telnet client sends right after connecting to port 23.
-    EXPECT_EQ(decode({"\xff\xfd\x03\xff\xfb\x18\xff\xfb\x1f\xff\xfb\x20user"}), "[user]");
-    EXPECT_EQ(decode({"ab\xff\xf1"
-                      "cd"}),
-              "[ab][cd]");
-    using namespace std::literals;
-    EXPECT_EQ(decode({"\xff\xfa\x18\x00\x58\x54\x45\x52\x4d\xff\xf0x"sv}), "[x]");
+    const char* what;
+    std::vector<std::string_view> chunks;
+    std::string events;
+};
+
+TEST(SessionInput, NegotiationIsAnsweredOnceAndNeverLandsInTheBuffers)
+{
+    const std::vector<NegotiationRow> rows = {
+        {"no telnet command: nothing is ever sent", {"ab\r"}, "[ab]<CR>"},
+        {"DO ECHO granted, then SUPPRESS-GO-AHEAD offered",
+         {"\xff\xfd\x01x"sv},
+         "{WILL 1}{WILL 3}[x]"},
+        {"both asked for: both granted, nothing offered on top",
+         {"\xff\xfd\x01\xff\xfd\x03"sv},
+         "{WILL 1}{WILL 3}"},
+        {"acknowledgements of the offers get no answer",
+         {"\xff\xfb\x18"sv, "\xff\xfd\x01\xff\xfd\x03"sv},
+         "{DONT 24}{WILL 1}{WILL 3}"},
+        {"a repeated DO of an agreed option changes nothing",
+         {"\xff\xfd\x01"sv, "\xff\xfd\x01\xff\xfd\x01"sv},
+         "{WILL 1}{WILL 3}"},
+        {"what Linux telnet sends on port 23: all refused but SUPPRESS-GO-AHEAD",
+         {"\xff\xfd\x03\xff\xfb\x18\xff\xfb\x1f\xff\xfb\x20\xff\xfb\x22\xff\xfd\x05user"sv},
+         "{WILL 3}{WILL 1}{DONT 24}{DONT 31}{DONT 32}{DONT 34}{WONT 5}[user]"},
+        {"the client's own echo is refused", {"\xff\xfb\x01"sv}, "{DONT 1}{WILL 1}{WILL 3}"},
+        {"DONT ECHO after agreeing is confirmed once",
+         {"\xff\xfd\x01"sv, "\xff\xfe\x01"sv, "\xff\xfe\x01"sv},
+         "{WILL 1}{WILL 3}{WONT 1}"},
+        {"DONT answering the offer is accepted silently; a later DO is granted",
+         {"\xff\xfc\x18"sv, "\xff\xfe\x01"sv, "\xff\xfd\x01"sv},
+         "{WILL 1}{WILL 3}{WILL 1}"},
+        {"WONT and DONT of options that are off get no answer",
+         {"\xff\xfc\x18\xff\xfe\x22"sv},
+         "{WILL 1}{WILL 3}"},
+        {"a two-byte command between keys",
+         {"ab\xff\xf1"
+          "cd"sv},
+         "[ab]{WILL 1}{WILL 3}[cd]"},
+        {"subnegotiation swallowed whole, Enter inside it too",
+         {"\xff\xfa\x18\x00XTERM\r\n\xff\xf0x"sv},
+         "{WILL 1}{WILL 3}[x]"},
+        {"IAC IAC inside a subnegotiation does not end it",
+         {"\xff\xfa\x18\xff\xff\xff\xf0ok"sv},
+         "{WILL 1}{WILL 3}[ok]"},
+        {"sequences split at every byte",
+         {"a\xff"sv, "\xfd"sv, "\x01"sv, "b"sv},
+         "[a]{WILL 1}{WILL 3}[b]"},
+        {"subnegotiation split across chunks",
+         {"\xff\xfa\x18"sv, "junk\r\n"sv, "\xff"sv, "\xf0ok"sv},
+         "{WILL 1}{WILL 3}[ok]"},
+        {"Enter right after a negotiation is still Enter",
+         {"\xff\xfd\x01\r\n"sv},
+         "{WILL 1}{WILL 3}<CR>"},
+        {"Enter's LF after a negotiation in between is dropped",
+         {"\r"sv, "\xff\xf1"sv, "\n"sv},
+         "<CR>{WILL 1}{WILL 3}"},
+        {"Backspace after a negotiation", {"a"sv, "\xff\xfd\x03\x7f"sv}, "[a]{WILL 3}{WILL 1}<BS>"},
+        {"IAC IAC is one data byte 255 and marks a telnet client",
+         {"a\xff\xff"
+          "b"sv},
+         "[a]{WILL 1}{WILL 3}[\xff"
+         "b]"},
+        {"IAC IAC split across chunks", {"\xff"sv, "\xff"sv}, "{WILL 1}{WILL 3}[\xff]"},
+    };
+    for (const auto& row : rows) {
+        TelnetSession session;
+        RecordingSink sink;
+        for (const auto chunk : row.chunks)
+            decodeKeystrokes(chunk, session, sink);
+        EXPECT_EQ(sink.events, row.events) << row.what;
+        EXPECT_EQ(session.clientNegotiates, row.events.find('{') != std::string::npos) << row.what;
+    }
 }
 
-TEST(SessionInput, TelnetSequencesSplitAcrossChunksAreConsumed)
+TEST(SessionInput, ByteFFIsDoubledOnlyForAClientThatSpeaksTelnet)
 {
-    EXPECT_EQ(decode({"a\xff", "\xfd", "\x01", "b"}), "[a][b]");
-    EXPECT_EQ(decode({"\xff\xfa\x18", "junk\r\n", "\xff", "\xf0ok"}), "[ok]");
-}
-
-TEST(SessionInput, DoubledIacIsOneDataByte)
-{
-    EXPECT_EQ(decode({"a\xff\xff"
-                      "b"}),
-              "[a][\xff"
-              "b]");
-    EXPECT_EQ(decode({"\xff", "\xff"}), "[\xff]");
+    TelnetSession session;
+    std::string storage;
+    EXPECT_EQ(forClient("a\xff"
+                        "b",
+                        session, storage),
+              "a\xff"
+              "b");
+    session.clientNegotiates = true;
+    EXPECT_EQ(forClient("a\xff"
+                        "b\xff",
+                        session, storage),
+              "a\xff\xff"
+              "b\xff\xff");
+    EXPECT_EQ(forClient("plain", session, storage), "plain");
 }
 
 TEST(SessionInput, RestOfChunkIsDroppedWhenTheConnectionEnds)

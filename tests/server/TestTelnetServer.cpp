@@ -267,6 +267,77 @@ TEST_F(TelnetServerTest, OverlongLineIsCutWithoutEcho)
     EXPECT_EQ(server.session().CommandLine, "");
 }
 
+TEST_F(TelnetServerTest, TelnetClientIsAnsweredAndGets0xFFDoubledOthersGetItOnce)
+{
+    using namespace std::literals;
+    settings.UserName = "\xff"
+                        "u";
+    settings.Password = "p";
+    settings.LoginRequired = true;
+    start();
+    connect();
+    EXPECT_EQ(greeting, std::string(kGreeting) + std::string(kNotice) + "User:");
+    // Before the client sends a telnet command the server sends none either.
+    typeKeys("u");
+    EXPECT_EQ(socket.takeReceived(), "u");
+    typeKeys("\b");
+    socket.takeReceived();
+    // The client negotiates; the server answers and offers, each reply as its own write.
+    server.Winsock1_DataArrival("\xff\xfd\x01\xff\xfb\x18"sv);
+    EXPECT_EQ(socket.writes,
+              (std::vector<std::string>{"\xff\xfb\x01", "\xff\xfb\x03", "\xff\xfe\x18"}));
+    socket.takeReceived();
+    // From now on its 0xFF arrives doubled and goes back doubled.
+    server.Winsock1_DataArrival("\xff\xff"
+                                "u\r\0"sv);
+    EXPECT_EQ(socket.takeReceived(), "\xff\xff"
+                                     "u\r\nPass:");
+    EXPECT_EQ(server.session().UserBuffer, "\xff"
+                                           "u");
+    server.Winsock1_DataArrival("\xff\xfd\x03p\r\n"sv);
+    EXPECT_EQ(socket.takeReceived(), "\r\nZelvor>");
+    server.Winsock1_DataArrival("x\xff\xff\r\n"sv);
+    EXPECT_EQ(socket.takeReceived(), "x\xff\xff\r\nI don't know how to x\xff\xff\r\nZelvor>");
+}
+
+TEST_F(TelnetServerTest, OverflowedUserNameOrPasswordNeverLogsIn)
+{
+    const std::string full(kMaxLineLength, 'p');
+    struct Row
+    {
+        const char* what;
+        std::string configuredUser, configuredPassword, typedUser, typedPassword;
+        bool logsIn;
+    };
+    const std::vector<Row> rows = {
+        {"password of exactly the limit", "u", full, "u", full, true},
+        {"the limit, then one byte more", "u", full, "u", full + "x", false},
+        {"the limit, then much more in one paste", "u", full, "u", full + full, false},
+        {"user name past the limit", full, "", full + "y", "", false},
+        {"user name of exactly the limit", full, "", full, "", true},
+    };
+    for (const auto& row : rows) {
+        settings.UserName = row.configuredUser;
+        settings.Password = row.configuredPassword;
+        start();
+        connect();
+        server.Winsock1_DataArrival(row.typedUser);
+        typeKeys("\r");
+        server.Winsock1_DataArrival(row.typedPassword);
+        typeKeys("\r");
+        EXPECT_EQ(server.session().Stage == SessionStage::Command, row.logsIn) << row.what;
+        if (!row.logsIn) {
+            // The next attempt starts clean and succeeds.
+            using namespace std::chrono_literals;
+            scheduler.advance(1s);
+            server.Winsock1_DataArrival(row.configuredUser + "\r");
+            server.Winsock1_DataArrival(row.configuredPassword + "\r");
+            EXPECT_EQ(server.session().Stage, SessionStage::Command) << row.what;
+        }
+        server.Winsock1_Close();
+    }
+}
+
 TEST_F(TelnetServerTest, PortAndLoginChangesApplyAtTheNextListen)
 {
     start();

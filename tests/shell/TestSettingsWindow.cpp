@@ -216,6 +216,50 @@ TEST(SettingsLoading, LeavesTheRecordByteForByte)
     EXPECT_EQ(stored.LogFile, "/log\rfile");
 }
 
+TEST(CredentialFields, TakeAtMostALineOfBytesYetLoadALongerStoredValueWhole)
+{
+    // A client's line holds 1024 bytes; a longer user name or password could never be typed.
+    const QString full(1024, QLatin1Char('a'));
+    const QString umlauts(512, QChar(0xf6)); // 1024 bytes in UTF-8
+    struct Row
+    {
+        const char* what;
+        QString before;
+        QString inserted;
+        std::size_t bytesAfter;
+    };
+    const Row rows[] = {
+        {"up to the limit", QString(), full, 1024},
+        {"one byte past it, typed", full, QStringLiteral("b"), 1024},
+        {"a paste past it", QStringLiteral("ab"), full, 2},
+        {"two-byte characters up to the limit", QString(), umlauts, 1024},
+        {"one two-byte character past it", umlauts, QString(QChar(0xf6)), 1024},
+    };
+    for (const char* name : {"Txt_Uname", "Txt_Passwd"}) {
+        for (const Row& row : rows) {
+            ServerSettings record;
+            SettingsWindow window(record);
+            window.loadControls();
+            auto* field = window.findChild<QLineEdit*>(QString::fromLatin1(name));
+            ASSERT_NE(field, nullptr);
+            field->clear();
+            field->insert(row.before);
+            field->insert(row.inserted);
+            const std::string& value =
+                std::string(name) == "Txt_Uname" ? record.UserName : record.Password;
+            EXPECT_EQ(value.size(), row.bytesAfter) << name << ": " << row.what;
+        }
+    }
+
+    ServerSettings stored;
+    stored.UserName = std::string(1500, 'u');
+    stored.Password = std::string(2000, 'p');
+    SettingsWindow window(stored);
+    window.loadControls();
+    EXPECT_EQ(stored.UserName, std::string(1500, 'u'));
+    EXPECT_EQ(stored.Password, std::string(2000, 'p'));
+}
+
 class Layout : public test::WindowFixture
 {};
 
