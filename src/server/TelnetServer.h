@@ -3,7 +3,6 @@
 
 #include "Version.h"
 #include "commands/CommandDispatcher.h"
-#include "server/Connection.h"
 #include "server/SessionInput.h"
 #include "server/TelnetSession.h"
 
