@@ -1,21 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "commands/FindCommand.h"
 
+#include "AsciiCase.h"
 #include "commands/MusicFolders.h"
 #include "commands/PathMapping.h"
 #include "settings/ServerSettings.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace zelvor {
 
 namespace {
-
-char lowerCase(char c)
-{
-    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-}
 
 std::string_view firstName(std::string_view path, std::size_t& at)
 {
@@ -32,7 +27,7 @@ bool findMatches(std::string_view pattern, std::string_view name)
     if (pattern.find_first_of("*?") != std::string_view::npos)
         return matchesWildcard(pattern, name);
     return std::search(name.begin(), name.end(), pattern.begin(), pattern.end(),
-                       [](char a, char b) { return lowerCase(a) == lowerCase(b); }) != name.end();
+                       [](char a, char b) { return asciiLower(a) == asciiLower(b); }) != name.end();
 }
 
 bool pathLess(std::string_view a, std::string_view b)

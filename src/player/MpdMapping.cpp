@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "player/MpdMapping.h"
 
+#include "AsciiCase.h"
+
 #include <algorithm>
 
 namespace zelvor {
@@ -85,11 +87,7 @@ bool hasAudioSuffix(std::string_view name, const std::set<std::string>& lowerCas
     const auto dot = name.rfind('.');
     if (dot == std::string_view::npos || dot + 1 == name.size())
         return false;
-    std::string suffix(name.substr(dot + 1));
-    std::transform(suffix.begin(), suffix.end(), suffix.begin(), [](char c) {
-        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    });
-    return lowerCaseSuffixes.count(suffix) > 0;
+    return lowerCaseSuffixes.count(asciiLowerCopy(name.substr(dot + 1))) > 0;
 }
 
 std::string displayTitle(const char* artist, const char* title, std::string_view uri)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "player/MpdQueueLoader.h"
 
+#include "AsciiCase.h"
 #include "player/MpdMapping.h"
 
 #include <mpd/client.h>
@@ -172,11 +173,7 @@ std::set<std::string> MpdQueueLoader::decoderSuffixes()
         return suffixes;
     }
     while (mpd_pair* pair = mpd_recv_pair_named(m_connection, "suffix")) {
-        std::string suffix = pair->value;
-        std::transform(suffix.begin(), suffix.end(), suffix.begin(), [](char c) {
-            return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-        });
-        suffixes.insert(std::move(suffix));
+        suffixes.insert(asciiLowerCopy(pair->value));
         mpd_return_pair(m_connection, pair);
     }
     mpd_response_finish(m_connection);

@@ -126,8 +126,7 @@ QString withoutAccessKey(QString caption)
     return caption.remove(QLatin1Char('&'));
 }
 
-} // namespace
-
+// The program's icon, 16 to 256 pixels; the tray and the About box take it from the window.
 QIcon programIcon()
 {
     QIcon icon;
@@ -135,6 +134,8 @@ QIcon programIcon()
         icon.addFile(QStringLiteral(":/zelvor/%1x%1/apps/zelvor.png").arg(size), QSize(size, size));
     return icon;
 }
+
+} // namespace
 
 char16_t FilterNumericKey(char16_t key, bool allowBackspace, bool allowEnter,
                           bool allowDecimalPoint, bool allowMathSigns, QWidget* parent)

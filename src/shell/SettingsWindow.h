@@ -23,9 +23,6 @@ class AboutBox;
 class FileOpenDialog;
 class FolderPicker;
 
-/** The program's icon, 16 to 256 pixels: the window's, the tray's and the About box's. */
-QIcon programIcon();
-
 /**
  * Shows a typed key to a numeric field's filter. Returns the key when it may go in, or 0 when
  * it is discarded. A key outside every switch is refused with the modal message "Please enter
