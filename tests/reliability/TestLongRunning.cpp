@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
-// The minute-long limits against the real program and the real clock. They take a few minutes,
-// so they carry the label "long" and only `make test-long` runs them (the same limits are tested
-// with a steered clock in tests/server).
+// The minute-long limits and the sleep timer against the real program and the real clock. They
+// take a few minutes, so they carry the label "long" and only `make test-long` runs them (the same
+// limits and the timer are tested with a steered clock in tests/server and tests/player).
 #include "Surroundings.h"
 #include "TcpClient.h"
 #include "ZelvorProcess.h"
+#include "support/MpdFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -64,6 +65,36 @@ TEST(LongRunning, ClientThatTakesNoRepliesForAMinuteIsClosed)
     EXPECT_TRUE(test::waitForOutputCount(zelvor, " disconnecting\n", 1, 90s));
     TcpClient next;
     EXPECT_TRUE(test::connectAndLogIn(next, ini.port));
+}
+
+TEST(LongRunning, SleepTimerStopsPlaybackAMinuteLaterAfterTheClientLeft)
+{
+    test::MpdFixture mpd;
+    ASSERT_TRUE(mpd.start()) << mpd.error();
+    // Repeat keeps the short songs playing for as long as the timer runs.
+    ASSERT_NE(mpd.command("repeat 1").find("OK"), std::string::npos);
+    ZelvorProcess zelvor;
+    zelvor.setEnv("MPD_HOST", mpd.host());
+    zelvor.setEnv("MPD_PORT", std::to_string(mpd.port()));
+    IniText ini;
+    ini.serverRoot = mpd.musicDir().string();
+    ini.logLevel = 2;
+    ASSERT_TRUE(startWith(zelvor, ini));
+    const auto started = std::chrono::steady_clock::now();
+    {
+        TcpClient owner;
+        ASSERT_TRUE(test::connectAndLogIn(owner, ini.port));
+        owner.send("load album\rplay\rsleep 1\r");
+        EXPECT_NE(test::readPrompts(owner, 3).find("Sleep timer: 1 min left"), std::string::npos);
+    }
+    ASSERT_TRUE(test::MpdFixture::waitFor([&] { return mpd.status()["state"] == "play"; }));
+    // Still playing well into the minute, with nobody connected...
+    std::this_thread::sleep_until(started + 45s);
+    EXPECT_EQ(mpd.status()["state"], "play");
+    // ...and stopped once it is over, with the status word said (the verb said it first).
+    EXPECT_TRUE(test::waitForOutputCount(zelvor, " sleep\n", 2, 40s));
+    EXPECT_TRUE(test::MpdFixture::waitFor([&] { return mpd.status()["state"] == "stop"; }));
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 59s);
 }
 
 } // namespace
