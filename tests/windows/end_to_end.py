@@ -110,6 +110,25 @@ def run_script(port, wrong_password_first):
         return transcript, replies
 
 
+def telnet_session(port):
+    """Debian's telnet, in its line mode on a plain port number, logs in and types play."""
+    import pexpect
+    child = pexpect.spawn("telnet", ["127.0.0.1", str(port)], timeout=LIMIT)
+    try:
+        child.expect_exact("User:")
+        child.sendline("ann")
+        child.expect_exact("Pass:")
+        child.sendline("")
+        child.expect_exact("Zelvor>")
+        child.sendline("play")
+        child.expect_exact("Zelvor>")
+        check(b"Command Failed" not in child.before, "play from telnet: %r" % child.before)
+        child.sendline("exit")
+        child.expect(pexpect.EOF)
+    finally:
+        child.close(force=True)
+
+
 def without_paths(transcript, root, separator):
     """The transcript with the music folder's host path, and the separators after it, neutral."""
     lines = transcript.split(b"\r\n")
@@ -291,6 +310,10 @@ def main():
             with open(player_log) as f:
                 lines = f.read().splitlines()
             check(lines == expected, "the player's log:\n%r\nexpected\n%r" % (lines, expected))
+            telnet_session(program.port)
+            with open(player_log) as f:
+                check(f.read().splitlines()[len(expected):] == ["command 40045 0"],
+                      "telnet's play did not reach the player")
         finally:
             player.terminate()
 
