@@ -213,8 +213,9 @@ std::optional<MpdBackend::Snapshot> MpdBackend::snapshot()
     mpd_status* status = mpd_run_status(m_connection);
     if (status == nullptr)
         return std::nullopt;
-    m_snapshot = Snapshot{playStateAnswer(mpd_status_get_state(status)),
-                          mpd_status_get_random(status), mpd_status_get_repeat(status)};
+    m_snapshot =
+        Snapshot{playStateAnswer(mpd_status_get_state(status)), mpd_status_get_random(status),
+                 mpd_status_get_repeat(status), mpd_status_get_song_pos(status)};
     mpd_status_free(status);
     return m_snapshot;
 }
@@ -353,8 +354,9 @@ std::optional<PlayerStatus> MpdBackend::receiveStatus()
         now.totalMs = total * 1000;
     if (const int volume = mpd_status_get_volume(status); volume >= 0)
         now.volume = volume;
-    m_snapshot = Snapshot{playStateAnswer(mpd_status_get_state(status)),
-                          mpd_status_get_random(status), mpd_status_get_repeat(status)};
+    m_snapshot =
+        Snapshot{playStateAnswer(mpd_status_get_state(status)), mpd_status_get_random(status),
+                 mpd_status_get_repeat(status), mpd_status_get_song_pos(status)};
     mpd_status_free(status);
     if (!mpd_response_next(m_connection))
         return std::nullopt;
@@ -473,24 +475,32 @@ std::optional<PlayerStatus> MpdBackend::setVolume(int percent)
 
 std::optional<PlayerStatus> MpdBackend::seekTo(std::uint32_t milliseconds)
 {
-    // Whether it plays: known from the line's status when that was asked already.
-    bool playing = false;
-    if (operate([this, &playing] {
-            const auto now = snapshot();
-            playing = now && now->state == 1;
+    Snapshot before;
+    if (operate([this, &before] {
+            before = snapshot().value_or(Snapshot{});
             return 0;
         }) == -1)
         return std::nullopt;
-    const float seconds = static_cast<float>(milliseconds) / 1000.0F;
-    return statusAfter([this, seconds, playing] {
-        if (!playing)
-            return mpd_send_seek_current(m_connection, seconds, false) ? 1 : -1;
-        return mpd_send_pause(m_connection, true) &&
-                       mpd_send_seek_current(m_connection, seconds, false) &&
-                       mpd_send_pause(m_connection, false)
-                   ? 3
-                   : -1;
+    if (before.songPos < 0)
+        return statusAfter([] { return 0; });
+    // MPD decodes ahead: once a song is decoded whole, its decoder is on the next one, and a
+    // seek back in the playing song then waits for the rest of it, or lands in the next song.
+    // Stopping first ends that decoder, and the seek starts the song afresh at the time asked.
+    const std::string position = std::to_string(before.songPos);
+    const std::string seconds =
+        std::to_string(milliseconds / 1000) + "." + std::to_string(milliseconds % 1000 / 100);
+    const bool paused = before.state == 3;
+    const auto after = statusAfter([this, &position, &seconds, paused] {
+        mpd_connection_set_timeout(m_connection, kSeekTimeoutMs);
+        const bool sent =
+            mpd_send_command(m_connection, "stop", nullptr) &&
+            mpd_send_command(m_connection, "seek", position.c_str(), seconds.c_str(), nullptr) &&
+            (!paused || mpd_send_pause(m_connection, true));
+        return sent ? (paused ? 3 : 2) : -1;
     });
+    if (m_connection != nullptr)
+        mpd_connection_set_timeout(m_connection, kTimeoutMs);
+    return after;
 }
 
 } // namespace zelvor

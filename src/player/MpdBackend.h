@@ -60,6 +60,8 @@ public:
     void endCommandLine() override;
 
     static constexpr unsigned kTimeoutMs = 2000;
+    /** A seek may make MPD start the song's decoder afresh, which can take longer. */
+    static constexpr unsigned kSeekTimeoutMs = 10000;
 
 private:
     struct Snapshot
@@ -67,6 +69,8 @@ private:
         int state = 0;
         bool random = false;
         bool repeat = false;
+        /** The current song's place in the queue; -1 when there is none. */
+        int songPos = -1;
     };
 
     template <typename Work> std::int32_t operate(Work&& work);

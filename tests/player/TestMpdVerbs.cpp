@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace zelvor {
 namespace {
 
@@ -99,16 +101,26 @@ TEST_F(MpdVerbs, QueueGotoNowPlayingSeekAndVolume)
     EXPECT_EQ(run("seek 3"), "\r\nNothing playing");
 }
 
-// A backward seek near a song's end, with the next song queued: the decoder may already be on
-// the next song, and the seek must still land in this one without waiting for the player.
-TEST_F(MpdVerbs, BackwardSeeksNearTheEndStayInTheSong)
+// Seeks with the next song queued: these small songs are decoded whole at once, so the decoder is
+// already on the next one, and every seek must still land in this song without waiting for the
+// player.
+TEST_F(MpdVerbs, SeeksWithTheNextSongDecodedStayInTheSong)
 {
     EXPECT_EQ(run("load album"), "");
     EXPECT_EQ(run("goto 1").rfind("\r\nPlaying: 1/4", 0), 0U);
     for (int attempt = 0; attempt < 10; ++attempt) {
         SCOPED_TRACE(attempt);
-        EXPECT_EQ(run("seek 0:18").rfind("\r\nPlaying: 1/4 01 first.wav (0:18/0:20)", 0), 0U);
-        EXPECT_EQ(run("seek -15").rfind("\r\nPlaying: 1/4 01 first.wav (0:0", 0), 0U);
+        // The reply is read a moment after the seek: a second may have passed meanwhile.
+        for (const auto& [line, first, next] :
+             {std::tuple{"seek 0:10", "(0:10/0:20)", "(0:11/0:20)"},
+              std::tuple{"seek 0:18", "(0:18/0:20)", "(0:19/0:20)"},
+              std::tuple{"seek -15", "(0:0", "(0:0"}}) {
+            const std::string answer = run(line);
+            const std::string expected = "\r\nPlaying: 1/4 01 first.wav ";
+            EXPECT_TRUE(answer.rfind(expected + first, 0) == 0 ||
+                        answer.rfind(expected + next, 0) == 0)
+                << line << answer;
+        }
         EXPECT_EQ(field("song"), "0");
     }
 }
