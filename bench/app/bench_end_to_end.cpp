@@ -221,10 +221,10 @@ int main()
     verb(
         "seek 5 / seek 10", [](int i) { return "seek " + std::to_string(5 + 5 * (i % 2)); },
         [](int i) {
-            // A bare seekcur waits for a decoder that has already moved on: MPD's own way
-            // around that, pausing during the seek, is the floor.
-            return "command_list_begin\npause 1\nseekcur " + std::to_string(5 + 5 * (i % 2)) +
-                   "\npause 0\ncommand_list_end";
+            // A bare seekcur waits for a decoder that has already moved on, or lands in the
+            // next song: stopping that decoder and seeking the song afresh is the floor.
+            return "command_list_begin\nstop\nseek 10000 " + std::to_string(5 + 5 * (i % 2)) +
+                   "\ncommand_list_end";
         },
         2.0);
     verb(
