@@ -490,14 +490,19 @@ std::optional<PlayerStatus> MpdBackend::seekTo(std::uint32_t milliseconds)
     const std::string seconds =
         std::to_string(milliseconds / 1000) + "." + std::to_string(milliseconds % 1000 / 100);
     const bool paused = before.state == 3;
-    const auto after = statusAfter([this, &position, &seconds, paused] {
+    const auto seek = [this, &position, &seconds, paused] {
         mpd_connection_set_timeout(m_connection, kSeekTimeoutMs);
         const bool sent =
             mpd_send_command(m_connection, "stop", nullptr) &&
             mpd_send_command(m_connection, "seek", position.c_str(), seconds.c_str(), nullptr) &&
             (!paused || mpd_send_pause(m_connection, true));
         return sent ? (paused ? 3 : 2) : -1;
-    });
+    };
+    auto after = statusAfter(seek);
+    // Now and then MPD still starts the song it had queued next instead; once more puts it right.
+    const auto asked = static_cast<std::uint32_t>(before.songPos);
+    if (after && after->position && *after->position != asked)
+        after = statusAfter(seek);
     if (m_connection != nullptr)
         mpd_connection_set_timeout(m_connection, kTimeoutMs);
     return after;
