@@ -9,20 +9,12 @@ linux=$(realpath -m "${1:-$root/build}")
 build=$(realpath -m "${2:-$root/build-windows}")
 cmake --build "$build" -j "${JOBS:-$(nproc)}" --target zelvor window_tool
 
-export WINEPREFIX="$build/bench-wineprefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
-unset DISPLAY WAYLAND_DISPLAY
-stop_wine() { wineserver -k 2>/dev/null || true; }
+source "$root/scripts/wine-env.sh"
+use_wine_prefix "$build/bench-wineprefix"
 trap stop_wine EXIT
-if [[ ! -d "$WINEPREFIX" ]]; then
-    wineboot -i >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >/dev/null 2>&1
-    wineserver -w
-fi
+[[ -d "$WINEPREFIX" ]] || make_wine_prefix /dev/null
 # A warm, persistent server, as on a machine where Windows is already running.
-wineserver -p
-wine cmd /c exit >/dev/null 2>&1
+warm_wine /dev/null
 
 python3 "$root/bench/windows/bench_exe.py" "$build/zelvor.exe" \
     "$build/tests/windows/window_tool.exe" "$linux/zelvor" "$build/bench-scratch"

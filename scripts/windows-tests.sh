@@ -18,30 +18,16 @@ if [[ ! -f "$build/CMakeCache.txt" ]]; then
 fi
 cmake --build "$build" -j "$jobs"
 
-# No Mono or Gecko installer prompts, no debugger: a crashing test exits non-zero at once
-# instead of waiting on a crash dialog that nobody sees.
-export WINEPREFIX="$build/wineprefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
-unset DISPLAY WAYLAND_DISPLAY
-
-stop_wine() { wineserver -k 2>/dev/null || true; }
+source "$root/scripts/wine-env.sh"
+use_wine_prefix "$build/wineprefix"
 trap stop_wine EXIT
 
 started=$(date +%s%N)
 stop_wine
 rm -rf "$WINEPREFIX"
-wineboot -i >"$build/wine-setup.log" 2>&1
-# The null graphics driver lets programs create windows without an X display. The driver is
-# chosen when the server starts, so the server that created the prefix has to go first.
-wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f \
-    >>"$build/wine-setup.log" 2>&1
-wineserver -w
-
-# A persistent server, warmed up by one program, before ctest: wine's helper processes start
-# here, away from ctest's output pipes, instead of inside the first tests.
-wineserver -p
-wine cmd /c exit >>"$build/wine-setup.log" 2>&1
+make_wine_prefix "$build/wine-setup.log"
+# Before ctest, so wine's helper processes start away from ctest's output pipes.
+warm_wine "$build/wine-setup.log"
 prefix_ready=$(date +%s%N)
 
 status=0
