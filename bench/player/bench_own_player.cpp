@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // "open" of the MPD that Zelvor configures itself, on a music root of 10,000 files: the time
 // until load and play work, with a fresh database and with the database of an earlier open.
-#include "player/MpdBackend.h"
+#include "player/mpd/MpdBackend.h"
 #include "support/MpdFixture.h"
 #include "support/TempDir.h"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Player round trips against a real MPD: the backend's work for one command line next to the
 // bare protocol's connect, command and close, measured in the same run.
-#include "player/MpdBackend.h"
+#include "player/mpd/MpdBackend.h"
 #include "support/MpdFixture.h"
 
 #include <mpd/client.h>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The program's own start and shutdown steps and its clock text, in process.
-#include "app/ServerApp.h"
-#include "app/StartupMode.h"
+#include "app/qt/ServerApp.h"
+#include "app/qt/StartupMode.h"
 #include "TcpClient.h"
 #include "settings/SettingsFile.h"
 #include "support/TempDir.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "player/MpdBackend.h"
+#include "player/mpd/MpdBackend.h"
 
-#include "player/MpdMapping.h"
+#include "player/mpd/MpdMapping.h"
 #include "support/MpdFixture.h"
 
 #include <gtest/gtest.h>

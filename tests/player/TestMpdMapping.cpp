@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "player/MpdMapping.h"
+#include "player/mpd/MpdMapping.h"
 
 #include <gtest/gtest.h>
 

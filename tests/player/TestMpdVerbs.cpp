@@ -2,7 +2,7 @@
 // The verbs beyond the status report, from the typed line to a real MPD: the session server with
 // its command interpreter, the MPD backend and the real music folder; the socket and the clock
 // are the tests' own, so the sleep timer runs on a manual clock.
-#include "player/MpdBackend.h"
+#include "player/mpd/MpdBackend.h"
 
 #include "commands/MusicFolders.h"
 #include "server/ActivityLog.h"

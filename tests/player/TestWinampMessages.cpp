@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "player/WinampMessages.h"
+#include "player/win32/WinampMessages.h"
 
 #include "player/Player.h"
 

@@ -3,8 +3,8 @@
 // word names it, the program keeps going, and a Restart once the port is free listens again.
 #include "server/ActivityLog.h"
 #include "server/FakeSocket.h"
-#include "server/Listener.h"
-#include "server/QtScheduler.h"
+#include "server/qt/Listener.h"
+#include "server/qt/QtScheduler.h"
 #include "server/TelnetServer.h"
 #include "settings/ServerSettings.h"
 

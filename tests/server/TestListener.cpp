@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-#include "server/Listener.h"
-#include "server/QtScheduler.h"
+#include "server/qt/Listener.h"
+#include "server/qt/QtScheduler.h"
 
 #include "server/ActivityLog.h"
 #include "server/FakeSocket.h"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "player/Win32Backend.h"
+#include "player/win32/Win32Backend.h"
 
 #include "windows/StandIn.h"
 

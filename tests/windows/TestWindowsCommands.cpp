@@ -4,7 +4,7 @@
 #include "commands/CommandDispatcher.h"
 
 #include "commands/MusicFolders.h"
-#include "player/Win32Backend.h"
+#include "player/win32/Win32Backend.h"
 #include "commands/CommandSession.h"
 #include "settings/ServerSettings.h"
 #include "windows/StandIn.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "player/ManagedMpdConfig.h"
+#include "player/mpd/ManagedMpdConfig.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "player/ManagedMpd.h"
+#include "player/mpd/ManagedMpd.h"
 #include "player/Player.h"
 
 #include <optional>

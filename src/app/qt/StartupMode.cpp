@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/StartupMode.h"
+#include "app/qt/StartupMode.h"
 
 #include <QDir>
 #include <QLibraryInfo>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/WinServerApp.h"
+#include "app/win32/WinServerApp.h"
 
 #include "settings/SettingsFile.h"
 

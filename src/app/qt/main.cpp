@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "Version.h"
 #include "app/CommandLineOptions.h"
-#include "app/ServerApp.h"
-#include "app/StartupMode.h"
+#include "app/qt/ServerApp.h"
+#include "app/qt/StartupMode.h"
 #include "shell/DesktopShell.h"
 
 #include <QApplication>

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "app/ServerApp.h"
+#include "app/qt/ServerApp.h"
 
 #ifdef _WIN32
-#include "player/Win32Backend.h"
+#include "player/win32/Win32Backend.h"
 #else
-#include "player/MpdBackend.h"
+#include "player/mpd/MpdBackend.h"
 #endif
 #include "settings/SettingsFile.h"
 

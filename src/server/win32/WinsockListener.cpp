@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "server/WinsockListener.h"
+#include "server/win32/WinsockListener.h"
 
 #include "server/TelnetServer.h"
 

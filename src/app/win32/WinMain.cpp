@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The Windows program: the core server on Winsock and window messages, with the settings window.
-#include "app/WinServerApp.h"
+#include "app/win32/WinServerApp.h"
 #include "shell/win32/MainWindow.h"
 
 #include <commctrl.h>

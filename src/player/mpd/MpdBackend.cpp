@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "player/MpdBackend.h"
+#include "player/mpd/MpdBackend.h"
 
-#include "player/MpdMapping.h"
-#include "player/MpdQueueLoader.h"
+#include "player/mpd/MpdMapping.h"
+#include "player/mpd/MpdQueueLoader.h"
 #include "player/ProgramLauncher.h"
 
 #include <mpd/client.h>

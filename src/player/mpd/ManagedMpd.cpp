@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "player/ManagedMpd.h"
+#include "player/mpd/ManagedMpd.h"
 
 #include "player/ProgramLauncher.h"
 

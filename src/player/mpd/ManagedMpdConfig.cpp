@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "player/ManagedMpdConfig.h"
+#include "player/mpd/ManagedMpdConfig.h"
 
 #include <array>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "server/Win32Scheduler.h"
+#include "server/win32/Win32Scheduler.h"
 
 #include <algorithm>
 

@@ -2,11 +2,11 @@
 #pragma once
 
 #include "commands/MusicFolders.h"
-#include "player/Win32Backend.h"
+#include "player/win32/Win32Backend.h"
 #include "server/ActivityLog.h"
 #include "server/TelnetServer.h"
-#include "server/Win32Scheduler.h"
-#include "server/WinsockListener.h"
+#include "server/win32/Win32Scheduler.h"
+#include "server/win32/WinsockListener.h"
 #include "settings/ServerSettings.h"
 
 #include <functional>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "server/MessageWindow.h"
+#include "server/win32/MessageWindow.h"
 #include "server/Scheduler.h"
 
 #include <map>

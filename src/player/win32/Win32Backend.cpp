@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "player/Win32Backend.h"
+#include "player/win32/Win32Backend.h"
 
-#include "player/WinampMessages.h"
+#include "player/win32/WinampMessages.h"
 
 #include <windows.h>
 

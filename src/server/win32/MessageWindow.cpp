@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "server/MessageWindow.h"
+#include "server/win32/MessageWindow.h"
 
 namespace zelvor {
 namespace {

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "player/MpdQueueLoader.h"
+#include "player/mpd/MpdQueueLoader.h"
 
 #include "AsciiCase.h"
-#include "player/MpdMapping.h"
+#include "player/mpd/MpdMapping.h"
 
 #include <mpd/client.h>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "server/QtScheduler.h"
+#include "server/qt/QtScheduler.h"
 
 #include <QTimer>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "server/MessageWindow.h"
+#include "server/win32/MessageWindow.h"
 #include "server/Winsock.h"
 
 #include <winsock2.h>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "server/Listener.h"
+#include "server/qt/Listener.h"
 
 #include "server/TelnetServer.h"
 

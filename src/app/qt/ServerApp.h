@@ -4,8 +4,8 @@
 #include "app/CommandLineOptions.h"
 #include "commands/MusicFolders.h"
 #include "server/ActivityLog.h"
-#include "server/Listener.h"
-#include "server/QtScheduler.h"
+#include "server/qt/Listener.h"
+#include "server/qt/QtScheduler.h"
 #include "server/TelnetServer.h"
 #include "settings/ServerSettings.h"
 
