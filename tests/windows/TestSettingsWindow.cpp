@@ -303,14 +303,15 @@ TEST_F(SettingsWindowTest, RestartHidesTheWarningAndListensOnTheNewPort)
     SendMessageW(zelvor.window(), WM_COMMAND, MAKEWPARAM(controlId("Opt_Login(0)"), BN_CLICKED),
                  reinterpret_cast<LPARAM>(zelvor.control("Opt_Login(0)")));
     EXPECT_TRUE(shown(zelvor.control("lbl_restartwarning")));
-    EXPECT_EQ(greeting(zelvor.port()).find("Zelvor v.1.0\r\n"), 0u) << "still the old port";
+    EXPECT_EQ(greeting(zelvor.port()).find("\xff\xfb\x01\xff\xfb\x03Zelvor v.1.0\r\n"), 0u)
+        << "still the old port";
 
     HWND restart = zelvor.control("Cmd_Start");
     SendMessageW(zelvor.window(), WM_COMMAND, MAKEWPARAM(controlId("Cmd_Start"), BN_CLICKED),
                  reinterpret_cast<LPARAM>(restart));
     EXPECT_FALSE(shown(zelvor.control("lbl_restartwarning")));
     const std::string welcome = greeting(newPort);
-    EXPECT_EQ(welcome.find("Zelvor v.1.0\r\n"), 0u);
+    EXPECT_EQ(welcome.find("\xff\xfb\x01\xff\xfb\x03Zelvor v.1.0\r\n"), 0u);
     EXPECT_NE(welcome.find("Zelvor>"), std::string::npos) << "login is off now: " << welcome;
     EXPECT_EQ(greeting(zelvor.port()), "") << "the old port is closed";
     EXPECT_EQ(windowText(zelvor.control("Lbl_Status")), "started");
@@ -340,7 +341,7 @@ TEST_F(SettingsWindowTest, PortInUseIsTheStatusWordUntilRestartFindsItFree)
     SendMessageW(zelvor.window(), WM_COMMAND, MAKEWPARAM(controlId("Cmd_Start"), BN_CLICKED),
                  reinterpret_cast<LPARAM>(zelvor.control("Cmd_Start")));
     EXPECT_EQ(windowText(zelvor.control("Lbl_Status")), "started");
-    EXPECT_EQ(greeting(port).find("Zelvor v.1.0\r\n"), 0u);
+    EXPECT_EQ(greeting(port).find("\xff\xfb\x01\xff\xfb\x03Zelvor v.1.0\r\n"), 0u);
 }
 
 void click(HWND window, std::string_view name)
