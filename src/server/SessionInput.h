@@ -31,11 +31,11 @@ public:
  * in the session. Returns how many bytes were taken: all of them, or those up to an Enter after
  * which the sink said stop.
  *
- * Unless it offered them on accepting (offerOptions), the server starts no negotiation, but
- * answers one: DO ECHO and DO SUPPRESS-GO-AHEAD are
- * granted, every other option the client offers or asks for is refused, and acknowledgements
- * get no answer. After the client's first telnet command the server offers WILL ECHO and WILL
- * SUPPRESS-GO-AHEAD once each, unless they are already agreed, which puts a telnet client in
+ * Unless it offered its options on accepting (offerOptions), the server starts no negotiation,
+ * but it answers one: DO ECHO and DO SUPPRESS-GO-AHEAD are granted, every other option the
+ * client offers or asks for is refused, and acknowledgements get no answer. After the client's
+ * first telnet command the server offers WILL ECHO and WILL SUPPRESS-GO-AHEAD once each, unless
+ * they are already agreed or were offered on accepting, which puts a telnet client in
  * character mode without local echo.
  */
 std::size_t decodeKeystrokes(std::string_view chunk, TelnetSession& session, KeystrokeSink& sink);

@@ -14,9 +14,9 @@ std::string settingsFilePath(const std::string& folder);
 /**
  * Fills settings from the settings file when FileExists reports it; returns whether a file was
  * read. Meant for a record holding the defaults: a key that is missing, or a two-state key
- * ("LogLevel1", "LogLevel2", "Login") whose text is neither true nor false, leaves its field
- * as it was; "Listen Address" and "Negotiate" are read too. A file that cannot be read leaves every
- * field and sets error when given. Never writes anything.
+ * ("LogLevel1", "LogLevel2", "Login", "Negotiate") whose text is neither true nor false, leaves
+ * its field as it was. Besides the nine keys it reads "Listen Address" and "Negotiate". A file
+ * that cannot be read leaves every field and sets error when given. Never writes anything.
  */
 bool loadSettings(const std::string& iniPath, ServerSettings& settings,
                   std::string* error = nullptr);
