@@ -285,7 +285,7 @@ public:
         Connected,
     };
 
-    ListenResult listen(std::uint16_t) override
+    ListenResult listen(std::uint16_t, const std::string&) override
     {
         if (state == State::Connected)
             violated("listening while a client is connected");
@@ -350,6 +350,7 @@ public:
             settings.Password = "pw";
         }
         settings.LogLevel = (flags & 8) ? LogLevel::AllActivity : LogLevel::Off;
+        settings.Negotiate = !(flags & 16);
         // Entries are formatted at every level but written nowhere: no file grows during a run.
         settings.LogFile.clear();
         socket.onSend = [this](std::string_view bytes) { onSend(bytes); };
@@ -406,7 +407,8 @@ private:
             return;
         }
         const bool login = server.session().Stage != SessionStage::Command;
-        const std::string expected = std::string(kGreeting) + std::string(kNotice) +
+        const std::string expected = std::string(settings.Negotiate ? kOptionOffer : "") +
+                                     std::string(kGreeting) + std::string(kNotice) +
                                      (login ? std::string("User:") : std::string(kPrompt));
         if (greeting != expected)
             violated("greeting", greeting);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/CommandLineOptions.h"
 
+#include "settings/ListenAddress.h"
 #include "settings/ServerSettings.h"
 
 #include <charconv>
@@ -56,6 +57,10 @@ std::optional<std::string> take(CommandLineOptions& options, const std::string& 
             return "--root: no folder \"" + value + "\"";
     } else if (name == "--player") {
         options.player = value;
+    } else if (name == "--listen") {
+        options.listenAddress = listenAddress(value);
+        if (!options.listenAddress)
+            return "--listen wants an IPv4 or IPv6 address, not \"" + value + "\"";
     } else {
         options.configDir = absoluteFolder(value, currentFolder);
         if (fs::exists(*options.configDir, error) && !fs::is_directory(*options.configDir, error))
@@ -66,7 +71,8 @@ std::optional<std::string> take(CommandLineOptions& options, const std::string& 
 
 bool takesValue(const std::string& name)
 {
-    return name == "--port" || name == "--root" || name == "--player" || name == "--config-dir";
+    return name == "--port" || name == "--root" || name == "--player" || name == "--listen" ||
+           name == "--config-dir";
 }
 
 } // namespace
@@ -83,6 +89,10 @@ CommandLineOptions parseCommandLine(const std::vector<std::string>& arguments,
         }
         if (argument == "--version") {
             options.action = options.action == Action::Help ? Action::Help : Action::Version;
+            continue;
+        }
+        if (argument == "--no-negotiate") {
+            options.noNegotiate = true;
             continue;
         }
         const auto equals = argument.find('=');
@@ -109,11 +119,16 @@ void applyCommandLine(const CommandLineOptions& options, ServerSettings& setting
         settings.ServerRoot = *options.serverRoot;
     if (options.player)
         settings.WinampLocation = *options.player;
+    if (options.listenAddress)
+        settings.ListenAddress = *options.listenAddress;
+    if (options.noNegotiate)
+        settings.Negotiate = false;
 }
 
 std::string usageText()
 {
-    return "Usage: zelvor [--port N] [--root DIR] [--player CMD] [--config-dir DIR]\n"
+    return "Usage: zelvor [--port N] [--root DIR] [--player CMD] [--listen ADDRESS]\n"
+           "              [--no-negotiate] [--config-dir DIR]\n"
            "       zelvor --help | --version\n"
            "\n"
            "Lets one telnet client at a time control the music player. With a desktop it lives in\n"
@@ -123,11 +138,15 @@ std::string usageText()
            "  --port N          listen on TCP port N (1 to 65535)\n"
            "  --root DIR        the music folder that clients browse and load from\n"
            "  --player CMD      the player program that \"open\" starts (default mpd)\n"
+           "  --listen ADDRESS  listen on this local IPv4 or IPv6 address only (127.0.0.1 for\n"
+           "                    an ssh tunnel); default: every interface\n"
+           "  --no-negotiate    send no telnet option offer in front of the greeting\n"
            "  --config-dir DIR  keep zelvor.ini, the log and the MPD files in DIR\n"
            "  --help            show this text\n"
            "  --version         show the version\n"
            "--port, --root and --player apply for this run and are saved at shutdown, as if\n"
-           "typed into the settings window.\n"
+           "typed into the settings window. --listen and --no-negotiate apply for this run\n"
+           "only; zelvor.ini sets them for good (\"Listen Address\", \"Negotiate=False\").\n"
            "\n"
            "Settings: $XDG_CONFIG_HOME/zelvor/zelvor.ini (default ~/.config/zelvor/zelvor.ini).\n"
            "\n"

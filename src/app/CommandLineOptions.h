@@ -29,6 +29,10 @@ struct CommandLineOptions
     std::optional<std::string> serverRoot;
     /** --player: the player command line. */
     std::optional<std::string> player;
+    /** --listen: the local address to listen on, as listenAddress returns it. */
+    std::optional<std::string> listenAddress;
+    /** --no-negotiate: no option offer in front of the greeting. */
+    bool noNegotiate = false;
     /** --config-dir: the settings folder, as an absolute path. */
     std::optional<std::string> configDir;
     /** With Fail: one line that says what is wrong, without a line end. */
@@ -37,14 +41,16 @@ struct CommandLineOptions
 
 /**
  * Reads the arguments after the program name: --port N, --root DIR, --player CMD,
- * --config-dir DIR (each also as --name=value), --help, --version. Relative folders are taken
- * from currentFolder. Anything else, a missing or empty value, a port outside 1 to 65535, or a
- * root that is no folder gives Fail. Looks at the file system but changes nothing.
+ * --listen ADDRESS, --config-dir DIR (each also as --name=value), --no-negotiate, --help,
+ * --version. Relative folders are taken from currentFolder. Anything else, a missing or empty
+ * value, a port outside 1 to 65535, an address that is no IPv4 or IPv6 address, or a root that
+ * is no folder gives Fail. Looks at the file system but changes nothing.
  */
 CommandLineOptions parseCommandLine(const std::vector<std::string>& arguments,
                                     const std::filesystem::path& currentFolder);
 
-/** Puts the port, root and player that the command line gave into the settings. */
+/** Puts the port, root, player, listen address and negotiation that the command line gave into
+ * the settings. */
 void applyCommandLine(const CommandLineOptions& options, ServerSettings& settings);
 
 /** The text of --help. */

@@ -77,12 +77,18 @@ void answerOption(TelnetSession& session, unsigned char verb, unsigned char opti
     }
 }
 
-/** The client has sent a telnet command; the first one makes the server offer its options. */
+/**
+ * The client has sent a telnet command; unless the server offered its options on accepting,
+ * the first one makes it offer them now.
+ */
 void clientSpeaksTelnet(TelnetSession& session, KeystrokeSink& sink)
 {
     if (session.clientNegotiates)
         return;
     session.clientNegotiates = true;
+    // An option the client has refused since is not offered again.
+    if (session.offeredOnAccept)
+        return;
     for (const unsigned char option : {kEcho, kSuppressGoAhead}) {
         std::uint8_t* state = serverOption(session, option);
         if (*state == kOptionOff) {
@@ -93,6 +99,19 @@ void clientSpeaksTelnet(TelnetSession& session, KeystrokeSink& sink)
 }
 
 } // namespace
+
+std::string_view offerOptions(TelnetSession& session)
+{
+    session.offeredOnAccept = true;
+    session.echoOption = kOptionOffered;
+    session.suppressGoAheadOption = kOptionOffered;
+    return kOptionOffer;
+}
+
+bool serverEchoes(const TelnetSession& session)
+{
+    return !session.offeredOnAccept || session.echoOption != kOptionOff;
+}
 
 std::string_view forClient(std::string_view bytes, const TelnetSession& session,
                            std::string& storage)

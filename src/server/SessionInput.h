@@ -31,13 +31,26 @@ public:
  * in the session. Returns how many bytes were taken: all of them, or those up to an Enter after
  * which the sink said stop.
  *
- * The server never starts a negotiation, but answers one: DO ECHO and DO SUPPRESS-GO-AHEAD are
- * granted, every other option the client offers or asks for is refused, and acknowledgements
- * get no answer. After the client's first telnet command the server offers WILL ECHO and WILL
- * SUPPRESS-GO-AHEAD once each, unless they are already agreed, which puts a telnet client in
+ * Unless it offered its options on accepting (offerOptions), the server starts no negotiation,
+ * but it answers one: DO ECHO and DO SUPPRESS-GO-AHEAD are granted, every other option the
+ * client offers or asks for is refused, and acknowledgements get no answer. After the client's
+ * first telnet command the server offers WILL ECHO and WILL SUPPRESS-GO-AHEAD once each, unless
+ * they are already agreed or were offered on accepting, which puts a telnet client in
  * character mode without local echo.
  */
 std::size_t decodeKeystrokes(std::string_view chunk, TelnetSession& session, KeystrokeSink& sink);
+
+/** IAC WILL ECHO IAC WILL SUPPRESS-GO-AHEAD: the offer that goes in front of the greeting. */
+inline constexpr std::string_view kOptionOffer = "\xff\xfb\x01\xff\xfb\x03";
+
+/** Marks ECHO and SUPPRESS-GO-AHEAD as offered and returns kOptionOffer to send. */
+std::string_view offerOptions(TelnetSession& session);
+
+/**
+ * Whether typed text is echoed: always, except after the client refused the echo that was
+ * offered on accepting (IAC DONT ECHO), until it asks for it again.
+ */
+bool serverEchoes(const TelnetSession& session);
 
 /** Bytes as they go to the client: every 0xFF doubled once the client speaks telnet. */
 std::string_view forClient(std::string_view bytes, const TelnetSession& session,

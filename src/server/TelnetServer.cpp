@@ -5,6 +5,7 @@
 #include "server/ActivityLog.h"
 #include "server/Scheduler.h"
 #include "server/Winsock.h"
+#include "settings/ListenAddress.h"
 #include "settings/ServerSettings.h"
 
 #include <algorithm>
@@ -80,11 +81,14 @@ void TelnetServer::Server_Load()
 {
     const std::string portText = m_settings.Port;
     const std::uint16_t port = parsePort(portText);
+    const auto address = listenAddress(m_settings.ListenAddress);
     std::string failure;
     if (port == 0) {
         failure = "port " + portText + " invalid";
+    } else if (!address) {
+        failure = "address " + m_settings.ListenAddress + " invalid";
     } else {
-        switch (m_socket.listen(port)) {
+        switch (m_socket.listen(port, *address)) {
         case Winsock::ListenResult::Listening:
             break;
         case Winsock::ListenResult::AddressInUse:
@@ -106,7 +110,8 @@ void TelnetServer::Server_Load()
     if (!failure.empty()) {
         // The listener stays closed until the next Restart; the status line says why.
         if (onError)
-            onError("cannot listen: " + failure + (port ? ": " + m_socket.lastError() : ""));
+            onError("cannot listen: " + failure +
+                    (port && address ? ": " + m_socket.lastError() : ""));
         LogActivity(failure);
         return;
     }
@@ -132,6 +137,9 @@ void TelnetServer::Winsock1_ConnectionRequest()
             Winsock1_Close();
         });
     }
+    // Puts a telnet client in character mode with our echo, before it shows the first keystroke.
+    if (m_settings.Negotiate)
+        m_socket.send(offerOptions(m_session));
     m_client.send(kGreeting);
     m_client.send(kNotice);
     SendPrompt(m_session.Stage);
@@ -238,7 +246,7 @@ void TelnetServer::onText(std::string_view run)
     }
     if (kept.empty())
         return;
-    if (m_session.Stage != SessionStage::Pass)
+    if (m_session.Stage != SessionStage::Pass && serverEchoes(m_session))
         m_client.send(kept);
     buffer->append(kept);
 }
@@ -249,7 +257,8 @@ void TelnetServer::onBackspace()
     if (buffer->empty())
         return;
     buffer->pop_back();
-    m_client.send("\b \b");
+    if (serverEchoes(m_session))
+        m_client.send("\b \b");
 }
 
 bool TelnetServer::onEnter()

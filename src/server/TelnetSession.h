@@ -33,6 +33,8 @@ struct TelnetSession : CommandState
 
     /** The client has sent a telnet command: it speaks the protocol, so 0xFF goes out doubled. */
     bool clientNegotiates = false;
+    /** The server offered its options on accepting: a refused echo then stops the echo. */
+    bool offeredOnAccept = false;
     /** Where the server stands on echoing and on suppressing go-ahead (TelnetOption). */
     std::uint8_t echoOption = 0;
     std::uint8_t suppressGoAheadOption = 0;

@@ -31,8 +31,11 @@ public:
         Failed,
     };
 
-    /** Listens on all local addresses, IPv4 and IPv6. */
-    virtual ListenResult listen(std::uint16_t port) = 0;
+    /**
+     * Listens on address, a numeric IPv4 or IPv6 address without brackets; empty: on all local
+     * addresses, IPv4 and IPv6.
+     */
+    virtual ListenResult listen(std::uint16_t port, const std::string& address) = 0;
     /** Closes whatever is open, without raising the remote-close notification. */
     virtual void close() = 0;
     virtual bool isClosed() const = 0;

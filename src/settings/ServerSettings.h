@@ -14,8 +14,9 @@ enum class LogLevel
 };
 
 /**
- * The eight live settings. One instance is shared by the whole program; readers take a field
- * at the moment they need it and never keep a copy.
+ * The eight live settings, and two that only the settings file and the command line set. One
+ * instance is shared by the whole program; readers take a field at the moment they need it and
+ * never keep a copy.
  */
 struct ServerSettings
 {
@@ -27,6 +28,10 @@ struct ServerSettings
     std::string LogFile;
     std::string UserName = "user";
     std::string Password;
+    /** The local address to listen on; empty: every interface. */
+    std::string ListenAddress;
+    /** Offer character mode (WILL ECHO, WILL SUPPRESS-GO-AHEAD) to each client on accepting. */
+    bool Negotiate = true;
 
     friend bool operator==(const ServerSettings&, const ServerSettings&) = default;
 };

@@ -132,6 +132,9 @@ bool loadSettings(const std::string& iniPath, ServerSettings& settings, std::str
     // of more than 125 characters.
     if (const auto stored = value("Password"))
         settings.Password = DecryptPassword(*stored);
+    readText(value("Listen Address"), settings.ListenAddress);
+    if (const auto negotiate = value("Negotiate"))
+        settings.Negotiate = twoStateValue(*negotiate).value_or(settings.Negotiate);
     return true;
 }
 

@@ -14,16 +14,17 @@ std::string settingsFilePath(const std::string& folder);
 /**
  * Fills settings from the settings file when FileExists reports it; returns whether a file was
  * read. Meant for a record holding the defaults: a key that is missing, or a two-state key
- * ("LogLevel1", "LogLevel2", "Login") whose text is neither true nor false, leaves its field
- * as it was. A file that cannot be read leaves every field and sets error when given.
- * Never writes anything.
+ * ("LogLevel1", "LogLevel2", "Login", "Negotiate") whose text is neither true nor false, leaves
+ * its field as it was. Besides the nine keys it reads "Listen Address" and "Negotiate". A file
+ * that cannot be read leaves every field and sets error when given. Never writes anything.
  */
 bool loadSettings(const std::string& iniPath, ServerSettings& settings,
                   std::string* error = nullptr);
 
 /**
  * Writes the nine keys of section "Zelvor" into the settings file in one atomic replacement,
- * keeping everything else the file holds, and creates its folder (mode 0700) when missing.
+ * keeping everything else the file holds ("Listen Address" and "Negotiate", which only the
+ * file sets, included), and creates its folder (mode 0700) when missing.
  * A value the file cannot hold (one with a line feed) costs only its own key: that key keeps
  * what the file held before, or stays absent, and its name goes into keptKeys when given.
  * On failure returns false, leaves any old file untouched and sets error when given.

@@ -73,6 +73,20 @@ TEST(CommandLineOptions, EveryFormAndEveryFault)
          {"--config-dir", "file.txt"},
          Action::Fail,
          "zelvor: --config-dir: \"file.txt\" is not a folder (see zelvor --help)"},
+        {"listen and no negotiation", {"--listen", "[::1]", "--no-negotiate"}, Action::Run},
+        {"listen at a host name",
+         {"--listen=localhost"},
+         Action::Fail,
+         "zelvor: --listen wants an IPv4 or IPv6 address, not \"localhost\" (see zelvor --help)"},
+        {"listen at a bad address",
+         {"--listen", "10.0.0.256"},
+         Action::Fail,
+         "zelvor: --listen wants an IPv4 or IPv6 address, not \"10.0.0.256\" (see zelvor "
+         "--help)"},
+        {"no-negotiate takes no value",
+         {"--no-negotiate=yes"},
+         Action::Fail,
+         "zelvor: unknown option \"--no-negotiate=yes\" (see zelvor --help)"},
         {"fault after help",
          {"--help", "--bad"},
          Action::Fail,
@@ -89,6 +103,19 @@ TEST(CommandLineOptions, EveryFormAndEveryFault)
     EXPECT_EQ(options.serverRoot, music);
     EXPECT_EQ(options.player, "mpd x");
     EXPECT_EQ(options.configDir, (folder.path() / "c").string());
+    EXPECT_FALSE(options.noNegotiate);
+
+    ServerSettings settings;
+    settings.ListenAddress = "10.0.0.1";
+    applyCommandLine(parseCommandLine({"--no-negotiate", "--listen", "[::1]"}, folder.path()),
+                     settings);
+    EXPECT_EQ(settings.ListenAddress, "::1");
+    EXPECT_FALSE(settings.Negotiate);
+    settings.ListenAddress = "10.0.0.1";
+    settings.Negotiate = true;
+    applyCommandLine(parseCommandLine({}, folder.path()), settings);
+    EXPECT_EQ(settings.ListenAddress, "10.0.0.1");
+    EXPECT_TRUE(settings.Negotiate);
 }
 
 TEST(CommandLineOptions, GivenSettingsReplaceTheLoadedOnesAndOthersStay)
@@ -112,9 +139,9 @@ TEST(CommandLineOptions, GivenSettingsReplaceTheLoadedOnesAndOthersStay)
 TEST(CommandLineOptions, HelpAndPortHint)
 {
     const std::string usage = usageText();
-    for (const char* text :
-         {"--port N", "--root DIR", "--player CMD", "--config-dir DIR", "SIGTERM, SIGINT", "SIGHUP",
-          "MPD_HOST, MPD_PORT", "XDG_CONFIG_HOME", "QT_QPA_PLATFORM"})
+    for (const char* text : {"--port N", "--root DIR", "--player CMD", "--config-dir DIR",
+                             "--listen ADDRESS", "--no-negotiate", "SIGTERM, SIGINT", "SIGHUP",
+                             "MPD_HOST, MPD_PORT", "XDG_CONFIG_HOME", "QT_QPA_PLATFORM"})
         EXPECT_NE(usage.find(text), std::string::npos) << text;
 
     EXPECT_EQ(listenHint("cannot listen: port 23 not permitted: denied", "/usr/bin/zelvor"),

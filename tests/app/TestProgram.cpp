@@ -79,7 +79,7 @@ TEST(Program, SavedSettingsComeBackAndAClientLogsIn)
 
     TcpClient client;
     ASSERT_TRUE(client.connect("127.0.0.1", port));
-    EXPECT_EQ(client.readUntil("User:").substr(0, 14), "Zelvor v.1.0\r\n");
+    EXPECT_EQ(client.readUntil("User:").substr(0, 20), "\xff\xfb\x01\xff\xfb\x03Zelvor v.1.0\r\n");
     client.type("bob\r\n");
     client.readUntil("Pass:");
     client.type("pw\r\n");
@@ -164,6 +164,64 @@ TEST(Program, HeadlessPrintsEveryStatusWordWithDateAndTime)
                               word + "\n");
         EXPECT_TRUE(std::regex_search(output, line)) << word << " in\n" << output;
     }
+    // The login is off: said once, before the door opens.
+    const auto open = output.find(" open to anyone\n");
+    EXPECT_LT(open, output.find(" started\n")) << output;
+    EXPECT_EQ(output.find(" open to anyone\n", open + 1), std::string::npos) << output;
+}
+
+// The address from zelvor.ini or the command line is the only one that answers; the option
+// offer goes out or not by Negotiate and --no-negotiate.
+TEST(Program, ListenAddressAndNegotiationFromFileAndCommandLine)
+{
+    struct Row
+    {
+        const char* what;
+        std::string iniLines;
+        std::vector<std::string> args;
+        const char* served;
+        const char* refused;
+        bool offer;
+    };
+    const std::vector<Row> rows = {
+        {"defaults", "", {}, "127.0.0.2", nullptr, true},
+        {"file",
+         "Listen Address=127.0.0.2\r\nNegotiate=False\r\n",
+         {},
+         "127.0.0.2",
+         "127.0.0.1",
+         false},
+        {"command line over file",
+         "Listen Address=127.0.0.2\r\n",
+         {"--listen", "127.0.0.1", "--no-negotiate"},
+         "127.0.0.1",
+         "127.0.0.2",
+         false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::uint16_t port = test::freePort();
+        ZelvorProcess zelvor;
+        zelvor.writeIni(iniWith(port, row.iniLines));
+        zelvor.setArgs(row.args);
+        zelvor.start();
+        ASSERT_TRUE(zelvor.waitListening());
+        if (row.refused) {
+            TcpClient stranger;
+            EXPECT_FALSE(stranger.connect(row.refused, port));
+        }
+        TcpClient client;
+        ASSERT_TRUE(client.connect(row.served, port));
+        EXPECT_EQ(client.readUntil("User:").substr(0, row.offer ? 20 : 14),
+                  std::string(row.offer ? "\xff\xfb\x01\xff\xfb\x03" : "") + "Zelvor v.1.0\r\n");
+        client.close();
+        zelvor.signal(SIGTERM);
+        EXPECT_EQ(zelvor.wait(), 0);
+        // The command line's choice was for this run only.
+        const std::string ini = test::readFile(zelvor.iniFile());
+        EXPECT_NE(ini.find(row.iniLines), std::string::npos) << ini;
+        EXPECT_EQ(ini.find("127.0.0.1"), std::string::npos) << ini;
+    }
 }
 
 /** Two programs set to one port: the first listens, the second finds the port in use. */
@@ -228,7 +286,8 @@ void expectDesktopServesAndSaves(ZelvorProcess& zelvor)
     zelvor.start();
     TcpClient client;
     ASSERT_TRUE(eventually([&] { return client.connect("127.0.0.1", port); }));
-    EXPECT_EQ(client.readUntil("Zelvor>").substr(0, 14), "Zelvor v.1.0\r\n");
+    EXPECT_EQ(client.readUntil("Zelvor>").substr(0, 20),
+              "\xff\xfb\x01\xff\xfb\x03Zelvor v.1.0\r\n");
     client.close();
     zelvor.signal(SIGTERM);
     EXPECT_EQ(zelvor.wait(), 0);
@@ -388,8 +447,10 @@ TEST(Program, VersionAndHelp)
 
 TEST(Program, BadOptionsEndWithStatusTwoBeforeAnythingIsWritten)
 {
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--port", "x"}, {"--root"}, {"--verbose"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--port", "x"},
+                                                 {"--root"},
+                                                 {"--verbose"},
+                                                 {"--listen", "localhost"}}) {
         ZelvorProcess zelvor;
         zelvor.setArgs(args);
         zelvor.start();

@@ -2,13 +2,16 @@
 # SPDX-License-Identifier: MIT
 """Drives a headless zelvor with real clients through pexpect.
 
-- netcat: gets the exact greeting and no telnet command; its transcript is the reference for
-  the bytes of the other clients' `help`.
-- Debian's telnet (inetutils) on a plain port number does not negotiate: its default line mode
-  and its character mode both work.
-- The same telnet with the port given as "-port" negotiates as it does on port 23, and so does
-  PuTTY's plink in telnet mode: the server puts them in character mode with the server echoing,
-  so the typed command shows once, the password not at all, and `help` arrives byte for byte.
+- netcat never answers the server's offer: it gets IAC WILL ECHO IAC WILL SUPPRESS-GO-AHEAD in
+  front of the greeting and everything else as ever; its transcript is the reference for the
+  bytes of the other clients' `help`.
+- Debian's telnet (inetutils) with a plain port number, the same telnet with the port given as
+  "-port" (negotiating as on port 23), and PuTTY's plink in telnet mode all take the offer:
+  character mode with the server echoing, so the typed command shows once, the password not at
+  all, and `help` arrives byte for byte.
+- The README's first five minutes, typed into Debian's telnet as written.
+- With Negotiate=False in zelvor.ini, netcat gets the bytes of old exactly, and Debian's telnet
+  works in its default line mode and in character mode.
 """
 import os
 import signal
@@ -27,6 +30,8 @@ PASSWORD = b"tulip7"
 STORED_PASSWORD = b"120542011B425C"
 GREETING_START = b"Zelvor v.1.0\r\n"
 PROMPT = b"\r\nZelvor>"
+# IAC WILL ECHO, IAC WILL SUPPRESS-GO-AHEAD: what the server offers in front of the greeting.
+OFFER = b"\xff\xfb\x01\xff\xfb\x03"
 
 
 def free_port():
@@ -49,18 +54,22 @@ def wait_for_count(path, text, count, timeout=10.0):
     return False
 
 
-def start_zelvor(home, port):
+def start_zelvor(home, port, ini_lines=b"", arguments=()):
+    """With ini_lines None, a first start: no zelvor.ini, the port from the command line."""
     folder = os.path.join(home, "config", "zelvor")
     os.makedirs(folder)
-    with open(os.path.join(folder, "zelvor.ini"), "wb") as f:
-        f.write(b"[Zelvor]\r\nPort=%d\r\nUser=%s\r\nPassword=%s\r\n"
-                % (port, USER, STORED_PASSWORD))
+    if ini_lines is None:
+        arguments = ["--port", str(port)] + list(arguments)
+    else:
+        with open(os.path.join(folder, "zelvor.ini"), "wb") as f:
+            f.write(b"[Zelvor]\r\nPort=%d\r\nUser=%s\r\nPassword=%s\r\n%s"
+                    % (port, USER, STORED_PASSWORD, ini_lines))
     env = {k: v for k, v in os.environ.items()
            if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
     env.update(XDG_CONFIG_HOME=os.path.join(home, "config"), HOME=home,
                MPD_HOST="127.0.0.1", MPD_PORT=str(free_port()))
     errors = os.path.join(home, "stderr.txt")
-    process = subprocess.Popen([ZELVOR], env=env, stdin=subprocess.DEVNULL,
+    process = subprocess.Popen([ZELVOR] + list(arguments), env=env, stdin=subprocess.DEVNULL,
                                stdout=subprocess.DEVNULL, stderr=open(errors, "wb"))
     if not wait_for_count(errors, b" started\n", 1):
         raise SystemExit("zelvor did not start listening")
@@ -72,12 +81,20 @@ def check(condition, what, got):
         raise SystemExit("%s: got %r" % (what, got))
 
 
-def netcat_session(port):
-    """The whole visit in one paste; returns the reply of help."""
-    typed = USER + b"\r\n" + PASSWORD + b"\r\nhelp\r\nexit\r\n"
-    got = subprocess.run(["nc", "127.0.0.1", str(port)], input=typed, capture_output=True,
-                         timeout=20).stdout
-    check(b"\xff" not in got, "netcat was sent a telnet command", got)
+def netcat_transcript(port, user, password):
+    """The whole visit in one paste."""
+    typed = user + b"\r\n" + password + b"\r\nhelp\r\nexit\r\n"
+    return subprocess.run(["nc", "127.0.0.1", str(port)], input=typed, capture_output=True,
+                          timeout=20).stdout
+
+
+def netcat_session(port, offered):
+    """Returns the reply of help and the transcript without the offer."""
+    got = netcat_transcript(port, USER, PASSWORD)
+    if offered:
+        check(got.startswith(OFFER), "netcat was not sent the offer first", got)
+        got = got[len(OFFER):]
+    check(b"\xff" not in got, "netcat was sent another telnet command", got)
     check(got.startswith(GREETING_START), "netcat greeting", got)
     notice_end = got.index(b"\r\n", len(GREETING_START)) + 2
     notice = got[len(GREETING_START):notice_end - 2]
@@ -88,7 +105,7 @@ def netcat_session(port):
     check(rest.startswith(head) and rest.endswith(tail), "netcat transcript", got)
     help_reply = rest[len(head):-len(tail)]
     check(help_reply.startswith(b"\r\nZelvor: "), "help reply", help_reply)
-    return help_reply
+    return help_reply, got
 
 
 def plain_telnet_session(port, character_mode):
@@ -111,19 +128,24 @@ def plain_telnet_session(port, character_mode):
     telnet.close()
 
 
-def negotiating_session(command, help_reply):
-    """A client that negotiates: no local echo, everything shown comes from the server."""
+def character_mode_client(command, user, password):
+    """Logs in through a client that took the offer; everything shown comes from the server."""
     client = pexpect.spawn(command[0], command[1:], timeout=10)
     client.expect_exact(b"User:")
     # The client turns its terminal's echo off once the server has said it echoes.
     check(client.waitnoecho(timeout=10), "%s kept echoing locally" % command[0], client.before)
-    client.send(USER + b"\r")
+    client.send(user + b"\r")
     client.expect_exact(b"Pass:")
-    check(client.before + client.after == USER + b"\r\nPass:", "user name shown once",
+    check(client.before + client.after == user + b"\r\nPass:", "user name shown once",
           client.before)
-    client.send(PASSWORD + b"\r")
+    client.send(password + b"\r")
     client.expect_exact(b"Zelvor>")
     check(client.before + client.after == PROMPT, "password not shown", client.before)
+    return client
+
+
+def negotiating_session(command, help_reply):
+    client = character_mode_client(command, USER, PASSWORD)
     client.send(b"help\r")
     client.expect_exact(PROMPT)
     check(client.before + client.after == b"help" + help_reply + PROMPT,
@@ -134,36 +156,73 @@ def negotiating_session(command, help_reply):
     client.close()
 
 
+def first_five_minutes(port):
+    """The README's first visit, as written: the default login, then each command once."""
+    client = character_mode_client(["telnet", "localhost", str(port)], b"user", b"")
+    for command in (b"open", b"ls", b"cd quiet album", b"load", b"play", b"status"):
+        client.send(command + b"\r")
+        client.expect_exact(PROMPT)
+        shown = client.before
+        check(shown.startswith(command) and not shown[len(command):].startswith(command),
+              "%r shown once" % command, shown)
+    client.send(b"exit\r")
+    client.expect(pexpect.EOF)
+    check(client.before.startswith(b"exit") and not client.before.startswith(b"exitexit"),
+          "exit shown once", client.before)
+    client.close()
+
+
+def run_clients(home, clients, ini_lines=b"", arguments=()):
+    """Runs each client against one zelvor; returns how many sessions passed."""
+    port = free_port()
+    process, errors = start_zelvor(home, port, ini_lines, arguments)
+    sessions = 0
+    try:
+        for name, run in clients:
+            run(port)
+            sessions += 1
+            # The listener is back before the next client comes.
+            if not wait_for_count(errors, b" started\n", sessions + 1):
+                raise SystemExit("not listening again after " + name)
+    finally:
+        process.send_signal(signal.SIGTERM)
+        code = process.wait(timeout=10)
+    if code != 0:
+        raise SystemExit("zelvor exited with %d" % code)
+    return sessions
+
+
 def main():
     sessions = 0
+    replies = {}
+
+    def keep_netcat(port, offered):
+        replies[offered] = netcat_session(port, offered)
+
     with tempfile.TemporaryDirectory() as home:
-        port = free_port()
-        process, errors = start_zelvor(home, port)
-        try:
-            clients = [
-                ("netcat", lambda: netcat_session(port)),
-                ("telnet, line mode", lambda: plain_telnet_session(port, False)),
-                ("telnet, character mode", lambda: plain_telnet_session(port, True)),
-            ]
-            help_reply = None
-            for name, run in clients:
-                result = run()
-                help_reply = help_reply or result
-                sessions += 1
-                # The listener is back before the next client comes.
-                if not wait_for_count(errors, b" started\n", sessions + 1):
-                    raise SystemExit("not listening again after " + name)
-            for command in (["telnet", "--", "127.0.0.1", "-%d" % port],
-                            ["plink", "-telnet", "-P", str(port), "127.0.0.1"]):
-                negotiating_session(command, help_reply)
-                sessions += 1
-                if not wait_for_count(errors, b" started\n", sessions + 1):
-                    raise SystemExit("not listening again after " + command[0])
-        finally:
-            process.send_signal(signal.SIGTERM)
-            code = process.wait(timeout=10)
-        if code != 0:
-            raise SystemExit("zelvor exited with %d" % code)
+        sessions += run_clients(home, [
+            ("netcat", lambda port: keep_netcat(port, True)),
+            ("telnet, plain port", lambda port: negotiating_session(
+                ["telnet", "127.0.0.1", str(port)], replies[True][0])),
+            ("telnet, negotiating", lambda port: negotiating_session(
+                ["telnet", "--", "127.0.0.1", "-%d" % port], replies[True][0])),
+            ("plink", lambda port: negotiating_session(
+                ["plink", "-telnet", "-P", str(port), "127.0.0.1"], replies[True][0])),
+        ])
+    with tempfile.TemporaryDirectory() as home:
+        music = os.path.join(home, "Music")
+        for folder in ("Other", "Quiet Album"):
+            os.makedirs(os.path.join(music, folder))
+        sessions += run_clients(home, [("README", first_five_minutes)], ini_lines=None,
+                                arguments=["--root", music])
+    with tempfile.TemporaryDirectory() as home:
+        sessions += run_clients(home, [
+            ("netcat, Negotiate=False", lambda port: keep_netcat(port, False)),
+            ("telnet, line mode", lambda port: plain_telnet_session(port, False)),
+            ("telnet, character mode", lambda port: plain_telnet_session(port, True)),
+        ], ini_lines=b"Negotiate=False\r\n")
+    check(replies[False][1] == replies[True][1], "Negotiate=False changed more than the offer",
+          replies[False][1])
     print("real clients: %d sessions passed, 0 failed" % sessions)
 
 

@@ -142,7 +142,8 @@ class Package(unittest.TestCase):
                 head, _, received = received.partition(text)
                 return head + text
 
-            self.assertTrue(read_until(b"User:").startswith(b"Zelvor v.1.0\r\n"))
+            self.assertTrue(read_until(b"User:").startswith(
+                b"\xff\xfb\x01\xff\xfb\x03Zelvor v.1.0\r\n"))
             client.sendall(b"user\r\n")
             read_until(b"Pass:")
             client.sendall(b"\r\n")

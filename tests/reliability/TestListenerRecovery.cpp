@@ -138,7 +138,8 @@ TEST_F(ListenerRecovery, PortTakenDuringAConnectionIsNamedAndRestartListensOnceI
         SCOPED_TRACE(name);
         TcpClient client(runEvents);
         ASSERT_TRUE(client.connect("127.0.0.1", port));
-        ASSERT_EQ(client.readUntil("Zelvor>").substr(0, 14), "Zelvor v.1.0\r\n");
+        ASSERT_EQ(client.readUntil("Zelvor>").substr(0, 20),
+                  std::string(kOptionOffer) + "Zelvor v.1.0\r\n");
         // Nothing listens while a client is connected, so another program can take the port.
         PortSquatter squatter(port);
         ASSERT_TRUE(squatter.holding());
@@ -158,8 +159,8 @@ TEST_F(ListenerRecovery, PortTakenDuringAConnectionIsNamedAndRestartListensOnceI
         EXPECT_EQ(log.statusWord(), "started");
         TcpClient next(runEvents);
         ASSERT_TRUE(next.connect("127.0.0.1", port));
-        EXPECT_EQ(next.readUntil("Zelvor>"),
-                  std::string(kGreeting) + std::string(kNotice) + "\r\nZelvor>");
+        EXPECT_EQ(next.readUntil("Zelvor>"), std::string(kOptionOffer) + std::string(kGreeting) +
+                                                 std::string(kNotice) + "\r\nZelvor>");
         next.send("pwd\r\n");
         EXPECT_EQ(next.readUntil("Zelvor>"), "pwd\r\n\\\r\nZelvor>");
         next.close();

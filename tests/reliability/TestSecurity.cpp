@@ -259,13 +259,15 @@ TEST_F(LoginGuard, NoByteSequenceGetsPastTheLogin)
         {"bob\r\npw\r\n", "bob\r\nPass:" + kPrompt},
         {"bob\npw\n", "bob\r\nPass:" + kPrompt},
         {std::string("bob\r\0pw\r\0", 9), "bob\r\nPass:" + kPrompt},
-        // A telnet client asking for the server's echo gets it, and the offer to suppress
-        // go-ahead, before the echo of its keys.
+        // A telnet client taking the echo offered with the greeting gets no answer, only the
+        // echo of its keys.
         {"\xff\xfd\x01"
          "bob\r\npx\bw\r\n",
-         "\xff\xfb\x01\xff\xfb\x03"
-         "bob\r\nPass:\b \b" +
-             kPrompt},
+         "bob\r\nPass:\b \b" + kPrompt},
+        // One that refuses it echoes for itself: nothing comes back but the prompts.
+        {"\xff\xfe\x01"
+         "bob\r\npx\bw\r\n",
+         "\r\nPass:" + kPrompt},
     };
     for (const auto& [bytes, reply] : logins) {
         TcpClient client;

@@ -16,9 +16,10 @@ namespace zelvor::test {
 class FakeSocket : public Winsock
 {
 public:
-    ListenResult listen(std::uint16_t port) override
+    ListenResult listen(std::uint16_t port, const std::string& address) override
     {
         listens.push_back(port);
+        addresses.push_back(address);
         state = listenResult == ListenResult::Listening ? State::Listening : State::Closed;
         return listenResult;
     }
@@ -64,6 +65,7 @@ public:
     State state = State::Closed;
     ListenResult listenResult = ListenResult::Listening;
     std::vector<std::uint16_t> listens;
+    std::vector<std::string> addresses;
     std::vector<std::string> writes;
     int closes = 0;
     bool congestedNow = false;

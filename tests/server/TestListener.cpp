@@ -69,7 +69,8 @@ TEST_F(ListenerTest, TelnetSessionFromGreetingToExit)
 {
     TcpClient client(runEvents);
     ASSERT_TRUE(client.connect("127.0.0.1", port));
-    EXPECT_EQ(client.readUntil("User:"), std::string(kGreeting) + std::string(kNotice) + "User:");
+    EXPECT_EQ(client.readUntil("User:"),
+              std::string(kOptionOffer) + std::string(kGreeting) + std::string(kNotice) + "User:");
     client.type("user\r\n");
     EXPECT_EQ(client.readUntil("Pass:"), "user\r\nPass:");
     client.type("pw\r\n");
@@ -115,7 +116,8 @@ TEST_F(ListenerTest, SecondClientIsRefusedUntilTheFirstLeaves)
     first.close();
     ASSERT_TRUE(waitForWord("started"));
     ASSERT_TRUE(second.connect("127.0.0.1", port));
-    EXPECT_EQ(second.readUntil("User:"), std::string(kGreeting) + std::string(kNotice) + "User:");
+    EXPECT_EQ(second.readUntil("User:"),
+              std::string(kOptionOffer) + std::string(kGreeting) + std::string(kNotice) + "User:");
     EXPECT_EQ(server.session().CurrentDir, "\\");
 }
 

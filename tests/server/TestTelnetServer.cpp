@@ -61,6 +61,7 @@ protected:
 
 TEST_F(TelnetServerTest, GreetingWithLoginOnIsThreeWritesEndingInUserPrompt)
 {
+    settings.Negotiate = false;
     start();
     server.Winsock1_ConnectionRequest();
     EXPECT_EQ(socket.writes,
@@ -74,7 +75,8 @@ TEST_F(TelnetServerTest, GreetingWithLoginOffEndsInCommandPrompt)
     settings.LoginRequired = false;
     start();
     connect();
-    EXPECT_EQ(greeting, "Zelvor v.1.0\r\n" + std::string(kNotice) + "\r\nZelvor>");
+    EXPECT_EQ(greeting, std::string(kOptionOffer) + "Zelvor v.1.0\r\n" + std::string(kNotice) +
+                            "\r\nZelvor>");
     EXPECT_EQ(words, (std::vector<std::string>{"started", "connected", "connecting"}));
     EXPECT_EQ(log.statusWord(), "connecting");
 }
@@ -270,6 +272,7 @@ TEST_F(TelnetServerTest, OverlongLineIsCutWithoutEcho)
 TEST_F(TelnetServerTest, TelnetClientIsAnsweredAndGets0xFFDoubledOthersGetItOnce)
 {
     using namespace std::literals;
+    settings.Negotiate = false;
     settings.UserName = "\xff"
                         "u";
     settings.Password = "p";
@@ -298,6 +301,97 @@ TEST_F(TelnetServerTest, TelnetClientIsAnsweredAndGets0xFFDoubledOthersGetItOnce
     EXPECT_EQ(socket.takeReceived(), "\r\nZelvor>");
     server.Winsock1_DataArrival("x\xff\xff\r\n"sv);
     EXPECT_EQ(socket.takeReceived(), "x\xff\xff\r\nI don't know how to x\xff\xff\r\nZelvor>");
+}
+
+// The offer goes out on its own, before the greeting; without it the bytes are those of old.
+TEST_F(TelnetServerTest, OptionOfferGoesAloneInFrontOfTheGreeting)
+{
+    for (const bool negotiate : {true, false}) {
+        settings.Negotiate = negotiate;
+        start();
+        server.Winsock1_ConnectionRequest();
+        std::vector<std::string> expected{std::string(kGreeting), std::string(kNotice), "User:"};
+        if (negotiate)
+            expected.insert(expected.begin(), "\xff\xfb\x01\xff\xfb\x03");
+        EXPECT_EQ(socket.writes, expected) << negotiate;
+        socket.writes.clear();
+        server.Winsock1_Close();
+    }
+}
+
+// What the server sends back, after the greeting, for each way a client answers the offer.
+TEST_F(TelnetServerTest, EachAnswerToTheOfferIsHonouredAndNeverLoops)
+{
+    using namespace std::literals;
+    struct Row
+    {
+        const char* what;
+        bool negotiate;
+        std::string_view typed;
+        std::string_view sent;
+    };
+    const std::vector<Row> rows = {
+        {"a telnet client takes both: no answer, our echo", true,
+         "\xff\xfd\x01\xff\xfd\x03"
+         "ab"sv,
+         "ab"sv},
+        {"echo refused: neither text nor erase is echoed", true,
+         "\xff\xfe\x01\xff\xfd\x03"
+         "ab\x7f"sv,
+         ""sv},
+        {"refused twice: still no answer", true, "\xff\xfe\x01\xff\xfe\x01\xff\xfd\x03x"sv, ""sv},
+        {"refused, then asked for: agreed, echo again", true, "\xff\xfe\x01q\xff\xfd\x01z"sv,
+         "\xff\xfb\x01z"sv},
+        {"netcat never answers: echo as ever, 0xFF not doubled", true, "a\xff\xffz\b"sv,
+         "a\xff\xffz\b \b"sv},
+        {"acknowledged twice: answered nothing", true, "\xff\xfd\x01\xff\xfd\x01\xff\xfd\x03k"sv,
+         "k"sv},
+        {"without the offer a refusal changes nothing", false,
+         "\xff\xfe\x01"
+         "ab"sv,
+         "\xff\xfb\x01\xff\xfb\x03"
+         "ab"sv},
+    };
+    for (const auto& row : rows) {
+        settings.Negotiate = row.negotiate;
+        start();
+        connect();
+        server.Winsock1_DataArrival(row.typed);
+        EXPECT_EQ(socket.takeReceived(), row.sent) << row.what;
+        server.Winsock1_Close();
+        socket.takeReceived();
+    }
+}
+
+// A client that refused our echo echoes for itself, and its password stays unseen only by its
+// own choice; its login works as ever.
+TEST_F(TelnetServerTest, ClientThatRefusedTheEchoLogsInAndRunsCommands)
+{
+    using namespace std::literals;
+    settings.UserName = "ann";
+    settings.Password = "pw";
+    start();
+    connect();
+    server.Winsock1_DataArrival("\xff\xfe\x01"
+                                "ann\r\n"sv);
+    EXPECT_EQ(socket.takeReceived(), "\r\nPass:");
+    server.Winsock1_DataArrival("pw\r\nhop\r\n"sv);
+    EXPECT_EQ(socket.takeReceived(), "\r\nZelvor>\r\nI don't know how to hop\r\nZelvor>");
+}
+
+TEST_F(TelnetServerTest, ListenAddressGoesToTheSocketAndABadOneIsNamed)
+{
+    start();
+    settings.ListenAddress = "[::1]";
+    server.Cmd_Start_Click();
+    settings.ListenAddress = "127.0.0.1";
+    server.Cmd_Start_Click();
+    EXPECT_EQ(socket.addresses, (std::vector<std::string>{"", "::1", "127.0.0.1"}));
+    settings.ListenAddress = "localhost";
+    server.Cmd_Start_Click();
+    EXPECT_EQ(log.statusWord(), "address localhost invalid");
+    EXPECT_EQ(socket.addresses.size(), 3u);
+    EXPECT_FALSE(server.listening());
 }
 
 TEST_F(TelnetServerTest, OverflowedUserNameOrPasswordNeverLogsIn)

@@ -14,6 +14,7 @@
 
 #ifndef _WIN32
 #include <csignal>
+#include <cstdio>
 #include <sys/resource.h>
 #include <unistd.h>
 #endif
@@ -116,6 +117,36 @@ TEST_F(SettingsFileTest, TwoStateKeysFollowTheConversionRules)
         const ServerSettings settings = loaded("[Zelvor]\r\n" + std::string(row.lines) + "\r\n");
         EXPECT_EQ(settings.LogLevel, row.logLevel);
         EXPECT_EQ(settings.LoginRequired, row.loginRequired);
+    }
+}
+
+// The two keys that only the file sets are read, and a save leaves them as they stand.
+TEST_F(SettingsFileTest, ListenAddressAndNegotiateAreReadAndKeptBySaving)
+{
+    struct Row
+    {
+        const char* lines;
+        const char* address;
+        bool negotiate;
+    };
+    const Row rows[] = {
+        {"Port=23", "", true},
+        {"Listen Address=127.0.0.1\r\nNegotiate=False", "127.0.0.1", false},
+        {"Listen Address=::1\r\nNegotiate=0", "::1", false},
+        {"Negotiate=true", "", true},
+        {"Negotiate=maybe", "", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.lines);
+        const std::string text = "[Zelvor]\r\n" + std::string(row.lines) + "\r\n";
+        ServerSettings settings = loaded(text);
+        EXPECT_EQ(settings.ListenAddress, row.address);
+        EXPECT_EQ(settings.Negotiate, row.negotiate);
+        settings.ListenAddress = "10.0.0.1";
+        settings.Negotiate = !row.negotiate;
+        ASSERT_TRUE(saveSettings(m_path, settings));
+        EXPECT_NE(readFile(m_path).find(std::string(row.lines) + "\r\n"), std::string::npos);
+        EXPECT_EQ(readFile(m_path).find("10.0.0.1"), std::string::npos);
     }
 }
 
@@ -304,10 +335,39 @@ TEST_F(SettingsFileTest, StartPreparesThePrivateFolderAndRemovesHalfWrittenSaves
 }
 
 #ifndef _WIN32
+/**
+ * Runs one case of this program as the unprivileged user "nobody" through setpriv, from a copy
+ * of the program in a temp folder that user can reach, and checks that the case passed there.
+ */
+void runAsNobody(const std::string& testName)
+{
+    if (::access("/usr/bin/setpriv", X_OK) != 0)
+        GTEST_SKIP() << "root, and no setpriv to give that up";
+    const TempDir copy;
+    const fs::path program = copy.path() / "test_settings";
+    fs::copy_file("/proc/self/exe", program);
+    fs::permissions(copy.path(), fs::perms::owner_all | fs::perms::group_read |
+                                     fs::perms::group_exec | fs::perms::others_read |
+                                     fs::perms::others_exec);
+    const std::string command = "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups " +
+                                program.string() + " --gtest_filter=" + testName + " 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        output.append(buffer, n);
+    const int status = ::pclose(pipe);
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_NE(output.find("[  PASSED  ] 1 test."), std::string::npos) << output;
+    EXPECT_EQ(output.find("SKIPPED"), std::string::npos) << output;
+}
+
 TEST_F(SettingsFileTest, ReadOnlyFolderKeepsTheOldFile)
 {
+    // Root writes into read-only folders: the case runs as nobody instead.
     if (::geteuid() == 0)
-        GTEST_SKIP() << "root writes into read-only folders";
+        return runAsNobody("SettingsFileTest.ReadOnlyFolderKeepsTheOldFile");
     const std::string old = "[Zelvor]\r\nPort=4242\r\n";
     m_dir.write("config/zelvor/zelvor.ini", old);
     fs::permissions(m_folder, fs::perms::owner_read | fs::perms::owner_exec);

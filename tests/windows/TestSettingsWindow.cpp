@@ -53,15 +53,26 @@ std::uint16_t freePort()
 }
 
 /** The first bytes a client on the port receives; empty when nothing listens. */
-std::string greeting(std::uint16_t port)
+std::string greeting(std::uint16_t port, bool ipv6 = false)
 {
-    SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
+    SOCKET client = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_storage address{};
+    int length = 0;
+    if (ipv6) {
+        auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+        v6.sin6_family = AF_INET6;
+        v6.sin6_addr = in6addr_loopback;
+        v6.sin6_port = htons(port);
+        length = sizeof v6;
+    } else {
+        auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+        v4.sin_family = AF_INET;
+        v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        v4.sin_port = htons(port);
+        length = sizeof v4;
+    }
     std::string received;
-    if (connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    if (connect(client, reinterpret_cast<sockaddr*>(&address), length) == 0) {
         const DWORD timeoutMs = 10000;
         setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs),
                    sizeof timeoutMs);
@@ -94,12 +105,13 @@ bool shown(HWND window)
 class ZelvorProgram
 {
 public:
-    explicit ZelvorProgram(std::uint16_t port = freePort()) : m_port(port)
+    explicit ZelvorProgram(std::uint16_t port = freePort(), const std::string& iniLines = {})
+        : m_port(port)
     {
         const std::string program = m_folder / "zelvor.exe";
         CopyFileA(windowsPath(ZELVOR_PROGRAM).c_str(), program.c_str(), FALSE);
         m_folder.write("zelvor.ini", "[Zelvor]\r\nPort=" + std::to_string(m_port) +
-                                         "\r\nUser=ann\r\nPassword=00\r\n");
+                                         "\r\nUser=ann\r\nPassword=00\r\n" + iniLines);
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         std::string commandLine = "\"" + program + "\"";
@@ -303,14 +315,15 @@ TEST_F(SettingsWindowTest, RestartHidesTheWarningAndListensOnTheNewPort)
     SendMessageW(zelvor.window(), WM_COMMAND, MAKEWPARAM(controlId("Opt_Login(0)"), BN_CLICKED),
                  reinterpret_cast<LPARAM>(zelvor.control("Opt_Login(0)")));
     EXPECT_TRUE(shown(zelvor.control("lbl_restartwarning")));
-    EXPECT_EQ(greeting(zelvor.port()).find("Zelvor v.1.0\r\n"), 0u) << "still the old port";
+    EXPECT_EQ(greeting(zelvor.port()).find("\xff\xfb\x01\xff\xfb\x03Zelvor v.1.0\r\n"), 0u)
+        << "still the old port";
 
     HWND restart = zelvor.control("Cmd_Start");
     SendMessageW(zelvor.window(), WM_COMMAND, MAKEWPARAM(controlId("Cmd_Start"), BN_CLICKED),
                  reinterpret_cast<LPARAM>(restart));
     EXPECT_FALSE(shown(zelvor.control("lbl_restartwarning")));
     const std::string welcome = greeting(newPort);
-    EXPECT_EQ(welcome.find("Zelvor v.1.0\r\n"), 0u);
+    EXPECT_EQ(welcome.find("\xff\xfb\x01\xff\xfb\x03Zelvor v.1.0\r\n"), 0u);
     EXPECT_NE(welcome.find("Zelvor>"), std::string::npos) << "login is off now: " << welcome;
     EXPECT_EQ(greeting(zelvor.port()), "") << "the old port is closed";
     EXPECT_EQ(windowText(zelvor.control("Lbl_Status")), "started");
@@ -340,13 +353,54 @@ TEST_F(SettingsWindowTest, PortInUseIsTheStatusWordUntilRestartFindsItFree)
     SendMessageW(zelvor.window(), WM_COMMAND, MAKEWPARAM(controlId("Cmd_Start"), BN_CLICKED),
                  reinterpret_cast<LPARAM>(zelvor.control("Cmd_Start")));
     EXPECT_EQ(windowText(zelvor.control("Lbl_Status")), "started");
-    EXPECT_EQ(greeting(port).find("Zelvor v.1.0\r\n"), 0u);
+    EXPECT_EQ(greeting(port).find("\xff\xfb\x01\xff\xfb\x03Zelvor v.1.0\r\n"), 0u);
 }
 
 void click(HWND window, std::string_view name)
 {
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(controlId(name), BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(window, controlId(name))));
+}
+
+// The address of zelvor.ini is the only one that answers, without the option offer when
+// Negotiate is off; the empty password is said in the log before "started". The refused family
+// is tried first: one connection at a time is served, and the listener reopens after it.
+TEST_F(SettingsWindowTest, ListenAddressNegotiateAndTheOpenDoor)
+{
+    const std::string offer = "\xff\xfb\x01\xff\xfb\x03";
+    struct Row
+    {
+        const char* iniLines;
+        bool refusedIpv4;
+        bool refusedIpv6;
+        bool servedIpv6;
+        std::string start;
+    };
+    const Row rows[] = {
+        {"", false, false, true, offer + "Zelvor v.1.0\r\n"},
+        {"Listen Address=127.0.0.1\r\nNegotiate=False\r\n", false, true, false, "Zelvor v.1.0\r\n"},
+        {"Listen Address=[::1]\r\n", true, false, true, offer + "Zelvor v.1.0\r\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.iniLines);
+        ZelvorProgram zelvor(freePort(), row.iniLines);
+        ASSERT_NE(zelvor.window(), nullptr);
+        EXPECT_EQ(windowText(zelvor.control("Lbl_Status")), "started");
+        if (row.refusedIpv4) {
+            EXPECT_EQ(greeting(zelvor.port(), false), "");
+        }
+        if (row.refusedIpv6) {
+            EXPECT_EQ(greeting(zelvor.port(), true), "");
+        }
+        EXPECT_EQ(greeting(zelvor.port(), row.servedIpv6).find(row.start), 0u);
+    }
+    ZelvorProgram zelvor(freePort(), "LogLevel1=True\r\n");
+    ASSERT_NE(zelvor.window(), nullptr);
+    std::ifstream file(zelvor.folder() / "zelvor.log", std::ios::binary);
+    const std::string log((std::istreambuf_iterator<char>(file)), {});
+    const auto open = log.find("\topen to anyone\"");
+    EXPECT_NE(open, std::string::npos) << log;
+    EXPECT_LT(open, log.find("\tstarted\"")) << log;
 }
 
 TEST_F(SettingsWindowTest, TrayMenuAboutBoxAndShutdown)

@@ -22,6 +22,8 @@ LINUX_PROGRAM = os.environ.get("ZELVOR_LINUX_PROGRAM", "")
 MAIN_WINDOW = "ZelvorSettingsWindow"
 PLAYER_WINDOW = "Winamp v1.x"
 LIMIT = 30.0
+# IAC WILL ECHO, IAC WILL SUPPRESS-GO-AHEAD: what the server offers in front of the greeting.
+OFFER = b"\xff\xfb\x01\xff\xfb\x03"
 SCRIPT = ["help", "status", "volup 3", "pwd", "cd Rock", "ls", "load a.mp3", "play", "exit"]
 
 
@@ -270,7 +272,7 @@ def main():
     try:
         # Without a player: the same bytes as the Linux program.
         windows, _ = run_script(program.port, wrong_password_first=True)
-        check(windows.startswith(b"Zelvor v.1.0\r\n"), "greeting: %r" % windows[:40])
+        check(windows.startswith(OFFER + b"Zelvor v.1.0\r\n"), "greeting: %r" % windows[:40])
         check(b"I don't know how to" not in windows, "a verb was not known: %r" % windows)
         if LINUX_PROGRAM:
             windows = without_paths(windows, program.root.encode(), b"\\")
@@ -320,7 +322,7 @@ def main():
         # Replies piling up unsent past the backlog limit hold the input back; nothing is lost.
         replied = flood_without_reading(program.port, 700)
         check(replied > 8 * 1024 * 1024, "the flood was too small: %d bytes" % replied)
-        check(over_ipv6(program.port).startswith(b"Zelvor v.1.0\r\n"), "no greeting over IPv6")
+        check(over_ipv6(program.port).startswith(OFFER + b"Zelvor v.1.0\r\n"), "no greeting over IPv6")
         # The server logs "connecting" just after it has sent the prompt.
         log_path = os.path.join(program.folder, "activity.log")
         check(wait_for_file(log_path, b"\t::1\tconnecting"), "no IPv6 client in the log")

@@ -1,12 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/qt/ServerApp.h"
 
-#ifdef _WIN32
-#include "player/win32/Win32Backend.h"
-#else
 #include "player/mpd/MpdBackend.h"
-#endif
-#include "settings/SettingsFile.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -16,7 +11,6 @@
 
 #include <cstdio>
 #include <utility>
-#include <vector>
 
 namespace zelvor {
 namespace {
@@ -27,19 +21,14 @@ std::string musicFolder()
     return QFile::encodeName(folder).toStdString();
 }
 
-/** The player of this platform: its window messages on Windows, MPD elsewhere. */
-std::unique_ptr<Player> makePlayer([[maybe_unused]] const std::string& settingsFolder,
-                                   [[maybe_unused]] ServerApp& app)
+/** MPD, Zelvor's own one unless MPD_HOST names another. */
+std::unique_ptr<Player> makePlayer(const std::string& settingsFolder, ServerApp& app)
 {
-#ifdef _WIN32
-    return std::make_unique<Win32Backend>();
-#else
     ManagedMpdSetup managed;
     managed.settingsFolder = settingsFolder;
     managed.musicRoot = [&app] { return app.settings().ServerRoot; };
     managed.report = [&app](const std::string& word) { app.server().LogActivity(word); };
     return std::make_unique<MpdBackend>(std::move(managed));
-#endif
 }
 
 void printLine(const std::string& line)
@@ -129,12 +118,17 @@ std::string localDateTime()
 }
 
 ServerApp::ServerApp(std::string settingsFolder, bool headless, QObject* parent)
-    : QObject(parent), m_settingsFolder(std::move(settingsFolder)),
-      m_settingsFile(settingsFilePath(m_settingsFolder)), m_headless(headless),
+    : QObject(parent), m_settingsFolder(std::move(settingsFolder)), m_headless(headless),
       m_settings(defaultSettings(m_settingsFolder, musicFolder())),
       m_log(m_settings, [] { return localDateTime(); }), m_listener(this),
       m_player(makePlayer(m_settingsFolder, *this)),
-      m_server(m_settings, m_listener, m_log, *m_player, m_folders, m_scheduler)
+      m_server(m_settings, m_listener, m_log, *m_player, m_folders, m_scheduler),
+      m_lifecycle({m_settingsFolder, printLine,
+                   [this](const std::string& word) {
+                       if (!m_headless && onStatus)
+                           onStatus(word);
+                   }},
+                  m_settings, m_server, m_listener)
 {
     m_listener.setServer(&m_server);
     m_log.onStatus = [this](const std::string& word) {
@@ -157,43 +151,12 @@ ServerApp::~ServerApp() = default;
 
 void ServerApp::Form_Load()
 {
-    std::string error;
-    // Without the folder the default log could not be written before the first save.
-    if (!prepareSettingsFolder(m_settingsFolder, &error))
-        printLine("zelvor: " + error);
-    error.clear();
-    if (!loadSettings(m_settingsFile, m_settings, &error) && !error.empty())
-        printLine("zelvor: " + error);
-    // Such a value is kept as it is, but no client can type it: say so once.
-    for (const auto& [name, value] :
-         {std::pair<const char*, const std::string&>{"user name", m_settings.UserName},
-          {"password", m_settings.Password}}) {
-        if (value.size() > kMaxLineLength)
-            printLine("zelvor: the " + std::string(name) + " in " + m_settingsFile +
-                      " is longer than " + std::to_string(kMaxLineLength) +
-                      " bytes, more than a client can type: nobody can log in with it");
-    }
-    applyCommandLine(m_commandLine, m_settings);
-    m_server.Server_Load();
+    m_lifecycle.start(m_commandLine);
 }
 
 void ServerApp::Form_Unload()
 {
-    if (m_unloaded)
-        return;
-    m_unloaded = true;
-    std::string error;
-    std::vector<std::string> keptKeys;
-    if (!saveSettings(m_settingsFile, m_settings, &error, &keptKeys))
-        printLine("zelvor: cannot save the settings to " + m_settingsFile + ": " + error);
-    for (const auto& key : keptKeys) {
-        printLine("zelvor: \"" + key + "\" not saved: its value holds a line break; " +
-                  m_settingsFile + " keeps the value stored before");
-        if (!m_headless && onStatus)
-            onStatus(key + " not saved");
-    }
-    m_listener.close();
-    if (onUnloaded)
+    if (m_lifecycle.shutdown() && onUnloaded)
         onUnloaded();
 }
 

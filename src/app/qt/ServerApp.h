@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/CommandLineOptions.h"
+#include "app/ProgramLifecycle.h"
 #include "commands/MusicFolders.h"
 #include "server/ActivityLog.h"
 #include "server/qt/Listener.h"
@@ -35,18 +36,17 @@ public:
     ServerApp(std::string settingsFolder, bool headless, QObject* parent = nullptr);
     ~ServerApp() override;
 
-    /** The port, root and player given on the command line, put over the loaded settings. */
+    /** The settings given on the command line, put over the loaded settings. */
     void setCommandLine(CommandLineOptions options) { m_commandLine = std::move(options); }
 
-    /** Start: fill the settings from the file (or keep the defaults), put the command line's
-     * settings over them, and open the listener. */
+    /** Start: the shared steps of ProgramLifecycle::start with the command line's settings. */
     void Form_Load();
     /** Shutdown: write the settings, close the socket, then the shell's own last step. */
     void Form_Unload();
 
     ServerSettings& settings() { return m_settings; }
     TelnetServer& server() { return m_server; }
-    const std::string& settingsFile() const { return m_settingsFile; }
+    const std::string& settingsFile() const { return m_lifecycle.settingsFile(); }
 
     /** Runs last in Form_Unload (the shell removes its tray icon there). */
     std::function<void()> onUnloaded;
@@ -55,9 +55,7 @@ public:
 
 private:
     std::string m_settingsFolder;
-    std::string m_settingsFile;
     bool m_headless;
-    bool m_unloaded = false;
     CommandLineOptions m_commandLine;
     ServerSettings m_settings;
     ActivityLog m_log;
@@ -66,6 +64,7 @@ private:
     HostFolders m_folders;
     QtScheduler m_scheduler;
     TelnetServer m_server;
+    ProgramLifecycle m_lifecycle;
 };
 
 /** The local date and time as log entries and status lines show them. */

@@ -8,11 +8,9 @@
 #include <cstring>
 #include <string>
 
-#if !defined(_WIN32)
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
-#endif
 
 #if defined(ZELVOR_HAVE_XCB)
 #include <xcb/xcb.h>
@@ -27,7 +25,7 @@ namespace {
     return value && *value;
 }
 
-#if !defined(_WIN32) && !defined(__APPLE__)
+#if !defined(__APPLE__)
 bool xDisplayOpens()
 {
 #if defined(ZELVOR_HAVE_XCB)
@@ -63,11 +61,6 @@ StartupMode chooseStartupMode(const DisplayFacts& facts)
 
 bool waylandDisplayOpens(const char* waylandDisplay, const char* runtimeDir)
 {
-#if defined(_WIN32)
-    (void)waylandDisplay;
-    (void)runtimeDir;
-    return false;
-#else
     std::string path = isSet(waylandDisplay) ? waylandDisplay : "wayland-0";
     if (path.front() != '/') {
         if (!isSet(runtimeDir))
@@ -86,12 +79,11 @@ bool waylandDisplayOpens(const char* waylandDisplay, const char* runtimeDir)
         ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);
     return opened;
-#endif
 }
 
 StartupMode startupMode()
 {
-#if defined(_WIN32) || defined(__APPLE__)
+#if defined(__APPLE__)
     return StartupMode::Desktop;
 #else
     DisplayFacts facts;

@@ -20,14 +20,11 @@
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
-#endif
 
 namespace {
 
-#ifndef _WIN32
 int g_signalPipe[2] = {-1, -1};
 
 void onSignal(int number)
@@ -68,16 +65,11 @@ void watchSignals(QObject* owner, std::function<void()> shutdown, std::function<
     // A client that hangs up while we write must not end the program.
     std::signal(SIGPIPE, SIG_IGN);
 }
-#endif
 
 std::string defaultSettingsFolder()
 {
-#ifdef _WIN32
-    return QCoreApplication::applicationDirPath().toLocal8Bit().toStdString();
-#else
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     return QFile::encodeName(base + QStringLiteral("/zelvor")).toStdString();
-#endif
 }
 
 std::string settingsFolder(const zelvor::CommandLineOptions& options)
@@ -90,7 +82,6 @@ int runHeadless(int argc, char** argv, const zelvor::CommandLineOptions& options
     QCoreApplication qtApp(argc, argv);
     zelvor::ServerApp app(settingsFolder(options), /*headless=*/true);
     app.setCommandLine(options);
-#ifndef _WIN32
     watchSignals(
         &app,
         [&app] {
@@ -98,7 +89,6 @@ int runHeadless(int argc, char** argv, const zelvor::CommandLineOptions& options
             QCoreApplication::exit(0);
         },
         [&app] { app.server().Cmd_Start_Click(); });
-#endif
     app.Form_Load();
     return qtApp.exec();
 }
@@ -116,10 +106,8 @@ int runDesktop(int argc, char** argv, const zelvor::CommandLineOptions& options)
     app.onStatus = [&shell](const std::string& word) {
         shell.setStatusWord(QString::fromLatin1(word.data(), static_cast<qsizetype>(word.size())));
     };
-#ifndef _WIN32
     watchSignals(
         &shell, [&shell] { shell.shutdown(); }, [&app] { app.server().Cmd_Start_Click(); });
-#endif
     app.Form_Load();
     shell.start();
     return qtApp.exec();

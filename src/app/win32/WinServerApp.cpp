@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "app/win32/WinServerApp.h"
 
-#include "settings/SettingsFile.h"
-
 #include <shlobj.h>
 #include <windows.h>
 
@@ -10,9 +8,14 @@ namespace zelvor {
 namespace {
 
 /** Errors go to the debugger's output: a GUI program has no console to print to. */
+void printLine(const std::string& line)
+{
+    OutputDebugStringA((line + "\n").c_str());
+}
+
 void report(const std::string& line)
 {
-    OutputDebugStringA(("zelvor: " + line + "\n").c_str());
+    printLine("zelvor: " + line);
 }
 
 bool folderWritable(const std::string& folder)
@@ -59,9 +62,15 @@ std::string localDateTime()
 }
 
 WinServerApp::WinServerApp(SettingsFolder folder)
-    : m_folder(std::move(folder)), m_settingsFile(settingsFilePath(m_folder.path)),
-      m_settings(defaultSettings(m_folder.path, {})), m_log(m_settings, localDateTime),
-      m_server(m_settings, m_listener, m_log, m_player, m_folders, m_scheduler)
+    : m_folder(std::move(folder)), m_settings(defaultSettings(m_folder.path, {})),
+      m_log(m_settings, localDateTime),
+      m_server(m_settings, m_listener, m_log, m_player, m_folders, m_scheduler),
+      m_lifecycle({m_folder.path, printLine,
+                   [this](const std::string& word) {
+                       if (onStatus)
+                           onStatus(word);
+                   }},
+                  m_settings, m_server, m_listener)
 {
     m_listener.setServer(&m_server);
     m_log.onStatus = [this](const std::string& word) {
@@ -74,21 +83,12 @@ WinServerApp::WinServerApp(SettingsFolder folder)
 
 void WinServerApp::Form_Load()
 {
-    std::string error;
-    if (!loadSettings(m_settingsFile, m_settings, &error) && !error.empty())
-        report(error);
-    m_server.Server_Load();
+    m_lifecycle.start();
 }
 
 void WinServerApp::Form_Unload()
 {
-    if (m_unloaded)
-        return;
-    m_unloaded = true;
-    std::string error;
-    if (!saveSettings(m_settingsFile, m_settings, &error))
-        report("cannot save the settings to " + m_settingsFile + ": " + error);
-    m_listener.close();
+    m_lifecycle.shutdown();
 }
 
 } // namespace zelvor

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "app/ProgramLifecycle.h"
 #include "commands/MusicFolders.h"
 #include "player/win32/Win32Backend.h"
 #include "server/ActivityLog.h"
@@ -44,24 +45,22 @@ class WinServerApp
 public:
     explicit WinServerApp(SettingsFolder folder);
 
-    /** Start: fill the settings from the file (or keep the defaults) and open the listener. */
+    /** Start: the shared steps of ProgramLifecycle::start. */
     void Form_Load();
-    /** Shutdown: write the settings and close the socket; runs once, later calls do nothing. */
+    /** Shutdown: the shared steps of ProgramLifecycle::shutdown; runs once. */
     void Form_Unload();
 
     ServerSettings& settings() { return m_settings; }
     TelnetServer& server() { return m_server; }
     WinsockListener& listener() { return m_listener; }
     const SettingsFolder& folder() const { return m_folder; }
-    const std::string& settingsFile() const { return m_settingsFile; }
+    const std::string& settingsFile() const { return m_lifecycle.settingsFile(); }
 
     /** Called with every status word. */
     std::function<void(const std::string&)> onStatus;
 
 private:
     SettingsFolder m_folder;
-    std::string m_settingsFile;
-    bool m_unloaded = false;
     ServerSettings m_settings;
     ActivityLog m_log;
     WinsockListener m_listener;
@@ -69,6 +68,7 @@ private:
     HostFolders m_folders;
     Win32Scheduler m_scheduler;
     TelnetServer m_server;
+    ProgramLifecycle m_lifecycle;
 };
 
 } // namespace zelvor

@@ -49,9 +49,14 @@ Listener::~Listener()
     dropSocket(m_socket);
 }
 
-Winsock::ListenResult Listener::listen(std::uint16_t port)
+Winsock::ListenResult Listener::listen(std::uint16_t port, const std::string& address)
 {
-    if (m_server.listen(QHostAddress::Any, port))
+    QHostAddress host(QHostAddress::Any);
+    if (!address.empty() && !host.setAddress(QString::fromStdString(address))) {
+        m_lastError = QStringLiteral("not an IP address");
+        return ListenResult::Failed;
+    }
+    if (m_server.listen(host, port))
         return ListenResult::Listening;
     m_lastError = m_server.errorString();
     switch (m_server.serverError()) {

@@ -27,7 +27,7 @@ public:
     /** Must be called once, before the first listen. */
     void setServer(TelnetServer* server) { m_handler = server; }
 
-    ListenResult listen(std::uint16_t port) override;
+    ListenResult listen(std::uint16_t port, const std::string& address) override;
     void close() override;
     bool isClosed() const override;
     bool accept() override;

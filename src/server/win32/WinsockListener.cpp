@@ -55,6 +55,47 @@ SOCKET newSocket(int family)
     return socket;
 }
 
+/** The wildcard address of family with port. */
+void anyAddress(int family, std::uint16_t port, sockaddr_storage& address, int& length)
+{
+    address = {};
+    if (family == AF_INET6) {
+        auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+        v6.sin6_family = AF_INET6;
+        v6.sin6_addr = in6addr_any;
+        v6.sin6_port = htons(port);
+        length = sizeof v6;
+    } else {
+        auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+        v4.sin_family = AF_INET;
+        v4.sin_addr.s_addr = htonl(INADDR_ANY);
+        v4.sin_port = htons(port);
+        length = sizeof v4;
+    }
+}
+
+/** The address to bind: host's, or the dual-stack wildcard when host is empty. */
+bool listenAddress(const std::string& host, std::uint16_t port, sockaddr_storage& address,
+                   int& length, int& family)
+{
+    if (host.empty()) {
+        family = AF_INET6;
+        anyAddress(family, port, address, length);
+        return true;
+    }
+    for (const int candidate : {AF_INET, AF_INET6}) {
+        anyAddress(candidate, port, address, length);
+        void* where = candidate == AF_INET
+                          ? static_cast<void*>(&reinterpret_cast<sockaddr_in&>(address).sin_addr)
+                          : static_cast<void*>(&reinterpret_cast<sockaddr_in6&>(address).sin6_addr);
+        if (inet_pton(candidate, host.c_str(), where) == 1) {
+            family = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 WinsockListener::WinsockListener()
@@ -77,39 +118,32 @@ WinsockListener::~WinsockListener()
         WSACleanup();
 }
 
-Winsock::ListenResult WinsockListener::listen(std::uint16_t port)
+Winsock::ListenResult WinsockListener::listen(std::uint16_t port, const std::string& host)
 {
-    // One socket for both families; where the system has no IPv6, IPv4 alone.
-    int family = AF_INET6;
+    sockaddr_storage address = {};
+    int length = 0;
+    int family = 0;
+    if (!listenAddress(host, port, address, length, family)) {
+        m_lastError = "not an IP address";
+        return ListenResult::Failed;
+    }
     SOCKET socket = newSocket(family);
-    if (socket == INVALID_SOCKET) {
+    if (socket == INVALID_SOCKET && host.empty()) {
+        // Where the system has no IPv6, IPv4 alone.
         family = AF_INET;
+        anyAddress(family, port, address, length);
         socket = newSocket(family);
     }
     if (socket == INVALID_SOCKET) {
         setLastError(WSAGetLastError());
         return ListenResult::Failed;
     }
-    if (family == AF_INET6)
+    // Every address, one socket for both families.
+    if (family == AF_INET6 && host.empty())
         setOption<DWORD>(socket, IPPROTO_IPV6, IPV6_V6ONLY, 0);
     // Nobody else may bind the port while we listen on it.
     setOption<BOOL>(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, TRUE);
 
-    sockaddr_storage address = {};
-    int length = 0;
-    if (family == AF_INET6) {
-        auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
-        v6.sin6_family = AF_INET6;
-        v6.sin6_addr = in6addr_any;
-        v6.sin6_port = htons(port);
-        length = sizeof v6;
-    } else {
-        auto& v4 = reinterpret_cast<sockaddr_in&>(address);
-        v4.sin_family = AF_INET;
-        v4.sin_addr.s_addr = htonl(INADDR_ANY);
-        v4.sin_port = htons(port);
-        length = sizeof v4;
-    }
     if (::bind(socket, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         ::listen(socket, SOMAXCONN) != 0 ||
         WSAAsyncSelect(socket, m_window.handle(), kListenerMessage, FD_ACCEPT) != 0) {
