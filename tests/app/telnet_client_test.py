@@ -54,8 +54,10 @@ def wait_for_count(path, text, count, timeout=10.0):
     return False
 
 
-def start_zelvor(home, port, ini_lines=b"", arguments=()):
-    """With ini_lines None, a first start: no zelvor.ini, the port from the command line."""
+def start_zelvor(home, port, ini_lines=b"", arguments=(), own_mpd=False):
+    """With ini_lines None, a first start: no zelvor.ini, the port from the command line.
+    With own_mpd, `open` starts Zelvor's own MPD in the settings folder, as for a new user;
+    otherwise MPD is looked for at a port where none answers."""
     folder = os.path.join(home, "config", "zelvor")
     os.makedirs(folder)
     if ini_lines is None:
@@ -66,8 +68,9 @@ def start_zelvor(home, port, ini_lines=b"", arguments=()):
                     % (port, USER, STORED_PASSWORD, ini_lines))
     env = {k: v for k, v in os.environ.items()
            if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
-    env.update(XDG_CONFIG_HOME=os.path.join(home, "config"), HOME=home,
-               MPD_HOST="127.0.0.1", MPD_PORT=str(free_port()))
+    env.update(XDG_CONFIG_HOME=os.path.join(home, "config"), HOME=home)
+    if not own_mpd:
+        env.update(MPD_HOST="127.0.0.1", MPD_PORT=str(free_port()))
     errors = os.path.join(home, "stderr.txt")
     process = subprocess.Popen([ZELVOR] + list(arguments), env=env, stdin=subprocess.DEVNULL,
                                stdout=subprocess.DEVNULL, stderr=open(errors, "wb"))
@@ -172,10 +175,31 @@ def first_five_minutes(port):
     client.close()
 
 
-def run_clients(home, clients, ini_lines=b"", arguments=()):
+def stop_own_mpd(home):
+    """Ends the MPD that `open` started in the settings folder, if any."""
+    try:
+        with open(os.path.join(home, "config", "zelvor", "mpd.pid")) as f:
+            pid = int(f.read().strip())
+    except (OSError, ValueError):
+        return
+    try:
+        os.kill(pid, signal.SIGTERM)
+    except ProcessLookupError:
+        return
+    deadline = time.monotonic() + 10
+    while time.monotonic() < deadline:
+        try:
+            os.kill(pid, 0)
+        except ProcessLookupError:
+            return
+        time.sleep(0.05)
+    os.kill(pid, signal.SIGKILL)
+
+
+def run_clients(home, clients, ini_lines=b"", arguments=(), own_mpd=False):
     """Runs each client against one zelvor; returns how many sessions passed."""
     port = free_port()
-    process, errors = start_zelvor(home, port, ini_lines, arguments)
+    process, errors = start_zelvor(home, port, ini_lines, arguments, own_mpd)
     sessions = 0
     try:
         for name, run in clients:
@@ -187,6 +211,7 @@ def run_clients(home, clients, ini_lines=b"", arguments=()):
     finally:
         process.send_signal(signal.SIGTERM)
         code = process.wait(timeout=10)
+        stop_own_mpd(home)
     if code != 0:
         raise SystemExit("zelvor exited with %d" % code)
     return sessions
@@ -214,7 +239,7 @@ def main():
         for folder in ("Other", "Quiet Album"):
             os.makedirs(os.path.join(music, folder))
         sessions += run_clients(home, [("README", first_five_minutes)], ini_lines=None,
-                                arguments=["--root", music])
+                                arguments=["--root", music], own_mpd=True)
     with tempfile.TemporaryDirectory() as home:
         sessions += run_clients(home, [
             ("netcat, Negotiate=False", lambda port: keep_netcat(port, False)),
