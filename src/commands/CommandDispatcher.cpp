@@ -160,7 +160,7 @@ PromptSelector openPlayer(CommandContext& context, std::string_view)
     // The client gets the usual failure line; the reason is for whoever sits at the machine.
     if (answer == kNoPlayer) {
         if (const auto why = context.player.launchFailure(); !why.empty())
-            context.host.LogProblem("cannot start " + why);
+            context.host.LogProblem(why);
     }
     return fromAnswer(context, answer);
 }

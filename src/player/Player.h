@@ -66,8 +66,8 @@ public:
     /** Starts the player program; -1 when it could not be started at all, else 0. */
     virtual std::int32_t LaunchWinamp(const std::string& path) = 0;
     /**
-     * Why the last LaunchWinamp answered -1, in one line: the program's path and the system's
-     * reason. Empty when it started, or when the backend cannot tell.
+     * Why the last LaunchWinamp answered -1, as one status line ("cannot start <path>: <the
+     * system's reason>"). Empty when it started, or when the backend cannot tell.
      */
     virtual std::string launchFailure() const { return {}; }
 

@@ -236,7 +236,7 @@ TEST_F(TelnetServerTest, FailedOpenLeavesItsReasonAsTheStatusWordUntilTheNextLin
     EXPECT_EQ(socket.takeReceived(),
               "open\r\nCommand Failed - Winamp may not be running\r\nZelvor>");
     EXPECT_EQ(words.back(), "connected"); // a backend that cannot tell why
-    player.failure = "/opt/player/run: No such file or directory";
+    player.failure = "cannot start /opt/player/run: No such file or directory";
     typeKeys("open\r");
     EXPECT_EQ(socket.takeReceived(),
               "open\r\nCommand Failed - Winamp may not be running\r\nZelvor>");

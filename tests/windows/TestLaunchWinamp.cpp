@@ -117,8 +117,9 @@ TEST_F(LaunchWinampTest, FailedStartNamesThePathAndTheSystemsReason)
         SCOPED_TRACE(path);
         EXPECT_EQ(m_player.LaunchWinamp(path), -1);
         const auto failure = m_player.launchFailure();
-        ASSERT_EQ(failure.substr(0, path.size() + 2), path + ": ");
-        const auto reason = failure.substr(path.size() + 2);
+        const auto named = "cannot start " + path + ": ";
+        ASSERT_EQ(failure.substr(0, named.size()), named);
+        const auto reason = failure.substr(named.size());
         EXPECT_FALSE(reason.empty());
         EXPECT_EQ(reason.find_first_of("\r\n"), std::string::npos);
         EXPECT_NE(reason.substr(0, 6), "error ") << "the system has words for it";
@@ -128,6 +129,8 @@ TEST_F(LaunchWinampTest, FailedStartNamesThePathAndTheSystemsReason)
     EXPECT_EQ(m_player.LaunchWinamp(program), 0);
     ASSERT_TRUE(ready.wait());
     EXPECT_EQ(m_player.launchFailure(), "");
+    EXPECT_EQ(m_player.LaunchWinamp(""), -1);
+    EXPECT_EQ(m_player.launchFailure(), "cannot start the player: no program is set");
 }
 
 TEST_F(LaunchWinampTest, TwoLaunchesStartTwoPlayers)

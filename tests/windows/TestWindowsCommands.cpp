@@ -290,7 +290,7 @@ TEST_F(WindowsCommandsTest, FailedOpenTellsTheClientAsBeforeAndTheStatusWhy)
     EXPECT_EQ(run("open"), PromptSelector::PlayerMissing);
     EXPECT_EQ(m_connection.sends, Lines{"\r\nCommand Failed - Winamp may not be running"});
     ASSERT_EQ(m_host.problems.size(), 1u);
-    EXPECT_EQ(m_host.problems.front(), "cannot start " + m_player.launchFailure());
+    EXPECT_EQ(m_host.problems.front(), m_player.launchFailure());
     EXPECT_EQ(m_host.problems.front().find("cannot start " + m_settings.WinampLocation + ": "), 0u);
 }
 

@@ -221,8 +221,9 @@ std::int32_t Win32Backend::LaunchWinamp(const std::string& path)
         CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
                        NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process);
     if (!created) {
-        const DWORD error = program.empty() ? ERROR_PATH_NOT_FOUND : GetLastError();
-        m_launchFailure = program + ": " + systemMessage(error);
+        m_launchFailure = program.empty()
+                              ? "cannot start the player: no program is set"
+                              : "cannot start " + program + ": " + systemMessage(GetLastError());
         return -1;
     }
     m_launchFailure.clear();

@@ -23,7 +23,7 @@ public:
      * fails.
      */
     std::int32_t LaunchWinamp(const std::string& path) override;
-    /** The path and the system's message for the error of the last failed start. */
+    /** "cannot start <path>: <the system's message>" after a failed start. */
     std::string launchFailure() const override;
 
     /** Queries 104, 124, 125, 105 (data 0 and 1), 122 (data -666) and 212 of the current entry. */
