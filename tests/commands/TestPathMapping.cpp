@@ -122,6 +122,8 @@ TEST(PathMapping, WildcardsIgnoreCase)
     EXPECT_FALSE(matchesWildcard("*a*a*a*a*a*a*a*a*a*a*a*a*b", std::string(250, 'a')));
 }
 
+// Windows compares names in the ANSI code page as the file system does: tests/windows.
+#ifndef _WIN32
 struct CaseRow
 {
     const char* a;
@@ -160,6 +162,7 @@ TEST(PathMapping, LetterCaseOfUtf8NamesIsUnicodeAndOfOtherBytesAscii)
     EXPECT_FALSE(matchesWildcard("BJ??RK", "björk"));
     EXPECT_TRUE(matchesWildcard("BJ??RK", "bj\xf6\xf6rk"));
 }
+#endif
 
 TEST(PathMapping, NameOrderIgnoresCaseLikeWindows)
 {

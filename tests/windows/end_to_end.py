@@ -250,7 +250,11 @@ def first_run_root(program):
         f.write(b"\r\n".join(kept))
     program.start()
     with connect(program.port) as client:
-        read_until(client, ends_with(b"Zelvor>"))
+        read_until(client, ends_with(b"User:"))
+        client.sendall(b"ann\r")
+        read_until(client, ends_with(b"Pass:"))
+        client.sendall(b"\r")
+        read_until(client, ends_with(b"\r\nZelvor>"))
         client.sendall(b"ls *.none\r")
         listing = read_until(client, ends_with(b"Zelvor>"))
         client.sendall(b"exit\r")
