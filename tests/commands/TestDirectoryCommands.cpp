@@ -117,8 +117,6 @@ TEST_F(DirectoryCommands, NamesBeyondAsciiAreFoundWithoutRegardToCase)
         {"pwd", {"\r\n\\BJÖRK\\"}},
         {"ls JÓ*", {shown("/BJÖRK/JÓ*"), "\r\nJóga.flac"}},
         {"ls J?GA.FLAC", {shown("/BJÖRK/J?GA.FLAC"), "\r\nJóga.flac"}},
-        {"cd \\CAFÉ DEL MAR", {}},
-        {"pwd", {"\r\n\\BJÖRK\\"}},
         {"cd \\", {}},
         {"cd CAFÉ DEL MAR", {}},
         {"pwd", {"\r\n\\CAFÉ DEL MAR\\"}},
