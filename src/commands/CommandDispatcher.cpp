@@ -156,7 +156,13 @@ PromptSelector clearPlaylist(CommandContext& context, std::string_view)
 
 PromptSelector openPlayer(CommandContext& context, std::string_view)
 {
-    return fromAnswer(context, context.player.LaunchWinamp(context.settings.WinampLocation));
+    const auto answer = context.player.LaunchWinamp(context.settings.WinampLocation);
+    // The client gets the usual failure line; the reason is for whoever sits at the machine.
+    if (answer == kNoPlayer) {
+        if (const auto why = context.player.launchFailure(); !why.empty())
+            context.host.LogProblem(why);
+    }
+    return fromAnswer(context, answer);
 }
 
 PromptSelector help(CommandContext& context, std::string_view argument)

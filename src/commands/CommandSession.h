@@ -42,6 +42,11 @@ public:
     virtual ~CommandHost() = default;
     /** Shows the status word and logs it by level. */
     virtual void LogActivity(std::string_view word) = 0;
+    /**
+     * Shows a failure as the status word and logs it; the prompt that ends the command line
+     * leaves it standing instead of showing "connected".
+     */
+    virtual void LogProblem(std::string_view word) { LogActivity(word); }
     /** Closes the client connection and opens the listener again. */
     virtual void Winsock1_Close() = 0;
 

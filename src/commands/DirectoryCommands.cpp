@@ -7,6 +7,7 @@
 #include "player/Player.h"
 #include "settings/ServerSettings.h"
 
+#include <algorithm>
 #include <string>
 
 namespace zelvor {
@@ -25,6 +26,14 @@ std::string parentOf(std::string_view dir)
     return keep == std::string_view::npos ? "\\" : std::string(parent.substr(0, keep + 1));
 }
 
+// A folder line of find ends in a separator ("Rock\Live\"), and so may a name typed by hand;
+// the separators at the end name no further folder.
+std::string_view withoutClosingSeparators(std::string_view name)
+{
+    const auto last = name.find_last_not_of("\\/");
+    return name.substr(0, last == std::string_view::npos ? 0 : last + 1);
+}
+
 } // namespace
 
 void printWorkingDirectory(CommandContext& context)
@@ -34,14 +43,16 @@ void printWorkingDirectory(CommandContext& context)
 
 void changeDirectory(CommandContext& context, std::string_view argument)
 {
-    const auto name = nameOf(argument);
+    const auto typed = nameOf(argument);
     std::string& dir = context.session.CurrentDir;
-    if (name.empty())
-        return;
-    if (name == "\\") {
+    if (typed == "\\") {
         dir.assign(1, '\\');
         return;
     }
+    // Appended as typed, a closing separator would leave an empty name in CurrentDir ("\Rock\\").
+    const auto name = withoutClosingSeparators(typed);
+    if (name.empty())
+        return;
     if (name == "..") {
         if (dir != "\\")
             dir = parentOf(dir);
@@ -62,7 +73,12 @@ void changeDirectory(CommandContext& context, std::string_view argument)
 void listDirectory(CommandContext& context, std::string_view argument)
 {
     const std::string& root = context.settings.ServerRoot;
-    const std::string pattern = root + context.session.CurrentDir + std::string(nameOf(argument));
+    // Closing separators count once: "ls Rock\\" lists Rock under the pattern line of "ls Rock\".
+    const auto filter = nameOf(argument);
+    const auto kept = withoutClosingSeparators(filter);
+    const std::string pattern =
+        root + context.session.CurrentDir +
+        std::string(filter.substr(0, std::min(filter.size(), kept.size() + 1)));
     context.connection.send("\r\n" + displayPath(pattern));
 
     // The last name of the pattern is matched against the folder before it; a pattern that

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "commands/FindCommand.h"
 
-#include "AsciiCase.h"
 #include "commands/MusicFolders.h"
 #include "commands/PathMapping.h"
 #include "settings/ServerSettings.h"
@@ -26,8 +25,7 @@ bool findMatches(std::string_view pattern, std::string_view name)
 {
     if (pattern.find_first_of("*?") != std::string_view::npos)
         return matchesWildcard(pattern, name);
-    return std::search(name.begin(), name.end(), pattern.begin(), pattern.end(),
-                       [](char a, char b) { return asciiLower(a) == asciiLower(b); }) != name.end();
+    return containsIgnoringCase(name, pattern);
 }
 
 bool pathLess(std::string_view a, std::string_view b)

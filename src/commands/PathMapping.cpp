@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "commands/PathMapping.h"
 
+#include "commands/LetterCase.h"
+
 #include <algorithm>
 #include <array>
 
@@ -35,6 +37,63 @@ constexpr auto kUpperCase = [] {
 unsigned char upperCase(char c)
 {
     return kUpperCase[static_cast<unsigned char>(c)];
+}
+
+bool sameAsciiLetter(char a, char b)
+{
+    return upperCase(a) == upperCase(b);
+}
+
+bool isAscii(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// "*" and "?" over letters: bytes for ASCII and for names that are not valid text, the
+// letters of caseLetters otherwise, so that "?" stands for one letter however it is encoded.
+// Greedy match that backtracks only to the last "*": linear in practice, never exponential.
+template <typename Text, typename Same> bool matchLetters(Text pattern, Text name, Same same)
+{
+    std::size_t p = 0;
+    std::size_t n = 0;
+    std::size_t starAt = Text::npos;
+    std::size_t starName = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            starAt = p++;
+            starName = n;
+        } else if (p < pattern.size() && (pattern[p] == '?' || same(pattern[p], name[n]))) {
+            ++p;
+            ++n;
+        } else if (starAt != Text::npos) {
+            p = starAt + 1;
+            n = ++starName;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+template <typename Text, typename Same> bool containsLetters(Text name, Text text, Same same)
+{
+    return std::search(name.begin(), name.end(), text.begin(), text.end(), same) != name.end();
+}
+
+// Runs the test on the letters of caseLetters when both texts have them and are not plain
+// ASCII, otherwise on the bytes with ASCII letters folded.
+template <typename Test> bool onLetters(std::string_view a, std::string_view b, Test test)
+{
+    if (!isAscii(a) || !isAscii(b)) {
+        const auto lettersA = caseLetters(a);
+        const auto lettersB = caseLetters(b);
+        if (lettersA && lettersB)
+            return test(std::u32string_view(*lettersA), std::u32string_view(*lettersB), sameLetter);
+    }
+    return test(a, b, sameAsciiLetter);
 }
 
 /** A path text taken apart: its anchor ("/", "C:\", "\\" or nothing) and its names. */
@@ -182,36 +241,25 @@ bool matchesWildcard(std::string_view pattern, std::string_view name)
 {
     if (pattern == "*.*")
         return true;
-    // Greedy match that backtracks only to the last "*": linear in practice, never exponential.
-    std::size_t p = 0;
-    std::size_t n = 0;
-    std::size_t starAt = std::string_view::npos;
-    std::size_t starName = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && pattern[p] == '*') {
-            starAt = p++;
-            starName = n;
-        } else if (p < pattern.size() &&
-                   (pattern[p] == '?' || upperCase(pattern[p]) == upperCase(name[n]))) {
-            ++p;
-            ++n;
-        } else if (starAt != std::string_view::npos) {
-            p = starAt + 1;
-            n = ++starName;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*')
-        ++p;
-    return p == pattern.size();
+    return onLetters(pattern, name,
+                     [](auto p, auto n, auto same) { return matchLetters(p, n, same); });
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b)
 {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return upperCase(x) == upperCase(y);
-           });
+    if (a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), sameAsciiLetter))
+        return true;
+    if (isAscii(a) && isAscii(b))
+        return false;
+    const auto lettersA = caseLetters(a);
+    const auto lettersB = caseLetters(b);
+    return lettersA && lettersB && sameLetters(*lettersA, *lettersB);
+}
+
+bool containsIgnoringCase(std::string_view name, std::string_view text)
+{
+    return onLetters(name, text,
+                     [](auto n, auto t, auto same) { return containsLetters(n, t, same); });
 }
 
 bool nameLess(std::string_view a, std::string_view b)

@@ -59,11 +59,18 @@ bool isUsableName(std::string_view name);
 /** Names that listings leave out (dot names on Linux). */
 bool isHiddenName(std::string_view name, PathStyle style = kHostPathStyle);
 
-/** Matches "*" and "?" without regard to letter case; "*.*" matches every name. */
+// Letter case is ignored for every letter that caseLetters knows (Unicode on Linux for UTF-8
+// names, the file system's table on Windows); a name that is not valid text there is compared
+// by its bytes, ASCII letters ignoring case.
+
+/** Matches "*" and "?" (one letter) without regard to case; "*.*" matches every name. */
 bool matchesWildcard(std::string_view pattern, std::string_view name);
 
-/** Equal without regard to letter case (ASCII letters). */
+/** Equal without regard to letter case. */
 bool equalsIgnoringCase(std::string_view a, std::string_view b);
+
+/** The name holds the text somewhere, without regard to letter case. */
+bool containsIgnoringCase(std::string_view name, std::string_view text);
 
 /** Name order without regard to case; names that differ only in case go by their bytes. */
 bool nameLess(std::string_view a, std::string_view b);

@@ -65,6 +65,11 @@ public:
     virtual std::int32_t WinampPlayFile(const std::string& path) = 0;
     /** Starts the player program; -1 when it could not be started at all, else 0. */
     virtual std::int32_t LaunchWinamp(const std::string& path) = 0;
+    /**
+     * Why the last LaunchWinamp answered -1, as one status line ("cannot start <path>: <the
+     * system's reason>"). Empty when it started, or when the backend cannot tell.
+     */
+    virtual std::string launchFailure() const { return {}; }
 
     // Typed operations; each answers nothing or false when no player is found.
 

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <utility>
 
 namespace zelvor {
 namespace {
@@ -171,6 +172,12 @@ void TelnetServer::LogActivity(std::string_view word)
     m_log.LogActivity(word, m_remoteAddress);
 }
 
+void TelnetServer::LogProblem(std::string_view word)
+{
+    LogActivity(word);
+    m_problemShown = true;
+}
+
 void TelnetServer::SendPrompt(SessionStage stage)
 {
     switch (stage) {
@@ -185,7 +192,8 @@ void TelnetServer::SendPrompt(SessionStage stage)
     default:
         m_client.send("\r\nZelvor>");
         m_session.CommandLine.clear();
-        LogActivity("connected");
+        if (!std::exchange(m_problemShown, false))
+            LogActivity("connected");
         break;
     }
 }

@@ -56,6 +56,7 @@ public:
      * the command prompt also logs "connected". */
     void SendPrompt(SessionStage stage);
     void LogActivity(std::string_view word) override;
+    void LogProblem(std::string_view word) override;
 
     std::optional<std::chrono::milliseconds> sleepTimeLeft() const override;
     /** When it runs out, playback stops (the "stop" command) and the status word is "sleep". */
@@ -102,6 +103,8 @@ private:
     ClientConnection m_client{m_socket, m_session};
     std::string m_remoteAddress;
     bool m_connected = false;
+    /** A failure is the status word until the next command line's prompt. */
+    bool m_problemShown = false;
     bool m_listening = false;
     std::uint64_t m_loginLimit = 0;
     std::uint64_t m_retryPause = 0;

@@ -38,9 +38,17 @@ struct ServerSettings
 
 /**
  * The settings of a first start. settingsFolder is where zelvor.ini and the default log live
- * (the program's folder on Windows); musicFolder is the user's music folder (unused on
- * Windows, whose default root is fixed).
+ * (the program's folder on Windows); musicFolder is the user's music folder, the default root
+ * (on Windows "C:\My Documents\My Music" when it is empty).
  */
 ServerSettings defaultSettings(const std::string& settingsFolder, const std::string& musicFolder);
+
+#ifdef _WIN32
+/**
+ * The user's Music folder (the known folder FOLDERID_Music) in the ANSI code page, by its
+ * short name when the long one does not fit the code page; empty when Windows names none.
+ */
+std::string knownMusicFolder();
+#endif
 
 } // namespace zelvor

@@ -65,11 +65,14 @@ TEST_F(DirectoryCommands, CdWalksDownAndUpAndPwdShowsTheProtocolForm)
         {"cd Rock\\Live", "\\Rock\\Live\\"},
         {"cd ..", "\\Rock\\"},
         {"cd ..", "\\"},
-        {"cd Rock\\", "\\Rock\\\\"},
-        {"cd ..", "\\Rock\\"},
+        // Closing separators, one or more, name no further folder.
+        {"cd Rock\\", "\\Rock\\"},
+        {"cd ..", "\\"},
+        {"cd Rock\\Live\\\\/", "\\Rock\\Live\\"},
+        {"cd ..\\", "\\Rock\\"},
         {"cd \\", "\\"},
-        {"cd /", "\\/\\"},
-        {"cd \\", "\\"},
+        {"cd /", "\\"},
+        {"cd \\\\", "\\"},
         {"cd Rock\\\\Live", "\\Rock\\\\Live\\"},
     };
     for (const auto& step : steps) {
@@ -97,6 +100,69 @@ TEST_F(DirectoryCommands, CdFindsFoldersWithoutRegardToCase)
     EXPECT_EQ(f.session.CurrentDir, "\\rock\\LIVE\\");
     f.run("ls");
     EXPECT_EQ(f.connection.sends, listing("/rock/LIVE/", {"concert.mp3"}));
+}
+
+TEST_F(DirectoryCommands, NamesBeyondAsciiAreFoundWithoutRegardToCase)
+{
+    temp.write("music/Björk/Jóga.flac");
+    temp.write("music/Café del Mar/Ωμέγα.mp3");
+    // Not UTF-8 (Latin-1 bytes): only the ASCII letters fold.
+    temp.write("music/Sigur R\xf3s/Hopp\xedpolla.ogg");
+    const struct
+    {
+        std::string line;
+        Sends sends;
+    } rows[] = {
+        {"cd BJÖRK", {}},
+        {"pwd", {"\r\n\\BJÖRK\\"}},
+        {"ls JÓ*", {shown("/BJÖRK/JÓ*"), "\r\nJóga.flac"}},
+        {"ls J?GA.FLAC", {shown("/BJÖRK/J?GA.FLAC"), "\r\nJóga.flac"}},
+        {"cd \\", {}},
+        {"cd CAFÉ DEL MAR", {}},
+        {"pwd", {"\r\n\\CAFÉ DEL MAR\\"}},
+        {"cd \\", {}},
+        {"find JÓGA", {"\r\nBjörk\\Jóga.flac"}},
+        {"find ΩΜΈΓΑ", {"\r\nCafé del Mar\\Ωμέγα.mp3"}},
+        {"find ?Μ?ΓΑ.MP3", {"\r\nCafé del Mar\\Ωμέγα.mp3"}},
+        {"cd SIGUR R\xf3S", {}},
+        {"pwd", {"\r\n\\SIGUR R\xf3S\\"}},
+        {"cd \\", {}},
+        {"cd SIGUR R\xd3S", {}},
+        {"pwd", {"\r\n\\"}},
+        {"find HOPP\xcdPOLLA", {"\r\nNothing found"}},
+        {"find hopp\xedPOLLA", {"\r\nSigur R\xf3s\\Hopp\xedpolla.ogg"}},
+    };
+    for (const auto& row : rows) {
+        f.run(row.line);
+        EXPECT_EQ(f.connection.sends, row.sends) << row.line;
+    }
+    f.run("load björk\\JÓGA.FLAC");
+    EXPECT_EQ(f.playerWork(), Calls{"playfile " + hostPath("/Björk/Jóga.flac")});
+}
+
+TEST_F(DirectoryCommands, LinesThatFindPrintsWorkWithCdLsAndLoad)
+{
+    temp.write("music/Café del Mar/Marée.mp3");
+    f.run("find MAR");
+    EXPECT_EQ(f.connection.sends, Sends{"\r\nCafé del Mar\\\r\nCafé del Mar\\Marée.mp3"});
+    for (const std::string line : {"Café del Mar\\", "Café del Mar\\Marée.mp3"}) {
+        const bool folder = line.back() == '\\';
+        const std::string name = line.substr(0, line.size() - (folder ? 1 : 0));
+        std::string below = "/" + name + (folder ? "/" : "");
+        std::replace(below.begin(), below.end(), '\\', '/');
+        for (const std::string& typed : {line, folder ? line + "/\\" : line}) {
+            SCOPED_TRACE(typed);
+            f.session.CurrentDir = "\\";
+            f.run("cd " + typed);
+            EXPECT_EQ(f.session.CurrentDir, folder ? "\\" + name + "\\" : "\\");
+            f.run("cd ..");
+            EXPECT_EQ(f.session.CurrentDir, "\\");
+            f.run("ls " + typed);
+            EXPECT_EQ(f.connection.sends, listing(below, {"Marée.mp3"}));
+            f.run("load " + typed);
+            EXPECT_EQ(f.playerWork(), Calls{"playfile " + hostPath(below)});
+        }
+    }
 }
 
 TEST_F(DirectoryCommands, LsListsVisibleEntriesInNameOrder)

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <set>
+#include <sstream>
+
 namespace zelvor::test {
 namespace {
 
@@ -84,6 +88,38 @@ TEST(HelpTexts, LaterVerbsHaveTopicsOfTheSameForm)
         }
     }
 }
+
+#ifdef ZELVOR_SOURCE_ROOT
+// The command table of the Windows zip's README.txt: lines "  play, stop, pause     what...".
+std::set<std::string> readmeVerbs()
+{
+    std::ifstream in(ZELVOR_SOURCE_ROOT "/packaging/windows/README.txt");
+    std::set<std::string> verbs;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("  ", 0) != 0 || line.rfind("   ", 0) == 0)
+            continue;
+        std::istringstream column(line.substr(2, line.find("  ", 2) - 2));
+        for (std::string item; std::getline(column >> std::ws, item, ',');)
+            verbs.insert(item.substr(0, item.find(' ')));
+    }
+    return verbs;
+}
+
+// Whoever adds a verb to help also tells the Windows user about it.
+TEST(HelpTexts, TheWindowsReadmeListsEveryVerbThatHelpKnows)
+{
+    std::set<std::string> verbs{"help"};
+    std::istringstream overview(kOverview.substr(kOverview.find("more.") + 5));
+    for (std::string word; overview >> word;) {
+        if (word.back() == ',')
+            word.pop_back();
+        if (word != "Also:")
+            verbs.insert(word);
+    }
+    EXPECT_EQ(verbs.size(), 26U);
+    EXPECT_EQ(readmeVerbs(), verbs);
+}
+#endif
 
 TEST(HelpTexts, AnythingButAnExactVerbGetsTheOverview)
 {

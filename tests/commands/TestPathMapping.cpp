@@ -122,6 +122,48 @@ TEST(PathMapping, WildcardsIgnoreCase)
     EXPECT_FALSE(matchesWildcard("*a*a*a*a*a*a*a*a*a*a*a*a*b", std::string(250, 'a')));
 }
 
+// Windows compares names in the ANSI code page as the file system does: tests/windows.
+#ifndef _WIN32
+struct CaseRow
+{
+    const char* a;
+    const char* b;
+    bool same;
+};
+
+TEST(PathMapping, LetterCaseOfUtf8NamesIsUnicodeAndOfOtherBytesAscii)
+{
+    const CaseRow rows[] = {
+        {"björk", "BJÖRK", true},
+        {"Café del Mar", "CAFÉ DEL MAR", true},
+        {"ΩΜΈΓΑ", "ωμέγα", true},
+        {"ЗЕМФИРА", "земфира", true},
+        {"ς", "Σ", true},             // final sigma folds like sigma
+        {"ǅ", "ǆ", true},             // title case
+        {"straße", "STRASSE", false}, // one letter stays one letter, as in file names
+        {"Björk", "Bjork", false},
+        {"é", "e\xcc\x81", false},       // composed and decomposed are different names on the disk
+        {"bj\xf6rk", "BJ\xf6RK", true},  // Latin-1: the ASCII letters fold ...
+        {"bj\xf6rk", "BJ\xd6RK", false}, // ... and the other bytes stay as they are
+        {"\xc3", "\xc3", true},
+        {"\xc3\xa9", "\xc3\x89\xff", false},
+        {"\xed\xa0\x80", "\xed\xa0\x80", true}, // a surrogate is not UTF-8, still itself
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.a) + " / " + row.b);
+        EXPECT_EQ(equalsIgnoringCase(row.a, row.b), row.same);
+        EXPECT_EQ(equalsIgnoringCase(row.b, row.a), row.same);
+        EXPECT_EQ(matchesWildcard(row.a, row.b), row.same);
+        EXPECT_EQ(containsIgnoringCase(std::string("<") + row.b + ">", row.a), row.same);
+    }
+    // "?" is one letter however many bytes it takes.
+    EXPECT_TRUE(matchesWildcard("BJ?RK", "björk"));
+    EXPECT_TRUE(matchesWildcard("*ÉE*", "Caféen"));
+    EXPECT_FALSE(matchesWildcard("BJ??RK", "björk"));
+    EXPECT_TRUE(matchesWildcard("BJ??RK", "bj\xf6\xf6rk"));
+}
+#endif
+
 TEST(PathMapping, NameOrderIgnoresCaseLikeWindows)
 {
     Names names{"b", "A", "_x", "a", "B10", "b2"};

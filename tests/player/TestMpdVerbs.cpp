@@ -157,7 +157,9 @@ TEST_F(MpdVerbs, FindResultsLoadAsTheyStand)
     EXPECT_EQ(run("load album\\disc2\\"), "");
     EXPECT_EQ(mpd.queue(), (Uris{"other/b.wav", "album/disc2/a.wav"}));
     EXPECT_EQ(run("cd album\\disc2\\"), "");
-    EXPECT_EQ(run("pwd"), "\r\n\\album\\disc2\\\\");
+    EXPECT_EQ(run("pwd"), "\r\n\\album\\disc2\\");
+    EXPECT_EQ(run("cd .."), "");
+    EXPECT_EQ(run("pwd"), "\r\n\\album\\");
 }
 
 TEST_F(MpdVerbs, SleepTimerStopsPlaybackAndOutlivesTheClient)

@@ -135,8 +135,11 @@ TEST_F(Confinement, NoEscapeReachesAnythingOutsideTheRoot)
         EXPECT_EQ(command("pwd"), "pwd\r\n\\" + kPrompt);
         for (const std::string& filter : {std::string(), std::string("\\*"), std::string("/*.*")}) {
             const std::string line = "ls " + escape + filter;
-            EXPECT_EQ(command(line),
-                      line + "\r\n" + displayPath(root + "\\" + escape + filter) + kPrompt);
+            // The pattern line shows one separator of a closing run.
+            std::string shown = escape + filter;
+            while (shown.size() >= 2 && shown.find_last_not_of("\\/") < shown.size() - 2)
+                shown.pop_back();
+            EXPECT_EQ(command(line), line + "\r\n" + displayPath(root + "\\" + shown) + kPrompt);
         }
         EXPECT_EQ(command("load " + escape), "load " + escape + kPrompt);
         EXPECT_EQ(mpd.queue(), std::vector<std::string>{});

@@ -126,6 +126,9 @@ public:
     std::int32_t WinampQuery(std::int32_t, std::int16_t) override { return -1; }
     std::int32_t WinampPlayFile(const std::string&) override { return -1; }
     std::int32_t LaunchWinamp(const std::string&) override { return -1; }
+    /** What launchFailure() says. */
+    std::string failure;
+    std::string launchFailure() const override { return failure; }
     std::optional<PlayerStatus> status() override { return std::nullopt; }
     std::optional<QueuePage> queue(std::uint32_t, std::uint32_t) override { return std::nullopt; }
     std::optional<PlayerStatus> jumpTo(std::uint32_t) override { return std::nullopt; }

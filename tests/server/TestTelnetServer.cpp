@@ -229,6 +229,26 @@ TEST_F(TelnetServerTest, UnknownVerbIsAnsweredAndPromptFollows)
     EXPECT_EQ(socket.takeReceived(), "\r\nI don't know how to \r\nZelvor>");
 }
 
+TEST_F(TelnetServerTest, FailedOpenLeavesItsReasonAsTheStatusWordUntilTheNextLine)
+{
+    settings.LoginRequired = false;
+    start();
+    connect();
+    typeKeys("open\r");
+    EXPECT_EQ(socket.takeReceived(),
+              "open\r\nCommand Failed - Winamp may not be running\r\nZelvor>");
+    EXPECT_EQ(words.back(), "connected"); // a backend that cannot tell why
+    player.failure = "cannot start /opt/player/run: No such file or directory";
+    typeKeys("open\r");
+    EXPECT_EQ(socket.takeReceived(),
+              "open\r\nCommand Failed - Winamp may not be running\r\nZelvor>");
+    EXPECT_EQ(words.back(), "cannot start /opt/player/run: No such file or directory");
+    EXPECT_EQ(log.statusWord(), words.back());
+    typeKeys("pwd\r");
+    EXPECT_EQ((std::vector<std::string>(words.end() - 2, words.end())),
+              (std::vector<std::string>{"pwd", "connected"}));
+}
+
 TEST_F(TelnetServerTest, PastedLinesAreCarriedOutOneByOne)
 {
     settings.LoginRequired = false;

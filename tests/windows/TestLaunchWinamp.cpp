@@ -91,6 +91,48 @@ INSTANTIATE_TEST_SUITE_P(Quoting, LaunchWithBlanksTest, testing::Values(false, t
                              return param.param ? "Quoted" : "Unquoted";
                          });
 
+// Unquoted, "...\Zelvor Test\Program Files\Winamp\player.exe" is first tried as "...\Zelvor.exe"
+// and then as "...\Zelvor Test\Program.exe": both are planted, and neither may start.
+TEST_P(LaunchWithBlanksTest, NoOtherProgramIsTriedForAPathWithBlanks)
+{
+    const auto program = m_scratch.copyStandIn("Zelvor Test\\Program Files\\Winamp\\player.exe");
+    m_scratch.copyStandIn("Zelvor.exe");
+    m_scratch.copyStandIn("Zelvor Test\\Program.exe");
+    ReadySignal ready;
+    EXPECT_EQ(m_player.LaunchWinamp(GetParam() ? "\"" + program + "\"" : program), 0);
+    ASSERT_TRUE(ready.wait());
+    EXPECT_EQ(m_player.WinampCommand(kCmdPlay), 0);
+    EXPECT_EQ(test::standInProcesses().size(), 1u);
+    EXPECT_EQ(logLines(m_scratch / "Zelvor Test\\Program Files\\Winamp\\winamp_standin.log"),
+              Lines{"command 40045 0"});
+    EXPECT_EQ(logLines(m_scratch / "winamp_standin.log"), Lines{});
+    EXPECT_EQ(logLines(m_scratch / "Zelvor Test\\winamp_standin.log"), Lines{});
+}
+
+TEST_F(LaunchWinampTest, FailedStartNamesThePathAndTheSystemsReason)
+{
+    const auto missing = m_scratch / "Program Files\\Missing\\winamp.exe";
+    const auto notAProgram = m_scratch.write("Program Files\\Winamp\\winamp.exe", "text\r\n");
+    for (const auto& path : {missing, notAProgram}) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(m_player.LaunchWinamp(path), -1);
+        const auto failure = m_player.launchFailure();
+        const auto named = "cannot start " + path + ": ";
+        ASSERT_EQ(failure.substr(0, named.size()), named);
+        const auto reason = failure.substr(named.size());
+        EXPECT_FALSE(reason.empty());
+        EXPECT_EQ(reason.find_first_of("\r\n"), std::string::npos);
+        EXPECT_NE(reason.substr(0, 6), "error ") << "the system has words for it";
+    }
+    const auto program = m_scratch.copyStandIn("Winamp\\winamp_standin.exe");
+    ReadySignal ready;
+    EXPECT_EQ(m_player.LaunchWinamp(program), 0);
+    ASSERT_TRUE(ready.wait());
+    EXPECT_EQ(m_player.launchFailure(), "");
+    EXPECT_EQ(m_player.LaunchWinamp(""), -1);
+    EXPECT_EQ(m_player.launchFailure(), "cannot start the player: no program is set");
+}
+
 TEST_F(LaunchWinampTest, TwoLaunchesStartTwoPlayers)
 {
     const auto program = m_scratch.copyStandIn("Winamp\\winamp_standin.exe");

@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 
 #include <string>
 #include <vector>
@@ -35,7 +37,9 @@ public:
 class QuietHost : public CommandHost
 {
 public:
+    std::vector<std::string> problems;
     void LogActivity(std::string_view) override {}
+    void LogProblem(std::string_view word) override { problems.emplace_back(word); }
     void Winsock1_Close() override {}
     std::optional<std::chrono::milliseconds> sleepTimeLeft() const override { return sleepLeft; }
     void startSleepTimer(std::chrono::minutes duration) override { sleepLeft = duration; }
@@ -235,6 +239,60 @@ TEST_F(WindowsCommandsTest, EightBitNamesReachThePlayerByteForByte)
     run("cd \xc0 la carte");
     run("load Caf\xe9 cr\xe8me.mp3");
     EXPECT_EQ(logLines(m_log), Lines{copyData(root() + "\\\xc0 la carte\\Caf\xe9 cr\xe8me.mp3")});
+}
+
+/** The text in the ANSI code page, as a client on this machine types it. */
+std::string ansi(std::wstring_view text)
+{
+    const int size = static_cast<int>(text.size());
+    const int length =
+        WideCharToMultiByte(CP_ACP, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(length), '\0');
+    BOOL lossy = FALSE;
+    WideCharToMultiByte(CP_ACP, 0, text.data(), size, bytes.data(), length, nullptr, &lossy);
+    return lossy ? std::string() : bytes;
+}
+
+// Letter case as the file system sees it, beyond ASCII: the names are made through the wide
+// API, the client types them in the ANSI code page.
+TEST_F(WindowsCommandsTest, NamesBeyondAsciiAreFoundWithoutRegardToCase)
+{
+    const std::wstring folder = L"Bj\u00f6rk";
+    const std::wstring song = L"J\u00f3ga.mp3";
+    const auto disk = std::filesystem::path(root()) / folder;
+    std::filesystem::create_directories(disk);
+    std::ofstream(disk / song).put('x');
+    const auto typedFolder = ansi(L"BJ\u00d6RK");
+    const auto typedSong = ansi(L"J\u00d3GA.MP3");
+    if (typedFolder.empty() || typedSong.empty())
+        GTEST_SKIP() << "the ANSI code page has no \u00d6 or \u00d3";
+    const auto diskFolder = ansi(folder);
+    const auto diskSong = ansi(song);
+
+    run("cd " + typedFolder);
+    EXPECT_EQ(pwd(), "\r\n\\" + typedFolder + "\\");
+    run("ls " + ansi(L"J\u00d3*"));
+    EXPECT_EQ(m_connection.sends,
+              (Lines{"\r\n" + root() + "\\" + typedFolder + "\\" + ansi(L"J\u00d3*"),
+                     "\r\n" + diskSong}));
+    run("cd \\");
+    run("find " + ansi(L"\u00d3GA"));
+    EXPECT_EQ(m_connection.sends, Lines{"\r\n" + diskFolder + "\\" + diskSong});
+    StandIn player(m_log);
+    ASSERT_TRUE(player.ready());
+    // The file system finds the names as typed, so the player gets them as typed.
+    run("load " + typedFolder + "\\" + typedSong);
+    EXPECT_EQ(logLines(m_log), Lines{copyData(root() + "\\" + typedFolder + "\\" + typedSong)});
+}
+
+TEST_F(WindowsCommandsTest, FailedOpenTellsTheClientAsBeforeAndTheStatusWhy)
+{
+    m_settings.WinampLocation = m_scratch / "Program Files\\Winamp\\winamp.exe";
+    EXPECT_EQ(run("open"), PromptSelector::PlayerMissing);
+    EXPECT_EQ(m_connection.sends, Lines{"\r\nCommand Failed - Winamp may not be running"});
+    ASSERT_EQ(m_host.problems.size(), 1u);
+    EXPECT_EQ(m_host.problems.front(), m_player.launchFailure());
+    EXPECT_EQ(m_host.problems.front().find("cannot start " + m_settings.WinampLocation + ": "), 0u);
 }
 
 // Entries the system marks hidden or system (desktop.ini, Folder.jpg) are neither listed nor

@@ -11,6 +11,7 @@ refused, and shutting down through the window (WM_CLOSE, and the end of the Wind
 writes zelvor.ini with the right bytes."""
 import os
 import select
+import getpass
 import shutil
 import socket
 import subprocess
@@ -242,6 +243,29 @@ class WindowsProgram:
               % (how, written, expected))
 
 
+def first_run_root(program):
+    """With no root in zelvor.ini the music root is the user's Music folder."""
+    write_ini(program.ini, program.port, program.root, program.logfile)
+    with open(program.ini, "rb") as f:
+        kept = [line for line in f.read().split(b"\r\n") if not line.startswith(b"Server Root=")]
+    with open(program.ini, "wb") as f:
+        f.write(b"\r\n".join(kept))
+    program.start()
+    with connect(program.port) as client:
+        read_until(client, ends_with(b"User:"))
+        client.sendall(b"ann\r")
+        read_until(client, ends_with(b"Pass:"))
+        client.sendall(b"\r")
+        read_until(client, ends_with(b"\r\nZelvor>"))
+        client.sendall(b"ls *.none\r")
+        listing = read_until(client, ends_with(b"Zelvor>"))
+        client.sendall(b"exit\r")
+    music = ("C:\\users\\%s\\Music\\*.none" % getpass.getuser()).encode()
+    check(listing.endswith(b"\r\n" + music + b"\r\nZelvor>"),
+          "the first run's root: %r, expected %r" % (listing, music))
+    program.stop("close")
+
+
 def linux_transcript(scratch, music):
     """The same script against the Linux program, headless, with no MPD to reach."""
     home = os.path.join(scratch, "linux")
@@ -338,6 +362,8 @@ def main():
         connect(program.port).close()
         program.stop("endsession")
         program.check_ini("WM_ENDSESSION")
+
+        first_run_root(program)
     finally:
         if program.process and program.process.poll() is None:
             program.process.kill()

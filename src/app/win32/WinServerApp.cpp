@@ -62,7 +62,7 @@ std::string localDateTime()
 }
 
 WinServerApp::WinServerApp(SettingsFolder folder)
-    : m_folder(std::move(folder)), m_settings(defaultSettings(m_folder.path, {})),
+    : m_folder(std::move(folder)), m_settings(defaultSettings(m_folder.path, knownMusicFolder())),
       m_log(m_settings, localDateTime),
       m_server(m_settings, m_listener, m_log, m_player, m_folders, m_scheduler),
       m_lifecycle({m_folder.path, printLine,

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <string>
 #include <string_view>
 
 namespace zelvor {
@@ -85,6 +86,23 @@ std::optional<std::string> entryTitle(HWND window, std::uint32_t index)
                        address))
         return std::nullopt;
     return readPlayerText(window, address);
+}
+
+// The system's own words for an error code, on one line ("The system cannot find the file
+// specified."), or the code's number when it has none.
+std::string systemMessage(DWORD error)
+{
+    char* text = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message = length > 0 && text != nullptr ? std::string(text, length) : std::string();
+    LocalFree(text);
+    std::replace_if(
+        message.begin(), message.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    while (!message.empty() && message.back() == ' ')
+        message.pop_back();
+    return message.empty() ? "error " + std::to_string(error) : message;
 }
 
 PlayState playStateOf(std::int32_t answer)
@@ -187,19 +205,36 @@ std::int32_t Win32Backend::WinampPlayFile(const std::string& path)
 
 std::int32_t Win32Backend::LaunchWinamp(const std::string& path)
 {
+    // The setting names the program alone, with or without quotes around it.
+    std::string program = path;
+    if (program.size() >= 2 && program.front() == '"' && program.back() == '"')
+        program = program.substr(1, program.size() - 2);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    // CreateProcessA may write into the command line, so it gets a copy of its own.
-    std::string commandLine = path;
+    // Given the program by name, Windows searches nothing: an unquoted command line alone,
+    // C:\Program Files\Winamp\winamp.exe, is first tried as C:\Program.exe. The command line
+    // quotes it too, for the player's own argv[0]; CreateProcessA may write into it.
+    std::string commandLine = "\"" + program + "\"";
     const BOOL created =
-        CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
-                       nullptr, nullptr, &startup, &process);
-    if (!created)
+        !program.empty() &&
+        CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                       NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process);
+    if (!created) {
+        m_launchFailure = program.empty()
+                              ? "cannot start the player: no program is set"
+                              : "cannot start " + program + ": " + systemMessage(GetLastError());
         return -1;
+    }
+    m_launchFailure.clear();
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return 0;
+}
+
+std::string Win32Backend::launchFailure() const
+{
+    return m_launchFailure;
 }
 
 // Runs work(window) on the player's window; false when there is none or it stopped answering.

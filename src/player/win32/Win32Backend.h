@@ -17,8 +17,14 @@ public:
     std::int32_t WinampCommand(std::int32_t id) override;
     std::int32_t WinampQuery(std::int32_t data, std::int16_t id) override;
     std::int32_t WinampPlayFile(const std::string& path) override;
-    /** Starts the command line with CreateProcessA, inheriting no handle; -1 when it fails. */
+    /**
+     * Starts the program at the path (quotes around it are dropped) with CreateProcessA, given
+     * as the program's name so that no other file is tried, inheriting no handle; -1 when it
+     * fails.
+     */
     std::int32_t LaunchWinamp(const std::string& path) override;
+    /** "cannot start <path>: <the system's message>" after a failed start. */
+    std::string launchFailure() const override;
 
     /** Queries 104, 124, 125, 105 (data 0 and 1), 122 (data -666) and 212 of the current entry. */
     std::optional<PlayerStatus> status() override;
@@ -43,6 +49,7 @@ private:
 
     bool m_inLine = false;
     bool m_lineFailed = false;
+    std::string m_launchFailure;
 };
 
 } // namespace zelvor
