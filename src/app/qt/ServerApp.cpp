@@ -5,6 +5,8 @@
 #include "player/win32/Win32Backend.h"
 #else
 #include "player/mpd/MpdBackend.h"
+#include "player/mpris/MprisBackend.h"
+#include "player/PlayerSelector.h"
 #endif
 #include "settings/SettingsFile.h"
 
@@ -27,18 +29,39 @@ std::string musicFolder()
     return QFile::encodeName(folder).toStdString();
 }
 
-/** The player of this platform: its window messages on Windows, MPD elsewhere. */
+#ifndef _WIN32
+struct Backends
+{
+    MpdBackend mpd;
+    MprisBackend mpris;
+};
+
+/** MPD or an MPRIS player, as the player location says at each command line. */
+class LinuxPlayer : private Backends, public PlayerSelector
+{
+public:
+    LinuxPlayer(ManagedMpdSetup managed, MprisSetup setup, std::function<std::string()> location)
+        : Backends{MpdBackend(std::move(managed)), MprisBackend(std::move(setup))},
+          PlayerSelector(Backends::mpd, Backends::mpris, std::move(location))
+    {}
+};
+#endif
+
+/** The player of this platform: its window messages on Windows, MPD or MPRIS elsewhere. */
 std::unique_ptr<Player> makePlayer([[maybe_unused]] const std::string& settingsFolder,
                                    [[maybe_unused]] ServerApp& app)
 {
 #ifdef _WIN32
     return std::make_unique<Win32Backend>();
 #else
+    const auto report = [&app](const std::string& word) { app.server().LogActivity(word); };
+    const auto location = [&app] { return app.settings().WinampLocation; };
     ManagedMpdSetup managed;
     managed.settingsFolder = settingsFolder;
     managed.musicRoot = [&app] { return app.settings().ServerRoot; };
-    managed.report = [&app](const std::string& word) { app.server().LogActivity(word); };
-    return std::make_unique<MpdBackend>(std::move(managed));
+    managed.report = report;
+    return std::make_unique<LinuxPlayer>(std::move(managed), MprisSetup{location, report},
+                                         location);
 #endif
 }
 
