@@ -471,17 +471,21 @@ std::optional<MprisBackend::Abilities> MprisBackend::abilities()
         (key == "CanQuit" ? now.canQuit : now.hasTrackList) = on != 0;
         return read;
     });
-    const bool hasTrackList = now.hasTrackList;
-    if (hasTrackList) {
-        const auto list = call(kProperties, "Get", "ss", kTrackList, "CanEditTracks");
-        int can = 0;
-        if (list && sd_bus_message_read(list.reply.get(), "v", "b", &can) >= 0)
-            now.canEditTracks = can != 0;
-    }
     if (m_lineFailed)
         return std::nullopt;
     m_abilities = now;
     return m_abilities;
+}
+
+bool MprisBackend::canEditTracks()
+{
+    const auto can = abilities();
+    if (!can || !can->hasTrackList)
+        return false;
+    const auto answer = call(kProperties, "Get", "ss", kTrackList, "CanEditTracks");
+    int editable = 0;
+    return answer && sd_bus_message_read(answer.reply.get(), "v", "b", &editable) >= 0 &&
+           editable != 0;
 }
 
 std::optional<std::vector<std::string>> MprisBackend::tracks()
@@ -578,13 +582,15 @@ std::int32_t MprisBackend::stopForSleep()
     });
 }
 
-// Pausing toggles between playing and paused; a stopped player stays stopped.
+// Pausing toggles between playing and paused; a stopped player stays stopped. mpv started idle
+// reports Stopped while it plays what it was handed later: with a current track, Pause goes
+// out, which a player that really is stopped ignores.
 std::int32_t MprisBackend::pauseOrResume()
 {
     const auto now = snapshot();
-    if (!now || now->playbackStatus == "Stopped")
+    if (!now || (now->playbackStatus == "Stopped" && now->trackId.empty()))
         return 0;
-    call(kPlayerInterface, now->playbackStatus == "Playing" ? "Pause" : "Play");
+    call(kPlayerInterface, now->playbackStatus == "Paused" ? "Play" : "Pause");
     return 0;
 }
 
@@ -666,11 +672,8 @@ std::int32_t MprisBackend::query(std::int16_t id)
 
 std::int32_t MprisBackend::clearTracks()
 {
-    const auto can = abilities();
-    if (!can)
-        return 0;
-    if (!can->canEditTracks)
-        return kNotOffered;
+    if (!canEditTracks())
+        return m_lineFailed ? 0 : kNotOffered;
     const auto list = tracks();
     for (const auto& track : list.value_or(std::vector<std::string>{}))
         if (!m_lineFailed)
@@ -682,11 +685,8 @@ std::int32_t MprisBackend::clearTracks()
 std::int32_t MprisBackend::WinampPlayFile(const std::string& path)
 {
     return operate([this, &path] {
-        const auto can = abilities();
-        if (!can)
-            return 0;
         m_snapshot.reset();
-        if (can->canEditTracks && !isPlaylistFile(path))
+        if (!isPlaylistFile(path) && canEditTracks())
             return addTracks(path);
         call(kPlayerInterface, "OpenUri", "s", fileUri(path).c_str());
         return 0;

@@ -91,12 +91,11 @@ public:
         std::string url;
         std::int64_t lengthUs = 0;
     };
-    /** The root interface's properties and the TrackList's, read when a verb needs them. */
+    /** The root interface's properties, read when a verb needs them. */
     struct Abilities
     {
         bool canQuit = false;
         bool hasTrackList = false;
-        bool canEditTracks = false;
     };
 
 private:
@@ -126,6 +125,7 @@ private:
     bool setProperty(const char* name, const char* type, ...);
     std::optional<Snapshot> snapshot();
     std::optional<Abilities> abilities();
+    bool canEditTracks();
     std::optional<std::vector<std::string>> tracks();
     std::optional<PlayerStatus> currentStatus();
     std::int32_t runCommand(std::int32_t id);
