@@ -60,6 +60,14 @@ TEST(FileUri, PercentEncodesAllButUnreservedBytes)
     EXPECT_EQ(fileUri("/a-b_c.~d/e?f"), "file:///a-b_c.~d/e%3Ff");
 }
 
+TEST(PercentDecoded, TurnsEscapesBackAndLeavesStrayPercentSigns)
+{
+    EXPECT_EQ(percentDecoded("file:///m/Caf%C3%A9%20del%20Mar/a%2fb.ogg"),
+              "file:///m/Café del Mar/a/b.ogg");
+    EXPECT_EQ(percentDecoded("100% %4 %zz %"), "100% %4 %zz %");
+    EXPECT_EQ(percentDecoded(fileUri("/a b/ü#?.mp3")), "file:///a b/ü#?.mp3");
+}
+
 TEST(FileKinds, PlaylistsAndSoundFilesBySuffix)
 {
     for (const char* name : {"mix.m3u", "a/MIX.M3U8", "x.pls", "x.xspf", "disc.cue"})

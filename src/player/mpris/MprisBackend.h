@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "player/mpris/MprisMessages.h"
 #include "player/mpris/MprisNames.h"
 #include "player/Player.h"
 
@@ -76,27 +77,8 @@ public:
     static constexpr std::chrono::milliseconds kTimeout{2000};
     static constexpr std::chrono::seconds kStartLimit{5};
 
-    /** The Player interface's properties, read in one call. */
-    struct Snapshot
-    {
-        std::string playbackStatus;
-        std::optional<std::string> loopStatus;
-        std::optional<bool> shuffle;
-        std::optional<double> volume;
-        std::int64_t positionUs = 0;
-        bool canSeek = false;
-        std::string trackId;
-        std::string title;
-        std::string artist;
-        std::string url;
-        std::int64_t lengthUs = 0;
-    };
-    /** The root interface's properties, read when a verb needs them. */
-    struct Abilities
-    {
-        bool canQuit = false;
-        bool hasTrackList = false;
-    };
+    using Snapshot = PlayerProperties;
+    using Abilities = RootProperties;
 
 private:
     struct MessageUnref

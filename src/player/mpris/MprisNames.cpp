@@ -108,6 +108,28 @@ std::string fileUri(std::string_view hostPath)
     return uri;
 }
 
+std::string percentDecoded(std::string_view text)
+{
+    const auto hex = [](char c) {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        return c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    };
+    std::string plain;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 &&
+            hex(text[i + 2]) >= 0) {
+            plain += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
+            i += 2;
+        } else {
+            plain += text[i];
+        }
+    }
+    return plain;
+}
+
 bool isPlaylistFile(std::string_view path)
 {
     static constexpr std::array<std::string_view, 5> kPlaylists = {"m3u", "m3u8", "pls", "xspf",

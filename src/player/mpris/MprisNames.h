@@ -55,6 +55,9 @@ std::optional<std::string> pickPlayer(std::vector<BusPlayer> players);
 /** A host path as a file:// URI: every byte but unreserved ones and '/' percent-encoded. */
 std::string fileUri(std::string_view hostPath);
 
+/** Text with its %XX escapes turned back into bytes; a stray '%' stays as it is. */
+std::string percentDecoded(std::string_view text);
+
 /** A playlist file (.m3u, .m3u8, .pls, .xspf, .cue), by its suffix in any letter case. */
 bool isPlaylistFile(std::string_view path);
 /** A sound file a player reads, by its suffix in any letter case. */
