@@ -7,6 +7,7 @@ packages=(
     build-essential cmake pkg-config make git
     qt6-base-dev libgl-dev libxcb1-dev
     libmpdclient-dev libicu-dev mpd mpc
+    libsystemd-dev dbus-daemon mpv mpv-mpris playerctl
     libgtest-dev libgmock-dev googletest
     clang-format clang libclang-rt-14-dev
     sox telnet putty-tools netcat-openbsd python3 python3-pexpect tmux

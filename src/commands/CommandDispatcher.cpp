@@ -118,8 +118,27 @@ std::optional<std::int32_t> numericArgument(std::string_view text)
     return number->negative ? -value : value;
 }
 
-PromptSelector fromAnswer(CommandContext& context, std::int32_t answer)
+// What a command id asks of the player, as its "not available" line names it.
+std::string_view featureOf(std::int32_t id)
 {
+    switch (id) {
+    case kCmdToggleShuffle:
+        return "Shuffle";
+    case kCmdToggleRepeat:
+        return "Repeat";
+    case kCmdVolumeUp:
+    case kCmdVolumeDown:
+        return "Volume";
+    default:
+        return "Command";
+    }
+}
+
+PromptSelector fromAnswer(CommandContext& context, std::int32_t answer,
+                          std::string_view feature = "Command")
+{
+    if (answer == kNotOffered)
+        context.connection.send("\r\n" + std::string(feature) + " not available");
     if (answer != kNoPlayer)
         return PromptSelector::Command;
     context.connection.send("\r\nCommand Failed - Winamp may not be running");
@@ -128,7 +147,7 @@ PromptSelector fromAnswer(CommandContext& context, std::int32_t answer)
 
 template <std::int32_t Id> PromptSelector sendCommand(CommandContext& context, std::string_view)
 {
-    return fromAnswer(context, context.player.WinampCommand(Id));
+    return fromAnswer(context, context.player.WinampCommand(Id), featureOf(Id));
 }
 
 // A count of n moves the volume n + 1 steps; only the last step's answer counts, the earlier
@@ -139,7 +158,7 @@ PromptSelector stepVolume(CommandContext& context, std::string_view argument)
     const auto count = std::min(numericArgument(argument).value_or(0), kMostVolumeSteps);
     for (std::int32_t step = 0; step < count; ++step)
         context.player.WinampCommand(Id);
-    return fromAnswer(context, context.player.WinampCommand(Id));
+    return fromAnswer(context, context.player.WinampCommand(Id), featureOf(Id));
 }
 
 PromptSelector closeSession(CommandContext& context, std::string_view)
@@ -150,7 +169,9 @@ PromptSelector closeSession(CommandContext& context, std::string_view)
 
 PromptSelector clearPlaylist(CommandContext& context, std::string_view)
 {
-    context.player.WinampQuery(0, kQueryClearPlaylist);
+    // A player that is not there leaves the line as it is; one that cannot clear says so.
+    if (context.player.WinampQuery(0, kQueryClearPlaylist) == kNotOffered)
+        context.connection.send("\r\nClear not available");
     return PromptSelector::Command;
 }
 

@@ -56,6 +56,8 @@ std::string_view stateWord(PlayState state)
     return "Stopped";
 }
 
+constexpr std::string_view kNoQueue = "\r\nQueue not available: the player shows none";
+
 std::string noEntry(std::string_view typed, std::uint32_t count)
 {
     return "\r\nNo entry " + std::string(typed) + " (" + std::to_string(count) + " queued)";
@@ -77,14 +79,18 @@ std::string formatPlayTime(std::uint32_t milliseconds)
 
 std::string nowPlayingLine(const PlayerStatus& status)
 {
-    if (status.queueLength == 0)
+    if (!status.queueKnown && !status.position)
+        return "Nothing playing";
+    if (status.queueKnown && status.queueLength == 0)
         return "Nothing queued";
     if (!status.position)
         return "Stopped: " + std::to_string(status.queueLength) + " queued";
-    std::string line = std::string(stateWord(status.state)) + ": " +
-                       std::to_string(*status.position + 1) + "/" +
-                       std::to_string(status.queueLength) + " " + printable(status.title) + " (" +
-                       formatPlayTime(status.elapsedMs);
+    // A player without a queue to show has no place in it to tell.
+    const std::string place = status.queueKnown ? std::to_string(*status.position + 1) + "/" +
+                                                      std::to_string(status.queueLength) + " "
+                                                : std::string();
+    std::string line = std::string(stateWord(status.state)) + ": " + place +
+                       printable(status.title) + " (" + formatPlayTime(status.elapsedMs);
     if (status.totalMs)
         line += "/" + formatPlayTime(*status.totalMs);
     return line + ")";
@@ -163,6 +169,10 @@ bool showQueue(CommandContext& context, std::string_view argument)
         const auto status = context.player.status();
         if (!status)
             return false;
+        if (!status->queueKnown) {
+            context.connection.send(kNoQueue);
+            return true;
+        }
         // Five entries of what went before the current one, then what comes next.
         if (typed.empty() && status->position)
             first = *status->position >= 5 ? *status->position - 4 : 1;
@@ -175,6 +185,10 @@ bool showQueue(CommandContext& context, std::string_view argument)
     const auto page = context.player.queue(first - 1, kQueuePage);
     if (!page)
         return false;
+    if (!page->status.queueKnown) {
+        context.connection.send(kNoQueue);
+        return true;
+    }
     const std::uint32_t count = page->status.queueLength;
     if (count == 0 || page->entries.empty()) {
         context.connection.send(
@@ -210,6 +224,10 @@ bool gotoEntry(CommandContext& context, std::string_view argument)
     const auto after = number ? context.player.jumpTo(*number - 1) : context.player.status();
     if (!after)
         return false;
+    if (!after->queueKnown) {
+        context.connection.send(kNoQueue);
+        return true;
+    }
     if (!number || *number > after->queueLength) {
         context.connection.send(noEntry(typed, after->queueLength));
         return true;
@@ -259,6 +277,10 @@ bool seekWithinSong(CommandContext& context, std::string_view argument)
         return false;
     if (status->state == PlayState::Stopped || !status->position) {
         context.connection.send("\r\nNothing playing");
+        return true;
+    }
+    if (!status->canSeek) {
+        context.connection.send("\r\nSeek not available");
         return true;
     }
     std::int64_t wanted = static_cast<std::int64_t>(target->milliseconds);

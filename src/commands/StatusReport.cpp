@@ -27,6 +27,8 @@ std::string_view playStateWord(std::int32_t answer)
 
 std::string_view onOff(std::int32_t answer)
 {
+    if (answer == kNotOffered)
+        return "not available";
     return answer != 0 ? "On" : "Off";
 }
 

@@ -30,6 +30,11 @@ struct PlayerStatus
     std::optional<std::uint32_t> totalMs;
     /** The volume in percent, 0 to 100; nothing when the player has no volume control. */
     std::optional<int> volume;
+    /** False when the player shows no queue: queueLength means nothing, and position is 0
+     * while there is a current entry. */
+    bool queueKnown = true;
+    /** False when the player cannot move within an entry. */
+    bool canSeek = true;
 };
 
 /** One entry of the queue: its 0-based position and its display title. */
@@ -50,7 +55,8 @@ struct QueuePage
 
 /**
  * The four player operations. The three message operations answer -1 when no player is found
- * (nothing was sent); any other value is the player's answer, passed through unchanged.
+ * (nothing was sent), kNotOffered when the player lacks what was asked; any other value is the
+ * player's answer, passed through unchanged.
  */
 class Player
 {
@@ -89,6 +95,9 @@ public:
     /** Moves within the current entry to the time from its start. */
     virtual std::optional<PlayerStatus> seekTo(std::uint32_t milliseconds) = 0;
 
+    /** Ends playback when the sleep timer runs out; a stop unless the backend knows better. */
+    virtual std::int32_t stopForSleep();
+
     /**
      * Brackets the player work of one client command line. A backend may keep one connection
      * open in between, and gives up on the rest of the line once the player stopped answering.
@@ -96,6 +105,10 @@ public:
     virtual void beginCommandLine() {}
     virtual void endCommandLine() {}
 };
+
+/** The answer of a player that was found but does not offer what was asked (for example a
+ * player without shuffle); nothing changed. */
+inline constexpr std::int32_t kNotOffered = -2;
 
 // Player command identifiers (WM_COMMAND).
 inline constexpr std::int32_t kCmdClose = 40001;
@@ -118,5 +131,10 @@ inline constexpr std::int16_t kQueryRepeat = 251;
 
 /** Data kind of the play-file block (WM_COPYDATA dwData). */
 inline constexpr std::uint32_t kCopyDataPlayFile = 100;
+
+inline std::int32_t Player::stopForSleep()
+{
+    return WinampCommand(kCmdStop);
+}
 
 } // namespace zelvor

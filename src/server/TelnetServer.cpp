@@ -66,7 +66,7 @@ void TelnetServer::startSleepTimer(std::chrono::minutes duration)
     m_sleepTimer = m_scheduler.after(duration, [this] {
         m_sleepTimer = 0;
         m_player.beginCommandLine();
-        m_player.WinampCommand(kCmdStop);
+        m_player.stopForSleep();
         m_player.endCommandLine();
         LogActivity("sleep");
     });

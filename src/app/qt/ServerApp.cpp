@@ -2,6 +2,8 @@
 #include "app/qt/ServerApp.h"
 
 #include "player/mpd/MpdBackend.h"
+#include "player/PlayerSelector.h"
+#include "player/mpris/MprisBackend.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -21,14 +23,33 @@ std::string musicFolder()
     return QFile::encodeName(folder).toStdString();
 }
 
-/** MPD, Zelvor's own one unless MPD_HOST names another. */
+struct Backends
+{
+    MpdBackend mpd;
+    MprisBackend mpris;
+};
+
+/** MPD or an MPRIS player, as the player location says at each command line. */
+class LinuxPlayer : private Backends, public PlayerSelector
+{
+public:
+    LinuxPlayer(ManagedMpdSetup managed, MprisSetup setup, std::function<std::string()> location)
+        : Backends{MpdBackend(std::move(managed)), MprisBackend(std::move(setup))},
+          PlayerSelector(Backends::mpd, Backends::mpris, std::move(location))
+    {}
+};
+
+/** MPD (Zelvor's own one unless MPD_HOST names another) or an MPRIS player. */
 std::unique_ptr<Player> makePlayer(const std::string& settingsFolder, ServerApp& app)
 {
+    const auto report = [&app](const std::string& word) { app.server().LogActivity(word); };
+    const auto location = [&app] { return app.settings().WinampLocation; };
     ManagedMpdSetup managed;
     managed.settingsFolder = settingsFolder;
     managed.musicRoot = [&app] { return app.settings().ServerRoot; };
-    managed.report = [&app](const std::string& word) { app.server().LogActivity(word); };
-    return std::make_unique<MpdBackend>(std::move(managed));
+    managed.report = report;
+    return std::make_unique<LinuxPlayer>(std::move(managed), MprisSetup{location, report},
+                                         location);
 }
 
 void printLine(const std::string& line)

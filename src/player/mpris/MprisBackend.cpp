@@ -1,0 +1,640 @@
+// SPDX-License-Identifier: MIT
+#include "player/mpris/MprisBackend.h"
+
+#include "player/mpd/MpdMapping.h"
+#include "player/mpris/MprisMessages.h"
+#include "player/ProgramLauncher.h"
+
+#include <systemd/sd-bus.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstring>
+#include <filesystem>
+#include <string_view>
+#include <thread>
+
+#include <signal.h>
+
+namespace zelvor {
+
+namespace {
+
+constexpr const char* kObject = "/org/mpris/MediaPlayer2";
+constexpr const char* kRoot = "org.mpris.MediaPlayer2";
+constexpr const char* kPlayerInterface = "org.mpris.MediaPlayer2.Player";
+constexpr const char* kTrackList = "org.mpris.MediaPlayer2.TrackList";
+constexpr const char* kProperties = "org.freedesktop.DBus.Properties";
+constexpr const char* kNoTrack = "/org/mpris/MediaPlayer2/TrackList/NoTrack";
+constexpr std::uint64_t kTimeoutUs =
+    std::chrono::duration_cast<std::chrono::microseconds>(MprisBackend::kTimeout).count();
+
+PlayState playState(std::string_view status)
+{
+    if (status == "Playing")
+        return PlayState::Playing;
+    return status == "Paused" ? PlayState::Paused : PlayState::Stopped;
+}
+
+std::uint32_t milliseconds(std::int64_t microseconds)
+{
+    return static_cast<std::uint32_t>(std::clamp<std::int64_t>(microseconds / 1000, 0, UINT32_MAX));
+}
+
+} // namespace
+
+void MprisBackend::MessageUnref::operator()(sd_bus_message* message) const
+{
+    sd_bus_message_unref(message);
+}
+
+MprisBackend::MprisBackend(MprisSetup setup) : m_setup(std::move(setup)) {}
+
+MprisBackend::~MprisBackend()
+{
+    if (m_bus != nullptr)
+        sd_bus_flush_close_unref(m_bus);
+}
+
+void MprisBackend::beginCommandLine()
+{
+    forget();
+    m_inLine = true;
+    m_lineFailed = false;
+}
+
+void MprisBackend::endCommandLine()
+{
+    forget();
+    m_inLine = false;
+    m_lineFailed = false;
+}
+
+void MprisBackend::forget()
+{
+    m_player.reset();
+    m_snapshot.reset();
+    m_abilities.reset();
+}
+
+// An operation outside a command line is a line of its own.
+template <typename Work> std::int32_t MprisBackend::operate(Work&& work)
+{
+    const bool ownLine = !m_inLine;
+    if (ownLine)
+        beginCommandLine();
+    std::int32_t answer = -1;
+    if (player() != nullptr) {
+        const std::int32_t result = work();
+        answer = m_lineFailed ? -1 : result;
+    }
+    if (ownLine)
+        endCommandLine();
+    return answer;
+}
+
+template <typename Work> std::optional<PlayerStatus> MprisBackend::statusAfter(Work&& work)
+{
+    std::optional<PlayerStatus> result;
+    operate([this, &work, &result] {
+        work();
+        m_snapshot.reset();
+        result = currentStatus();
+        return 0;
+    });
+    return m_lineFailed ? std::nullopt : result;
+}
+
+sd_bus* MprisBackend::bus()
+{
+    if (m_bus != nullptr && sd_bus_is_open(m_bus) > 0)
+        return m_bus;
+    if (m_bus != nullptr)
+        m_bus = sd_bus_flush_close_unref(m_bus);
+    sd_bus* opened = nullptr;
+    if (sd_bus_open_user(&opened) < 0) {
+        if (!m_toldNoBus && m_setup.report)
+            m_setup.report("No session bus: MPRIS players cannot be reached");
+        m_toldNoBus = true;
+        return nullptr;
+    }
+    sd_bus_set_method_call_timeout(opened, kTimeoutUs);
+    m_toldNoBus = false;
+    m_bus = opened;
+    return m_bus;
+}
+
+// The player of this line, found once per line.
+const std::string* MprisBackend::player()
+{
+    if (m_player || m_lineFailed)
+        return m_player ? &*m_player : nullptr;
+    const auto location = m_setup.location ? m_setup.location() : std::string("mpris");
+    m_player = findPlayer(choosePlayer(location));
+    m_lineFailed = !m_player;
+    return m_player ? &*m_player : nullptr;
+}
+
+std::vector<std::string> MprisBackend::busNames()
+{
+    std::vector<std::string> names;
+    char** acquired = nullptr;
+    if (bus() == nullptr || sd_bus_list_names(m_bus, &acquired, nullptr) < 0)
+        return names;
+    for (char** name = acquired; name != nullptr && *name != nullptr; ++name) {
+        if (mprisNameMatches(*name, {}))
+            names.emplace_back(*name);
+        std::free(*name);
+    }
+    std::free(acquired);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::optional<std::string> MprisBackend::findPlayer(const PlayerChoice& choice)
+{
+    auto names = busNames();
+    std::erase_if(names,
+                  [&choice](const std::string& n) { return !mprisNameMatches(n, choice.name); });
+    if (names.size() <= 1 || !choice.name.empty())
+        return names.empty() ? std::nullopt : std::optional<std::string>(names.front());
+    return mostActive(names);
+}
+
+// Asks every player its PlaybackStatus at once, so one that hangs costs the time limit once.
+std::optional<std::string> MprisBackend::mostActive(const std::vector<std::string>& names)
+{
+    std::vector<BusPlayer> players;
+    std::vector<sd_bus_slot*> slots;
+    for (const auto& name : names)
+        players.push_back({name, {}});
+    const auto answered = [](sd_bus_message* reply, void* into, sd_bus_error*) {
+        const char* status = nullptr;
+        if (!sd_bus_message_is_method_error(reply, nullptr) &&
+            sd_bus_message_read(reply, "v", "s", &status) >= 0)
+            static_cast<BusPlayer*>(into)->playbackStatus = status;
+        else
+            static_cast<BusPlayer*>(into)->playbackStatus = "None";
+        return 0;
+    };
+    for (auto& player : players) {
+        sd_bus_slot* slot = nullptr;
+        if (sd_bus_call_method_async(m_bus, &slot, player.busName.c_str(), kObject, kProperties,
+                                     "Get", answered, &player, "ss", kPlayerInterface,
+                                     "PlaybackStatus") >= 0)
+            slots.push_back(slot);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kTimeout;
+    const auto allAnswered = [&players] {
+        return std::all_of(players.begin(), players.end(),
+                           [](const BusPlayer& p) { return !p.playbackStatus.empty(); });
+    };
+    while (!allAnswered() && std::chrono::steady_clock::now() < deadline) {
+        const int processed = sd_bus_process(m_bus, nullptr);
+        if (processed < 0)
+            break;
+        if (processed == 0)
+            sd_bus_wait(m_bus, 100000);
+    }
+    for (sd_bus_slot* slot : slots)
+        sd_bus_slot_unref(slot);
+    return pickPlayer(std::move(players));
+}
+
+MprisBackend::Answer MprisBackend::call(const char* interface, const char* member,
+                                        const char* types, ...)
+{
+    sd_bus_message* request = nullptr;
+    if (m_lineFailed || bus() == nullptr ||
+        sd_bus_message_new_method_call(m_bus, &request, m_player->c_str(), kObject, interface,
+                                       member) < 0) {
+        m_lineFailed = true;
+        return {};
+    }
+    if (types != nullptr) {
+        va_list arguments;
+        va_start(arguments, types);
+        const int appended = sd_bus_message_appendv(request, types, arguments);
+        va_end(arguments);
+        if (appended < 0) {
+            sd_bus_message_unref(request);
+            return {nullptr, true};
+        }
+    }
+    return finish(request);
+}
+
+MprisBackend::Answer MprisBackend::finish(sd_bus_message* request)
+{
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_message* reply = nullptr;
+    const int called = sd_bus_call(m_bus, request, kTimeoutUs, &error, &reply);
+    sd_bus_message_unref(request);
+    Answer answer{Message(reply), false};
+    if (called < 0) {
+        answer.refused = !playerGone(sd_bus_error_is_set(&error) ? error.name : nullptr);
+        m_lineFailed = !answer.refused;
+    }
+    sd_bus_error_free(&error);
+    return answer;
+}
+
+bool MprisBackend::setProperty(const char* name, const char* type, ...)
+{
+    sd_bus_message* request = nullptr;
+    if (m_lineFailed || bus() == nullptr ||
+        sd_bus_message_new_method_call(m_bus, &request, m_player->c_str(), kObject, kProperties,
+                                       "Set") < 0 ||
+        sd_bus_message_append(request, "ss", kPlayerInterface, name) < 0 ||
+        sd_bus_message_open_container(request, 'v', type) < 0) {
+        sd_bus_message_unref(request);
+        m_lineFailed = true;
+        return false;
+    }
+    va_list arguments;
+    va_start(arguments, type);
+    const int appended = sd_bus_message_appendv(request, type, arguments);
+    va_end(arguments);
+    if (appended < 0 || sd_bus_message_close_container(request) < 0) {
+        sd_bus_message_unref(request);
+        return false;
+    }
+    m_snapshot.reset();
+    return static_cast<bool>(finish(request));
+}
+
+std::optional<MprisBackend::Snapshot> MprisBackend::snapshot()
+{
+    if (m_snapshot)
+        return m_snapshot;
+    const auto answer = call(kProperties, "GetAll", "s", kPlayerInterface);
+    Snapshot now;
+    if (!answer || !readPlayerProperties(answer.reply.get(), now))
+        return std::nullopt;
+    m_snapshot = now;
+    return m_snapshot;
+}
+
+std::optional<MprisBackend::Abilities> MprisBackend::abilities()
+{
+    if (m_abilities)
+        return m_abilities;
+    Abilities now;
+    const auto root = call(kProperties, "GetAll", "s", kRoot);
+    if (!root)
+        return std::nullopt;
+    readRootProperties(root.reply.get(), now);
+    if (m_lineFailed)
+        return std::nullopt;
+    m_abilities = now;
+    return m_abilities;
+}
+
+bool MprisBackend::canEditTracks()
+{
+    const auto can = abilities();
+    if (!can || !can->hasTrackList)
+        return false;
+    const auto answer = call(kProperties, "Get", "ss", kTrackList, "CanEditTracks");
+    int editable = 0;
+    return answer && sd_bus_message_read(answer.reply.get(), "v", "b", &editable) >= 0 &&
+           editable != 0;
+}
+
+std::optional<std::vector<std::string>> MprisBackend::tracks()
+{
+    const auto answer = call(kProperties, "Get", "ss", kTrackList, "Tracks");
+    char** ids = nullptr;
+    if (!answer || sd_bus_message_enter_container(answer.reply.get(), 'v', "ao") < 0 ||
+        sd_bus_message_read_strv(answer.reply.get(), &ids) < 0)
+        return std::nullopt;
+    std::vector<std::string> list;
+    for (char** id = ids; id != nullptr && *id != nullptr; ++id) {
+        list.emplace_back(*id);
+        std::free(*id);
+    }
+    std::free(ids);
+    return list;
+}
+
+std::optional<PlayerStatus> MprisBackend::currentStatus()
+{
+    const auto now = snapshot();
+    const auto can = abilities();
+    if (!now || !can)
+        return std::nullopt;
+    PlayerStatus status;
+    status.state = playState(now->playbackStatus);
+    status.title = displayTitle(now->artist.c_str(), now->title.c_str(), percentDecoded(now->url));
+    status.elapsedMs = milliseconds(now->positionUs);
+    if (now->lengthUs > 0)
+        status.totalMs = milliseconds(now->lengthUs);
+    if (now->volume)
+        status.volume = static_cast<int>(std::lround(std::clamp(*now->volume, 0.0, 1.0) * 100));
+    status.canSeek = now->canSeek;
+    const bool current = !now->trackId.empty() && now->trackId != kNoTrack;
+    const auto list = can->hasTrackList ? tracks() : std::nullopt;
+    status.queueKnown = list.has_value();
+    if (list) {
+        status.queueLength = static_cast<std::uint32_t>(list->size());
+        if (const auto at = std::find(list->begin(), list->end(), now->trackId);
+            current && at != list->end())
+            status.position = static_cast<std::uint32_t>(at - list->begin());
+    } else if (current || !now->title.empty() || !now->url.empty()) {
+        status.position = 0;
+    }
+    return status;
+}
+
+std::int32_t MprisBackend::WinampCommand(std::int32_t id)
+{
+    return operate([this, id] {
+        const auto answer = runCommand(id);
+        m_snapshot.reset();
+        return answer;
+    });
+}
+
+std::int32_t MprisBackend::runCommand(std::int32_t id)
+{
+    const auto method = [this](const char* member) {
+        call(kPlayerInterface, member);
+        return 0;
+    };
+    switch (id) {
+    case kCmdPlay:
+        return method("Play");
+    case kCmdPause:
+        return pauseOrResume();
+    case kCmdStop:
+        return method("Stop");
+    case kCmdNext:
+        return method("Next");
+    case kCmdPrevious:
+        return method("Previous");
+    case kCmdToggleShuffle:
+        return toggleShuffle();
+    case kCmdToggleRepeat:
+        return toggleLoop();
+    case kCmdVolumeUp:
+        return stepVolume(1);
+    case kCmdVolumeDown:
+        return stepVolume(-1);
+    case kCmdClose:
+        return closePlayer();
+    default:
+        return 0;
+    }
+}
+
+std::int32_t MprisBackend::stopForSleep()
+{
+    return operate([this] {
+        call(kPlayerInterface, "Pause");
+        return 0;
+    });
+}
+
+// Pausing toggles between playing and paused; a stopped player stays stopped. mpv started idle
+// reports Stopped while it plays what it was handed later: with a current track, Pause goes
+// out, which a player that really is stopped ignores.
+std::int32_t MprisBackend::pauseOrResume()
+{
+    const auto now = snapshot();
+    if (!now || (now->playbackStatus == "Stopped" && now->trackId.empty()))
+        return 0;
+    call(kPlayerInterface, now->playbackStatus == "Paused" ? "Play" : "Pause");
+    return 0;
+}
+
+std::int32_t MprisBackend::toggleShuffle()
+{
+    const auto now = snapshot();
+    if (!now)
+        return 0;
+    if (!now->shuffle)
+        return kNotOffered;
+    return setProperty("Shuffle", "b", static_cast<int>(!*now->shuffle)) ? 0 : kNotOffered;
+}
+
+std::int32_t MprisBackend::toggleLoop()
+{
+    const auto now = snapshot();
+    if (!now)
+        return 0;
+    if (!now->loopStatus)
+        return kNotOffered;
+    const char* next = *now->loopStatus == "None" ? "Playlist" : "None";
+    return setProperty("LoopStatus", "s", next) ? 0 : kNotOffered;
+}
+
+// One step is one percent, as on MPD.
+std::int32_t MprisBackend::stepVolume(int step)
+{
+    const auto now = snapshot();
+    if (!now)
+        return 0;
+    if (!now->volume)
+        return kNotOffered;
+    const auto percent = std::clamp(std::lround(*now->volume * 100) + step, 0L, 100L);
+    return setProperty("Volume", "d", static_cast<double>(percent) / 100) ? 0 : kNotOffered;
+}
+
+// Quit where the player offers it, else the end of the program "open" started.
+std::int32_t MprisBackend::closePlayer()
+{
+    const auto can = abilities();
+    if (!can)
+        return 0;
+    if (can->canQuit) {
+        call(kRoot, "Quit");
+    } else if (m_started > 0) {
+        ::kill(m_started, SIGTERM);
+    }
+    m_started = -1;
+    // A player that quits may leave the bus before it answers.
+    m_lineFailed = false;
+    return 0;
+}
+
+std::int32_t MprisBackend::WinampQuery(std::int32_t /*data*/, std::int16_t id)
+{
+    return operate([this, id] { return query(id); });
+}
+
+std::int32_t MprisBackend::query(std::int16_t id)
+{
+    // The version answer also tells whether the player answers at all.
+    if (id == kQueryVersion)
+        return snapshot() ? encodeMpdVersion(2, 2, 0) : 0;
+    if (id == kQueryClearPlaylist)
+        return clearTracks();
+    if (id != kQueryPlayState && id != kQueryShuffle && id != kQueryRepeat)
+        return 0;
+    const auto now = snapshot();
+    if (!now)
+        return 0;
+    if (id == kQueryPlayState) {
+        const auto state = playState(now->playbackStatus);
+        return state == PlayState::Playing ? 1 : state == PlayState::Paused ? 3 : 0;
+    }
+    if (id == kQueryShuffle)
+        return now->shuffle ? (*now->shuffle ? 1 : 0) : kNotOffered;
+    return now->loopStatus ? (*now->loopStatus != "None" ? 1 : 0) : kNotOffered;
+}
+
+std::int32_t MprisBackend::clearTracks()
+{
+    if (!canEditTracks())
+        return m_lineFailed ? 0 : kNotOffered;
+    const auto list = tracks();
+    for (const auto& track : list.value_or(std::vector<std::string>{}))
+        if (!m_lineFailed)
+            call(kTrackList, "RemoveTrack", "o", track.c_str());
+    m_snapshot.reset();
+    return 0;
+}
+
+std::int32_t MprisBackend::WinampPlayFile(const std::string& path)
+{
+    return operate([this, &path] {
+        m_snapshot.reset();
+        if (!isPlaylistFile(path) && canEditTracks())
+            return addTracks(path);
+        call(kPlayerInterface, "OpenUri", "s", fileUri(path).c_str());
+        return 0;
+    });
+}
+
+// Appends at the track list's end, in name order, without starting playback.
+std::int32_t MprisBackend::addTracks(const std::string& path)
+{
+    std::vector<std::string> files;
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        std::filesystem::recursive_directory_iterator walk(path, error), end;
+        for (; !error && walk != end; walk.increment(error))
+            if (walk->is_regular_file(error) && isAudioFile(walk->path().native()))
+                files.push_back(walk->path().native());
+        std::sort(files.begin(), files.end());
+    } else {
+        files.push_back(path);
+    }
+    const auto list = tracks();
+    std::string after = list && !list->empty() ? list->back() : kNoTrack;
+    for (const auto& file : files) {
+        if (m_lineFailed)
+            break;
+        call(kTrackList, "AddTrack", "sob", fileUri(file).c_str(), after.c_str(), 0);
+        // Each new track goes after the one added before it, so the order holds.
+        if (const auto now = tracks(); now && !now->empty())
+            after = now->back();
+    }
+    return 0;
+}
+
+std::int32_t MprisBackend::LaunchWinamp(const std::string& path)
+{
+    const auto choice = choosePlayer(path);
+    if (operate([] { return 0; }) == 0)
+        return 0;
+    if (choice.program.empty() || bus() == nullptr)
+        return -1;
+    const pid_t started = launchProgram(choice.program);
+    if (started < 0)
+        return -1;
+    m_started = started;
+    return waitForPlayer(choice) ? 0 : -1;
+}
+
+bool MprisBackend::waitForPlayer(const PlayerChoice& choice)
+{
+    const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (findPlayer(choice))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+std::optional<PlayerStatus> MprisBackend::status()
+{
+    return statusAfter([] {});
+}
+
+std::optional<QueuePage> MprisBackend::queue(std::uint32_t first, std::uint32_t count)
+{
+    std::optional<QueuePage> page;
+    operate([this, &page, first, count] {
+        const auto now = currentStatus();
+        if (!now)
+            return 0;
+        page = QueuePage{*now, {}};
+        if (!now->queueKnown || first >= now->queueLength)
+            return 0;
+        const auto list = tracks().value_or(std::vector<std::string>{});
+        const auto end = std::min<std::size_t>(list.size(), std::size_t{first} + count);
+        if (first >= end)
+            return 0;
+        sd_bus_message* request = nullptr;
+        if (sd_bus_message_new_method_call(m_bus, &request, m_player->c_str(), kObject, kTrackList,
+                                           "GetTracksMetadata") < 0)
+            return 0;
+        sd_bus_message_open_container(request, 'a', "o");
+        for (auto i = std::size_t{first}; i < end; ++i)
+            sd_bus_message_append(request, "o", list[i].c_str());
+        sd_bus_message_close_container(request);
+        const auto answer = finish(request);
+        if (!answer || sd_bus_message_enter_container(answer.reply.get(), 'a', "a{sv}") < 0)
+            return 0;
+        for (auto i = std::size_t{first}; i < end; ++i) {
+            Snapshot entry;
+            if (!readMetadata(answer.reply.get(), entry))
+                break;
+            const auto at = std::find(list.begin(), list.end(), entry.trackId);
+            page->entries.push_back(
+                {static_cast<std::uint32_t>(at != list.end() ? at - list.begin() : i),
+                 displayTitle(entry.artist.c_str(), entry.title.c_str(),
+                              percentDecoded(entry.url))});
+        }
+        return 0;
+    });
+    return m_lineFailed ? std::nullopt : page;
+}
+
+std::optional<PlayerStatus> MprisBackend::jumpTo(std::uint32_t position)
+{
+    return statusAfter([this, position] {
+        const auto can = abilities();
+        if (!can || !can->hasTrackList)
+            return;
+        const auto list = tracks();
+        if (list && position < list->size())
+            call(kTrackList, "GoTo", "o", (*list)[position].c_str());
+    });
+}
+
+std::optional<PlayerStatus> MprisBackend::setVolume(int percent)
+{
+    return statusAfter([this, percent] {
+        const auto now = snapshot();
+        if (now && now->volume)
+            setProperty("Volume", "d", static_cast<double>(std::clamp(percent, 0, 100)) / 100);
+    });
+}
+
+std::optional<PlayerStatus> MprisBackend::seekTo(std::uint32_t milliseconds)
+{
+    return statusAfter([this, milliseconds] {
+        // Track ids differ from player to player and from track to track: read it each time.
+        m_snapshot.reset();
+        const auto now = snapshot();
+        if (now && now->canSeek && !now->trackId.empty())
+            call(kPlayerInterface, "SetPosition", "ox", now->trackId.c_str(),
+                 static_cast<std::int64_t>(milliseconds) * 1000);
+    });
+}
+
+} // namespace zelvor

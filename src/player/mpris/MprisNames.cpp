@@ -1,0 +1,148 @@
+// SPDX-License-Identifier: MIT
+#include "player/mpris/MprisNames.h"
+
+#include "AsciiCase.h"
+#include "player/ProgramCommandLine.h"
+
+#include <algorithm>
+#include <array>
+
+namespace zelvor {
+
+namespace {
+
+std::string_view trimmed(std::string_view text)
+{
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+std::string_view baseName(std::string_view path)
+{
+    const auto slash = path.find_last_of('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string suffixOf(std::string_view path)
+{
+    const auto name = baseName(path);
+    const auto dot = name.find_last_of('.');
+    return dot == std::string_view::npos ? std::string() : asciiLowerCopy(name.substr(dot + 1));
+}
+
+template <std::size_t N>
+bool hasSuffix(std::string_view path, const std::array<std::string_view, N>& suffixes)
+{
+    const auto suffix = suffixOf(path);
+    return std::find(suffixes.begin(), suffixes.end(), suffix) != suffixes.end();
+}
+
+int statusRank(std::string_view status)
+{
+    if (status == "Playing")
+        return 0;
+    return status == "Paused" ? 1 : 2;
+}
+
+} // namespace
+
+PlayerChoice choosePlayer(std::string_view location)
+{
+    const auto line = trimmed(location);
+    constexpr std::string_view kNamed = "mpris:";
+    if (line == "mpris")
+        return {PlayerChoice::Backend::Mpris, {}, {}};
+    if (line.substr(0, kNamed.size()) == kNamed)
+        return {PlayerChoice::Backend::Mpris, std::string(trimmed(line.substr(kNamed.size()))), {}};
+    const auto candidates = programCandidates(line);
+    if (candidates.empty())
+        return {};
+    const auto name = baseName(candidates.front().program);
+    if (name == "mpd")
+        return {};
+    return {PlayerChoice::Backend::Mpris, std::string(name), std::string(line)};
+}
+
+bool mprisNameMatches(std::string_view busName, std::string_view name)
+{
+    if (busName.substr(0, kMprisPrefix.size()) != kMprisPrefix)
+        return false;
+    const auto own = busName.substr(kMprisPrefix.size());
+    if (name.empty())
+        return !own.empty();
+    return asciiEqualIgnoringCase(own.substr(0, name.size()), name) &&
+           (own.size() == name.size() || own[name.size()] == '.');
+}
+
+std::optional<std::string> pickPlayer(std::vector<BusPlayer> players)
+{
+    if (players.empty())
+        return std::nullopt;
+    std::sort(players.begin(), players.end(), [](const BusPlayer& a, const BusPlayer& b) {
+        const int rankA = statusRank(a.playbackStatus);
+        const int rankB = statusRank(b.playbackStatus);
+        return rankA != rankB ? rankA < rankB : a.busName < b.busName;
+    });
+    return players.front().busName;
+}
+
+std::string fileUri(std::string_view hostPath)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string uri = "file://";
+    for (const char c : hostPath) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~' ||
+                           c == '/';
+        if (plain) {
+            uri += c;
+        } else {
+            uri += '%';
+            uri += kHex[byte >> 4];
+            uri += kHex[byte & 0x0f];
+        }
+    }
+    return uri;
+}
+
+std::string percentDecoded(std::string_view text)
+{
+    const auto hex = [](char c) {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        return c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    };
+    std::string plain;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 &&
+            hex(text[i + 2]) >= 0) {
+            plain += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
+            i += 2;
+        } else {
+            plain += text[i];
+        }
+    }
+    return plain;
+}
+
+bool isPlaylistFile(std::string_view path)
+{
+    static constexpr std::array<std::string_view, 5> kPlaylists = {"m3u", "m3u8", "pls", "xspf",
+                                                                   "cue"};
+    return hasSuffix(path, kPlaylists);
+}
+
+bool isAudioFile(std::string_view path)
+{
+    static constexpr std::array<std::string_view, 16> kAudio = {
+        "mp3", "ogg", "oga", "opus", "flac", "wav",  "m4a", "aac",
+        "wma", "ape", "wv",  "mpc",  "aif",  "aiff", "mka", "alac"};
+    return hasSuffix(path, kAudio);
+}
+
+} // namespace zelvor

@@ -1,0 +1,202 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
+"""A real player end to end: mpv with Debian's mpv-mpris on a private session bus.
+
+A headless zelvor whose player location is an mpv command line; Debian's telnet types the
+verbs, and playerctl, from outside, confirms what each one changed in mpv.
+"""
+import os
+import re
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+import pexpect
+
+ZELVOR = sys.argv[1]
+PROMPT = b"\r\nZelvor>"
+FAILURE = b"Command Failed - Winamp may not be running"
+
+
+def free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_until(condition, what, timeout=10.0):
+    deadline = time.monotonic() + timeout
+    last = None
+    while time.monotonic() < deadline:
+        last = condition()
+        if last:
+            return last
+        time.sleep(0.05)
+    raise SystemExit("%s: never came (last %r)" % (what, last))
+
+
+def start_bus(env):
+    daemon = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
+    address = daemon.stdout.readline().decode().strip()
+    if not address:
+        raise SystemExit("dbus-daemon did not start")
+    return daemon, address
+
+
+def make_music(folder):
+    os.makedirs(folder)
+    for name, tone in (("one.ogg", 440), ("two.ogg", 550), ("three song.ogg", 660)):
+        subprocess.run(["sox", "-n", "-r", "8000", "-c", "1", os.path.join(folder, name),
+                        "synth", "200", "sine", str(tone)], check=True)
+
+
+class Outside:
+    """playerctl on the private bus."""
+
+    def __init__(self, env):
+        self.env = env
+
+    def __call__(self, *args):
+        done = subprocess.run(["playerctl", "--player=mpv"] + list(args), env=self.env,
+                              capture_output=True, timeout=10)
+        return done.stdout.decode().strip() if done.returncode == 0 else None
+
+    def pid(self):
+        done = subprocess.run(["dbus-send", "--session", "--print-reply",
+                               "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                               "org.freedesktop.DBus.GetConnectionUnixProcessID",
+                               "string:org.mpris.MediaPlayer2.mpv"],
+                              env=self.env, capture_output=True, timeout=10)
+        found = re.search(rb"uint32 (\d+)", done.stdout)
+        return int(found.group(1)) if found else None
+
+    def players(self):
+        done = subprocess.run(["playerctl", "--list-all"], env=self.env, capture_output=True,
+                              timeout=10)
+        return done.stdout.decode().split()
+
+
+class Client:
+    """Debian's telnet: each line typed, the reply up to the next prompt."""
+
+    def __init__(self, port):
+        self.telnet = pexpect.spawn("telnet", ["127.0.0.1", str(port)], timeout=20)
+        self.telnet.expect_exact(b"Zelvor>")
+
+    def run(self, line):
+        self.telnet.send(line.encode() + b"\r")
+        # Line mode echoes the line locally and the server echoes it again.
+        self.telnet.expect_exact(PROMPT)
+        return self.telnet.before.decode("utf-8", "replace")
+
+    def close(self):
+        self.telnet.send(b"exit\r")
+        self.telnet.expect([b"Connection closed by foreign host", pexpect.EOF])
+        self.telnet.close()
+
+
+def check(condition, what, got):
+    if not condition:
+        raise SystemExit("%s: got %r" % (what, got))
+
+
+def session(client, outside, started):
+    steps = 0
+    reply = client.run("open")
+    check(FAILURE.decode() not in reply, "open", reply)
+    check("mpv" in outside.players(), "mpv on the bus after open", outside.players())
+    started.append(outside.pid())
+    wait_until(lambda: outside("status") == "Playing", "mpv playing what it was started with")
+    steps += 1
+
+    reply = client.run("np")
+    check(re.search(r"Playing: one\.ogg \(0:\d\d/3:20\)", reply), "np", reply)
+    client.run("ff")
+    wait_until(lambda: (outside("metadata", "xesam:url") or "").endswith("/two.ogg"), "next")
+    client.run("pause")
+    wait_until(lambda: outside("status") == "Paused", "pause")
+    client.run("play")
+    wait_until(lambda: outside("status") == "Playing", "play")
+    steps += 4
+
+    reply = client.run("vol 40")
+    check("Volume: 40%" in reply, "vol 40", reply)
+    check(outside("volume") in ("0.4", "0.40", "0.400000"), "volume from outside",
+          outside("volume"))
+    reply = client.run("seek 1:00")
+    check(re.search(r"Playing: two\.ogg \(1:0\d/3:20\)", reply), "seek 1:00", reply)
+    position = float(outside("position"))
+    check(60 <= position < 70, "position from outside", position)
+    reply = client.run("status")
+    check("Winamp is Playing" in reply and "Repeat is:Off" in reply, "status", reply)
+    steps += 3
+
+    # mpv-mpris has no track list: the file goes through OpenUri and plays at once.
+    reply = client.run("load three song.ogg")
+    check(reply.replace("load three song.ogg", "").strip() == "", "load", reply)
+    wait_until(lambda: (outside("metadata", "xesam:url") or "").endswith("/three%20song.ogg")
+               or (outside("metadata", "xesam:url") or "").endswith("/three song.ogg"), "load")
+    reply = client.run("queue")
+    check("Queue not available" in reply, "queue without a track list", reply)
+    reply = client.run("sleep 30")
+    check("Sleep timer: 30 min left" in reply, "sleep", reply)
+    check("Sleep timer: off" in client.run("sleep off"), "sleep off", reply)
+    steps += 3
+
+    client.run("close")
+    wait_until(lambda: "mpv" not in outside.players(), "mpv gone after close")
+    reply = client.run("play")
+    check(FAILURE.decode() in reply, "play after close", reply)
+    steps += 1
+    return steps
+
+
+def main():
+    with tempfile.TemporaryDirectory() as home:
+        env = {k: v for k, v in os.environ.items()
+               if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM",
+                            "DBUS_SESSION_BUS_ADDRESS")}
+        env.update(HOME=home, XDG_CONFIG_HOME=os.path.join(home, "config"))
+        daemon, address = start_bus(env)
+        env["DBUS_SESSION_BUS_ADDRESS"] = address
+        music = os.path.join(home, "music")
+        make_music(music)
+        port = free_port()
+        folder = os.path.join(home, "config", "zelvor")
+        os.makedirs(folder)
+        location = "mpv --idle=yes --no-video --ao=null %s %s" % (
+            os.path.join(music, "one.ogg"), os.path.join(music, "two.ogg"))
+        with open(os.path.join(folder, "zelvor.ini"), "wb") as f:
+            f.write(b"[Zelvor]\r\nPort=%d\r\nLogin=True\r\nServer Root=%s\r\n"
+                    b"Winamp Location=%s\r\n" % (port, music.encode(), location.encode()))
+        errors = os.path.join(home, "stderr.txt")
+        started = []
+        process = subprocess.Popen([ZELVOR], env=env, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=open(errors, "wb"))
+        try:
+            wait_until(lambda: b" started\n" in open(errors, "rb").read(), "zelvor listening")
+            client = Client(port)
+            steps = session(client, Outside(env), started)
+            client.close()
+        finally:
+            process.send_signal(signal.SIGTERM)
+            code = process.wait(timeout=10)
+            # The mpv that open started, should a failed step have left it running.
+            for pid in started:
+                try:
+                    os.kill(pid, signal.SIGTERM)
+                except (ProcessLookupError, TypeError):
+                    pass
+            daemon.terminate()
+            daemon.wait(timeout=10)
+        if code != 0:
+            raise SystemExit("zelvor exited with %d" % code)
+    print("mpv over MPRIS: %d steps passed, 0 failed" % steps)
+
+
+if __name__ == "__main__":
+    main()

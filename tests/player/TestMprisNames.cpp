@@ -1,0 +1,132 @@
+// SPDX-License-Identifier: MIT
+#include "player/mpris/MprisNames.h"
+#include "player/PlayerSelector.h"
+
+#include <gtest/gtest.h>
+
+namespace zelvor {
+namespace {
+
+using Backend = PlayerChoice::Backend;
+
+TEST(ChoosePlayer, LocationPicksTheBackendAndThePlayer)
+{
+    struct Row
+    {
+        const char* location;
+        PlayerChoice expected;
+    };
+    const Row rows[] = {
+        {"mpd", {}},
+        {"", {}},
+        {"/usr/bin/mpd --no-daemon /x/mpd.conf", {}},
+        {"\"/opt/my tools/mpd\" x", {}},
+        {"mpris", {Backend::Mpris, "", ""}},
+        {" mpris ", {Backend::Mpris, "", ""}},
+        {"mpris:Lollypop", {Backend::Mpris, "Lollypop", ""}},
+        {"vlc", {Backend::Mpris, "vlc", "vlc"}},
+        {"/usr/bin/rhythmbox", {Backend::Mpris, "rhythmbox", "/usr/bin/rhythmbox"}},
+        {"mpv --idle --no-video", {Backend::Mpris, "mpv", "mpv --idle --no-video"}},
+        {"mpdx", {Backend::Mpris, "mpdx", "mpdx"}},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(choosePlayer(row.location), row.expected) << row.location;
+}
+
+TEST(MprisNameMatches, NameOrInstanceRegardlessOfCase)
+{
+    EXPECT_TRUE(mprisNameMatches("org.mpris.MediaPlayer2.vlc", "vlc"));
+    EXPECT_TRUE(mprisNameMatches("org.mpris.MediaPlayer2.Lollypop", "lollypop"));
+    EXPECT_TRUE(mprisNameMatches("org.mpris.MediaPlayer2.chromium.instance4021", "Chromium"));
+    EXPECT_TRUE(mprisNameMatches("org.mpris.MediaPlayer2.mpv", ""));
+    EXPECT_FALSE(mprisNameMatches("org.mpris.MediaPlayer2.vlcx", "vlc"));
+    EXPECT_FALSE(mprisNameMatches("org.mpris.MediaPlayer2.vl", "vlc"));
+    EXPECT_FALSE(mprisNameMatches("org.freedesktop.DBus", ""));
+    EXPECT_FALSE(mprisNameMatches("org.mpris.MediaPlayer2.", ""));
+}
+
+TEST(PickPlayer, PlayingBeforePausedBeforeNameOrder)
+{
+    EXPECT_EQ(pickPlayer({}), std::nullopt);
+    EXPECT_EQ(pickPlayer({{"b", "Stopped"}, {"a", "Stopped"}}), "a");
+    EXPECT_EQ(pickPlayer({{"a", "Stopped"}, {"c", "Paused"}, {"b", "Paused"}}), "b");
+    EXPECT_EQ(pickPlayer({{"a", "Paused"}, {"z", "Playing"}, {"b", ""}}), "z");
+}
+
+TEST(FileUri, PercentEncodesAllButUnreservedBytes)
+{
+    EXPECT_EQ(fileUri("/m/Café del Mar/01 #1 100%.mp3"),
+              "file:///m/Caf%C3%A9%20del%20Mar/01%20%231%20100%25.mp3");
+    EXPECT_EQ(fileUri("/a-b_c.~d/e?f"), "file:///a-b_c.~d/e%3Ff");
+}
+
+TEST(PercentDecoded, TurnsEscapesBackAndLeavesStrayPercentSigns)
+{
+    EXPECT_EQ(percentDecoded("file:///m/Caf%C3%A9%20del%20Mar/a%2fb.ogg"),
+              "file:///m/Café del Mar/a/b.ogg");
+    EXPECT_EQ(percentDecoded("100% %4 %zz %"), "100% %4 %zz %");
+    EXPECT_EQ(percentDecoded(fileUri("/a b/ü#?.mp3")), "file:///a b/ü#?.mp3");
+}
+
+TEST(FileKinds, PlaylistsAndSoundFilesBySuffix)
+{
+    for (const char* name : {"mix.m3u", "a/MIX.M3U8", "x.pls", "x.xspf", "disc.cue"})
+        EXPECT_TRUE(isPlaylistFile(name)) << name;
+    for (const char* name : {"m3u", "a.m3u/b", "song.mp3", "mix.m3u.txt"})
+        EXPECT_FALSE(isPlaylistFile(name)) << name;
+    for (const char* name : {"a.mp3", "B.FLAC", "c.ogg", "d.opus", "e.wav"})
+        EXPECT_TRUE(isAudioFile(name)) << name;
+    for (const char* name : {"cover.jpg", "mix.m3u", "notes", ".ogg/readme"})
+        EXPECT_FALSE(isAudioFile(name)) << name;
+}
+
+// Records which backend each operation reached.
+class Recorder : public Player
+{
+public:
+    explicit Recorder(std::string name, std::vector<std::string>& log) : m_name(name), m_log(log) {}
+    std::int32_t WinampCommand(std::int32_t id) override { return note("command", id); }
+    std::int32_t WinampQuery(std::int32_t, std::int16_t id) override { return note("query", id); }
+    std::int32_t WinampPlayFile(const std::string&) override { return note("file", 0); }
+    std::int32_t LaunchWinamp(const std::string&) override { return note("launch", 0); }
+    std::optional<PlayerStatus> status() override { return note("status", 0), PlayerStatus{}; }
+    std::optional<QueuePage> queue(std::uint32_t, std::uint32_t) override { return {}; }
+    std::optional<PlayerStatus> jumpTo(std::uint32_t) override { return {}; }
+    std::optional<PlayerStatus> setVolume(int) override { return {}; }
+    std::optional<PlayerStatus> seekTo(std::uint32_t) override { return {}; }
+    void beginCommandLine() override { note("begin", 0); }
+    void endCommandLine() override { note("end", 0); }
+
+private:
+    std::int32_t note(const char* what, int id)
+    {
+        m_log.push_back(m_name + " " + what + (id != 0 ? " " + std::to_string(id) : ""));
+        return 0;
+    }
+    std::string m_name;
+    std::vector<std::string>& m_log;
+};
+
+TEST(PlayerSelector, EachLineGoesToTheBackendItsLocationChose)
+{
+    std::vector<std::string> log;
+    Recorder mpd("mpd", log);
+    Recorder mpris("mpris", log);
+    std::string location = "mpd";
+    PlayerSelector selector(mpd, mpris, [&location] { return location; });
+
+    selector.beginCommandLine();
+    location = "vlc"; // a change in the middle of a line waits for the next one
+    selector.WinampCommand(kCmdPlay);
+    selector.endCommandLine();
+    selector.WinampQuery(0, kQueryPlayState);
+    selector.stopForSleep();
+    location = "/usr/sbin/mpd";
+    selector.status();
+    EXPECT_EQ(log,
+              (std::vector<std::string>{"mpd begin", "mpd command 40045", "mpd end",
+                                        "mpris query 104", "mpris command 40047", "mpd status"}));
+}
+
+} // namespace
+} // namespace zelvor

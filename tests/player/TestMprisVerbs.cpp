@@ -1,0 +1,269 @@
+// SPDX-License-Identifier: MIT
+// Every verb from the typed line to an MPRIS player: the session server with its command
+// interpreter and the MPRIS backend, against stand-in players on a private session bus. The
+// socket and the clock are the tests' own.
+#include "player/mpris/MprisBackend.h"
+
+#include "commands/MusicFolders.h"
+#include "server/ActivityLog.h"
+#include "server/FakeSocket.h"
+#include "server/TelnetServer.h"
+#include "settings/ServerSettings.h"
+#include "support/MprisStandIn.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace zelvor {
+namespace {
+
+using namespace std::chrono_literals;
+using test::MprisStandIn;
+using test::StandInOptions;
+using Calls = std::vector<std::string>;
+
+const std::string kFailure = "\r\nCommand Failed - Winamp may not be running";
+
+test::StandInTrack track(int n, const std::string& title, const std::string& artist = "")
+{
+    return {"/t/" + std::to_string(n), "file:///m/" + title + ".ogg", title, artist, 225'000'000};
+}
+
+class MprisVerbs : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(bus.address().empty()) << "dbus-daemon did not start";
+        settings.LoginRequired = false;
+        settings.ServerRoot = music.path().string();
+        settings.WinampLocation = "mpris";
+        log.onStatus = [this](const std::string& word) { words.push_back(word); };
+        server = std::make_unique<TelnetServer>(settings, socket, log, player, folders, scheduler);
+        server->Server_Load();
+        server->Winsock1_ConnectionRequest();
+        socket.takeReceived();
+    }
+    void TearDown() override { server.reset(); }
+
+    MprisStandIn& start(StandInOptions options = {})
+    {
+        players.push_back(std::make_unique<MprisStandIn>(std::move(options)));
+        EXPECT_TRUE(players.back()->ready());
+        return *players.back();
+    }
+
+    /** A stand-in with three tracks, the second one playing at 1:02. */
+    MprisStandIn& startPlaying(StandInOptions options = {})
+    {
+        auto& standIn = start(std::move(options));
+        MprisStandIn::State state;
+        state.tracks = {track(1, "Intro"), track(2, "Joga", "Björk"), track(3, "Outro")};
+        state.current = 1;
+        state.playbackStatus = "Playing";
+        state.positionUs = 62'000'000;
+        standIn.setState(state);
+        return standIn;
+    }
+
+    /** Types a line; the reply between the echo and the prompt, or what came without a prompt. */
+    std::string run(const std::string& line)
+    {
+        server->Winsock1_DataArrival(line + "\r");
+        const std::string received = socket.takeReceived();
+        const std::string prompt = "\r\nZelvor>";
+        if (received.size() < line.size() + prompt.size() ||
+            received.compare(received.size() - prompt.size(), prompt.size(), prompt) != 0)
+            return "(no prompt) " + received;
+        return received.substr(line.size(), received.size() - line.size() - prompt.size());
+    }
+
+    test::PrivateSessionBus bus;
+    test::TempDir music;
+    ServerSettings settings;
+    test::FakeSocket socket;
+    ActivityLog log{settings, [] { return std::string("2026-12-07 10:11:12"); }};
+    std::vector<std::string> words;
+    MprisBackend player{{[this] { return settings.WinampLocation; },
+                         [this](const std::string& word) { words.push_back(word); }}};
+    HostFolders folders;
+    test::ManualScheduler scheduler;
+    std::unique_ptr<TelnetServer> server;
+    std::vector<std::unique_ptr<MprisStandIn>> players;
+};
+
+TEST_F(MprisVerbs, PlayerVerbsReachThePlayerAndStatusReadsIt)
+{
+    auto& standIn = startPlaying();
+    for (const char* line : {"play", "stop", "ff", "rw", "pause", "volup", "voldn 2"})
+        EXPECT_EQ(run(line), "") << line;
+    // Pause while stopped goes out only with a current track (mpv started idle reports Stopped
+    // while it plays); a player that really is stopped stays so.
+    EXPECT_EQ(standIn.takeCalls(),
+              (Calls{"Play", "Stop", "Next", "Previous", "Pause", "Set Volume 0.51",
+                     "Set Volume 0.5", "Set Volume 0.49", "Set Volume 0.48"}));
+    auto state = standIn.state();
+    EXPECT_EQ(state.playbackStatus, "Stopped");
+    state.current = -1;
+    standIn.setState(state);
+    EXPECT_EQ(run("pause"), "");
+    EXPECT_EQ(standIn.takeCalls(), Calls{});
+    state.current = 1;
+    state.playbackStatus = "Playing";
+    standIn.setState(state);
+    EXPECT_EQ(run("pause"), "");
+    EXPECT_EQ(run("pause"), "");
+    EXPECT_EQ(run("shuffle"), "");
+    EXPECT_EQ(run("repeat"), "");
+    EXPECT_EQ(standIn.takeCalls(),
+              (Calls{"Pause", "Play", "Set Shuffle true", "Set LoopStatus Playlist"}));
+    EXPECT_EQ(run("status"), "\r\n**Winamp Current Status**\r\nWinamp Version:20200"
+                             "\r\nWinamp is Playing\r\nShuffle is On\r\nRepeat is:On"
+                             "\r\n*************************");
+    EXPECT_EQ(run("repeat"), "");
+    EXPECT_EQ(standIn.takeCalls(), Calls{"Set LoopStatus None"});
+}
+
+TEST_F(MprisVerbs, TrackListVerbsNowPlayingSeekAndVolume)
+{
+    auto& standIn = startPlaying();
+    EXPECT_EQ(run("np"), "\r\nPlaying: 2/3 Björk - Joga (1:02/3:45)");
+    EXPECT_EQ(run("queue"), "\r\n 1 Intro\r\n>2 Björk - Joga\r\n 3 Outro\r\n(1-3 of 3)");
+    EXPECT_EQ(run("queue 3"), "\r\n 3 Outro\r\n(3-3 of 3)");
+    EXPECT_EQ(run("goto 3"), "\r\nPlaying: 3/3 Outro (0:00/3:45)");
+    EXPECT_EQ(run("goto 4"), "\r\nNo entry 4 (3 queued)");
+    EXPECT_EQ(standIn.takeCalls(), Calls{"GoTo /t/3"});
+
+    EXPECT_EQ(run("seek 1:00"), "\r\nPlaying: 3/3 Outro (1:00/3:45)");
+    EXPECT_EQ(run("seek +15"), "\r\nPlaying: 3/3 Outro (1:15/3:45)");
+    EXPECT_EQ(run("seek -2:00"), "\r\nPlaying: 3/3 Outro (0:00/3:45)");
+    EXPECT_EQ(standIn.takeCalls(), (Calls{"SetPosition /t/3 60000000", "SetPosition /t/3 75000000",
+                                          "SetPosition /t/3 0"}));
+    EXPECT_EQ(run("vol 40"), "\r\nVolume: 40%");
+    EXPECT_EQ(run("vol +5"), "\r\nVolume: 45%");
+    EXPECT_EQ(run("vol"), "\r\nVolume: 45%");
+    EXPECT_EQ(standIn.takeCalls(), (Calls{"Set Volume 0.4", "Set Volume 0.45"}));
+
+    EXPECT_EQ(run("clear"), "");
+    EXPECT_EQ(standIn.takeCalls(),
+              (Calls{"RemoveTrack /t/1", "RemoveTrack /t/2", "RemoveTrack /t/3"}));
+    EXPECT_EQ(run("np"), "\r\nNothing queued");
+}
+
+TEST_F(MprisVerbs, LoadAppendsFilesAndHandsPlaylistsOver)
+{
+    auto& standIn = start();
+    for (const char* name :
+         {"Café/02 b.ogg", "Café/01 a.flac", "Café/cover.jpg", "mix.m3u", "one song.mp3"})
+        music.write(name, "x");
+    const std::string root = "file://" + music.path().string();
+    EXPECT_EQ(run("load one song.mp3"), "");
+    EXPECT_EQ(run("load Café"), "");
+    EXPECT_EQ(run("load mix.m3u"), "");
+    EXPECT_EQ(standIn.takeCalls(),
+              (Calls{"AddTrack " + root +
+                         "/one%20song.mp3 /org/mpris/MediaPlayer2/TrackList/NoTrack"
+                         " false",
+                     "AddTrack " + root + "/Caf%C3%A9/01%20a.flac /t/1 false",
+                     "AddTrack " + root + "/Caf%C3%A9/02%20b.ogg /t/2 false",
+                     "OpenUri " + root + "/mix.m3u"}));
+    // The stand-in names a track after its URL's last part, as it is.
+    EXPECT_EQ(run("queue"), "\r\n 1 one%20song.mp3\r\n 2 01%20a.flac\r\n 3 02%20b.ogg"
+                            "\r\n(1-3 of 3)");
+    EXPECT_EQ(standIn.state().playbackStatus, "Stopped");
+}
+
+TEST_F(MprisVerbs, WhatThePlayerLacksAnswersOneLine)
+{
+    StandInOptions bare;
+    bare.shuffle = bare.loopStatus = bare.volume = bare.trackList = bare.canSeek = false;
+    bare.canQuit = false;
+    auto& standIn = startPlaying(bare);
+    EXPECT_EQ(run("shuffle"), "\r\nShuffle not available");
+    EXPECT_EQ(run("repeat"), "\r\nRepeat not available");
+    EXPECT_EQ(run("volup"), "\r\nVolume not available");
+    EXPECT_EQ(run("voldn"), "\r\nVolume not available");
+    EXPECT_EQ(run("vol 40"), "\r\nVolume not available");
+    EXPECT_EQ(run("clear"), "\r\nClear not available");
+    EXPECT_EQ(run("queue"), "\r\nQueue not available: the player shows none");
+    EXPECT_EQ(run("goto 2"), "\r\nQueue not available: the player shows none");
+    EXPECT_EQ(run("seek 10"), "\r\nSeek not available");
+    EXPECT_EQ(run("np"), "\r\nPlaying: Björk - Joga (1:02/3:45)");
+    EXPECT_EQ(run("status"), "\r\n**Winamp Current Status**\r\nWinamp Version:20200"
+                             "\r\nWinamp is Playing\r\nShuffle is not available"
+                             "\r\nRepeat is:not available\r\n*************************");
+    EXPECT_EQ(run("load x.ogg"), "");
+    EXPECT_EQ(standIn.takeCalls(), Calls{"OpenUri file://" + music.path().string() + "/x.ogg"});
+    // No Quit and no program of Zelvor's: close leaves the player alone.
+    EXPECT_EQ(run("close"), "");
+    EXPECT_EQ(run("np"), "\r\nPlaying: Björk - Joga (1:02/3:45)");
+}
+
+TEST_F(MprisVerbs, SleepPausesAndClosePlayerQuits)
+{
+    auto& standIn = startPlaying();
+    EXPECT_EQ(run("sleep 1"), "\r\nSleep timer: 1 min left");
+    scheduler.advance(60s);
+    EXPECT_EQ(standIn.takeCalls(), Calls{"Pause"});
+    EXPECT_EQ(standIn.state().playbackStatus, "Paused");
+    EXPECT_EQ(run("close"), "");
+    EXPECT_EQ(standIn.takeCalls(), Calls{"Quit"});
+    EXPECT_EQ(run("play"), kFailure);
+    EXPECT_EQ(run("open"), kFailure);
+}
+
+TEST_F(MprisVerbs, LocationChoosesAmongTwoPlayers)
+{
+    StandInOptions vlc;
+    vlc.name = "vlc.instance77";
+    auto& first = start(vlc);
+    StandInOptions lolly;
+    lolly.name = "Lollypop";
+    auto& second = startPlaying(lolly);
+    EXPECT_EQ(run("play"), "");
+    EXPECT_EQ(second.takeCalls(), Calls{"Play"});
+    settings.WinampLocation = "mpris:VLC";
+    EXPECT_EQ(run("play"), "");
+    settings.WinampLocation = "/usr/bin/vlc --one";
+    EXPECT_EQ(run("stop"), "");
+    EXPECT_EQ(first.takeCalls(), (Calls{"Play", "Stop"}));
+    settings.WinampLocation = "mpris:lollypop";
+    EXPECT_EQ(run("ff"), "");
+    EXPECT_EQ(second.takeCalls(), Calls{"Next"});
+    settings.WinampLocation = "mpris:audacious";
+    EXPECT_EQ(run("play"), kFailure);
+    EXPECT_EQ(run("open"), kFailure);
+}
+
+TEST_F(MprisVerbs, PlayerThatLeavesOrHangsGivesTheFailureLine)
+{
+    StandInOptions leaving;
+    leaving.leavesOn = "Pause";
+    startPlaying(leaving);
+    EXPECT_EQ(run("pause"), kFailure);
+    EXPECT_EQ(run("np"), kFailure);
+
+    StandInOptions hung;
+    hung.hangs = true;
+    start(hung);
+    EXPECT_EQ(run("np"), kFailure);
+    EXPECT_EQ(run("status"), "\r\n**Winamp Current Status**\r\nWinamp is not running"
+                             "\r\n*************************");
+    EXPECT_EQ(run("help").substr(0, 2), "\r\n");
+}
+
+TEST_F(MprisVerbs, WithoutSessionBusTheFailureLineAndOneStatusWord)
+{
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus", 1);
+    words.clear();
+    EXPECT_EQ(run("play"), kFailure);
+    EXPECT_EQ(run("np"), kFailure);
+    EXPECT_EQ(
+        std::count(words.begin(), words.end(), "No session bus: MPRIS players cannot be reached"),
+        1);
+}
+
+} // namespace
+} // namespace zelvor
