@@ -16,7 +16,8 @@ namespace fs = std::filesystem;
 
 bool isConnectionWord(std::string_view word)
 {
-    return word == "started" || word == "connecting" || word == "disconnecting";
+    return word == "started" || word == "connecting" || word == "disconnecting" ||
+           word.starts_with("penalty ");
 }
 
 } // namespace
