@@ -287,44 +287,70 @@ public:
 
     ListenResult listen(std::uint16_t, const std::string&) override
     {
-        if (state == State::Connected)
-            violated("listening while a client is connected");
-        if (failListen)
+        if (failListen) {
+            listening = false;
+            settle();
             return ListenResult::AddressInUse;
-        state = State::Listening;
+        }
+        listening = true;
+        settle();
         return ListenResult::Listening;
+    }
+    void stopListening() override
+    {
+        listening = false;
+        settle();
+    }
+    void reportEndedConnections() override {}
+    ConnectionId accept() override
+    {
+        if (!listening)
+            violated("accepting without a listener");
+        if (connection != 0)
+            violated("a second connection in a one-client run");
+        if (acceptFails)
+            return 0;
+        connection = ++lastId;
+        state = State::Connected;
+        return connection;
+    }
+    void close(ConnectionId id) override
+    {
+        if (id != connection || id == 0)
+            return;
+        connection = 0;
+        settle();
+        if (onClosed)
+            onClosed();
     }
     void close() override
     {
-        const bool wasConnected = state == State::Connected;
-        state = State::Closed;
-        if (wasConnected && onClosed)
-            onClosed();
+        listening = false;
+        close(connection);
     }
-    bool isClosed() const override { return state == State::Closed; }
-    bool accept() override
+    std::string remoteHostIP(ConnectionId id) const override
     {
-        if (state != State::Closed)
-            violated("accepting while the listener is still open");
-        if (acceptFails)
-            return false;
-        state = State::Connected;
-        return true;
-    }
-    std::string remoteHostIP() const override
-    {
-        return state == State::Connected ? "192.0.2.1" : "";
+        return id == connection && id != 0 ? "192.0.2.1" : "";
     }
     std::string lastError() const override { return "Address in use"; }
-    void send(std::string_view bytes) override
+    void send(ConnectionId id, std::string_view bytes) override
     {
-        if (state != State::Connected)
+        if (id != connection || id == 0)
             violated("sent without a connection", bytes);
         if (onSend)
             onSend(bytes);
     }
-    bool congested() const override { return congestedNow; }
+    bool congested(ConnectionId) const override { return congestedNow; }
 
+    /** The state of the one connection the run has, or of the listener without it. */
+    void settle()
+    {
+        state = connection ? State::Connected : listening ? State::Listening : State::Closed;
+    }
+
+    ConnectionId connection = 0;
+    ConnectionId lastId = 0;
+    bool listening = false;
     State state = State::Closed;
     bool failListen = false;
     bool acceptFails = false;
@@ -358,6 +384,7 @@ public:
         log.onStatus = [this](const std::string& word) { onStatus(word); };
 
         server.Server_Load();
+        socket.settle();
         if (socket.state == CheckingSocket::State::Listening)
             connect();
     }
@@ -377,6 +404,7 @@ public:
                 break;
             case 6:
                 server.Cmd_Start_Click();
+                socket.settle();
                 afterEveryStep();
                 break;
             case 7:
@@ -402,6 +430,7 @@ private:
         inGreeting = true;
         server.Winsock1_ConnectionRequest();
         inGreeting = false;
+        socket.settle();
         if (socket.state != CheckingSocket::State::Connected) {
             afterEveryStep();
             return;
@@ -420,7 +449,7 @@ private:
     void hangUpOrConnect()
     {
         if (socket.state == CheckingSocket::State::Connected)
-            server.Winsock1_Close();
+            server.Winsock1_Close(socket.connection);
         else if (socket.state == CheckingSocket::State::Listening)
             connect();
         afterEveryStep();
@@ -463,7 +492,7 @@ private:
             const bool pausedBefore = inRetryPause;
             sentDuringDelivery = false;
             delivering = true;
-            const std::size_t used = server.Winsock1_DataArrival(pending);
+            const std::size_t used = server.Winsock1_DataArrival(socket.connection, pending);
             delivering = false;
             if (inCommand)
                 violated("a command reply without the command prompt after it", verb);
@@ -508,8 +537,10 @@ private:
         if (dir.empty() || dir.front() != '\\' || dir.back() != '\\')
             violated("current folder not in the protocol's form", dir);
         if (socket.state != CheckingSocket::State::Connected) {
-            // The sleep timer is the server's and outlives connections; no other timer may.
-            if (scheduler.pending() != (server.sleepTimeLeft() ? 1U : 0U))
+            // The sleep timer and the penalties are the server's and outlive connections; no
+            // other timer may.
+            if (scheduler.pending() !=
+                (server.sleepTimeLeft() ? 1U : 0U) + server.penalties().remembered())
                 violated("a timer outlived its connection");
             pending.clear();
         }

@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 bool isConnectionWord(std::string_view word)
 {
     return word == "started" || word == "connecting" || word == "disconnecting" ||
-           word == "open to anyone";
+           word == "open to anyone" || word.starts_with("penalty ");
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "player/Player.h"
 #include "server/ActivityLog.h"
 #include "server/Scheduler.h"
+#include "server/SessionInput.h"
 #include "server/Winsock.h"
 #include "settings/ListenAddress.h"
 #include "settings/ServerSettings.h"
@@ -41,6 +42,33 @@ SessionStage promptStage(PromptSelector selector)
 
 } // namespace
 
+/** One connected client: its connection, its own session state and its login timers. */
+struct TelnetServer::Client : KeystrokeSink, Connection
+{
+    Client(TelnetServer& owner, ConnectionId connection, std::string remoteAddress)
+        : server(owner), id(connection), address(std::move(remoteAddress)), session(owner.m_fresh)
+    {}
+
+    /** The bytes as the client gets them: 0xFF doubled once it speaks telnet. */
+    void send(std::string_view bytes) override
+    {
+        server.m_socket.send(id, forClient(bytes, session, doubled));
+    }
+    void onText(std::string_view run) override { server.onText(*this, run); }
+    void onBackspace() override { server.onBackspace(*this); }
+    bool onEnter() override { return server.onEnter(*this); }
+    void onNegotiation(std::string_view reply) override { server.m_socket.send(id, reply); }
+
+    TelnetServer& server;
+    const ConnectionId id;
+    const std::string address;
+    TelnetSession session;
+    std::string doubled;
+    bool open = true;
+    Scheduler::TimerId loginLimit = 0;
+    Scheduler::TimerId retryPause = 0;
+};
+
 TelnetServer::TelnetServer(ServerSettings& settings, Winsock& socket, ActivityLog& log,
                            Player& player, MusicFolders& folders, Scheduler& scheduler)
     : m_settings(settings), m_socket(socket), m_log(log), m_player(player), m_folders(folders),
@@ -49,7 +77,8 @@ TelnetServer::TelnetServer(ServerSettings& settings, Winsock& socket, ActivityLo
 
 TelnetServer::~TelnetServer()
 {
-    cancelTimers();
+    for (const auto& client : m_clients)
+        cancelTimers(*client);
     cancelSleepTimer();
 }
 
@@ -85,8 +114,10 @@ void TelnetServer::Server_Load()
     const auto address = listenAddress(m_settings.ListenAddress);
     std::string failure;
     if (port == 0) {
+        m_socket.stopListening();
         failure = "port " + portText + " invalid";
     } else if (!address) {
+        m_socket.stopListening();
         failure = "address " + m_settings.ListenAddress + " invalid";
     } else {
         switch (m_socket.listen(port, *address)) {
@@ -104,62 +135,144 @@ void TelnetServer::Server_Load()
         }
     }
     m_listening = failure.empty();
+    m_port = m_listening ? port : 0;
 
-    m_session = TelnetSession{};
-    m_session.Stage = m_settings.LoginRequired ? SessionStage::User : SessionStage::Command;
+    m_fresh = TelnetSession{};
+    m_fresh.Stage = m_settings.LoginRequired ? SessionStage::User : SessionStage::Command;
 
     if (!failure.empty()) {
         // The listener stays closed until the next Restart; the status line says why.
         if (onError)
             onError("cannot listen: " + failure +
                     (port && address ? ": " + m_socket.lastError() : ""));
-        LogActivity(failure);
+        m_log.LogActivity(failure, m_lastAddress);
         return;
     }
-    LogActivity("started");
+    m_log.LogActivity("started", m_lastAddress);
+}
+
+TelnetServer::Client* TelnetServer::find(ConnectionId connection) const
+{
+    for (const auto& client : m_clients)
+        if (client->id == connection)
+            return client.get();
+    return nullptr;
 }
 
 void TelnetServer::Winsock1_ConnectionRequest()
 {
-    if (!m_socket.isClosed())
-        m_socket.close();
-    m_listening = false;
-    if (!m_socket.accept()) {
-        // The client gave up before we got to it; listen for the next one.
-        Server_Load();
+    m_closed.clear();
+    // Someone who closed the telnet window and connects again at once must not find their own
+    // old connection in the way.
+    m_socket.reportEndedConnections();
+    const ConnectionId connection = m_socket.accept();
+    if (connection == 0)
+        return;
+    const std::string address = m_socket.remoteHostIP(connection);
+    const bool loginRequired = m_fresh.Stage != SessionStage::Command;
+    if (m_penalties.refuses(address) || (!loginRequired && m_session)) {
+        refuse(connection);
         return;
     }
-    m_connected = true;
-    m_remoteAddress = m_socket.remoteHostIP();
-    if (m_session.Stage != SessionStage::Command) {
-        // Someone who never logs in must not hold the only connection for ever.
-        m_loginLimit = m_scheduler.after(kLoginTimeLimit, [this] {
-            m_loginLimit = 0;
-            Winsock1_Close();
+    if (loginRequired) {
+        std::size_t waiting = 0;
+        Client* sameAddress = nullptr;
+        for (const auto& client : m_clients) {
+            if (client.get() == m_session)
+                continue;
+            ++waiting;
+            if (client->address == address)
+                sameAddress = client.get();
+        }
+        if (sameAddress) {
+            // A phone that lost its network and came back: the new connection is the one
+            // that counts.
+            drop(*sameAddress);
+        } else if (waiting >= kMaxWaitingClients) {
+            refuse(connection);
+            return;
+        }
+    }
+    m_clients.push_back(std::make_unique<Client>(*this, connection, address));
+    greet(*m_clients.back());
+}
+
+void TelnetServer::refuse(ConnectionId connection)
+{
+    // The line goes out alone, and the clients being served never notice.
+    m_socket.send(connection, kBusyLine);
+    m_socket.close(connection);
+}
+
+void TelnetServer::greet(Client& client)
+{
+    if (client.session.Stage == SessionStage::Command) {
+        m_session = &client;
+    } else {
+        // Someone who never logs in must not hold a place at the prompt for ever.
+        client.loginLimit = m_scheduler.after(kLoginTimeLimit, [this, &client] {
+            client.loginLimit = 0;
+            loginTimedOut(client);
         });
     }
     // Puts a telnet client in character mode with our echo, before it shows the first keystroke.
     if (m_settings.Negotiate)
-        m_socket.send(offerOptions(m_session));
-    m_client.send(kGreeting);
-    m_client.send(kNotice);
-    SendPrompt(m_session.Stage);
-    LogActivity("connecting");
+        m_socket.send(client.id, offerOptions(client.session));
+    client.send(kGreeting);
+    client.send(kNotice);
+    sendPrompt(client, client.session.Stage);
+    log(client, "connecting");
+}
+
+void TelnetServer::Winsock1_Close(ConnectionId connection)
+{
+    m_closed.clear();
+    if (Client* client = find(connection))
+        drop(*client);
 }
 
 void TelnetServer::Winsock1_Close()
 {
-    cancelTimers();
-    m_socket.close();
-    m_connected = false;
-    m_listening = false;
-    LogActivity("disconnecting");
-    Server_Load();
+    if (m_session)
+        drop(*m_session);
+}
+
+void TelnetServer::drop(Client& client)
+{
+    const bool wasSession = m_session == &client;
+    if (!close(client))
+        return;
+    // The session's end, or the last client's, opens the listener afresh, as at start.
+    if (wasSession || (m_session == nullptr && m_clients.empty()))
+        Server_Load();
+}
+
+bool TelnetServer::close(Client& client)
+{
+    if (!client.open)
+        return false;
+    client.open = false;
+    cancelTimers(client);
+    m_socket.close(client.id);
+    log(client, "disconnecting");
+    m_lastAddress = client.address;
+    if (m_session == &client)
+        m_session = nullptr;
+    const auto it = std::find_if(m_clients.begin(), m_clients.end(),
+                                 [&](const auto& held) { return held.get() == &client; });
+    m_closed.push_back(std::move(*it));
+    m_clients.erase(it);
+    return true;
 }
 
 void TelnetServer::Cmd_Start_Click()
 {
-    Winsock1_Close();
+    m_closed.clear();
+    if (m_clients.empty())
+        m_log.LogActivity("disconnecting", m_lastAddress);
+    while (!m_clients.empty())
+        close(*m_clients.front());
+    Server_Load();
 }
 
 bool TelnetServer::listening() const
@@ -167,9 +280,23 @@ bool TelnetServer::listening() const
     return m_listening;
 }
 
+const TelnetSession& TelnetServer::session() const
+{
+    if (m_session)
+        return m_session->session;
+    if (!m_clients.empty())
+        return m_clients.back()->session;
+    return m_fresh;
+}
+
 void TelnetServer::LogActivity(std::string_view word)
 {
-    m_log.LogActivity(word, m_remoteAddress);
+    m_log.LogActivity(word, m_session ? std::string_view(m_session->address) : "");
+}
+
+void TelnetServer::log(const Client& client, std::string_view word)
+{
+    m_log.LogActivity(word, client.address);
 }
 
 void TelnetServer::LogProblem(std::string_view word)
@@ -180,140 +307,185 @@ void TelnetServer::LogProblem(std::string_view word)
 
 void TelnetServer::SendPrompt(SessionStage stage)
 {
+    if (m_session)
+        sendPrompt(*m_session, stage);
+}
+
+void TelnetServer::sendPrompt(Client& client, SessionStage stage)
+{
     switch (stage) {
     case SessionStage::User:
-        m_client.send("User:");
+        client.send("User:");
         break;
     case SessionStage::Pass:
-        m_client.send("Pass:");
+        client.send("Pass:");
         break;
     case SessionStage::Closed:
         break;
     default:
-        m_client.send("\r\nZelvor>");
-        m_session.CommandLine.clear();
+        client.send("\r\nZelvor>");
+        client.session.CommandLine.clear();
         if (!std::exchange(m_problemShown, false))
-            LogActivity("connected");
+            log(client, "connected");
         break;
     }
 }
 
-std::size_t TelnetServer::Winsock1_DataArrival(std::string_view chunk)
+std::size_t TelnetServer::Winsock1_DataArrival(ConnectionId connection, std::string_view chunk)
 {
-    if (!m_connected || m_retryPause != 0)
+    m_closed.clear();
+    Client* client = find(connection);
+    if (!client || client->retryPause != 0)
         return chunk.size();
-    const std::size_t used = decodeKeystrokes(chunk, m_session, *this);
+    const std::size_t used = decodeKeystrokes(chunk, client->session, *client);
     // After the connection ended or a failed login, what remains is dropped.
-    if (!m_connected || m_retryPause != 0)
+    if (!client->open || client->retryPause != 0)
         return chunk.size();
     return used;
 }
 
-void TelnetServer::ClientConnection::send(std::string_view bytes)
+void TelnetServer::cancelTimers(Client& client)
 {
-    m_socket.send(forClient(bytes, m_session, m_doubled));
+    m_scheduler.cancel(client.loginLimit);
+    m_scheduler.cancel(client.retryPause);
+    client.loginLimit = 0;
+    client.retryPause = 0;
 }
 
-void TelnetServer::onNegotiation(std::string_view reply)
-{
-    m_socket.send(reply);
-}
+namespace {
 
-void TelnetServer::cancelTimers()
+std::string* currentBuffer(TelnetSession& session)
 {
-    m_scheduler.cancel(m_loginLimit);
-    m_scheduler.cancel(m_retryPause);
-    m_loginLimit = 0;
-    m_retryPause = 0;
-}
-
-std::string* TelnetServer::currentBuffer()
-{
-    switch (m_session.Stage) {
+    switch (session.Stage) {
     case SessionStage::User:
-        return &m_session.UserBuffer;
+        return &session.UserBuffer;
     case SessionStage::Pass:
-        return &m_session.PassBuffer;
+        return &session.PassBuffer;
     default:
-        return &m_session.CommandLine;
+        return &session.CommandLine;
     }
 }
 
-void TelnetServer::onText(std::string_view run)
+} // namespace
+
+void TelnetServer::onText(Client& client, std::string_view run)
 {
-    std::string* buffer = currentBuffer();
+    TelnetSession& session = client.session;
+    std::string* buffer = currentBuffer(session);
     // Bytes beyond the line limit are dropped, and so not echoed either.
     const std::size_t room = kMaxLineLength - std::min(buffer->size(), kMaxLineLength);
     const std::string_view kept = run.substr(0, room);
     if (kept.size() < run.size()) {
         // What was kept is not what was typed: such credentials must not log in.
-        if (m_session.Stage == SessionStage::User)
-            m_session.userOverflowed = true;
-        else if (m_session.Stage == SessionStage::Pass)
-            m_session.passOverflowed = true;
+        if (session.Stage == SessionStage::User)
+            session.userOverflowed = true;
+        else if (session.Stage == SessionStage::Pass)
+            session.passOverflowed = true;
     }
     if (kept.empty())
         return;
-    if (m_session.Stage != SessionStage::Pass && serverEchoes(m_session))
-        m_client.send(kept);
+    if (session.Stage != SessionStage::Pass && serverEchoes(session))
+        client.send(kept);
     buffer->append(kept);
 }
 
-void TelnetServer::onBackspace()
+void TelnetServer::onBackspace(Client& client)
 {
-    std::string* buffer = currentBuffer();
+    std::string* buffer = currentBuffer(client.session);
     if (buffer->empty())
         return;
     buffer->pop_back();
-    if (serverEchoes(m_session))
-        m_client.send("\b \b");
+    if (serverEchoes(client.session))
+        client.send("\b \b");
 }
 
-bool TelnetServer::onEnter()
+bool TelnetServer::onEnter(Client& client)
 {
-    switch (m_session.Stage) {
+    switch (client.session.Stage) {
     case SessionStage::User:
-        m_client.send("\r\n");
-        m_session.Stage = SessionStage::Pass;
-        SendPrompt(SessionStage::Pass);
+        client.send("\r\n");
+        client.session.Stage = SessionStage::Pass;
+        sendPrompt(client, SessionStage::Pass);
         break;
     case SessionStage::Pass:
-        checkLogin();
+        checkLogin(client);
         break;
     default: {
-        CommandContext context{m_session, m_settings, m_client, m_player, m_folders, *this};
-        SendPrompt(promptStage(ProcessCommand(context)));
+        CommandContext context{client.session, m_settings, client, m_player, m_folders, *this};
+        sendPrompt(client, promptStage(ProcessCommand(context)));
         break;
     }
     }
     // A client that does not read its replies gets no more until it has caught up.
-    return m_connected && m_retryPause == 0 && !m_socket.congested();
+    return client.open && client.retryPause == 0 && !m_socket.congested(client.id);
 }
 
-void TelnetServer::checkLogin()
+void TelnetServer::checkLogin(Client& client)
 {
-    if (!m_session.userOverflowed && !m_session.passOverflowed &&
-        m_session.PassBuffer == m_settings.Password &&
-        m_session.UserBuffer == m_settings.UserName) {
-        m_scheduler.cancel(m_loginLimit);
-        m_loginLimit = 0;
-        m_session.Stage = SessionStage::Command;
-        SendPrompt(SessionStage::Command);
+    TelnetSession& session = client.session;
+    if (!session.userOverflowed && !session.passOverflowed &&
+        session.PassBuffer == m_settings.Password && session.UserBuffer == m_settings.UserName) {
+        takeSession(client);
         return;
     }
-    m_session.Stage = SessionStage::User;
-    m_session.UserBuffer.clear();
-    m_session.PassBuffer.clear();
-    m_session.userOverflowed = false;
-    m_session.passOverflowed = false;
-    LogActivity("login failed");
+    loginFailed(client);
+}
+
+void TelnetServer::takeSession(Client& client)
+{
+    m_scheduler.cancel(client.loginLimit);
+    client.loginLimit = 0;
+    m_penalties.forgive(client.address);
+    if (m_session) {
+        // The owner logging in from elsewhere (or again, after a dropped connection) is never
+        // locked out by the session they left behind.
+        m_session->send("Logged in from " + client.address + ".\r\n");
+        Client& previous = *m_session;
+        m_session = &client;
+        drop(previous);
+    }
+    m_session = &client;
+    for (std::size_t i = m_clients.size(); i-- > 0;) {
+        Client& other = *m_clients[i];
+        if (&other == &client)
+            continue;
+        other.send(kBusyLine);
+        drop(other);
+    }
+    client.session.Stage = SessionStage::Command;
+    sendPrompt(client, SessionStage::Command);
+}
+
+void TelnetServer::loginFailed(Client& client)
+{
+    TelnetSession& session = client.session;
+    session.Stage = SessionStage::User;
+    session.UserBuffer.clear();
+    session.PassBuffer.clear();
+    session.userOverflowed = false;
+    session.passOverflowed = false;
+    log(client, "login failed");
+    punish(client);
     // Guessing is slowed down: the next prompt comes after a pause, and whatever the client
     // sends meanwhile is dropped.
-    m_retryPause = m_scheduler.after(kLoginRetryPause, [this] {
-        m_retryPause = 0;
-        m_client.send("\r\n");
-        SendPrompt(SessionStage::User);
+    client.retryPause = m_scheduler.after(kLoginRetryPause, [this, &client] {
+        client.retryPause = 0;
+        client.send("\r\n");
+        sendPrompt(client, SessionStage::User);
     });
+}
+
+void TelnetServer::loginTimedOut(Client& client)
+{
+    client.send(kLoginTimedOut);
+    punish(client);
+    drop(client);
+}
+
+void TelnetServer::punish(const Client& client)
+{
+    const std::chrono::seconds penalty = m_penalties.punish(client.address);
+    log(client, "penalty " + std::to_string(penalty.count()) + " s");
 }
 
 } // namespace zelvor

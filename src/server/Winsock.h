@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "commands/CommandSession.h"
-
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace zelvor {
 
@@ -16,11 +15,15 @@ inline constexpr std::int64_t kSendBacklogLow = 1024 * 1024;
 /** A client that takes nothing for this long is disconnected. */
 inline constexpr std::chrono::seconds kSendStallLimit{60};
 
+/** A connection the socket holds, as the socket names it; never 0. */
+using ConnectionId = std::uint64_t;
+
 /**
- * The one socket: it either listens on the port or carries the single client connection.
- * The event-loop adapter implements it and reports the socket's notifications to TelnetServer.
+ * The listening socket and the connections it accepted. The listener stays open while clients
+ * are connected. The event-loop adapter implements it and reports the socket's notifications to
+ * TelnetServer: a connection request, data that arrived on a connection, a connection's end.
  */
-class Winsock : public Connection
+class Winsock
 {
 public:
     enum class ListenResult
@@ -31,22 +34,36 @@ public:
         Failed,
     };
 
+    virtual ~Winsock() = default;
     /**
      * Listens on address, a numeric IPv4 or IPv6 address without brackets; empty: on all local
-     * addresses, IPv4 and IPv6.
+     * addresses, IPv4 and IPv6. A listener already open on that port and address is kept as it
+     * is; one on another is closed first. Connections are not touched.
      */
     virtual ListenResult listen(std::uint16_t port, const std::string& address) = 0;
-    /** Closes whatever is open, without raising the remote-close notification. */
+    /** Closes the listener; connections are not touched. */
+    virtual void stopListening() = 0;
+    /** Closes the listener and every connection, without a word to the clients: shutdown. */
     virtual void close() = 0;
-    virtual bool isClosed() const = 0;
-    /** Takes the connection whose request was just reported; false when it went away. */
-    virtual bool accept() = 0;
-    /** The remote end's address in dotted form; empty when nothing is connected. */
-    virtual std::string remoteHostIP() const = 0;
+    /** Takes the connection whose request was just reported; 0 when it went away. */
+    virtual ConnectionId accept() = 0;
+    /**
+     * Reports, now, the end of every held connection whose close or reset is already waiting to
+     * be read: what it sent before it went is handed over first, as at any end.
+     */
+    virtual void reportEndedConnections() = 0;
+    virtual void send(ConnectionId connection, std::string_view bytes) = 0;
+    /**
+     * Closes a connection after what was sent to it has gone out as far as it goes without
+     * waiting. It raises no end notification; unknown ids are ignored.
+     */
+    virtual void close(ConnectionId connection) = 0;
+    /** The remote end's address in dotted form; empty for an unknown connection. */
+    virtual std::string remoteHostIP(ConnectionId connection) const = 0;
     /** The system's words for the last failure, for the error output. */
     virtual std::string lastError() const = 0;
     /** True while more is waiting to be sent to the client than it should have to hold. */
-    virtual bool congested() const { return false; }
+    virtual bool congested(ConnectionId) const { return false; }
 };
 
 } // namespace zelvor

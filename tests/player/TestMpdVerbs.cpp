@@ -40,15 +40,16 @@ protected:
         settings.ServerRoot = mpd.musicDir().string();
         log.onStatus = [this](const std::string& word) { words.push_back(word); };
         server = std::make_unique<TelnetServer>(settings, socket, log, player, folders, scheduler);
+        socket.server = server.get();
         server->Server_Load();
-        server->Winsock1_ConnectionRequest();
+        socket.connect();
         socket.takeReceived();
     }
 
     /** Types a line; the reply between the echo and the prompt, or what came without a prompt. */
     std::string run(const std::string& line)
     {
-        server->Winsock1_DataArrival(line + "\r");
+        server->Winsock1_DataArrival(socket.current, line + "\r");
         const std::string received = socket.takeReceived();
         const std::string prompt = "\r\nZelvor>";
         if (received.size() < line.size() + prompt.size() ||
@@ -175,7 +176,8 @@ TEST_F(MpdVerbs, SleepTimerStopsPlaybackAndOutlivesTheClient)
 
     // The client leaves and Restart reopens the listener: the timer keeps running.
     run("exit");
-    EXPECT_EQ(socket.state, test::FakeSocket::State::Listening);
+    EXPECT_FALSE(socket.isOpen(socket.current));
+    EXPECT_TRUE(socket.listening);
     server->Cmd_Start_Click();
     scheduler.advance(59s);
     EXPECT_EQ(field("state"), "play");
@@ -184,7 +186,7 @@ TEST_F(MpdVerbs, SleepTimerStopsPlaybackAndOutlivesTheClient)
     EXPECT_EQ(field("state"), "stop");
     EXPECT_EQ(words, std::vector<std::string>{"sleep"});
 
-    server->Winsock1_ConnectionRequest();
+    socket.connect();
     socket.takeReceived();
     EXPECT_EQ(run("sleep"), "\r\nSleep timer: off");
     EXPECT_EQ(scheduler.pending(), 0U);

@@ -42,8 +42,9 @@ protected:
         settings.WinampLocation = "mpris";
         log.onStatus = [this](const std::string& word) { words.push_back(word); };
         server = std::make_unique<TelnetServer>(settings, socket, log, player, folders, scheduler);
+        socket.server = server.get();
         server->Server_Load();
-        server->Winsock1_ConnectionRequest();
+        socket.connect();
         socket.takeReceived();
     }
     void TearDown() override { server.reset(); }
@@ -71,7 +72,7 @@ protected:
     /** Types a line; the reply between the echo and the prompt, or what came without a prompt. */
     std::string run(const std::string& line)
     {
-        server->Winsock1_DataArrival(line + "\r");
+        server->Winsock1_DataArrival(socket.current, line + "\r");
         const std::string received = socket.takeReceived();
         const std::string prompt = "\r\nZelvor>";
         if (received.size() < line.size() + prompt.size() ||

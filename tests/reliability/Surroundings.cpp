@@ -77,17 +77,6 @@ bool waitForOutputCount(const ZelvorProcess& program, const std::string& text, s
     return true;
 }
 
-bool connectWhenListening(TcpClient& client, std::uint16_t port, std::chrono::milliseconds timeout)
-{
-    const auto deadline = Clock::now() + timeout;
-    while (!client.connect("127.0.0.1", port)) {
-        if (Clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return true;
-}
-
 namespace {
 
 bool endsWith(const std::string& text, const std::string& suffix)
@@ -115,67 +104,26 @@ bool logIn(TcpClient& client, const std::string& user, const std::string& passwo
 namespace {
 
 std::string g_greetingFailure;
-std::size_t g_connectionsReset = 0;
-std::size_t g_connectionsLost = 0;
-
-/**
- * How long one connection may stay silent before it counts as lost. The server greets within
- * milliseconds; a connection whose handshake ended just as the server closed its listener to
- * take another client is gone on the server's side without a reset ever reaching us.
- */
-constexpr std::chrono::seconds kGreetingWait{2};
 
 } // namespace
 
 bool connectAndGreet(TcpClient& client, std::uint16_t port, const std::string& prompt,
-                     std::chrono::milliseconds timeout)
+                     std::chrono::milliseconds timeout, const std::string& source)
 {
-    const auto deadline = Clock::now() + timeout;
-    int attempts = 0;
-    while (Clock::now() < deadline) {
-        ++attempts;
-        if (!connectWhenListening(client, port, timeout)) {
-            g_greetingFailure = "connection refused for " + std::to_string(timeout.count()) +
-                                " ms after " + std::to_string(attempts - 1) + " silent connections";
-            return false;
-        }
-        const auto connectedAt = Clock::now();
-        std::string greeting = client.readUntil(prompt, kGreetingWait);
-        if (greeting.empty()) {
-            // Reset by the server, or lost in its handshake: either way, refused.
-            ++(Clock::now() - connectedAt >= kGreetingWait ? g_connectionsLost
-                                                           : g_connectionsReset);
-            client.reset();
-            continue;
-        }
-        if (!endsWith(greeting, prompt)) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            greeting += client.readUntil(prompt, std::max(left, std::chrono::milliseconds(0)));
-        }
-        if (endsWith(greeting, prompt))
-            return true;
-        g_greetingFailure = "attempt " + std::to_string(attempts) + " received " +
-                            std::to_string(greeting.size()) + " bytes: " + greeting;
+    if (!client.connect("127.0.0.1", port, source)) {
+        g_greetingFailure = "connection refused";
         return false;
     }
-    g_greetingFailure = "no greeting in " + std::to_string(attempts) + " attempts";
+    const std::string greeting = client.readUntil(prompt, timeout);
+    if (endsWith(greeting, prompt))
+        return true;
+    g_greetingFailure = "received " + std::to_string(greeting.size()) + " bytes: " + greeting;
     return false;
 }
 
 std::string lastGreetingFailure()
 {
     return g_greetingFailure;
-}
-
-std::size_t connectionsReset()
-{
-    return g_connectionsReset;
-}
-
-std::size_t connectionsLost()
-{
-    return g_connectionsLost;
 }
 
 bool connectAndLogIn(TcpClient& client, std::uint16_t port)

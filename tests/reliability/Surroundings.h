@@ -42,29 +42,20 @@ std::size_t outputCount(const ZelvorProcess& program, const std::string& text);
 bool waitForOutputCount(const ZelvorProcess& program, const std::string& text, std::size_t count,
                         std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-/** Connects, retrying while the listener is not open yet; false when it stays closed. */
-bool connectWhenListening(TcpClient& client, std::uint16_t port,
-                          std::chrono::milliseconds timeout = std::chrono::seconds(10));
-
 /** Reads the greeting and logs in (user "bob", password "pw" unless told otherwise). */
 bool logIn(TcpClient& client, const std::string& user = "bob", const std::string& password = "pw");
 
 /**
- * Connects and reads the greeting up to its prompt. A connection that was still waiting in the
- * listener's queue when the server accepted another one is reset without a word; one whose
- * handshake was still under way is dropped without even a reset, and stays silent. Both count
- * as refused, and the client tries again.
+ * Connects once, from the source address when one is given, and reads the greeting up to its
+ * prompt. The listener is open for the program's life, so a refused or silent connection is a
+ * failure, never something to try again.
  */
 bool connectAndGreet(TcpClient& client, std::uint16_t port, const std::string& prompt = "User:",
-                     std::chrono::milliseconds timeout = std::chrono::seconds(10));
+                     std::chrono::milliseconds timeout = std::chrono::seconds(10),
+                     const std::string& source = {});
 
 /** Why the last connectAndGreet returned false. */
 std::string lastGreetingFailure();
-
-/** How many connections connectAndGreet has found reset without a word, and tried again. */
-std::size_t connectionsReset();
-/** How many connections connectAndGreet has found silent for good, and tried again. */
-std::size_t connectionsLost();
 
 /** connectAndGreet, then the login as bob with the password pw. */
 bool connectAndLogIn(TcpClient& client, std::uint16_t port);

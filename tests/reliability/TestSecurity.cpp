@@ -175,11 +175,19 @@ protected:
         ASSERT_TRUE(zelvor.waitListening());
     }
 
-    /** One connection that sends the bytes and hangs up; returns all it was sent back. */
+    /**
+     * One connection that sends the bytes and hangs up; returns all it was sent back. Each
+     * comes from an address of its own: a failed login refuses its address for a while.
+     */
     std::string attempt(const std::string& bytes)
     {
+        ++m_attempts;
+        const std::string source = "127.1." + std::to_string(m_attempts / 250) + "." +
+                                   std::to_string(m_attempts % 250 + 1);
         TcpClient client;
-        EXPECT_TRUE(test::connectAndGreet(client, ini.port));
+        EXPECT_TRUE(
+            test::connectAndGreet(client, ini.port, "User:", std::chrono::seconds(10), source))
+            << test::lastGreetingFailure();
         client.send(bytes);
         ::shutdown(client.fd(), SHUT_WR);
         std::string received;
@@ -190,6 +198,7 @@ protected:
     test::TempDir log;
     ZelvorProcess zelvor;
     IniText ini;
+    int m_attempts = 0;
 };
 
 TEST_F(LoginGuard, NoByteSequenceGetsPastTheLogin)

@@ -4,6 +4,7 @@
 #include "commands/MusicFolders.h"
 #include "player/Player.h"
 #include "server/Scheduler.h"
+#include "server/TelnetServer.h"
 #include "server/Winsock.h"
 
 #include <map>
@@ -12,63 +13,116 @@
 
 namespace zelvor::test {
 
-/** A socket that records every write separately and listens where it is told to. */
+/**
+ * A socket that records every write separately, per connection, and listens where it is told
+ * to. Connections are made by the test: connect() reports a request from nextAddress.
+ */
 class FakeSocket : public Winsock
 {
 public:
+    struct Held
+    {
+        std::string address;
+        std::vector<std::string> writes;
+        bool open = true;
+        /** The client's close waits to be read. */
+        bool ended = false;
+    };
+
     ListenResult listen(std::uint16_t port, const std::string& address) override
     {
         listens.push_back(port);
         addresses.push_back(address);
-        state = listenResult == ListenResult::Listening ? State::Listening : State::Closed;
+        listening = listenResult == ListenResult::Listening;
         return listenResult;
+    }
+    void stopListening() override { listening = false; }
+    ConnectionId accept() override
+    {
+        if (!pending)
+            return 0;
+        pending = false;
+        const ConnectionId id = nextId++;
+        held[id].address = nextAddress;
+        current = id;
+        return id;
+    }
+    void reportEndedConnections() override
+    {
+        ++endChecks;
+        for (auto& [id, connection] : held)
+            if (connection.open && connection.ended && server)
+                server->Winsock1_Close(id);
+    }
+    void close(ConnectionId id) override
+    {
+        if (held.count(id))
+            held[id].open = false;
     }
     void close() override
     {
-        ++closes;
-        state = State::Closed;
+        listening = false;
+        for (auto& [id, connection] : held)
+            connection.open = false;
     }
-    bool isClosed() const override { return state == State::Closed; }
-    bool accept() override
+    std::string remoteHostIP(ConnectionId id) const override
     {
-        state = State::Connected;
-        return true;
-    }
-    std::string remoteHostIP() const override
-    {
-        return state == State::Connected ? "192.0.2.7" : "";
+        const auto it = held.find(id);
+        return it == held.end() ? "" : it->second.address;
     }
     std::string lastError() const override { return "test failure"; }
-    void send(std::string_view bytes) override { writes.emplace_back(bytes); }
-    bool congested() const override { return congestedNow; }
+    void send(ConnectionId id, std::string_view bytes) override
+    {
+        if (!held.count(id) || !held[id].open)
+            sentWhileClosed = true;
+        held[id].writes.emplace_back(bytes);
+    }
+    bool congested(ConnectionId) const override { return congestedNow; }
 
-    std::string received() const
+    /** A client connects from the address; returns its connection, 0 when it was not taken. */
+    ConnectionId connect(const std::string& address = "192.0.2.7")
+    {
+        pending = true;
+        nextAddress = address;
+        const ConnectionId before = nextId;
+        server->Winsock1_ConnectionRequest();
+        return nextId != before ? nextId - 1 : 0;
+    }
+    bool isOpen(ConnectionId id) const { return held.count(id) && held.at(id).open; }
+
+    std::vector<std::string>& writesTo(ConnectionId id) { return held[id].writes; }
+    std::string received(ConnectionId id) const
     {
         std::string all;
-        for (const auto& write : writes)
-            all += write;
+        if (const auto it = held.find(id); it != held.end())
+            for (const auto& write : it->second.writes)
+                all += write;
         return all;
     }
-    std::string takeReceived()
+    std::string takeReceived(ConnectionId id)
     {
-        std::string all = received();
-        writes.clear();
+        std::string all = received(id);
+        held[id].writes.clear();
         return all;
     }
+    // The same for the newest connection.
+    std::string received() const { return received(current); }
+    std::string takeReceived() { return takeReceived(current); }
+    std::vector<std::string>& writes() { return writesTo(current); }
 
-    enum class State
-    {
-        Closed,
-        Listening,
-        Connected,
-    };
-    State state = State::Closed;
+    TelnetServer* server = nullptr;
+    bool listening = false;
     ListenResult listenResult = ListenResult::Listening;
     std::vector<std::uint16_t> listens;
     std::vector<std::string> addresses;
-    std::vector<std::string> writes;
-    int closes = 0;
+    mutable std::map<ConnectionId, Held> held;
+    ConnectionId current = 0;
+    ConnectionId nextId = 1;
+    bool pending = false;
+    std::string nextAddress = "192.0.2.7";
     bool congestedNow = false;
+    bool sentWhileClosed = false;
+    int endChecks = 0;
 };
 
 /** Timers that run when the test moves the clock on. */

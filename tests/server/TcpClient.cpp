@@ -23,7 +23,7 @@ TcpClient::~TcpClient()
     close();
 }
 
-bool TcpClient::connect(const std::string& host, std::uint16_t port)
+bool TcpClient::connect(const std::string& host, std::uint16_t port, const std::string& source)
 {
     close();
     const bool v6 = host.find(':') != std::string::npos;
@@ -40,6 +40,15 @@ bool TcpClient::connect(const std::string& host, std::uint16_t port)
         ::inet_pton(AF_INET6, host.c_str(), &address.sin6_addr);
         result = ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     } else {
+        if (!source.empty()) {
+            sockaddr_in local{};
+            local.sin_family = AF_INET;
+            ::inet_pton(AF_INET, source.c_str(), &local.sin_addr);
+            if (::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+                close();
+                return false;
+            }
+        }
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);

@@ -22,9 +22,10 @@ public:
     TcpClient(const TcpClient&) = delete;
     TcpClient& operator=(const TcpClient&) = delete;
 
-    /** Connects to host:port ("127.0.0.1" or "::1"); false when refused, and also when the socket
-     * found itself on the far end because nothing listened. */
-    bool connect(const std::string& host, std::uint16_t port);
+    /** Connects to host:port ("127.0.0.1" or "::1"), from the source address when one is given
+     * ("127.0.0.2"); false when refused, and also when the socket found itself on the far end
+     * because nothing listened. */
+    bool connect(const std::string& host, std::uint16_t port, const std::string& source = {});
     void send(const std::string& bytes);
     /** Sends each byte on its own, as a telnet client in character mode does. */
     void type(const std::string& keys);

@@ -4,6 +4,7 @@
 
 #include "server/ActivityLog.h"
 #include "server/FakeSocket.h"
+#include "server/SessionInput.h"
 #include "server/TelnetServer.h"
 #include "settings/ServerSettings.h"
 #include "support/TempDir.h"
@@ -100,25 +101,65 @@ TEST_F(ListenerTest, LineModeClientAndNetcatStyleLinesWork)
               "a\r\nI don't know how to a\r\nZelvor>b\r\nI don't know how to b\r\nZelvor>");
 }
 
-TEST_F(ListenerTest, SecondClientIsRefusedUntilTheFirstLeaves)
+TEST_F(ListenerTest, WhileAClientIsConnectedTheListenerStaysOpenAndNoOtherProgramCanTakeThePort)
 {
     TcpClient first(runEvents);
     ASSERT_TRUE(first.connect("127.0.0.1", port));
     loginAs(first);
-    first.type("pwd\r");
-    first.readUntil("Zelvor>");
-
-    TcpClient second(runEvents);
-    EXPECT_FALSE(second.connect("127.0.0.1", port));
-    first.type("ok\r");
-    EXPECT_EQ(first.readUntil("Zelvor>"), "ok\r\nI don't know how to ok\r\nZelvor>");
-
-    first.close();
+    EXPECT_EQ(listener.listeningPort(), port);
+    // As another server would bind it (Qt asks for SO_REUSEADDR), on both families.
+    for (const QHostAddress& any :
+         {QHostAddress(QHostAddress::Any), QHostAddress(QHostAddress::AnyIPv4)}) {
+        QTcpServer squatter;
+        EXPECT_FALSE(squatter.listen(any, port)) << any.toString().toStdString();
+    }
+    first.type("exit\r");
+    EXPECT_TRUE(first.waitForClose());
     ASSERT_TRUE(waitForWord("started"));
-    ASSERT_TRUE(second.connect("127.0.0.1", port));
+    EXPECT_EQ(listener.listeningPort(), port);
+    QTcpServer squatter;
+    EXPECT_FALSE(squatter.listen(QHostAddress::Any, port));
+}
+
+TEST_F(ListenerTest, WithLoginOffASecondClientIsToldTheServerIsBusyAndTheFirstGoesOn)
+{
+    settings.LoginRequired = false;
+    server.Cmd_Start_Click();
+    TcpClient first(runEvents);
+    ASSERT_TRUE(first.connect("127.0.0.1", port));
+    first.readUntil("Zelvor>");
+    first.type("pw");
+    first.readUntil("pw");
+    for (int i = 0; i < 3; ++i) {
+        TcpClient second(runEvents);
+        ASSERT_TRUE(second.connect("127.0.0.1", port, "127.0.0.2"));
+        std::string received;
+        EXPECT_TRUE(second.waitForClose(&received));
+        EXPECT_EQ(received, kBusyLine);
+    }
+    first.type("d\r");
+    EXPECT_EQ(first.readUntil("Zelvor>"), "d\r\n\\\r\nZelvor>");
+    EXPECT_EQ(listener.connections(), 1u);
+}
+
+TEST_F(ListenerTest, WithLoginOnASecondClientThatLogsInTakesTheSessionOver)
+{
+    TcpClient first(runEvents);
+    ASSERT_TRUE(first.connect("127.0.0.1", port));
+    loginAs(first);
+    first.type("cd ..\r");
+    first.readUntil("Zelvor>");
+    TcpClient second(runEvents);
+    ASSERT_TRUE(second.connect("127.0.0.1", port, "127.0.0.3"));
     EXPECT_EQ(second.readUntil("User:"),
               std::string(kOptionOffer) + std::string(kGreeting) + std::string(kNotice) + "User:");
-    EXPECT_EQ(server.session().CurrentDir, "\\");
+    loginAs(second);
+    std::string received;
+    EXPECT_TRUE(first.waitForClose(&received));
+    EXPECT_EQ(received, "Logged in from 127.0.0.3.\r\n");
+    second.type("pwd\r");
+    EXPECT_EQ(second.readUntil("Zelvor>"), "pwd\r\n\\\r\nZelvor>");
+    EXPECT_EQ(listener.connections(), 1u);
 }
 
 TEST_F(ListenerTest, ListensOnIpv6AndLogsIpv4AddressesInDottedForm)

@@ -3,6 +3,7 @@
 
 #include "server/ActivityLog.h"
 #include "server/FakeSocket.h"
+#include "server/SessionInput.h"
 #include "settings/ServerSettings.h"
 #include "support/TempDir.h"
 
@@ -24,19 +25,24 @@ protected:
         settings.Port = "2323";
         settings.LogFile = (dir.path() / "zelvor.log").string();
         log.onStatus = [this](const std::string& word) { words.push_back(word); };
+        socket.server = &server;
     }
 
     void start() { server.Server_Load(); }
-    void connect()
+    void connect(const std::string& address = "192.0.2.7")
     {
-        server.Winsock1_ConnectionRequest();
-        greeting = socket.takeReceived();
+        client = socket.connect(address);
+        greeting = socket.takeReceived(client);
+    }
+    std::size_t arrive(std::string_view chunk)
+    {
+        return server.Winsock1_DataArrival(client, chunk);
     }
     /** Types each byte as its own chunk, as a client in character mode does. */
     void typeKeys(std::string_view keys)
     {
         for (const char key : keys)
-            server.Winsock1_DataArrival(std::string_view(&key, 1));
+            arrive(std::string_view(&key, 1));
     }
     void login(std::string_view user, std::string_view pass)
     {
@@ -57,14 +63,15 @@ protected:
     TelnetServer server{settings, socket, log, player, folders, scheduler};
     std::vector<std::string> words;
     std::string greeting;
+    ConnectionId client = 0;
 };
 
 TEST_F(TelnetServerTest, GreetingWithLoginOnIsThreeWritesEndingInUserPrompt)
 {
     settings.Negotiate = false;
     start();
-    server.Winsock1_ConnectionRequest();
-    EXPECT_EQ(socket.writes,
+    socket.connect();
+    EXPECT_EQ(socket.writes(),
               (std::vector<std::string>{std::string(kGreeting), std::string(kNotice), "User:"}));
     EXPECT_EQ(kNotice.find_first_of("\r\n"), kNotice.size() - 2);
     EXPECT_EQ(words, (std::vector<std::string>{"started", "connecting"}));
@@ -81,13 +88,18 @@ TEST_F(TelnetServerTest, GreetingWithLoginOffEndsInCommandPrompt)
     EXPECT_EQ(log.statusWord(), "connecting");
 }
 
-TEST_F(TelnetServerTest, AcceptingStopsListening)
+TEST_F(TelnetServerTest, TheListenerStaysOpenWhileClientsComeAndGo)
 {
     start();
-    EXPECT_EQ(socket.state, FakeSocket::State::Listening);
+    EXPECT_TRUE(socket.listening);
     connect();
-    EXPECT_EQ(socket.closes, 1);
-    EXPECT_EQ(socket.state, FakeSocket::State::Connected);
+    EXPECT_TRUE(socket.listening);
+    EXPECT_TRUE(socket.isOpen(client));
+    login("user", "");
+    typeKeys("exit\r");
+    EXPECT_FALSE(socket.isOpen(client));
+    EXPECT_TRUE(socket.listening);
+    EXPECT_EQ(socket.listens, (std::vector<std::uint16_t>{2323, 2323}));
 }
 
 TEST_F(TelnetServerTest, LoginEchoesUserNameButNotPassword)
@@ -110,10 +122,11 @@ TEST_F(TelnetServerTest, FailedLoginAsksAgainAfterAPauseAndRetrySucceeds)
     connect();
     login("User", "pw");
     EXPECT_EQ(socket.takeReceived(), "User\r\nPass:");
-    EXPECT_EQ(log.statusWord(), "login failed");
+    EXPECT_EQ(words.back(), "penalty 2 s");
+    EXPECT_EQ(words.end()[-2], "login failed");
     EXPECT_EQ(server.session().UserBuffer, "");
     // Whatever comes during the pause is dropped, also the rest of the failing chunk.
-    server.Winsock1_DataArrival("user\rpw\r");
+    arrive("user\rpw\r");
     scheduler.advance(999ms);
     EXPECT_EQ(socket.takeReceived(), "");
     scheduler.advance(1ms);
@@ -126,7 +139,7 @@ TEST_F(TelnetServerTest, FailedLoginAsksAgainAfterAPauseAndRetrySucceeds)
     EXPECT_EQ(std::count(words.begin(), words.end(), "login failed"), 2);
 }
 
-TEST_F(TelnetServerTest, ClientThatDoesNotLogInWithinAMinuteIsDisconnected)
+TEST_F(TelnetServerTest, ClientThatDoesNotLogInWithinAMinuteIsToldSoAndDisconnected)
 {
     using namespace std::chrono_literals;
     start();
@@ -134,12 +147,12 @@ TEST_F(TelnetServerTest, ClientThatDoesNotLogInWithinAMinuteIsDisconnected)
     typeKeys("us");
     socket.takeReceived();
     scheduler.advance(59s);
-    EXPECT_EQ(socket.state, FakeSocket::State::Connected);
+    EXPECT_TRUE(socket.isOpen(client));
     words.clear();
     scheduler.advance(1s);
-    EXPECT_EQ(socket.state, FakeSocket::State::Listening);
-    EXPECT_EQ(words, (std::vector<std::string>{"disconnecting", "started"}));
-    EXPECT_EQ(socket.received(), "");
+    EXPECT_TRUE(socket.listening);
+    EXPECT_EQ(words, (std::vector<std::string>{"penalty 2 s", "disconnecting", "started"}));
+    EXPECT_EQ(socket.received(), "Login timed out.\r\n");
 }
 
 TEST_F(TelnetServerTest, LoggedInSessionHasNoTimeLimit)
@@ -149,7 +162,7 @@ TEST_F(TelnetServerTest, LoggedInSessionHasNoTimeLimit)
     connect();
     login("user", "");
     scheduler.advance(24h);
-    EXPECT_EQ(socket.state, FakeSocket::State::Connected);
+    EXPECT_TRUE(socket.isOpen(client));
     EXPECT_EQ(scheduler.pending(), 0u);
 }
 
@@ -159,7 +172,7 @@ TEST_F(TelnetServerTest, ClosingDuringTheLoginPauseCancelsIt)
     start();
     connect();
     login("x", "y");
-    server.Winsock1_Close();
+    server.Winsock1_Close(client);
     socket.takeReceived();
     scheduler.advance(2s);
     EXPECT_EQ(socket.received(), "");
@@ -172,11 +185,11 @@ TEST_F(TelnetServerTest, CongestedClientGetsNoMoreLinesCarriedOut)
     connect();
     socket.congestedNow = true;
     const std::string input = "a\r\nb\r\n";
-    const std::size_t used = server.Winsock1_DataArrival(input);
+    const std::size_t used = arrive(input);
     EXPECT_EQ(used, 2u);
     EXPECT_EQ(socket.takeReceived(), "a\r\nI don't know how to a\r\nZelvor>");
     socket.congestedNow = false;
-    EXPECT_EQ(server.Winsock1_DataArrival(std::string_view(input).substr(used)), 4u);
+    EXPECT_EQ(arrive(std::string_view(input).substr(used)), 4u);
     EXPECT_EQ(socket.takeReceived(), "b\r\nI don't know how to b\r\nZelvor>");
 }
 
@@ -254,7 +267,7 @@ TEST_F(TelnetServerTest, PastedLinesAreCarriedOutOneByOne)
     settings.LoginRequired = false;
     start();
     connect();
-    server.Winsock1_DataArrival("one\r\ntwo\ntw");
+    arrive("one\r\ntwo\ntw");
     EXPECT_EQ(socket.takeReceived(), "one\r\nI don't know how to one\r\nZelvor>"
                                      "two\r\nI don't know how to two\r\nZelvor>tw");
     EXPECT_EQ(server.session().CommandLine, "tw");
@@ -266,9 +279,9 @@ TEST_F(TelnetServerTest, ExitClosesWithoutAnotherByteAndListensAfresh)
     start();
     connect();
     words.clear();
-    server.Winsock1_DataArrival("exit\r\nplay\r\n");
+    arrive("exit\r\nplay\r\n");
     EXPECT_EQ(socket.takeReceived(), "exit");
-    EXPECT_EQ(socket.state, FakeSocket::State::Listening);
+    EXPECT_TRUE(socket.listening);
     EXPECT_EQ(words, (std::vector<std::string>{"exit", "disconnecting", "started"}));
     EXPECT_EQ(server.session().CurrentDir, "\\");
     EXPECT_EQ(server.session().CommandLine, "");
@@ -280,7 +293,7 @@ TEST_F(TelnetServerTest, OverlongLineIsCutWithoutEcho)
     start();
     connect();
     const std::string line(3000, 'a');
-    server.Winsock1_DataArrival(line);
+    arrive(line);
     EXPECT_EQ(server.session().CommandLine.size(), kMaxLineLength);
     EXPECT_EQ(socket.takeReceived(), std::string(kMaxLineLength, 'a'));
     typeKeys("b");
@@ -306,20 +319,20 @@ TEST_F(TelnetServerTest, TelnetClientIsAnsweredAndGets0xFFDoubledOthersGetItOnce
     typeKeys("\b");
     socket.takeReceived();
     // The client negotiates; the server answers and offers, each reply as its own write.
-    server.Winsock1_DataArrival("\xff\xfd\x01\xff\xfb\x18"sv);
-    EXPECT_EQ(socket.writes,
+    arrive("\xff\xfd\x01\xff\xfb\x18"sv);
+    EXPECT_EQ(socket.writes(),
               (std::vector<std::string>{"\xff\xfb\x01", "\xff\xfb\x03", "\xff\xfe\x18"}));
     socket.takeReceived();
     // From now on its 0xFF arrives doubled and goes back doubled.
-    server.Winsock1_DataArrival("\xff\xff"
-                                "u\r\0"sv);
+    arrive("\xff\xff"
+           "u\r\0"sv);
     EXPECT_EQ(socket.takeReceived(), "\xff\xff"
                                      "u\r\nPass:");
     EXPECT_EQ(server.session().UserBuffer, "\xff"
                                            "u");
-    server.Winsock1_DataArrival("\xff\xfd\x03p\r\n"sv);
+    arrive("\xff\xfd\x03p\r\n"sv);
     EXPECT_EQ(socket.takeReceived(), "\r\nZelvor>");
-    server.Winsock1_DataArrival("x\xff\xff\r\n"sv);
+    arrive("x\xff\xff\r\n"sv);
     EXPECT_EQ(socket.takeReceived(), "x\xff\xff\r\nI don't know how to x\xff\xff\r\nZelvor>");
 }
 
@@ -329,13 +342,12 @@ TEST_F(TelnetServerTest, OptionOfferGoesAloneInFrontOfTheGreeting)
     for (const bool negotiate : {true, false}) {
         settings.Negotiate = negotiate;
         start();
-        server.Winsock1_ConnectionRequest();
+        const ConnectionId id = socket.connect();
         std::vector<std::string> expected{std::string(kGreeting), std::string(kNotice), "User:"};
         if (negotiate)
             expected.insert(expected.begin(), "\xff\xfb\x01\xff\xfb\x03");
-        EXPECT_EQ(socket.writes, expected) << negotiate;
-        socket.writes.clear();
-        server.Winsock1_Close();
+        EXPECT_EQ(socket.writesTo(id), expected) << negotiate;
+        server.Winsock1_Close(id);
     }
 }
 
@@ -376,10 +388,9 @@ TEST_F(TelnetServerTest, EachAnswerToTheOfferIsHonouredAndNeverLoops)
         settings.Negotiate = row.negotiate;
         start();
         connect();
-        server.Winsock1_DataArrival(row.typed);
+        arrive(row.typed);
         EXPECT_EQ(socket.takeReceived(), row.sent) << row.what;
-        server.Winsock1_Close();
-        socket.takeReceived();
+        server.Winsock1_Close(client);
     }
 }
 
@@ -392,10 +403,10 @@ TEST_F(TelnetServerTest, ClientThatRefusedTheEchoLogsInAndRunsCommands)
     settings.Password = "pw";
     start();
     connect();
-    server.Winsock1_DataArrival("\xff\xfe\x01"
-                                "ann\r\n"sv);
+    arrive("\xff\xfe\x01"
+           "ann\r\n"sv);
     EXPECT_EQ(socket.takeReceived(), "\r\nPass:");
-    server.Winsock1_DataArrival("pw\r\nhop\r\n"sv);
+    arrive("pw\r\nhop\r\n"sv);
     EXPECT_EQ(socket.takeReceived(), "\r\nZelvor>\r\nI don't know how to hop\r\nZelvor>");
 }
 
@@ -435,17 +446,17 @@ TEST_F(TelnetServerTest, OverflowedUserNameOrPasswordNeverLogsIn)
         settings.Password = row.configuredPassword;
         start();
         connect();
-        server.Winsock1_DataArrival(row.typedUser);
+        arrive(row.typedUser);
         typeKeys("\r");
-        server.Winsock1_DataArrival(row.typedPassword);
+        arrive(row.typedPassword);
         typeKeys("\r");
         EXPECT_EQ(server.session().Stage == SessionStage::Command, row.logsIn) << row.what;
         if (!row.logsIn) {
             // The next attempt starts clean and succeeds.
             using namespace std::chrono_literals;
             scheduler.advance(1s);
-            server.Winsock1_DataArrival(row.configuredUser + "\r");
-            server.Winsock1_DataArrival(row.configuredPassword + "\r");
+            arrive(row.configuredUser + "\r");
+            arrive(row.configuredPassword + "\r");
             EXPECT_EQ(server.session().Stage, SessionStage::Command) << row.what;
         }
         server.Winsock1_Close();
@@ -459,7 +470,7 @@ TEST_F(TelnetServerTest, PortAndLoginChangesApplyAtTheNextListen)
     settings.Port = "2424";
     settings.LoginRequired = false;
     EXPECT_EQ(server.session().Stage, SessionStage::User);
-    server.Winsock1_Close();
+    server.Winsock1_Close(client);
     EXPECT_EQ(socket.listens, (std::vector<std::uint16_t>{2323, 2424}));
     EXPECT_EQ(server.session().Stage, SessionStage::Command);
 }
@@ -470,7 +481,7 @@ TEST_F(TelnetServerTest, RestartWithoutClientReportsBothWords)
     words.clear();
     server.Cmd_Start_Click();
     EXPECT_EQ(words, (std::vector<std::string>{"disconnecting", "started"}));
-    EXPECT_EQ(socket.state, FakeSocket::State::Listening);
+    EXPECT_TRUE(socket.listening);
 }
 
 TEST_F(TelnetServerTest, ListenerFailuresAreNamedAndTheServerKeepsGoing)
@@ -533,8 +544,201 @@ TEST_F(TelnetServerTest, DataAfterTheConnectionEndedIsIgnored)
 {
     settings.LoginRequired = false;
     start();
-    server.Winsock1_DataArrival("play\r");
+    arrive("play\r");
     EXPECT_EQ(socket.received(), "");
+}
+
+TEST_F(TelnetServerTest, WithLoginOffASecondClientGetsTheBusyLineAloneAndTheFirstNeverNotices)
+{
+    using namespace std::chrono_literals;
+    settings.LoginRequired = false;
+    start();
+    connect();
+    typeKeys("hello");
+    socket.takeReceived(client);
+    const ConnectionId first = client;
+    words.clear();
+    const ConnectionId second = socket.connect("192.0.2.8");
+    ASSERT_NE(second, 0u);
+    EXPECT_EQ(socket.writesTo(second), std::vector<std::string>{std::string(kBusyLine)});
+    EXPECT_FALSE(socket.isOpen(second));
+    // Not a session: no word, no timer, and the first client's line and folder are as they were.
+    EXPECT_EQ(words, std::vector<std::string>{});
+    EXPECT_EQ(scheduler.pending(), 0u);
+    EXPECT_EQ(server.clients(), 1u);
+    EXPECT_EQ(socket.received(first), "");
+    EXPECT_EQ(server.session().CommandLine, "hello");
+    client = first;
+    typeKeys("\r");
+    EXPECT_EQ(socket.takeReceived(first), "\r\nI don't know how to hello\r\nZelvor>");
+    EXPECT_TRUE(socket.isOpen(first));
+}
+
+TEST_F(TelnetServerTest, AClientWhoseOldConnectionHasEndedIsServedNotTurnedAway)
+{
+    settings.LoginRequired = false;
+    start();
+    connect();
+    const ConnectionId old = client;
+    // The old connection's close waits unread when the new request comes in.
+    socket.held[old].ended = true;
+    connect();
+    EXPECT_EQ(socket.endChecks, 2);
+    EXPECT_FALSE(socket.isOpen(old));
+    EXPECT_EQ(greeting, std::string(kOptionOffer) + std::string(kGreeting) + std::string(kNotice) +
+                            "\r\nZelvor>");
+    EXPECT_TRUE(socket.isOpen(client));
+}
+
+TEST_F(TelnetServerTest, FourAddressesMayWaitAtThePromptOneConnectionEach)
+{
+    start();
+    std::vector<ConnectionId> waiting;
+    for (const char* address : {"192.0.2.1", "192.0.2.2", "192.0.2.3", "192.0.2.4"}) {
+        connect(address);
+        EXPECT_EQ(greeting, std::string(kOptionOffer) + std::string(kGreeting) +
+                                std::string(kNotice) + "User:")
+            << address;
+        waiting.push_back(client);
+    }
+    // A fifth address finds every place taken.
+    connect("192.0.2.5");
+    EXPECT_EQ(greeting, kBusyLine);
+    EXPECT_FALSE(socket.isOpen(client));
+    // An address that connects again replaces its own waiting connection, without a word to it.
+    socket.takeReceived(waiting[1]);
+    connect("192.0.2.2");
+    EXPECT_EQ(greeting,
+              std::string(kOptionOffer) + std::string(kGreeting) + std::string(kNotice) + "User:");
+    EXPECT_FALSE(socket.isOpen(waiting[1]));
+    EXPECT_EQ(socket.received(waiting[1]), "");
+    EXPECT_EQ(server.clients(), 4u);
+    // The first to log in takes the session; the others are told and closed.
+    typeKeys("user\r\r");
+    EXPECT_EQ(socket.takeReceived(client), "user\r\nPass:\r\nZelvor>");
+    for (const ConnectionId other : {waiting[0], waiting[2], waiting[3]}) {
+        EXPECT_EQ(socket.received(other), kBusyLine);
+        EXPECT_FALSE(socket.isOpen(other));
+    }
+    EXPECT_EQ(server.clients(), 1u);
+    EXPECT_EQ(scheduler.pending(), 0u);
+}
+
+TEST_F(TelnetServerTest, ALoginTakesTheSessionOverAndTheOldClientIsToldFromWhere)
+{
+    start();
+    connect("192.0.2.1");
+    login("user", "");
+    typeKeys("cd ..\r");
+    const ConnectionId laptop = client;
+    socket.takeReceived(laptop);
+    // While the session runs, a newcomer still gets the prompt; the session notices nothing.
+    connect("198.51.100.20");
+    EXPECT_EQ(greeting,
+              std::string(kOptionOffer) + std::string(kGreeting) + std::string(kNotice) + "User:");
+    login("user", "wrong");
+    EXPECT_TRUE(socket.isOpen(laptop));
+    EXPECT_EQ(socket.received(laptop), "");
+    connect("192.0.2.9");
+    login("user", "");
+    EXPECT_EQ(socket.received(laptop), "Logged in from 192.0.2.9.\r\n");
+    EXPECT_FALSE(socket.isOpen(laptop));
+    EXPECT_EQ(socket.takeReceived(client), "user\r\nPass:\r\nZelvor>");
+    EXPECT_EQ(server.session().CurrentDir, "\\");
+    typeKeys("pwd\r");
+    EXPECT_EQ(socket.takeReceived(client), "pwd\r\n\\\r\nZelvor>");
+}
+
+TEST_F(TelnetServerTest, WithASessionAndLoginOffEveryNewClientIsBusy)
+{
+    start();
+    connect("192.0.2.1");
+    login("user", "");
+    settings.LoginRequired = false;
+    server.Server_Load();
+    connect("192.0.2.2");
+    EXPECT_EQ(greeting, kBusyLine);
+}
+
+TEST_F(TelnetServerTest, FailedAndTimedOutLoginsRefuseTheAddressForADoublingTime)
+{
+    using namespace std::chrono_literals;
+    settings.LogLevel = LogLevel::ConnectionsOnly;
+    settings.Password = "right";
+    start();
+    struct Row
+    {
+        const char* how;
+        std::chrono::seconds penalty;
+    };
+    // Each failure refuses the address a little less than the penalty, then it may try again.
+    const std::vector<Row> rows = {
+        {"wrong password", 2s},   {"silence", 4s},          {"wrong password", 8s},
+        {"half a line", 16s},     {"wrong password", 32s},  {"wrong password", 64s},
+        {"wrong password", 128s}, {"wrong password", 256s}, {"wrong password", 512s},
+        {"wrong password", 600s}, {"wrong password", 600s},
+    };
+    for (const Row& row : rows) {
+        connect("203.0.113.5");
+        ASSERT_NE(greeting, kBusyLine) << row.how;
+        if (std::string_view(row.how) == "wrong password")
+            login("user", "secret-guess");
+        else if (std::string_view(row.how) == "half a line")
+            typeKeys("us");
+        if (std::string_view(row.how) != "wrong password")
+            scheduler.advance(kLoginTimeLimit);
+        EXPECT_TRUE(std::find(words.begin(), words.end(),
+                              "penalty " + std::to_string(row.penalty.count()) + " s") !=
+                    words.end())
+            << row.how;
+        if (std::string_view(row.how) == "wrong password")
+            server.Winsock1_Close(client);
+        scheduler.advance(row.penalty - 1s);
+        connect("203.0.113.5");
+        EXPECT_EQ(greeting, kBusyLine) << row.how;
+        // Someone else is not refused.
+        connect("203.0.113.6");
+        EXPECT_NE(greeting, kBusyLine) << row.how;
+        server.Winsock1_Close(client);
+        scheduler.advance(1s);
+        words.clear();
+    }
+    // A successful login forgets the failures: the next one costs 2 s again.
+    connect("203.0.113.5");
+    login("user", "right");
+    EXPECT_EQ(server.session().Stage, SessionStage::Command);
+    EXPECT_EQ(server.penalties().remembered(), 0u);
+    server.Winsock1_Close();
+    connect("203.0.113.5");
+    login("user", "wrong");
+    EXPECT_EQ(words.back(), "penalty 2 s");
+    // One log line per penalty, naming the address, and never a password.
+    const std::string text = logText();
+    EXPECT_NE(text.find("\t203.0.113.5\tpenalty 600 s\"\r\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("secret-guess"), std::string::npos);
+    std::size_t lines = 0;
+    for (auto at = text.find("\tpenalty "); at != std::string::npos;
+         at = text.find("\tpenalty ", at + 1))
+        ++lines;
+    EXPECT_EQ(lines, rows.size() + 1);
+}
+
+TEST(LoginPenalties, ManyAddressesAreRememberedOnlyUpToTheLimit)
+{
+    using namespace std::chrono_literals;
+    test::ManualScheduler scheduler;
+    LoginPenalties penalties(scheduler);
+    for (std::size_t i = 0; i < kMaxPenalizedAddresses + 100; ++i)
+        penalties.punish("2001:db8::" + std::to_string(i));
+    EXPECT_EQ(penalties.remembered(), kMaxPenalizedAddresses);
+    EXPECT_FALSE(penalties.refuses("2001:db8::0"));
+    EXPECT_TRUE(penalties.refuses("2001:db8::4195"));
+    // Once a penalty has run out the address is refused no longer, and later forgotten.
+    scheduler.advance(2s);
+    EXPECT_FALSE(penalties.refuses("2001:db8::4195"));
+    scheduler.advance(kLongestPenalty);
+    EXPECT_EQ(penalties.remembered(), 0u);
+    EXPECT_EQ(scheduler.pending(), 0u);
 }
 
 } // namespace

@@ -6,9 +6,11 @@
 
 One script of commands runs against zelvor.exe without a player and, when ZELVOR_LINUX_PROGRAM
 names the Linux program, against that one too: the bytes must be the same, paths aside. Then
-the same script drives the stand-in player, a second client is refused, a wrong password is
-refused, and shutting down through the window (WM_CLOSE, and the end of the Windows session)
-writes zelvor.ini with the right bytes."""
+the same script drives the stand-in player, a second client that logs in takes the session
+over while no other program can bind the port, a wrong password is refused, and shutting down
+through the window (WM_CLOSE, and the end of the Windows session) writes zelvor.ini with the
+right bytes. With login off, a second client is told the server is busy, and 10,000 clients
+that each connect the moment the previous one has closed are all greeted at the first try."""
 import os
 import select
 import getpass
@@ -47,20 +49,97 @@ def check(condition, message):
         fail(message)
 
 
-def connect(port, host="127.0.0.1"):
-    """The first connection the listener accepts, within the time limit: after a client has
-    gone, the server listens again once it has seen the connection end."""
+def wait_listening(port):
+    """Waits, bounded, for a program that has just started to open its listener."""
     deadline = time.monotonic() + LIMIT
     while True:
         try:
-            client = socket.create_connection((host, port), timeout=LIMIT)
-            client.settimeout(LIMIT)
-            return client
+            socket.create_connection(("127.0.0.1", port), timeout=LIMIT).close()
+            return
         except ConnectionRefusedError:
             if time.monotonic() > deadline:
                 fail("nothing listens on port %d" % port)
             # Nothing to wait on from outside the process: poll, bounded by the deadline.
             time.sleep(0.02)
+
+
+def connect(port, host="127.0.0.1", source=None):
+    """One connection, at the first try: the listener is open for the program's life."""
+    try:
+        client = socket.create_connection((host, port), timeout=LIMIT,
+                                          source_address=(source, 0) if source else None)
+    except ConnectionRefusedError:
+        fail("connection to port %d refused" % port)
+    client.settimeout(LIMIT)
+    return client
+
+
+def port_bindable(port):
+    """Whether another program could bind the port now, as servers do (SO_REUSEADDR)."""
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        try:
+            s.bind(("0.0.0.0", port))
+            return True
+        except OSError:
+            return False
+
+
+BUSY = b"Zelvor is busy: one client at a time.\r\n"
+
+
+def log_in(client, source_name):
+    read_until(client, ends_with(b"User:"))
+    client.sendall(b"ann\r")
+    read_until(client, ends_with(b"Pass:"))
+    client.sendall(b"\r")
+    check(read_until(client, ends_with(b"\r\nZelvor>")).endswith(b"\r\nZelvor>"),
+          "no login from " + source_name)
+
+
+def take_over(port):
+    """A second client that logs in takes the session over; nobody can bind the port."""
+    first = connect(port)
+    with first:
+        log_in(first, "the first client")
+        check(not port_bindable(port), "another program bound the port during a session")
+        second = connect(port, source="127.0.0.2")
+        with second:
+            log_in(second, "127.0.0.2")
+            told = read_until(first, lambda d: False)
+            check(told == b"Logged in from 127.0.0.2.\r\n", "the first client got %r" % told)
+            second.sendall(b"exit\r")
+            read_until(second, lambda d: False)
+
+
+def busy_and_reconnects(port, cycles):
+    """With login off: a second client gets the busy line alone and the first goes on; then
+    clients that connect the moment the previous one has closed. Returns seconds per cycle."""
+    first = connect(port)
+    with first:
+        read_until(first, ends_with(b"\r\nZelvor>"))
+        first.sendall(b"pw")
+        read_until(first, ends_with(b"pw"))
+        second = connect(port, source="127.0.0.3")
+        with second:
+            got = read_until(second, lambda d: False)
+            check(got == BUSY, "the second client got %r" % got)
+        first.sendall(b"d\r")
+        got = read_until(first, ends_with(b"\r\nZelvor>"))
+        check(got.startswith(b"d\r\n") and b"\\" in got, "the first client got %r" % got)
+        first.sendall(b"exit\r")
+        read_until(first, lambda d: False)
+    started = time.monotonic()
+    for cycle in range(cycles):
+        client = connect(port)
+        with client:
+            greeting = read_until(client, ends_with(b"\r\nZelvor>"))
+            check(greeting.startswith(b"Zelvor v.1.0\r\n") and greeting.endswith(b"Zelvor>"),
+                  "cycle %d: %r" % (cycle, greeting))
+            if cycle % 2 == 0:
+                client.sendall(b"exit\r")
+                read_until(client, lambda d: False)
+    return (time.monotonic() - started) / cycles
 
 
 def read_until(client, done, seen=b""):
@@ -192,12 +271,14 @@ def make_music(folder):
         open(path, "wb").close()
 
 
-def write_ini(path, port, root, logfile):
-    # Keys in another order and case, one missing, and a section of someone else's.
+def write_ini(path, port, root, logfile, login=True):
+    # Keys in another order and case, one missing, and a section of someone else's. The key
+    # says whether the login is off.
     with open(path, "wb") as f:
-        f.write(b"; kept as it is\r\n[zelvor]\r\nport=%d\r\nServer Root=%s\r\nLOGIN=false\r\n"
+        f.write(b"; kept as it is\r\n[zelvor]\r\nport=%d\r\nServer Root=%s\r\nLOGIN=%s\r\n"
                 b"LogLevel2=True\r\nServer Logfile=%s\r\nUser=ann\r\nPassword=00\r\n"
-                b"[Other]\r\nkeep=1\r\n" % (port, root.encode(), logfile.encode()))
+                b"[Other]\r\nkeep=1\r\n"
+                % (port, root.encode(), b"false" if login else b"true", logfile.encode()))
 
 
 def expected_ini(port, root, logfile):
@@ -211,7 +292,7 @@ def expected_ini(port, root, logfile):
 class WindowsProgram:
     """zelvor.exe copied into its own folder with a prepared zelvor.ini beside it."""
 
-    def __init__(self, folder, music):
+    def __init__(self, folder, music, login=True):
         self.folder = folder
         os.makedirs(folder)
         shutil.copy(ZELVOR, os.path.join(folder, "zelvor.exe"))
@@ -219,13 +300,14 @@ class WindowsProgram:
         self.ini = os.path.join(folder, "zelvor.ini")
         self.root = windows_path(music)
         self.logfile = windows_path(os.path.join(folder, "activity.log"))
-        write_ini(self.ini, self.port, self.root, self.logfile)
+        write_ini(self.ini, self.port, self.root, self.logfile, login)
         self.process = None
 
     def start(self):
         self.process = subprocess.Popen(["wine", os.path.join(self.folder, "zelvor.exe")],
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL)
+        wait_listening(self.port)
 
     def window_tool(self, verb, window_class=MAIN_WINDOW):
         return subprocess.run(["wine", WINDOW_TOOL, verb, window_class],
@@ -281,6 +363,7 @@ def linux_transcript(scratch, music):
     process = subprocess.Popen([LINUX_PROGRAM], env=env, stdin=subprocess.DEVNULL,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
+        wait_listening(port)
         return run_script(port, wrong_password_first=True)[0]
     finally:
         process.terminate()
@@ -307,22 +390,15 @@ def main():
         else:
             print("ZELVOR_LINUX_PROGRAM not set: no comparison with the Linux program")
 
-        # With the stand-in player, and a second client refused meanwhile.
+        take_over(program.port)
+
+        # With the stand-in player.
         player_log = os.path.join(SCRATCH, "player.log")
         player = subprocess.Popen(["wine", STANDIN, "--log", windows_path(player_log)],
                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                   stderr=subprocess.DEVNULL)
         try:
             check(program.window_tool("wait", PLAYER_WINDOW) == 0, "the stand-in did not start")
-            first = connect(program.port)
-            with first:
-                read_until(first, ends_with(b"User:"))
-                try:
-                    socket.create_connection(("127.0.0.1", program.port), timeout=LIMIT).close()
-                    fail("a second client was accepted")
-                except ConnectionRefusedError:
-                    pass
-                first.sendall(b"exit\r")
             _, replies = run_script(program.port, wrong_password_first=False)
             for command in ("volup 3", "load a.mp3", "play"):
                 check(b"Command Failed" not in replies[command],
@@ -367,6 +443,17 @@ def main():
     finally:
         if program.process and program.process.poll() is None:
             program.process.kill()
+
+    open_program = WindowsProgram(os.path.join(SCRATCH, "open"), music, login=False)
+    open_program.start()
+    try:
+        per_cycle = busy_and_reconnects(open_program.port, 10000)
+        print("zelvor.exe: 10000 connect, greet, close cycles, %.2f ms per cycle"
+              % (per_cycle * 1000))
+        open_program.stop("close")
+    finally:
+        if open_program.process and open_program.process.poll() is None:
+            open_program.process.kill()
     print("zelvor.exe end to end: all checks passed")
 
 

@@ -1,14 +1,20 @@
 // SPDX-License-Identifier: MIT
 #include "server/qt/Listener.h"
 
+#include "server/InputFlow.h"
 #include "server/TelnetServer.h"
 
 #include <QHostAddress>
+#include <QTimer>
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <vector>
 
 #ifdef Q_OS_LINUX
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/socket.h>
 #endif
 
 namespace zelvor {
@@ -29,24 +35,64 @@ void enableKeepAlive(QTcpSocket* socket)
 #endif
 }
 
+#ifdef POLLRDHUP
+constexpr short kRemoteEnd = POLLRDHUP | POLLHUP | POLLERR;
+#else
+constexpr short kRemoteEnd = POLLHUP | POLLERR;
+#endif
+
+/** Closes a socket locally: what is buffered goes out first, as far as the client takes it
+ * without waiting. */
+void dropSocket(QTcpSocket* socket)
+{
+    if (socket->state() == QAbstractSocket::ConnectedState)
+        socket->flush();
+    socket->abort();
+}
+
 } // namespace
+
+/** One accepted connection. */
+struct Listener::Connection : FlowSocket
+{
+    Connection(ConnectionId connection, QTcpSocket* held)
+        : id(connection), flow(connection), socket(held)
+    {
+        stall.setSingleShot(true);
+    }
+    ~Connection() override
+    {
+        dropSocket(socket);
+        delete socket;
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    bool stillOpen() const override { return open; }
+    void flushReplies() override
+    {
+        // Whatever one notification produced goes out now, in as few packets as the kernel
+        // allows, rather than one event-loop turn later.
+        if (open && socket->bytesToWrite() > 0)
+            socket->flush();
+    }
+    std::int64_t backlog() const override { return socket->bytesToWrite(); }
+
+    const ConnectionId id;
+    InputFlow flow;
+    QTcpSocket* socket;
+    QTimer stall;
+    bool open = true;
+};
 
 Listener::Listener(QObject* parent) : QObject(parent)
 {
-    m_server.setMaxPendingConnections(1);
     connect(&m_server, &QTcpServer::newConnection, this, &Listener::onNewConnection);
-    m_stallTimer.setSingleShot(true);
-    connect(&m_stallTimer, &QTimer::timeout, this, [this] {
-        if (m_handler && m_socket)
-            m_handler->Winsock1_Close();
-    });
 }
 
 Listener::~Listener()
 {
-    m_closing = true;
-    dropSocket(m_pending);
-    dropSocket(m_socket);
+    close();
 }
 
 Winsock::ListenResult Listener::listen(std::uint16_t port, const std::string& address)
@@ -55,6 +101,12 @@ Winsock::ListenResult Listener::listen(std::uint16_t port, const std::string& ad
     if (!address.empty() && !host.setAddress(QString::fromStdString(address))) {
         m_lastError = QStringLiteral("not an IP address");
         return ListenResult::Failed;
+    }
+    if (m_server.isListening()) {
+        // The one listener stays open: a client connecting meanwhile is never refused.
+        if (m_server.serverPort() == port && m_server.serverAddress() == host)
+            return ListenResult::Listening;
+        m_server.close();
     }
     if (m_server.listen(host, port))
         return ListenResult::Listening;
@@ -69,48 +121,74 @@ Winsock::ListenResult Listener::listen(std::uint16_t port, const std::string& ad
     }
 }
 
+void Listener::stopListening()
+{
+    m_server.close();
+}
+
 void Listener::close()
 {
     m_server.close();
-    dropSocket(m_socket);
-    m_socket = nullptr;
-    m_input.clear();
-    m_stallTimer.stop();
-    m_reading = true;
+    while (!m_connections.empty())
+        close(m_connections.begin()->first);
 }
 
-bool Listener::isClosed() const
+ConnectionId Listener::accept()
 {
-    return !m_server.isListening() && !m_socket;
-}
-
-bool Listener::accept()
-{
-    m_socket = m_pending;
+    QTcpSocket* socket = m_pending;
     m_pending = nullptr;
-    if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState) {
-        dropSocket(m_socket);
-        m_socket = nullptr;
-        return false;
+    if (!socket)
+        return 0;
+    if (socket->state() != QAbstractSocket::ConnectedState) {
+        dropSocket(socket);
+        socket->deleteLater();
+        return 0;
     }
+    // Owned by its connection from here on, which may outlive the listener's QTcpServer.
+    socket->setParent(nullptr);
     // Replies and prompts go out as separate small writes; Nagle would hold every second one
     // back until the client's delayed acknowledgement.
-    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    enableKeepAlive(m_socket);
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    enableKeepAlive(socket);
     // Unread input waits in a small buffer, so a client that floods us is held back by TCP.
-    m_socket->setReadBufferSize(64 * 1024);
-    connect(m_socket, &QTcpSocket::readyRead, this, &Listener::onReadyRead);
-    connect(m_socket, &QTcpSocket::bytesWritten, this, &Listener::onBytesWritten);
-    connect(m_socket, &QTcpSocket::disconnected, this, &Listener::onConnectionEnded);
-    connect(m_socket, &QTcpSocket::errorOccurred, this, &Listener::onConnectionEnded);
-    return true;
+    socket->setReadBufferSize(64 * 1024);
+    const ConnectionId id = m_nextId++;
+    auto connection = std::make_unique<Connection>(id, socket);
+    connect(socket, &QTcpSocket::readyRead, this, [this, id] { onReadyRead(id); });
+    connect(socket, &QTcpSocket::bytesWritten, this, [this, id] { onBytesWritten(id); });
+    connect(socket, &QTcpSocket::disconnected, this, [this, id] { onConnectionEnded(id); });
+    connect(socket, &QTcpSocket::errorOccurred, this, [this, id] { onConnectionEnded(id); });
+    connect(&connection->stall, &QTimer::timeout, this, [this, id] { onConnectionEnded(id); });
+    m_connections.emplace(id, std::move(connection));
+    return id;
 }
 
-std::string Listener::remoteHostIP() const
+Listener::Connection* Listener::find(ConnectionId connection) const
 {
-    if (!m_socket)
+    const auto it = m_connections.find(connection);
+    return it == m_connections.end() ? nullptr : it->second.get();
+}
+
+void Listener::close(ConnectionId connection)
+{
+    const auto it = m_connections.find(connection);
+    if (it == m_connections.end())
+        return;
+    it->second->open = false;
+    it->second->stall.stop();
+    it->second->socket->disconnect(this);
+    // The handler that closed it may still be running on it: it goes once that is done.
+    QMetaObject::invokeMethod(
+        this, [gone = std::shared_ptr<Connection>(std::move(it->second))] {}, Qt::QueuedConnection);
+    m_connections.erase(it);
+}
+
+std::string Listener::remoteHostIP(ConnectionId connection) const
+{
+    const Connection* held = find(connection);
+    if (!held)
         return {};
-    QHostAddress address = m_socket->peerAddress();
+    QHostAddress address = held->socket->peerAddress();
     // Clients reach the dual-stack listener over IPv4 as IPv4-mapped IPv6 addresses.
     bool isV4 = false;
     const quint32 v4 = address.toIPv4Address(&isV4);
@@ -124,10 +202,17 @@ std::string Listener::lastError() const
     return m_lastError.toStdString();
 }
 
-void Listener::send(std::string_view bytes)
+void Listener::send(ConnectionId connection, std::string_view bytes)
 {
-    if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState)
-        m_socket->write(bytes.data(), static_cast<qint64>(bytes.size()));
+    Connection* held = find(connection);
+    if (held && held->socket->state() == QAbstractSocket::ConnectedState)
+        held->socket->write(bytes.data(), static_cast<qint64>(bytes.size()));
+}
+
+bool Listener::congested(ConnectionId connection) const
+{
+    const Connection* held = find(connection);
+    return held && overBacklog(held->backlog());
 }
 
 quint16 Listener::listeningPort() const
@@ -137,93 +222,109 @@ quint16 Listener::listeningPort() const
 
 void Listener::onNewConnection()
 {
-    // Take the connection before the listener is closed: closing it discards pending ones.
-    m_pending = m_server.nextPendingConnection();
-    if (m_handler)
-        m_handler->Winsock1_ConnectionRequest();
-    flushReplies();
-}
-
-void Listener::flushReplies()
-{
-    // Whatever one notification produced goes out now, in as few packets as the kernel
-    // allows, rather than one event-loop turn later.
-    if (m_socket && m_socket->bytesToWrite() > 0)
-        m_socket->flush();
-}
-
-bool Listener::congested() const
-{
-    return m_socket && m_socket->bytesToWrite() > kSendBacklogHigh;
-}
-
-void Listener::onReadyRead()
-{
-    if (!m_socket || sender() != m_socket || !m_reading)
-        return;
-    deliverInput();
-}
-
-void Listener::deliverInput()
-{
-    QPointer<QTcpSocket> socket = m_socket;
-    m_input += socket->readAll();
-    while (!m_input.isEmpty() && m_handler) {
-        const std::size_t used = m_handler->Winsock1_DataArrival(
-            std::string_view(m_input.constData(), static_cast<std::size_t>(m_input.size())));
-        if (m_socket != socket)
-            return;
-        flushReplies();
-        m_input.remove(0, static_cast<qsizetype>(used));
-        if (congested()) {
-            m_reading = false;
-            m_stallTimer.start(kSendStallLimit);
-            return;
+    while (m_server.hasPendingConnections()) {
+        m_pending = m_server.nextPendingConnection();
+        if (m_handler)
+            m_handler->Winsock1_ConnectionRequest();
+        // A request the server did not take is not left open.
+        if (m_pending) {
+            dropSocket(m_pending);
+            m_pending->deleteLater();
         }
+        m_pending = nullptr;
+        // A failed send ends its connection on the spot: look each one up afresh.
+        std::vector<ConnectionId> ids;
+        for (const auto& [id, held] : m_connections)
+            ids.push_back(id);
+        for (const ConnectionId id : ids)
+            if (Connection* held = find(id))
+                held->flushReplies();
     }
 }
 
-void Listener::onBytesWritten()
+void Listener::reportEndedConnections()
 {
-    if (m_reading || !m_socket)
-        return;
-    if (m_socket->bytesToWrite() >= kSendBacklogLow) {
-        // The client is taking its replies, if slowly: it is not stuck.
-        m_stallTimer.start(kSendStallLimit);
-        return;
+    std::vector<ConnectionId> ended;
+    for (const auto& [id, held] : m_connections)
+        if (takeEnd(*held))
+            ended.push_back(id);
+    for (const ConnectionId id : ended) {
+        if (Connection* held = find(id); held && held->flow.reading())
+            deliverInput(id);
+        onConnectionEnded(id);
     }
-    m_reading = true;
-    m_stallTimer.stop();
-    deliverInput();
 }
 
-void Listener::onConnectionEnded()
+bool Listener::takeEnd(Connection& connection)
 {
-    // A remote close, a reset or a failed send: all of them end the session the same way.
-    if (m_closing || !m_socket || sender() != m_socket)
+    const int fd = static_cast<int>(connection.socket->socketDescriptor());
+    pollfd entry{fd, static_cast<short>(POLLIN | kRemoteEnd), 0};
+    if (fd < 0 || ::poll(&entry, 1, 0) <= 0 || (entry.revents & kRemoteEnd) == 0)
+        return false;
+    if (!connection.flow.reading())
+        return true;
+    // Its last words come first: Qt's buffer, then what the system still holds.
+    const QByteArray buffered = connection.socket->readAll();
+    connection.flow.append(
+        std::string_view(buffered.constData(), static_cast<std::size_t>(buffered.size())));
+    char buffer[16 * 1024];
+    for (;;) {
+        const auto n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n <= 0)
+            break;
+        connection.flow.append(std::string_view(buffer, static_cast<std::size_t>(n)));
+    }
+    return true;
+}
+
+void Listener::onReadyRead(ConnectionId connection)
+{
+    Connection* held = find(connection);
+    if (!held || !held->flow.reading())
+        return;
+    const QByteArray arrived = held->socket->readAll();
+    held->flow.append(
+        std::string_view(arrived.constData(), static_cast<std::size_t>(arrived.size())));
+    deliverInput(connection);
+}
+
+void Listener::deliverInput(ConnectionId connection)
+{
+    Connection* held = find(connection);
+    if (!held || !m_handler)
+        return;
+    if (held->flow.deliver(*m_handler, *held) == InputFlow::Next::Stall)
+        held->stall.start(kSendStallLimit);
+}
+
+void Listener::onBytesWritten(ConnectionId connection)
+{
+    Connection* held = find(connection);
+    if (!held)
+        return;
+    switch (held->flow.sent(held->backlog())) {
+    case InputFlow::Next::Stall:
+        held->stall.start(kSendStallLimit);
+        break;
+    case InputFlow::Next::Resume:
+        held->stall.stop();
+        onReadyRead(connection);
+        break;
+    case InputFlow::Next::Read:
+    case InputFlow::Next::Gone:
+        break;
+    }
+}
+
+void Listener::onConnectionEnded(ConnectionId connection)
+{
+    // A remote close, a reset, a failed send or a stall: all of them end the connection the
+    // same way.
+    if (!find(connection))
         return;
     if (m_handler)
-        m_handler->Winsock1_Close();
-}
-
-void Listener::dropSocket(QTcpSocket* socket)
-{
-    if (!socket)
-        return;
-    // Closing locally must not look like the client hanging up. What is still buffered goes
-    // out first, as far as the client takes it without waiting.
-    socket->disconnect(this);
-    if (socket->state() == QAbstractSocket::ConnectedState)
-        socket->flush();
-    // The connection itself ends once the running handler is done, by which time the listener
-    // is open again: a client that reconnects the moment it sees the close is not refused.
-    QMetaObject::invokeMethod(
-        socket,
-        [socket] {
-            socket->abort();
-            socket->deleteLater();
-        },
-        Qt::QueuedConnection);
+        m_handler->Winsock1_Close(connection);
+    close(connection);
 }
 
 } // namespace zelvor

@@ -7,15 +7,18 @@
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTimer>
+
+#include <map>
+#include <memory>
 
 namespace zelvor {
 
 class TelnetServer;
 
 /**
- * The one socket on Qt's event loop: a QTcpServer while listening, the accepted QTcpSocket
- * while connected. Its slots only hand the notifications to the TelnetServer.
+ * The listening socket and its connections on Qt's event loop: one QTcpServer for the
+ * program's life and a QTcpSocket per accepted connection. Its slots only hand the
+ * notifications to the TelnetServer.
  */
 class Listener : public QObject, public Winsock
 {
@@ -28,38 +31,41 @@ public:
     void setServer(TelnetServer* server) { m_handler = server; }
 
     ListenResult listen(std::uint16_t port, const std::string& address) override;
-    void close() override;
-    bool isClosed() const override;
-    bool accept() override;
-    std::string remoteHostIP() const override;
+    void stopListening() override;
+    ConnectionId accept() override;
+    void reportEndedConnections() override;
+    void send(ConnectionId connection, std::string_view bytes) override;
+    void close(ConnectionId connection) override;
+    std::string remoteHostIP(ConnectionId connection) const override;
     std::string lastError() const override;
-    void send(std::string_view bytes) override;
-    bool congested() const override;
+    bool congested(ConnectionId connection) const override;
 
+    /** Closes the listener and every connection, without a notification. */
+    void close() override;
     /** The port the listener is bound to, 0 when it is not listening. */
     quint16 listeningPort() const;
-
-private slots:
-    void onNewConnection();
-    void onReadyRead();
-    void onConnectionEnded();
-    void onBytesWritten();
+    /** How many connections are open. */
+    std::size_t connections() const { return m_connections.size(); }
 
 private:
-    void dropSocket(QTcpSocket* socket);
-    void flushReplies();
+    struct Connection;
+
+    void onNewConnection();
+    Connection* find(ConnectionId connection) const;
     /** Hands what arrived to the server for as long as the client keeps up with the replies. */
-    void deliverInput();
+    void deliverInput(ConnectionId connection);
+    void onReadyRead(ConnectionId connection);
+    void onBytesWritten(ConnectionId connection);
+    void onConnectionEnded(ConnectionId connection);
+    /** True when the client's close or reset waits to be read; what it sent before is read. */
+    bool takeEnd(Connection& connection);
 
     TelnetServer* m_handler = nullptr;
     QTcpServer m_server;
     QPointer<QTcpSocket> m_pending;
-    QPointer<QTcpSocket> m_socket;
+    std::map<ConnectionId, std::unique_ptr<Connection>> m_connections;
+    ConnectionId m_nextId = 1;
     QString m_lastError;
-    QByteArray m_input;
-    QTimer m_stallTimer;
-    bool m_reading = true;
-    bool m_closing = false;
 };
 
 } // namespace zelvor

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "server/win32/WinsockListener.h"
 
+#include "server/InputFlow.h"
 #include "server/TelnetServer.h"
 
 #include <mstcpip.h>
@@ -16,7 +17,6 @@ constexpr UINT kListenerMessage = WM_APP + 1;
 constexpr UINT kConnectionMessage = WM_APP + 2;
 constexpr UINT kDropMessage = WM_APP + 3;
 constexpr UINT kFailedMessage = WM_APP + 4;
-constexpr UINT_PTR kStallTimer = 1;
 /** Unread input waits in the system, so a client that floods us is held back by TCP. */
 constexpr int kReadChunk = 64 * 1024;
 
@@ -53,6 +53,12 @@ SOCKET newSocket(int family)
     if (socket != INVALID_SOCKET)
         notInheritable(socket);
     return socket;
+}
+
+void closeNow(SOCKET socket)
+{
+    if (socket != INVALID_SOCKET)
+        closesocket(socket);
 }
 
 /** The wildcard address of family with port. */
@@ -98,6 +104,44 @@ bool listenAddress(const std::string& host, std::uint16_t port, sockaddr_storage
 
 } // namespace
 
+/** One accepted connection; its stall timer's id is its own id. */
+struct WinsockListener::Connection : FlowSocket
+{
+    Connection(ConnectionId connection, SOCKET held)
+        : id(connection), flow(connection), socket(held)
+    {}
+    ~Connection() override { closeNow(socket); }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    bool stillOpen() const override { return open; }
+    // Every write is handed to the system at once; what it does not take waits for FD_WRITE.
+    void flushReplies() override {}
+    std::int64_t backlog() const override { return static_cast<std::int64_t>(output.size()); }
+    /** Sends what the system takes now; the rest waits for FD_WRITE. False on a failure. */
+    bool flush();
+
+    const ConnectionId id;
+    InputFlow flow;
+    const SOCKET socket;
+    std::string output;
+    bool open = true;
+};
+
+bool WinsockListener::Connection::flush()
+{
+    while (!output.empty()) {
+        const int size = static_cast<int>(std::min<std::size_t>(output.size(), INT_MAX / 2));
+        const int sent = ::send(socket, output.data(), size, 0);
+        if (sent > 0) {
+            output.erase(0, static_cast<std::size_t>(sent));
+            continue;
+        }
+        return WSAGetLastError() == WSAEWOULDBLOCK;
+    }
+    return true;
+}
+
 WinsockListener::WinsockListener()
     : m_window([this](UINT message, WPARAM wParam, LPARAM lParam) {
           return onMessage(message, wParam, lParam);
@@ -109,17 +153,21 @@ WinsockListener::WinsockListener()
 
 WinsockListener::~WinsockListener()
 {
-    closeNow(m_listener);
-    closeNow(m_pending);
-    closeNow(m_socket);
-    for (SOCKET socket : m_dropping)
-        closeNow(socket);
+    close();
+    m_dropping.clear();
     if (m_started)
         WSACleanup();
 }
 
 Winsock::ListenResult WinsockListener::listen(std::uint16_t port, const std::string& host)
 {
+    if (m_listener != INVALID_SOCKET) {
+        // The one listener stays open: a client connecting meanwhile is never refused, and no
+        // other program can take the port.
+        if (m_port == port && m_host == host)
+            return ListenResult::Listening;
+        stopListening();
+    }
     sockaddr_storage address = {};
     int length = 0;
     int family = 0;
@@ -157,58 +205,83 @@ Winsock::ListenResult WinsockListener::listen(std::uint16_t port, const std::str
         return ListenResult::Failed;
     }
     m_listener = socket;
+    m_port = port;
+    m_host = host;
     return ListenResult::Listening;
+}
+
+void WinsockListener::stopListening()
+{
+    closeNow(m_listener);
+    m_listener = INVALID_SOCKET;
+    m_port = 0;
 }
 
 void WinsockListener::close()
 {
-    closeNow(m_listener);
-    m_listener = INVALID_SOCKET;
-    if (m_socket != INVALID_SOCKET) {
-        flush();
-        dropLater(m_socket);
-        m_socket = INVALID_SOCKET;
-    }
-    m_input.clear();
-    m_output.clear();
-    stopStallTimer();
-    m_reading = true;
+    stopListening();
+    while (!m_connections.empty())
+        close(m_connections.begin()->first);
 }
 
-bool WinsockListener::isClosed() const
+ConnectionId WinsockListener::accept()
 {
-    return m_listener == INVALID_SOCKET && m_socket == INVALID_SOCKET;
-}
-
-bool WinsockListener::accept()
-{
-    m_socket = m_pending;
+    const SOCKET socket = m_pending;
     m_pending = INVALID_SOCKET;
-    if (m_socket == INVALID_SOCKET)
-        return false;
-    if (WSAAsyncSelect(m_socket, m_window.handle(), kConnectionMessage,
+    if (socket == INVALID_SOCKET)
+        return 0;
+    if (WSAAsyncSelect(socket, m_window.handle(), kConnectionMessage,
                        FD_READ | FD_WRITE | FD_CLOSE) != 0) {
-        closeNow(m_socket);
-        m_socket = INVALID_SOCKET;
-        return false;
+        closeNow(socket);
+        return 0;
     }
-    notInheritable(m_socket);
+    notInheritable(socket);
     // Replies and prompts go out as separate small writes; Nagle would hold every second one
     // back until the client's delayed acknowledgement.
-    setOption<BOOL>(m_socket, IPPROTO_TCP, TCP_NODELAY, TRUE);
-    enableKeepAlive(m_socket);
-    m_input.clear();
-    m_output.clear();
-    m_reading = true;
-    return true;
+    setOption<BOOL>(socket, IPPROTO_TCP, TCP_NODELAY, TRUE);
+    enableKeepAlive(socket);
+    const ConnectionId id = m_nextId++;
+    m_connections.emplace(id, std::make_unique<Connection>(id, socket));
+    return id;
 }
 
-std::string WinsockListener::remoteHostIP() const
+WinsockListener::Connection* WinsockListener::find(ConnectionId connection) const
 {
+    const auto it = m_connections.find(connection);
+    return it == m_connections.end() ? nullptr : it->second.get();
+}
+
+WinsockListener::Connection* WinsockListener::findSocket(SOCKET socket) const
+{
+    for (const auto& [id, held] : m_connections)
+        if (held->socket == socket)
+            return held.get();
+    return nullptr;
+}
+
+void WinsockListener::close(ConnectionId connection)
+{
+    const auto it = m_connections.find(connection);
+    if (it == m_connections.end())
+        return;
+    Connection& held = *it->second;
+    held.open = false;
+    held.flush();
+    KillTimer(m_window.handle(), static_cast<UINT_PTR>(connection));
+    // Closing locally must not look like the client hanging up; the socket itself closes once
+    // the running handler is done with it.
+    WSAAsyncSelect(held.socket, m_window.handle(), 0, 0);
+    m_dropping.push_back(std::move(it->second));
+    m_connections.erase(it);
+    PostMessageW(m_window.handle(), kDropMessage, 0, 0);
+}
+
+std::string WinsockListener::remoteHostIP(ConnectionId connection) const
+{
+    const Connection* held = find(connection);
     sockaddr_storage address = {};
     int length = sizeof address;
-    if (m_socket == INVALID_SOCKET ||
-        getpeername(m_socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    if (!held || getpeername(held->socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
         return {};
     char text[INET6_ADDRSTRLEN] = {};
     if (address.ss_family == AF_INET6) {
@@ -230,18 +303,20 @@ std::string WinsockListener::lastError() const
     return m_lastError;
 }
 
-void WinsockListener::send(std::string_view bytes)
+void WinsockListener::send(ConnectionId connection, std::string_view bytes)
 {
-    if (m_socket == INVALID_SOCKET)
+    Connection* held = find(connection);
+    if (!held)
         return;
-    m_output.append(bytes);
-    flush();
+    held->output.append(bytes);
+    if (!held->flush())
+        connectionFailed(*held);
 }
 
-bool WinsockListener::congested() const
+bool WinsockListener::congested(ConnectionId connection) const
 {
-    return m_socket != INVALID_SOCKET &&
-           static_cast<std::int64_t>(m_output.size()) > kSendBacklogHigh;
+    const Connection* held = find(connection);
+    return held && overBacklog(held->backlog());
 }
 
 std::uint16_t WinsockListener::listeningPort() const
@@ -259,32 +334,24 @@ std::uint16_t WinsockListener::listeningPort() const
 
 LRESULT WinsockListener::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    const auto socket = static_cast<SOCKET>(wParam);
     switch (message) {
     case kListenerMessage:
-        onListenerEvent(socket, WSAGETSELECTEVENT(lParam));
+        onListenerEvent(static_cast<SOCKET>(wParam), WSAGETSELECTEVENT(lParam));
         return 0;
     case kConnectionMessage:
-        onConnectionEvent(socket, WSAGETSELECTEVENT(lParam), WSAGETSELECTERROR(lParam));
+        onConnectionEvent(static_cast<SOCKET>(wParam), WSAGETSELECTEVENT(lParam),
+                          WSAGETSELECTERROR(lParam));
         return 0;
-    case kDropMessage: {
-        const auto it = std::find(m_dropping.begin(), m_dropping.end(), socket);
-        if (it != m_dropping.end()) {
-            m_dropping.erase(it);
-            closeNow(socket);
-        }
+    case kDropMessage:
+        m_dropping.clear();
         return 0;
-    }
     case kFailedMessage:
-        if (socket == m_socket && m_handler)
-            m_handler->Winsock1_Close();
+        connectionEnded(static_cast<ConnectionId>(wParam));
         return 0;
     case WM_TIMER:
-        if (wParam == kStallTimer) {
-            stopStallTimer();
-            if (m_socket != INVALID_SOCKET && m_handler)
-                m_handler->Winsock1_Close();
-        }
+        // A stall timer: the client took nothing for too long.
+        KillTimer(m_window.handle(), wParam);
+        connectionEnded(static_cast<ConnectionId>(wParam));
         return 0;
     default:
         return DefWindowProcW(m_window.handle(), message, wParam, lParam);
@@ -295,11 +362,9 @@ void WinsockListener::onListenerEvent(SOCKET socket, int event)
 {
     if (socket != m_listener || event != FD_ACCEPT)
         return;
-    // Take the connection before the listener is closed: closing it discards pending ones.
     const SOCKET accepted = ::accept(m_listener, nullptr, nullptr);
     if (accepted == INVALID_SOCKET)
         return;
-    closeNow(m_pending);
     m_pending = accepted;
     if (m_handler)
         m_handler->Winsock1_ConnectionRequest();
@@ -310,114 +375,128 @@ void WinsockListener::onListenerEvent(SOCKET socket, int event)
 
 void WinsockListener::onConnectionEvent(SOCKET socket, int event, int error)
 {
-    if (socket != m_socket)
+    Connection* held = findSocket(socket);
+    if (!held)
         return;
     switch (event) {
     case FD_READ:
-        if (m_reading)
-            receive(false);
+        if (held->flow.reading())
+            receive(*held, false);
         break;
     case FD_WRITE:
-        onSent();
+        onSent(*held);
         break;
-    case FD_CLOSE:
-        // A remote close, a reset or a failed send: all of them end the session the same way,
-        // after whatever the client sent before it went.
-        if (m_reading && error == 0)
-            receive(true);
-        if (socket == m_socket && m_handler)
-            m_handler->Winsock1_Close();
+    case FD_CLOSE: {
+        // A remote close, a reset or a failed send: all of them end the connection the same
+        // way, after whatever the client sent before it went.
+        const ConnectionId id = held->id;
+        if (held->flow.reading() && error == 0)
+            receive(*held, true);
+        connectionEnded(id);
         break;
+    }
     default:
         break;
     }
 }
 
-void WinsockListener::receive(bool everything)
+void WinsockListener::reportEndedConnections()
+{
+    std::vector<ConnectionId> ended;
+    for (const auto& [id, held] : m_connections)
+        if (takeEnd(*held))
+            ended.push_back(id);
+    // What was read on the way, from connections that ended or not, is handed over first.
+    std::vector<ConnectionId> all;
+    for (const auto& [id, held] : m_connections)
+        all.push_back(id);
+    for (const ConnectionId id : all)
+        deliverInput(id);
+    for (const ConnectionId id : ended)
+        connectionEnded(id);
+}
+
+bool WinsockListener::takeEnd(Connection& connection)
+{
+    char byte = 0;
+    const int peeked = ::recv(connection.socket, &byte, 1, MSG_PEEK);
+    if (peeked == 0)
+        return true;
+    if (peeked < 0)
+        return WSAGetLastError() != WSAEWOULDBLOCK;
+    if (!connection.flow.reading())
+        return false;
+    // Data waits, and the end may be behind it: read it all, to be handed over first.
+    char buffer[kReadChunk];
+    for (;;) {
+        const int received = ::recv(connection.socket, buffer, sizeof buffer, 0);
+        if (received > 0) {
+            connection.flow.append(std::string_view(buffer, static_cast<std::size_t>(received)));
+            continue;
+        }
+        return received == 0 || WSAGetLastError() != WSAEWOULDBLOCK;
+    }
+}
+
+void WinsockListener::receive(Connection& connection, bool everything)
 {
     char buffer[kReadChunk];
     for (;;) {
-        const int received = ::recv(m_socket, buffer, sizeof buffer, 0);
+        const int received = ::recv(connection.socket, buffer, sizeof buffer, 0);
         if (received <= 0)
             break;
-        m_input.append(buffer, static_cast<std::size_t>(received));
+        connection.flow.append(std::string_view(buffer, static_cast<std::size_t>(received)));
         if (!everything)
             break;
     }
-    deliverInput();
+    deliverInput(connection.id);
 }
 
-void WinsockListener::deliverInput()
+void WinsockListener::deliverInput(ConnectionId connection)
 {
-    const SOCKET socket = m_socket;
-    while (!m_input.empty() && m_handler) {
-        const std::size_t used = m_handler->Winsock1_DataArrival(m_input);
-        if (m_socket != socket)
-            return;
-        m_input.erase(0, used);
-        if (congested()) {
-            m_reading = false;
-            startStallTimer();
-            return;
-        }
-        if (used == 0)
-            return;
+    Connection* held = find(connection);
+    if (!held || !m_handler)
+        return;
+    if (held->flow.deliver(*m_handler, *held) == InputFlow::Next::Stall)
+        SetTimer(m_window.handle(), static_cast<UINT_PTR>(connection),
+                 static_cast<UINT>(std::chrono::milliseconds(kSendStallLimit).count()), nullptr);
+}
+
+void WinsockListener::onSent(Connection& connection)
+{
+    if (!connection.flush()) {
+        connectionFailed(connection);
+        return;
     }
-}
-
-bool WinsockListener::flush()
-{
-    while (!m_output.empty()) {
-        const int size = static_cast<int>(std::min<std::size_t>(m_output.size(), INT_MAX / 2));
-        const int sent = ::send(m_socket, m_output.data(), size, 0);
-        if (sent > 0) {
-            m_output.erase(0, static_cast<std::size_t>(sent));
-            continue;
-        }
-        if (WSAGetLastError() != WSAEWOULDBLOCK) {
-            connectionFailed();
-            return false;
-        }
+    switch (connection.flow.sent(connection.backlog())) {
+    case InputFlow::Next::Stall:
+        SetTimer(m_window.handle(), static_cast<UINT_PTR>(connection.id),
+                 static_cast<UINT>(std::chrono::milliseconds(kSendStallLimit).count()), nullptr);
+        break;
+    case InputFlow::Next::Resume:
+        KillTimer(m_window.handle(), static_cast<UINT_PTR>(connection.id));
+        // Reading again also re-arms FD_READ, which stayed quiet while nothing was read.
+        receive(connection, false);
+        break;
+    case InputFlow::Next::Read:
+    case InputFlow::Next::Gone:
         break;
     }
-    return true;
 }
 
-void WinsockListener::onSent()
+void WinsockListener::connectionFailed(Connection& connection)
 {
-    if (!flush() || m_reading)
+    connection.output.clear();
+    PostMessageW(m_window.handle(), kFailedMessage, static_cast<WPARAM>(connection.id), 0);
+}
+
+void WinsockListener::connectionEnded(ConnectionId connection)
+{
+    if (!find(connection))
         return;
-    if (static_cast<std::int64_t>(m_output.size()) >= kSendBacklogLow) {
-        // The client is taking its replies, if slowly: it is not stuck.
-        startStallTimer();
-        return;
-    }
-    m_reading = true;
-    stopStallTimer();
-    // Reading again also re-arms FD_READ, which stayed quiet while nothing was read.
-    receive(false);
-}
-
-void WinsockListener::connectionFailed()
-{
-    m_output.clear();
-    PostMessageW(m_window.handle(), kFailedMessage, static_cast<WPARAM>(m_socket), 0);
-}
-
-void WinsockListener::dropLater(SOCKET socket)
-{
-    // Closing locally must not look like the client hanging up; the connection itself ends
-    // once the running handler is done, by which time the listener is open again: a client
-    // that reconnects the moment it sees the close is not refused.
-    WSAAsyncSelect(socket, m_window.handle(), 0, 0);
-    m_dropping.push_back(socket);
-    PostMessageW(m_window.handle(), kDropMessage, static_cast<WPARAM>(socket), 0);
-}
-
-void WinsockListener::closeNow(SOCKET socket)
-{
-    if (socket != INVALID_SOCKET)
-        closesocket(socket);
+    if (m_handler)
+        m_handler->Winsock1_Close(connection);
+    close(connection);
 }
 
 void WinsockListener::setLastError(int code)
@@ -433,17 +512,6 @@ void WinsockListener::setLastError(int code)
         m_lastError.pop_back();
     if (m_lastError.empty())
         m_lastError = "Winsock error " + std::to_string(code);
-}
-
-void WinsockListener::startStallTimer()
-{
-    SetTimer(m_window.handle(), kStallTimer,
-             static_cast<UINT>(std::chrono::milliseconds(kSendStallLimit).count()), nullptr);
-}
-
-void WinsockListener::stopStallTimer()
-{
-    KillTimer(m_window.handle(), kStallTimer);
 }
 
 } // namespace zelvor

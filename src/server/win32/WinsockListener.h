@@ -6,6 +6,8 @@
 
 #include <winsock2.h>
 
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,9 +16,10 @@ namespace zelvor {
 class TelnetServer;
 
 /**
- * The one socket on Winsock 2 with WSAAsyncSelect: a dual-stack listener while listening, the
- * accepted connection while connected. Its notifications (FD_ACCEPT, FD_READ, FD_WRITE,
- * FD_CLOSE) arrive on a hidden message window and only hand over to the TelnetServer.
+ * The listening socket and its connections on Winsock 2 with WSAAsyncSelect: one dual-stack
+ * listener for the program's life and a socket per accepted connection. Their notifications
+ * (FD_ACCEPT, FD_READ, FD_WRITE, FD_CLOSE) arrive on a hidden message window and only hand over
+ * to the TelnetServer.
  */
 class WinsockListener : public Winsock
 {
@@ -30,48 +33,54 @@ public:
     void setServer(TelnetServer* server) { m_handler = server; }
 
     ListenResult listen(std::uint16_t port, const std::string& address) override;
-    void close() override;
-    bool isClosed() const override;
-    bool accept() override;
-    std::string remoteHostIP() const override;
+    void stopListening() override;
+    ConnectionId accept() override;
+    void reportEndedConnections() override;
+    void send(ConnectionId connection, std::string_view bytes) override;
+    void close(ConnectionId connection) override;
+    std::string remoteHostIP(ConnectionId connection) const override;
     std::string lastError() const override;
-    void send(std::string_view bytes) override;
-    bool congested() const override;
+    bool congested(ConnectionId connection) const override;
 
+    /** Closes the listener and every connection, without a notification. */
+    void close() override;
     /** The port the listener is bound to, 0 when it is not listening. */
     std::uint16_t listeningPort() const;
+    /** How many connections are open. */
+    std::size_t connections() const { return m_connections.size(); }
 
 private:
+    struct Connection;
+
     LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void onListenerEvent(SOCKET socket, int event);
     void onConnectionEvent(SOCKET socket, int event, int error);
+    Connection* find(ConnectionId connection) const;
+    Connection* findSocket(SOCKET socket) const;
     /** Reads what the system holds (all of it at the remote close) and hands it over. */
-    void receive(bool everything);
+    void receive(Connection& connection, bool everything);
     /** Hands what arrived to the server for as long as the client keeps up with the replies. */
-    void deliverInput();
-    /** Sends what the system takes now; the rest waits for FD_WRITE. False on a failure. */
-    bool flush();
-    void onSent();
+    void deliverInput(ConnectionId connection);
+    void onSent(Connection& connection);
     /** Ends the connection as the client ending it does, outside the running handler. */
-    void connectionFailed();
-    /** Closes the connection once the running handler is done, the listener open again. */
-    void dropLater(SOCKET socket);
-    void closeNow(SOCKET socket);
+    void connectionFailed(Connection& connection);
+    void connectionEnded(ConnectionId connection);
+    /** True when the client's close or reset waits to be read; what it sent before is read. */
+    bool takeEnd(Connection& connection);
     void setLastError(int code);
-    void startStallTimer();
-    void stopStallTimer();
 
     TelnetServer* m_handler = nullptr;
     MessageWindow m_window;
     bool m_started = false;
     SOCKET m_listener = INVALID_SOCKET;
+    std::uint16_t m_port = 0;
+    std::string m_host;
     SOCKET m_pending = INVALID_SOCKET;
-    SOCKET m_socket = INVALID_SOCKET;
-    std::string m_input;
-    std::string m_output;
+    std::map<ConnectionId, std::unique_ptr<Connection>> m_connections;
+    ConnectionId m_nextId = 1;
     std::string m_lastError;
-    bool m_reading = true;
-    std::vector<SOCKET> m_dropping;
+    /** Closed while a handler may still be running on them; freed by a posted message. */
+    std::vector<std::unique_ptr<Connection>> m_dropping;
 };
 
 } // namespace zelvor

@@ -1,0 +1,70 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "server/Winsock.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zelvor {
+
+class TelnetServer;
+
+/** What InputFlow needs from the socket adapter for its connection. */
+class FlowSocket
+{
+public:
+    virtual ~FlowSocket() = default;
+    /** False once the handler has closed the connection. */
+    virtual bool stillOpen() const = 0;
+    /** Sends what the handler wrote, as far as the system takes it now. */
+    virtual void flushReplies() = 0;
+    /** How many bytes are waiting to be sent. */
+    virtual std::int64_t backlog() const = 0;
+};
+
+/**
+ * The input side of one connection, the same on every platform: what was received and the
+ * server has not taken yet, and whether reading is held back because the client does not take
+ * its replies. The adapter reads, sends and runs the stall timer; this decides when.
+ */
+class InputFlow
+{
+public:
+    enum class Next
+    {
+        /** Keep reading as before. */
+        Read,
+        /** Reading stopped, or the client is slow but still taking replies: (re)start the stall
+         * timer (kSendStallLimit). */
+        Stall,
+        /** Reading starts again: stop the stall timer, read what waits and deliver it. */
+        Resume,
+        /** The connection was closed while its input was handed over. */
+        Gone,
+    };
+
+    explicit InputFlow(ConnectionId id) : m_id(id) {}
+
+    void append(std::string_view bytes) { m_input.append(bytes); }
+    bool reading() const { return m_reading; }
+    /** Hands what waits to the server for as long as the client keeps up with its replies;
+     * Read, Stall or Gone. */
+    Next deliver(TelnetServer& server, FlowSocket& socket);
+    /** Some of the replies went out; Read, Stall or Resume. */
+    Next sent(std::int64_t backlog);
+
+private:
+    ConnectionId m_id;
+    std::string m_input;
+    bool m_reading = true;
+};
+
+/** True when more waits to be sent than a client should have to hold. */
+inline bool overBacklog(std::int64_t backlog)
+{
+    return backlog > kSendBacklogHigh;
+}
+
+} // namespace zelvor
