@@ -134,8 +134,8 @@ def busy_and_reconnects(port, cycles):
         client = connect(port)
         with client:
             greeting = read_until(client, ends_with(b"\r\nZelvor>"))
-            check(greeting.startswith(b"Zelvor v.1.0\r\n") and greeting.endswith(b"Zelvor>"),
-                  "cycle %d: %r" % (cycle, greeting))
+            check(greeting.startswith(OFFER + b"Zelvor v.1.0\r\n")
+                  and greeting.endswith(b"Zelvor>"), "cycle %d: %r" % (cycle, greeting))
             if cycle % 2 == 0:
                 client.sendall(b"exit\r")
                 read_until(client, lambda d: False)
