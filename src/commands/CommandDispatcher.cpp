@@ -11,6 +11,7 @@
 #include "settings/ServerSettings.h"
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -118,11 +119,13 @@ std::optional<std::int32_t> numericArgument(std::string_view text)
     return number->negative ? -value : value;
 }
 
+constexpr std::string_view kFailureLine = "\r\nCommand Failed - Winamp may not be running";
+
 PromptSelector fromAnswer(CommandContext& context, std::int32_t answer)
 {
     if (answer != kNoPlayer)
         return PromptSelector::Command;
-    context.connection.send("\r\nCommand Failed - Winamp may not be running");
+    context.connection.send(kFailureLine);
     return PromptSelector::PlayerMissing;
 }
 
@@ -154,9 +157,27 @@ PromptSelector clearPlaylist(CommandContext& context, std::string_view)
     return PromptSelector::Command;
 }
 
+// Starting the player may take a while (Zelvor's own MPD scans the music first); the reply then
+// comes once that is decided, and the program serves everything else meanwhile.
 PromptSelector openPlayer(CommandContext& context, std::string_view)
 {
-    return fromAnswer(context, context.player.LaunchWinamp(context.settings.WinampLocation));
+    auto answer = std::make_shared<std::optional<std::int32_t>>();
+    auto late = std::make_shared<LateReply>();
+    context.player.launchWinampThen(context.settings.WinampLocation,
+                                    [answer, late](std::int32_t result) {
+                                        if (!*late) {
+                                            *answer = result;
+                                            return;
+                                        }
+                                        const bool missing = result == kNoPlayer;
+                                        (*late)(missing ? kFailureLine : std::string_view(),
+                                                missing ? PromptSelector::PlayerMissing
+                                                        : PromptSelector::Command);
+                                    });
+    if (*answer)
+        return fromAnswer(context, **answer);
+    *late = context.host.deferReply();
+    return PromptSelector::Pending;
 }
 
 PromptSelector help(CommandContext& context, std::string_view argument)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -65,6 +66,15 @@ public:
     virtual std::int32_t WinampPlayFile(const std::string& path) = 0;
     /** Starts the player program; -1 when it could not be started at all, else 0. */
     virtual std::int32_t LaunchWinamp(const std::string& path) = 0;
+    /**
+     * LaunchWinamp for a caller that must not wait: done gets the same answer once it is
+     * decided, from the program's event loop, or before this returns when nothing needs waiting
+     * for.
+     */
+    virtual void launchWinampThen(const std::string& path, std::function<void(std::int32_t)> done)
+    {
+        done(LaunchWinamp(path));
+    }
 
     // Typed operations; each answers nothing or false when no player is found.
 

@@ -29,6 +29,7 @@ SessionStage promptStage(PromptSelector selector)
 {
     switch (selector) {
     case PromptSelector::Closed:
+    case PromptSelector::Pending:
         return SessionStage::Closed;
     case PromptSelector::PlayerMissing:
     case PromptSelector::Command:
@@ -76,6 +77,21 @@ void TelnetServer::cancelSleepTimer()
     m_sleepTimer = 0;
 }
 
+LateReply TelnetServer::deferReply()
+{
+    m_pendingReply = ++m_lastReplyTicket;
+    return [this, alive = std::weak_ptr<bool>(m_alive), ticket = m_pendingReply](
+               std::string_view reply, PromptSelector selector) {
+        // The connection that asked may have ended, and another one begun, meanwhile.
+        if (alive.expired() || ticket != m_pendingReply)
+            return;
+        m_pendingReply = 0;
+        m_client.send(reply);
+        SendPrompt(promptStage(selector));
+        m_socket.resumeInput();
+    };
+}
+
 void TelnetServer::Server_Load()
 {
     const std::string portText = m_settings.Port;
@@ -101,6 +117,7 @@ void TelnetServer::Server_Load()
     m_listening = failure.empty();
 
     m_session = TelnetSession{};
+    m_pendingReply = 0;
     m_session.Stage = m_settings.LoginRequired ? SessionStage::User : SessionStage::Command;
 
     if (!failure.empty()) {
@@ -186,6 +203,9 @@ std::size_t TelnetServer::Winsock1_DataArrival(std::string_view chunk)
 {
     if (!m_connected || m_retryPause != 0)
         return chunk.size();
+    // What the client types while a reply is pending waits in the socket, in order.
+    if (m_pendingReply != 0)
+        return 0;
     const std::size_t used = decodeKeystrokes(chunk, m_session, *this);
     // After the connection ended or a failed login, what remains is dropped.
     if (!m_connected || m_retryPause != 0)
@@ -270,7 +290,7 @@ bool TelnetServer::onEnter()
     }
     }
     // A client that does not read its replies gets no more until it has caught up.
-    return m_connected && m_retryPause == 0 && !m_socket.congested();
+    return m_connected && m_retryPause == 0 && m_pendingReply == 0 && !m_socket.congested();
 }
 
 void TelnetServer::checkLogin()

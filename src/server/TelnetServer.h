@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -61,6 +62,9 @@ public:
     /** When it runs out, playback stops (the "stop" command) and the status word is "sleep". */
     void startSleepTimer(std::chrono::minutes duration) override;
     void cancelSleepTimer() override;
+    /** The reply and the prompt go out when the returned function is called; meanwhile
+     * Winsock1_DataArrival takes nothing, and the socket is asked to resume input after. */
+    LateReply deferReply() override;
 
     const TelnetSession& session() const { return m_session; }
     bool listening() const;
@@ -107,6 +111,11 @@ private:
     std::uint64_t m_retryPause = 0;
     /** Belongs to the server, not the connection: neither a hang-up nor Restart ends it. */
     std::uint64_t m_sleepTimer = 0;
+    /** The ticket of the reply the client waits for; 0 when none is pending. */
+    std::uint64_t m_pendingReply = 0;
+    std::uint64_t m_lastReplyTicket = 0;
+    /** Late replies check it, so one that comes after the server is gone does nothing. */
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 /** How long a client may take to log in before the connection is closed. */

@@ -44,6 +44,11 @@ public:
     virtual std::string lastError() const = 0;
     /** True while more is waiting to be sent to the client than it should have to hold. */
     virtual bool congested() const { return false; }
+    /**
+     * Hands the client's input in again: after the server took none of it (a reply it waits
+     * for), the socket reads no more until this is called.
+     */
+    virtual void resumeInput() {}
 };
 
 } // namespace zelvor

@@ -40,6 +40,7 @@ public:
     std::string lastError() const override { return "test failure"; }
     void send(std::string_view bytes) override { writes.emplace_back(bytes); }
     bool congested() const override { return congestedNow; }
+    void resumeInput() override { ++resumes; }
 
     std::string received() const
     {
@@ -67,6 +68,7 @@ public:
     std::vector<std::string> writes;
     int closes = 0;
     bool congestedNow = false;
+    int resumes = 0;
 };
 
 /** Timers that run when the test moves the clock on. */
@@ -129,6 +131,26 @@ public:
     std::optional<PlayerStatus> jumpTo(std::uint32_t) override { return std::nullopt; }
     std::optional<PlayerStatus> setVolume(int) override { return std::nullopt; }
     std::optional<PlayerStatus> seekTo(std::uint32_t) override { return std::nullopt; }
+
+    /** While set, "open" waits until finishLaunch() gives its answer. */
+    bool launchWaits = false;
+    void launchWinampThen(const std::string&, std::function<void(std::int32_t)> done) override
+    {
+        if (launchWaits)
+            m_launching = std::move(done);
+        else
+            done(-1);
+    }
+    void finishLaunch(std::int32_t answer)
+    {
+        auto done = std::move(m_launching);
+        m_launching = nullptr;
+        if (done)
+            done(answer);
+    }
+
+private:
+    std::function<void(std::int32_t)> m_launching;
 };
 
 } // namespace zelvor::test

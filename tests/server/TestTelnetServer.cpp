@@ -423,5 +423,49 @@ TEST_F(TelnetServerTest, DataAfterTheConnectionEndedIsIgnored)
     EXPECT_EQ(socket.received(), "");
 }
 
+// An "open" whose answer takes a while: its reply and prompt come once it is decided, and what
+// the client typed meanwhile waits in the socket and is taken afterwards, in order.
+TEST_F(TelnetServerTest, LateReplyHoldsTheClientsInputUntilItIsOut)
+{
+    settings.LoginRequired = false;
+    start();
+    connect();
+    player.launchWaits = true;
+    const std::string typed = "open\rpwd\r";
+    EXPECT_EQ(server.Winsock1_DataArrival(typed), 5U);
+    EXPECT_EQ(socket.takeReceived(), "open");
+    EXPECT_EQ(server.Winsock1_DataArrival(typed.substr(5)), 0U);
+    EXPECT_EQ(socket.takeReceived(), "");
+    EXPECT_EQ(socket.resumes, 0);
+    EXPECT_EQ(log.statusWord(), "open");
+
+    player.finishLaunch(-1);
+    EXPECT_EQ(socket.takeReceived(), "\r\nCommand Failed - Winamp may not be running\r\nZelvor>");
+    EXPECT_EQ(socket.resumes, 1);
+    EXPECT_EQ(log.statusWord(), "connected");
+    EXPECT_EQ(server.Winsock1_DataArrival(typed.substr(5)), 4U);
+    EXPECT_EQ(socket.takeReceived(), "pwd\r\n\\\r\nZelvor>");
+
+    EXPECT_EQ(server.Winsock1_DataArrival("open\r"), 5U);
+    player.finishLaunch(0);
+    EXPECT_EQ(socket.takeReceived(), "open\r\nZelvor>");
+}
+
+TEST_F(TelnetServerTest, LateReplyAfterTheClientLeftReachesNoOne)
+{
+    settings.LoginRequired = false;
+    start();
+    connect();
+    player.launchWaits = true;
+    EXPECT_EQ(server.Winsock1_DataArrival("open\r"), 5U);
+    server.Winsock1_Close();
+    connect();
+    player.finishLaunch(0);
+    EXPECT_EQ(socket.takeReceived(), "");
+    EXPECT_EQ(socket.resumes, 0);
+    EXPECT_EQ(server.Winsock1_DataArrival("pwd\r"), 4U);
+    EXPECT_EQ(socket.takeReceived(), "pwd\r\n\\\r\nZelvor>");
+}
+
 } // namespace
 } // namespace zelvor

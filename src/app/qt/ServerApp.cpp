@@ -38,6 +38,9 @@ std::unique_ptr<Player> makePlayer([[maybe_unused]] const std::string& settingsF
     managed.settingsFolder = settingsFolder;
     managed.musicRoot = [&app] { return app.settings().ServerRoot; };
     managed.report = [&app](const std::string& word) { app.server().LogActivity(word); };
+    managed.after = [&app](std::chrono::milliseconds delay, std::function<void()> callback) {
+        app.scheduler().after(delay, std::move(callback));
+    };
     return std::make_unique<MpdBackend>(std::move(managed));
 #endif
 }

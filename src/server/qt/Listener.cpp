@@ -72,6 +72,7 @@ void Listener::close()
     m_input.clear();
     m_stallTimer.stop();
     m_reading = true;
+    m_held = false;
 }
 
 bool Listener::isClosed() const
@@ -154,7 +155,7 @@ bool Listener::congested() const
 
 void Listener::onReadyRead()
 {
-    if (!m_socket || sender() != m_socket || !m_reading)
+    if (!m_socket || sender() != m_socket || !m_reading || m_held)
         return;
     deliverInput();
 }
@@ -170,12 +171,31 @@ void Listener::deliverInput()
             return;
         flushReplies();
         m_input.remove(0, static_cast<qsizetype>(used));
+        // Unread input stays with the socket, and TCP holds the client back meanwhile.
+        m_held = used == 0;
+        if (m_held)
+            return;
         if (congested()) {
             m_reading = false;
             m_stallTimer.start(kSendStallLimit);
             return;
         }
     }
+}
+
+void Listener::resumeInput()
+{
+    if (!m_held || !m_socket)
+        return;
+    m_held = false;
+    // Taken up from the event loop, not from inside whatever reported the late reply.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_socket && m_reading && !m_held)
+                deliverInput();
+        },
+        Qt::QueuedConnection);
 }
 
 void Listener::onBytesWritten()

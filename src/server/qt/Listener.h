@@ -35,6 +35,7 @@ public:
     std::string lastError() const override;
     void send(std::string_view bytes) override;
     bool congested() const override;
+    void resumeInput() override;
 
     /** The port the listener is bound to, 0 when it is not listening. */
     quint16 listeningPort() const;
@@ -59,6 +60,8 @@ private:
     QByteArray m_input;
     QTimer m_stallTimer;
     bool m_reading = true;
+    /** The server took none of the input: it waits for a reply, until resumeInput(). */
+    bool m_held = false;
     bool m_closing = false;
 };
 
