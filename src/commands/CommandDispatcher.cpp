@@ -163,17 +163,16 @@ PromptSelector openPlayer(CommandContext& context, std::string_view)
 {
     auto answer = std::make_shared<std::optional<std::int32_t>>();
     auto late = std::make_shared<LateReply>();
-    context.player.launchWinampThen(context.settings.WinampLocation,
-                                    [answer, late](std::int32_t result) {
-                                        if (!*late) {
-                                            *answer = result;
-                                            return;
-                                        }
-                                        const bool missing = result == kNoPlayer;
-                                        (*late)(missing ? kFailureLine : std::string_view(),
-                                                missing ? PromptSelector::PlayerMissing
-                                                        : PromptSelector::Command);
-                                    });
+    context.player.launchWinampThen(
+        context.settings.WinampLocation, [answer, late](std::int32_t result) {
+            if (!*late) {
+                *answer = result;
+                return;
+            }
+            const bool missing = result == kNoPlayer;
+            (*late)(missing ? kFailureLine : std::string_view(),
+                    missing ? PromptSelector::PlayerMissing : PromptSelector::Command);
+        });
     if (*answer)
         return fromAnswer(context, **answer);
     *late = context.host.deferReply();

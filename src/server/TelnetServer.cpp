@@ -80,8 +80,8 @@ void TelnetServer::cancelSleepTimer()
 LateReply TelnetServer::deferReply()
 {
     m_pendingReply = ++m_lastReplyTicket;
-    return [this, alive = std::weak_ptr<bool>(m_alive), ticket = m_pendingReply](
-               std::string_view reply, PromptSelector selector) {
+    return [this, alive = std::weak_ptr<bool>(m_alive),
+            ticket = m_pendingReply](std::string_view reply, PromptSelector selector) {
         // The connection that asked may have ended, and another one begun, meanwhile.
         if (alive.expired() || ticket != m_pendingReply)
             return;

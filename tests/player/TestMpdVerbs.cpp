@@ -121,7 +121,8 @@ TEST_F(MpdVerbs, SeeksStayInTheSongAndKeepTheOutputOpen)
     ASSERT_TRUE(mpd.addRealLengthSongs()) << mpd.error();
     EXPECT_EQ(run("load long"), "");
     EXPECT_EQ(run("goto 1").rfind("\r\nPlaying: 1/2 one.wav (0:0", 0), 0U);
-    ASSERT_TRUE(MpdFixture::waitFor([this] { return !outputOpenedOrClosed(mpd.logText()).empty(); }));
+    ASSERT_TRUE(
+        MpdFixture::waitFor([this] { return !outputOpenedOrClosed(mpd.logText()).empty(); }));
     const auto outputsBefore = outputOpenedOrClosed(mpd.logText());
 
     // The reply is read a moment after the seek: a second may have passed meanwhile.

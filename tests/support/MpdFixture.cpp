@@ -389,10 +389,15 @@ void MpdFixture::useTcp() const
     ::unsetenv("MPD_TIMEOUT");
 }
 
+std::string mpdCommand(const fs::path& socket, const std::string& line)
+{
+    RawClient client(socket);
+    return client.request(line);
+}
+
 std::string MpdFixture::command(const std::string& line) const
 {
-    RawClient client(socketPath());
-    return client.request(line);
+    return mpdCommand(socketPath(), line);
 }
 
 std::map<std::string, std::string> MpdFixture::status() const

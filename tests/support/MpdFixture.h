@@ -23,6 +23,10 @@ void writeWav(const std::filesystem::path& file, unsigned milliseconds, unsigned
  */
 std::filesystem::path realLengthSongs();
 
+/** Sends one protocol line to the MPD on that local socket; the whole answer, or "" when MPD
+ * did not answer. */
+std::string mpdCommand(const std::filesystem::path& socket, const std::string& line);
+
 /**
  * A real MPD for one test process, in a fresh temp folder of its own: its mpd.conf, a music
  * folder with a few short WAV files written here, its database, log and pid file, a unix

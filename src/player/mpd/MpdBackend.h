@@ -41,8 +41,7 @@ public:
      * program detached (see launchProgram); -1 when it cannot be started. */
     std::int32_t LaunchWinamp(const std::string& path) override;
     /** The same, with Zelvor's own MPD waited for on the event loop (see ManagedMpd::openThen). */
-    void launchWinampThen(const std::string& path,
-                          std::function<void(std::int32_t)> done) override;
+    void launchWinampThen(const std::string& path, std::function<void(std::int32_t)> done) override;
 
     /** "status" and "currentsong" in one command list. */
     std::optional<PlayerStatus> status() override;
