@@ -250,6 +250,15 @@ TEST_F(MpdPlayer, PlayFileOfAPathMpdCannotUseAddsNothing)
     EXPECT_EQ(mpd.queue(), Uris{});
 }
 
+// MPD refuses a seek when nothing plays: the answer is nothing, and MPD is left as it was.
+TEST_F(MpdPlayer, SeekMpdRefusesAnswersNothingAndChangesNothing)
+{
+    queueAlbum();
+    const auto before = mpd.status();
+    EXPECT_EQ(player.seekTo(5000), std::nullopt);
+    EXPECT_EQ(mpd.status(), before);
+}
+
 TEST_F(MpdPlayer, WithoutMpdEveryMessageAnswersMinusOne)
 {
     mpd.stop();
