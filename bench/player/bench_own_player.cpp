@@ -50,7 +50,10 @@ public:
             std::this_thread::sleep_until(due->first);
             auto callback = std::move(due->second);
             m_timers.erase(due);
-            longestMs = std::max(longestMs, millis(callback));
+            const double took = millis(callback);
+            if (std::getenv("ZELVOR_BENCH_TRACE") != nullptr && took > 10)
+                std::printf("turn of %.1f ms\n", took);
+            longestMs = std::max(longestMs, took);
         }
     }
     double longestMs = 0;

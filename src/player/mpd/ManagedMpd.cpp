@@ -25,6 +25,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr unsigned kAnswerTimeoutMs = 2000;
+constexpr unsigned kLookTimeoutMs = 30;
 
 bool isSet(const char* name)
 {
@@ -252,8 +253,12 @@ std::optional<std::int32_t> ManagedMpd::step(Startup& startup)
         if (processGone(startup.pid))
             return -1;
         std::error_code error;
+        // A starting MPD may take a while to greet: the next look tries again rather than
+        // holding the event loop.
         if (fs::is_socket(m_files.socket, error))
-            startup.connection = connectMpd(m_files.socket.c_str(), kAnswerTimeoutMs);
+            startup.connection = connectMpd(m_files.socket.c_str(), kLookTimeoutMs);
+        if (startup.connection != nullptr)
+            mpd_connection_set_timeout(startup.connection, kAnswerTimeoutMs);
         if (startup.connection == nullptr) {
             if (Clock::now() < startup.deadline)
                 return std::nullopt;
