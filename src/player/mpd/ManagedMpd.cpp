@@ -26,6 +26,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr unsigned kAnswerTimeoutMs = 2000;
 constexpr unsigned kLookTimeoutMs = 30;
+constexpr std::chrono::milliseconds kConnectInterval{250};
 
 bool isSet(const char* name)
 {
@@ -108,6 +109,7 @@ struct ManagedMpd::Startup
     bool started = false;
     AudioOutput output = AudioOutput::None;
     Clock::time_point deadline;
+    Clock::time_point nextConnect;
     mpd_connection* connection = nullptr;
     /** MPD's number of the update job; 0 before it was asked for. */
     unsigned job = 0;
@@ -253,10 +255,13 @@ std::optional<std::int32_t> ManagedMpd::step(Startup& startup)
         if (processGone(startup.pid))
             return -1;
         std::error_code error;
-        // A starting MPD may take a while to greet: the next look tries again rather than
-        // holding the event loop.
-        if (fs::is_socket(m_files.socket, error))
+        // A starting MPD may take a while to greet: a later look tries again rather than
+        // holding the event loop, and not at every look, so a stopped MPD is not left with a
+        // pile of abandoned connections (it takes only so many).
+        if (Clock::now() >= startup.nextConnect && fs::is_socket(m_files.socket, error)) {
             startup.connection = connectMpd(m_files.socket.c_str(), kLookTimeoutMs);
+            startup.nextConnect = Clock::now() + kConnectInterval;
+        }
         if (startup.connection != nullptr)
             mpd_connection_set_timeout(startup.connection, kAnswerTimeoutMs);
         if (startup.connection == nullptr) {
