@@ -15,6 +15,7 @@
 #include <QStandardPaths>
 
 #include <cstdio>
+#include <ctime>
 #include <utility>
 #include <vector>
 
@@ -128,7 +129,15 @@ std::string localDateTime(const QLocale& locale, const QDateTime& when)
 
 std::string localDateTime()
 {
-    return localDateTime(QLocale::system(), QDateTime::currentDateTime());
+    // Every status word is stamped, two or more per command line: the text is made afresh only
+    // when the second changes.
+    static std::time_t second = -1;
+    static std::string text;
+    if (const std::time_t now = std::time(nullptr); now != second) {
+        second = now;
+        text = localDateTime(QLocale::system(), QDateTime::currentDateTime());
+    }
+    return text;
 }
 
 ServerApp::ServerApp(std::string settingsFolder, bool headless, QObject* parent)
