@@ -214,9 +214,8 @@ std::optional<MpdBackend::Snapshot> MpdBackend::snapshot()
     mpd_status* status = mpd_run_status(m_connection);
     if (status == nullptr)
         return std::nullopt;
-    m_snapshot =
-        Snapshot{playStateAnswer(mpd_status_get_state(status)), mpd_status_get_random(status),
-                 mpd_status_get_repeat(status), mpd_status_get_song_pos(status)};
+    m_snapshot = Snapshot{playStateAnswer(mpd_status_get_state(status)),
+                          mpd_status_get_random(status), mpd_status_get_repeat(status)};
     mpd_status_free(status);
     return m_snapshot;
 }
@@ -361,9 +360,8 @@ std::optional<PlayerStatus> MpdBackend::receiveStatus()
         now.totalMs = total * 1000;
     if (const int volume = mpd_status_get_volume(status); volume >= 0)
         now.volume = volume;
-    m_snapshot =
-        Snapshot{playStateAnswer(mpd_status_get_state(status)), mpd_status_get_random(status),
-                 mpd_status_get_repeat(status), mpd_status_get_song_pos(status)};
+    m_snapshot = Snapshot{playStateAnswer(mpd_status_get_state(status)),
+                          mpd_status_get_random(status), mpd_status_get_repeat(status)};
     mpd_status_free(status);
     if (!mpd_response_next(m_connection))
         return std::nullopt;

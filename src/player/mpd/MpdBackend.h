@@ -69,8 +69,6 @@ private:
         int state = 0;
         bool random = false;
         bool repeat = false;
-        /** The current song's place in the queue; -1 when there is none. */
-        int songPos = -1;
     };
 
     template <typename Work> std::int32_t operate(Work&& work);
