@@ -83,13 +83,9 @@ TEST_F(MpdVerbs, QueueGotoNowPlayingSeekAndVolume)
     EXPECT_EQ(run("goto 5"), "\r\nNo entry 5 (4 queued)");
     EXPECT_EQ(run("queue 0"), "\r\nNo entry 0 (4 queued)");
 
-    EXPECT_EQ(run("seek +15").rfind("\r\nPlaying: 3/4 10 tenth.wav (0:1", 0), 0U);
-    EXPECT_GE(std::stod(field("elapsed")), 15.0);
-    EXPECT_EQ(run("seek 0:05").rfind("\r\nPlaying: 3/4 10 tenth.wav (0:0", 0), 0U);
-    EXPECT_LT(std::stod(field("elapsed")), 10.0);
-    EXPECT_EQ(run("seek -1:00"), "\r\nPlaying: 3/4 10 tenth.wav (0:00/0:20)");
+    // Seeks are tried on songs like real ones, below: these short ones are decoded whole at
+    // once, so every seek in them has MPD start the song's decoder afresh.
     EXPECT_EQ(run("pause"), "");
-    EXPECT_EQ(run("seek 12"), "\r\nPaused: 3/4 10 tenth.wav (0:12/0:20)");
     EXPECT_EQ(field("state"), "pause");
 
     EXPECT_EQ(run("vol 40"), "\r\nVolume: 40%");
@@ -118,6 +114,9 @@ std::vector<std::string> outputOpenedOrClosed(const std::string& log)
 // the song, in the state it was in, and MPD's output stays open throughout, so there is no gap.
 TEST_F(MpdVerbs, SeeksStayInTheSongAndKeepTheOutputOpen)
 {
+    mpd.stop();
+    mpd.verboseLog = true;
+    ASSERT_TRUE(mpd.start()) << mpd.error();
     ASSERT_TRUE(mpd.addRealLengthSongs()) << mpd.error();
     EXPECT_EQ(run("load long"), "");
     EXPECT_EQ(run("goto 1").rfind("\r\nPlaying: 1/2 one.wav (0:0", 0), 0U);
@@ -145,6 +144,7 @@ TEST_F(MpdVerbs, SeeksStayInTheSongAndKeepTheOutputOpen)
     EXPECT_EQ(field("state"), "pause");
     EXPECT_EQ(run("seek -10"), "\r\nPaused: 1/2 one.wav (0:20/1:10)");
     EXPECT_EQ(field("elapsed"), "20.000");
+    EXPECT_EQ(run("seek -5:00"), "\r\nPaused: 1/2 one.wav (0:00/1:10)");
     EXPECT_EQ(run("pause"), "");
     EXPECT_EQ(field("state"), "play");
     EXPECT_EQ(field("song"), "0");

@@ -226,7 +226,7 @@ void MpdFixture::writeConfig() const
         << "bind_to_address \"" << socketPath().string() << "\"\n"
         << "bind_to_address \"127.0.0.1\"\n"
         << "port \"" << m_port << "\"\n"
-        << "log_level \"verbose\"\n"
+        << "log_level \"" << (verboseLog ? "verbose" : "notice") << "\"\n"
         << "auto_update \"no\"\n"
         << "zeroconf_enabled \"no\"\n"
         << "audio_output {\n"

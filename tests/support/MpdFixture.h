@@ -58,7 +58,7 @@ public:
     /** Puts realLengthSongs() into the music folder as long/one.wav and long/two.wav and
      * updates the database. */
     bool addRealLengthSongs();
-    /** MPD's log so far; MPD logs at its verbose level. */
+    /** MPD's log so far. */
     std::string logText() const;
 
     pid_t pid() const { return m_pid; }
@@ -91,6 +91,9 @@ public:
 
     /** The output's mixer, read by start(): "none" gives an MPD without volume control. */
     std::string mixerType = "software";
+    /** Read by start(): MPD logs at its verbose level, every command and every output opened
+     * or closed. */
+    bool verboseLog = false;
 
     /** Polls the condition until it holds or the time is up; true when it held. */
     static bool waitFor(const std::function<bool()>& condition,
