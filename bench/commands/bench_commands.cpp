@@ -68,6 +68,10 @@ public:
     std::optional<std::chrono::milliseconds> sleepTimeLeft() const override { return sleepLeft; }
     void startSleepTimer(std::chrono::minutes duration) override { sleepLeft = duration; }
     void cancelSleepTimer() override { sleepLeft.reset(); }
+    zelvor::LateReply deferReply() override
+    {
+        return [](std::string_view, zelvor::PromptSelector) {};
+    }
     std::optional<std::chrono::milliseconds> sleepLeft;
 };
 

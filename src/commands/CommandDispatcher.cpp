@@ -11,6 +11,7 @@
 #include "settings/ServerSettings.h"
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -118,6 +119,8 @@ std::optional<std::int32_t> numericArgument(std::string_view text)
     return number->negative ? -value : value;
 }
 
+constexpr std::string_view kFailureLine = "\r\nCommand Failed - Winamp may not be running";
+
 // What a command id asks of the player, as its "not available" line names it.
 std::string_view featureOf(std::int32_t id)
 {
@@ -141,7 +144,7 @@ PromptSelector fromAnswer(CommandContext& context, std::int32_t answer,
         context.connection.send("\r\n" + std::string(feature) + " not available");
     if (answer != kNoPlayer)
         return PromptSelector::Command;
-    context.connection.send("\r\nCommand Failed - Winamp may not be running");
+    context.connection.send(kFailureLine);
     return PromptSelector::PlayerMissing;
 }
 
@@ -175,15 +178,38 @@ PromptSelector clearPlaylist(CommandContext& context, std::string_view)
     return PromptSelector::Command;
 }
 
+// Starting the player may take a while (Zelvor's own MPD scans the music first); the reply then
+// comes once that is decided, and the program serves everything else meanwhile.
 PromptSelector openPlayer(CommandContext& context, std::string_view)
 {
-    const auto answer = context.player.LaunchWinamp(context.settings.WinampLocation);
+    Player& player = context.player;
+    CommandHost& host = context.host;
     // The client gets the usual failure line; the reason is for whoever sits at the machine.
-    if (answer == kNoPlayer) {
-        if (const auto why = context.player.launchFailure(); !why.empty())
-            context.host.LogProblem(why);
+    const auto explainFailure = [&player, &host](std::int32_t result) {
+        if (result != kNoPlayer)
+            return;
+        if (const auto why = player.launchFailure(); !why.empty())
+            host.LogProblem(why);
+    };
+    auto answer = std::make_shared<std::optional<std::int32_t>>();
+    auto late = std::make_shared<LateReply>();
+    player.launchWinampThen(
+        context.settings.WinampLocation, [answer, late, explainFailure](std::int32_t result) {
+            if (!*late) {
+                *answer = result;
+                return;
+            }
+            explainFailure(result);
+            const bool missing = result == kNoPlayer;
+            (*late)(missing ? kFailureLine : std::string_view(),
+                    missing ? PromptSelector::PlayerMissing : PromptSelector::Command);
+        });
+    if (*answer) {
+        explainFailure(**answer);
+        return fromAnswer(context, **answer);
     }
-    return fromAnswer(context, answer);
+    *late = host.deferReply();
+    return PromptSelector::Pending;
 }
 
 PromptSelector help(CommandContext& context, std::string_view argument)

@@ -16,6 +16,8 @@ enum class PromptSelector : std::int16_t
     Command = 0,
     /** "exit" has closed the connection: no prompt. */
     Closed = 3,
+    /** The reply and the prompt come later, through CommandHost::deferReply. */
+    Pending = 4,
 };
 
 /**

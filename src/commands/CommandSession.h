@@ -2,6 +2,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +13,13 @@ namespace zelvor {
 class MusicFolders;
 class Player;
 struct ServerSettings;
+enum class PromptSelector : std::int16_t;
+
+/**
+ * The end of a command whose reply comes later: the reply (CR LF first, may be empty) and the
+ * prompt selector, as the command would have written and returned them.
+ */
+using LateReply = std::function<void(std::string_view reply, PromptSelector selector)>;
 
 /** The client connection as the command interpreter sees it: bytes out, one write per call. */
 class Connection
@@ -56,6 +65,13 @@ public:
     /** Starts the timer afresh; a running one is replaced. */
     virtual void startSleepTimer(std::chrono::minutes duration) = 0;
     virtual void cancelSleepTimer() = 0;
+
+    /**
+     * Puts off the end of the running command, which then returns PromptSelector::Pending: no
+     * prompt follows, and the client's further input waits until the returned function is
+     * called, once. A call after the connection ended does nothing.
+     */
+    virtual LateReply deferReply() = 0;
 };
 
 /** Everything one command line works on; built by the server for each line. */

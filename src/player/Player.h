@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -76,6 +77,16 @@ public:
      * system's reason>"). Empty when it started, or when the backend cannot tell.
      */
     virtual std::string launchFailure() const { return {}; }
+
+    /**
+     * LaunchWinamp for a caller that must not wait: done gets the same answer once it is
+     * decided, from the program's event loop, or before this returns when nothing needs waiting
+     * for.
+     */
+    virtual void launchWinampThen(const std::string& path, std::function<void(std::int32_t)> done)
+    {
+        done(LaunchWinamp(path));
+    }
 
     // Typed operations; each answers nothing or false when no player is found.
 

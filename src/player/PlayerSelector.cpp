@@ -49,7 +49,20 @@ std::int32_t PlayerSelector::WinampPlayFile(const std::string& path)
 
 std::int32_t PlayerSelector::LaunchWinamp(const std::string& path)
 {
-    return chosen().LaunchWinamp(path);
+    m_launched = &chosen();
+    return m_launched->LaunchWinamp(path);
+}
+
+void PlayerSelector::launchWinampThen(const std::string& path,
+                                      std::function<void(std::int32_t)> done)
+{
+    m_launched = &chosen();
+    m_launched->launchWinampThen(path, std::move(done));
+}
+
+std::string PlayerSelector::launchFailure() const
+{
+    return m_launched ? m_launched->launchFailure() : std::string();
 }
 
 std::optional<PlayerStatus> PlayerSelector::status()

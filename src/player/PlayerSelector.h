@@ -25,6 +25,8 @@ public:
     std::int32_t WinampQuery(std::int32_t data, std::int16_t id) override;
     std::int32_t WinampPlayFile(const std::string& path) override;
     std::int32_t LaunchWinamp(const std::string& path) override;
+    void launchWinampThen(const std::string& path, std::function<void(std::int32_t)> done) override;
+    std::string launchFailure() const override;
     std::optional<PlayerStatus> status() override;
     std::optional<QueuePage> queue(std::uint32_t first, std::uint32_t count) override;
     std::optional<PlayerStatus> jumpTo(std::uint32_t position) override;
@@ -41,6 +43,8 @@ private:
     Player& m_mpris;
     std::function<std::string()> m_location;
     Player* m_line = nullptr;
+    /** The backend the last start went to: it knows why that start failed. */
+    Player* m_launched = nullptr;
 };
 
 } // namespace zelvor

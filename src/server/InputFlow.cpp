@@ -17,8 +17,10 @@ InputFlow::Next InputFlow::deliver(TelnetServer& server, FlowSocket& socket)
             m_reading = false;
             return Next::Stall;
         }
-        if (used == 0)
+        if (used == 0) {
+            m_held = server.waitsForReply(m_id);
             break;
+        }
     }
     return Next::Read;
 }

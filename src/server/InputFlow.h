@@ -48,7 +48,10 @@ public:
     explicit InputFlow(ConnectionId id) : m_id(id) {}
 
     void append(std::string_view bytes) { m_input.append(bytes); }
-    bool reading() const { return m_reading; }
+    /** False while the client's replies back up, or while the server waits to answer it. */
+    bool reading() const { return m_reading && !m_held; }
+    /** The server answers again: reading may start afresh. */
+    void release() { m_held = false; }
     /** Hands what waits to the server for as long as the client keeps up with its replies;
      * Read, Stall or Gone. */
     Next deliver(TelnetServer& server, FlowSocket& socket);
@@ -59,6 +62,9 @@ private:
     ConnectionId m_id;
     std::string m_input;
     bool m_reading = true;
+    /** The server took nothing because its reply is pending; unread input stays with the
+     * system, and TCP holds the client back meanwhile. */
+    bool m_held = false;
 };
 
 /** True when more waits to be sent than a client should have to hold. */

@@ -32,6 +32,7 @@ SessionStage promptStage(PromptSelector selector)
 {
     switch (selector) {
     case PromptSelector::Closed:
+    case PromptSelector::Pending:
         return SessionStage::Closed;
     case PromptSelector::PlayerMissing:
     case PromptSelector::Command:
@@ -67,6 +68,8 @@ struct TelnetServer::Client : KeystrokeSink, Connection
     bool open = true;
     Scheduler::TimerId loginLimit = 0;
     Scheduler::TimerId retryPause = 0;
+    /** The ticket of the late reply this client waits for; 0 when none is pending. */
+    std::uint64_t pendingReply = 0;
 };
 
 TelnetServer::TelnetServer(ServerSettings& settings, Winsock& socket, ActivityLog& log,
@@ -105,6 +108,34 @@ void TelnetServer::cancelSleepTimer()
 {
     m_scheduler.cancel(m_sleepTimer);
     m_sleepTimer = 0;
+}
+
+LateReply TelnetServer::deferReply()
+{
+    // Only the session's client runs commands.
+    if (!m_session)
+        return [](std::string_view, PromptSelector) {};
+    const ConnectionId connection = m_session->id;
+    const std::uint64_t ticket = m_session->pendingReply = ++m_lastReplyTicket;
+    return [this, alive = std::weak_ptr<bool>(m_alive), connection,
+            ticket](std::string_view reply, PromptSelector selector) {
+        // The client that asked may have gone, or lost the session, meanwhile.
+        if (alive.expired())
+            return;
+        Client* client = find(connection);
+        if (!client || client->pendingReply != ticket)
+            return;
+        client->pendingReply = 0;
+        client->send(reply);
+        sendPrompt(*client, promptStage(selector));
+        m_socket.resumeInput(connection);
+    };
+}
+
+bool TelnetServer::waitsForReply(ConnectionId connection) const
+{
+    const Client* client = find(connection);
+    return client && client->pendingReply != 0;
 }
 
 void TelnetServer::Server_Load()
@@ -337,6 +368,9 @@ std::size_t TelnetServer::Winsock1_DataArrival(ConnectionId connection, std::str
     Client* client = find(connection);
     if (!client || client->retryPause != 0)
         return chunk.size();
+    // What the client types while a reply is pending waits in the socket, in order.
+    if (client->pendingReply != 0)
+        return 0;
     const std::size_t used = decodeKeystrokes(chunk, client->session, *client);
     // After the connection ended or a failed login, what remains is dropped.
     if (!client->open || client->retryPause != 0)
@@ -417,7 +451,8 @@ bool TelnetServer::onEnter(Client& client)
     }
     }
     // A client that does not read its replies gets no more until it has caught up.
-    return client.open && client.retryPause == 0 && !m_socket.congested(client.id);
+    return client.open && client.retryPause == 0 && client.pendingReply == 0 &&
+           !m_socket.congested(client.id);
 }
 
 void TelnetServer::checkLogin(Client& client)

@@ -71,6 +71,11 @@ public:
     /** When it runs out, playback stops (the "stop" command) and the status word is "sleep". */
     void startSleepTimer(std::chrono::minutes duration) override;
     void cancelSleepTimer() override;
+    /** The reply and the prompt go out when the returned function is called; meanwhile
+     * Winsock1_DataArrival takes nothing, and the socket is asked to resume input after. */
+    LateReply deferReply() override;
+    /** True while the client waits for a late reply: its input is not taken meanwhile. */
+    bool waitsForReply(ConnectionId connection) const;
 
     /** The session's state; without one, the newest waiting client's; without any client, the
      * state the next one starts with. */
@@ -126,6 +131,9 @@ private:
     bool m_listening = false;
     /** Belongs to the server, not a connection: neither a hang-up nor Restart ends it. */
     std::uint64_t m_sleepTimer = 0;
+    std::uint64_t m_lastReplyTicket = 0;
+    /** Late replies check it, so one that comes after the server is gone does nothing. */
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 /** How many clients may sit at the login prompt at once, besides the session. */

@@ -64,6 +64,11 @@ public:
     virtual std::string lastError() const = 0;
     /** True while more is waiting to be sent to the client than it should have to hold. */
     virtual bool congested(ConnectionId) const { return false; }
+    /**
+     * Hands the connection's input in again: after the server took none of it (a reply it
+     * waits for), the socket reads no more from that connection until this is called.
+     */
+    virtual void resumeInput(ConnectionId) {}
 };
 
 } // namespace zelvor

@@ -114,7 +114,15 @@ public:
     std::optional<std::chrono::milliseconds> sleepTimeLeft() const override { return sleepLeft; }
     void startSleepTimer(std::chrono::minutes duration) override { sleepLeft = duration; }
     void cancelSleepTimer() override { sleepLeft.reset(); }
+    /** Each late reply as it arrives: the reply text and the prompt selector. */
+    LateReply deferReply() override
+    {
+        return [this](std::string_view reply, PromptSelector selector) {
+            lateReplies.emplace_back(std::string(reply), selector);
+        };
+    }
     std::optional<std::chrono::milliseconds> sleepLeft;
+    std::vector<std::pair<std::string, PromptSelector>> lateReplies;
 };
 
 /** A session in its command stage with fresh fakes; run() carries out one line like the server

@@ -209,12 +209,54 @@ TEST_F(MpdPlayer, PlayFileOutsideTheMusicFolderGoesByLocalFileUri)
     EXPECT_EQ(mpd.queue(), Uris{});
 }
 
+// A playlist file appends its entries, found relative to the playlist's folder, whatever their
+// names; entries MPD cannot find are skipped and the others still come.
+TEST_F(MpdPlayer, PlaylistFilesAppendTheirEntries)
+{
+    test::writeWav(mpd.musicDir() / "Björk" / "Jóga.wav", 100);
+    test::writeWav(mpd.musicDir() / "Café del Mar" / "01 Ibiza.wav", 100);
+    ASSERT_TRUE(mpd.update()) << mpd.error();
+    std::ofstream(mpd.musicDir() / "mix.m3u")
+        << "#EXTM3U\nBjörk/Jóga.wav\nCafé del Mar/01 Ibiza.wav\nalbum/10 tenth.wav\n";
+    std::ofstream(mpd.musicDir() / "album" / "gaps.m3u")
+        << "01 first.wav\nnot here.wav\n../gone/x.flac\n02 second.wav\n";
+    mpd.command("add top.wav");
+
+    EXPECT_EQ(player.WinampPlayFile(music("mix.m3u")), 0);
+    EXPECT_EQ(mpd.queue(), (Uris{"top.wav", "Björk/Jóga.wav", "Café del Mar/01 Ibiza.wav",
+                                 "album/10 tenth.wav"}));
+    mpd.command("clear");
+    EXPECT_EQ(player.WinampPlayFile(music("album/gaps.m3u")), 0);
+    EXPECT_EQ(mpd.queue(), (Uris{"album/01 first.wav", "album/02 second.wav"}));
+    EXPECT_EQ(field("state"), "stop");
+}
+
+// Music written after MPD's last scan: the load has MPD look at that path first.
+TEST_F(MpdPlayer, MusicMpdDoesNotKnowYetIsLookedAtAndLoaded)
+{
+    test::writeWav(mpd.musicDir() / "new" / "b.wav", 100);
+    test::writeWav(mpd.musicDir() / "new" / "a.wav", 100);
+    test::writeWav(mpd.musicDir() / "single.wav", 100);
+    EXPECT_EQ(player.WinampPlayFile(music("new")), 0);
+    EXPECT_EQ(player.WinampPlayFile(music("single.wav")), 0);
+    EXPECT_EQ(mpd.queue(), (Uris{"new/a.wav", "new/b.wav", "single.wav"}));
+}
+
 TEST_F(MpdPlayer, PlayFileOfAPathMpdCannotUseAddsNothing)
 {
     EXPECT_EQ(player.WinampPlayFile(music("no such file.wav")), 0);
     EXPECT_EQ(player.WinampPlayFile(music("album/cover.txt")), 0);
     EXPECT_EQ(player.WinampPlayFile(""), 0);
     EXPECT_EQ(mpd.queue(), Uris{});
+}
+
+// MPD refuses a seek when nothing plays: the answer is nothing, and MPD is left as it was.
+TEST_F(MpdPlayer, SeekMpdRefusesAnswersNothingAndChangesNothing)
+{
+    queueAlbum();
+    const auto before = mpd.status();
+    EXPECT_EQ(player.seekTo(5000), std::nullopt);
+    EXPECT_EQ(mpd.status(), before);
 }
 
 TEST_F(MpdPlayer, WithoutMpdEveryMessageAnswersMinusOne)

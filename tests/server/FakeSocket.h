@@ -78,6 +78,7 @@ public:
         held[id].writes.emplace_back(bytes);
     }
     bool congested(ConnectionId) const override { return congestedNow; }
+    void resumeInput(ConnectionId) override { ++resumes; }
 
     /** A client connects from the address; returns its connection, 0 when it was not taken. */
     ConnectionId connect(const std::string& address = "192.0.2.7")
@@ -123,6 +124,7 @@ public:
     bool congestedNow = false;
     bool sentWhileClosed = false;
     int endChecks = 0;
+    int resumes = 0;
 };
 
 /** Timers that run when the test moves the clock on. */
@@ -188,6 +190,26 @@ public:
     std::optional<PlayerStatus> jumpTo(std::uint32_t) override { return std::nullopt; }
     std::optional<PlayerStatus> setVolume(int) override { return std::nullopt; }
     std::optional<PlayerStatus> seekTo(std::uint32_t) override { return std::nullopt; }
+
+    /** While set, "open" waits until finishLaunch() gives its answer. */
+    bool launchWaits = false;
+    void launchWinampThen(const std::string&, std::function<void(std::int32_t)> done) override
+    {
+        if (launchWaits)
+            m_launching = std::move(done);
+        else
+            done(-1);
+    }
+    void finishLaunch(std::int32_t answer)
+    {
+        auto done = std::move(m_launching);
+        m_launching = nullptr;
+        if (done)
+            done(answer);
+    }
+
+private:
+    std::function<void(std::int32_t)> m_launching;
 };
 
 } // namespace zelvor::test

@@ -741,5 +741,54 @@ TEST(LoginPenalties, ManyAddressesAreRememberedOnlyUpToTheLimit)
     EXPECT_EQ(scheduler.pending(), 0u);
 }
 
+// An "open" whose answer takes a while: its reply and prompt come once it is decided, and what
+// the client typed meanwhile waits in the socket and is taken afterwards, in order.
+TEST_F(TelnetServerTest, LateReplyHoldsTheClientsInputUntilItIsOut)
+{
+    settings.LoginRequired = false;
+    settings.Negotiate = false;
+    start();
+    connect();
+    player.launchWaits = true;
+    const std::string typed = "open\rpwd\r";
+    EXPECT_EQ(arrive(typed), 5U);
+    EXPECT_EQ(socket.takeReceived(), "open");
+    EXPECT_TRUE(server.waitsForReply(client));
+    EXPECT_EQ(arrive(typed.substr(5)), 0U);
+    EXPECT_EQ(socket.takeReceived(), "");
+    EXPECT_EQ(socket.resumes, 0);
+    EXPECT_EQ(log.statusWord(), "open");
+
+    player.finishLaunch(-1);
+    EXPECT_EQ(socket.takeReceived(), "\r\nCommand Failed - Winamp may not be running\r\nZelvor>");
+    EXPECT_EQ(socket.resumes, 1);
+    EXPECT_FALSE(server.waitsForReply(client));
+    EXPECT_EQ(log.statusWord(), "connected");
+    EXPECT_EQ(arrive(typed.substr(5)), 4U);
+    EXPECT_EQ(socket.takeReceived(), "pwd\r\n\\\r\nZelvor>");
+
+    EXPECT_EQ(arrive("open\r"), 5U);
+    player.finishLaunch(0);
+    EXPECT_EQ(socket.takeReceived(), "open\r\nZelvor>");
+}
+
+// The reply belongs to the client that asked: one that left, or lost the session to another
+// login, is not answered, and the next client is not held.
+TEST_F(TelnetServerTest, LateReplyAfterTheClientLeftReachesNoOne)
+{
+    settings.LoginRequired = false;
+    start();
+    connect();
+    player.launchWaits = true;
+    EXPECT_EQ(arrive("open\r"), 5U);
+    server.Winsock1_Close(client);
+    connect();
+    player.finishLaunch(0);
+    EXPECT_EQ(socket.takeReceived(), "");
+    EXPECT_EQ(socket.resumes, 0);
+    EXPECT_EQ(arrive("pwd\r"), 4U);
+    EXPECT_EQ(socket.takeReceived(), "pwd\r\n\\\r\nZelvor>");
+}
+
 } // namespace
 } // namespace zelvor

@@ -144,25 +144,44 @@ std::string fileText(const fs::path& file)
 
 } // namespace
 
-void writeWav(const fs::path& file, unsigned milliseconds)
+void writeWav(const fs::path& file, unsigned milliseconds, unsigned rate, unsigned channels)
 {
-    constexpr std::uint32_t rate = 8000;
-    const std::uint32_t dataSize = rate * 2 * milliseconds / 1000;
+    const std::uint32_t frameSize = 2 * channels;
+    const std::uint32_t dataSize =
+        static_cast<std::uint32_t>(std::uint64_t{rate} * milliseconds / 1000) * frameSize;
     std::string header = "RIFF";
     putLittleEndian(header, 36 + dataSize, 4);
     header += "WAVEfmt ";
     putLittleEndian(header, 16, 4);
     putLittleEndian(header, 1, 2);
-    putLittleEndian(header, 1, 2);
+    putLittleEndian(header, channels, 2);
     putLittleEndian(header, rate, 4);
-    putLittleEndian(header, rate * 2, 4);
-    putLittleEndian(header, 2, 2);
+    putLittleEndian(header, rate * frameSize, 4);
+    putLittleEndian(header, frameSize, 2);
     putLittleEndian(header, 16, 2);
     header += "data";
     putLittleEndian(header, dataSize, 4);
     fs::create_directories(file.parent_path());
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out << header << std::string(dataSize, '\0');
+}
+
+fs::path realLengthSongs()
+{
+    const fs::path folder = ZELVOR_TEST_SONGS_DIR;
+    std::error_code created;
+    fs::create_directories(folder, created);
+    for (const char* name : {"one.wav", "two.wav"}) {
+        std::error_code error;
+        if (fs::is_regular_file(folder / name, error))
+            continue;
+        // Tests run side by side: each writes its own copy and renames it into place whole.
+        const fs::path written =
+            folder / (std::string(name) + "." + std::to_string(::getpid()) + ".new");
+        writeWav(written, 70000, 44100, 2);
+        fs::rename(written, folder / name, error);
+    }
+    return folder;
 }
 
 MpdFixture::MpdFixture()
@@ -207,6 +226,7 @@ void MpdFixture::writeConfig() const
         << "bind_to_address \"" << socketPath().string() << "\"\n"
         << "bind_to_address \"127.0.0.1\"\n"
         << "port \"" << m_port << "\"\n"
+        << "log_level \"" << (verboseLog ? "verbose" : "notice") << "\"\n"
         << "auto_update \"no\"\n"
         << "zeroconf_enabled \"no\"\n"
         << "audio_output {\n"
@@ -300,6 +320,24 @@ bool MpdFixture::update(std::chrono::seconds timeout)
     return false;
 }
 
+bool MpdFixture::addRealLengthSongs()
+{
+    const fs::path shared = realLengthSongs();
+    fs::create_directories(musicDir() / "long");
+    for (const char* name : {"one.wav", "two.wav"}) {
+        std::error_code error;
+        fs::create_hard_link(shared / name, musicDir() / "long" / name, error);
+        if (error && !fs::copy_file(shared / name, musicDir() / "long" / name, error))
+            return false;
+    }
+    return update();
+}
+
+std::string MpdFixture::logText() const
+{
+    return fileText(m_folder / "mpd.log");
+}
+
 void MpdFixture::stop()
 {
     if (m_pid <= 0)
@@ -351,10 +389,15 @@ void MpdFixture::useTcp() const
     ::unsetenv("MPD_TIMEOUT");
 }
 
+std::string mpdCommand(const fs::path& socket, const std::string& line)
+{
+    RawClient client(socket);
+    return client.request(line);
+}
+
 std::string MpdFixture::command(const std::string& line) const
 {
-    RawClient client(socketPath());
-    return client.request(line);
+    return mpdCommand(socketPath(), line);
 }
 
 std::map<std::string, std::string> MpdFixture::status() const

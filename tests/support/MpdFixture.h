@@ -12,8 +12,20 @@
 
 namespace zelvor::test {
 
-/** Writes a WAV file of silence (16-bit mono, 8 kHz), creating its folders. */
-void writeWav(const std::filesystem::path& file, unsigned milliseconds);
+/** Writes a WAV file of silence (16-bit, mono 8 kHz unless told), creating its folders. */
+void writeWav(const std::filesystem::path& file, unsigned milliseconds, unsigned rate = 8000,
+              unsigned channels = 1);
+
+/**
+ * Songs like real ones: "one.wav" and "two.wav", 70 s each of 44.1 kHz stereo, more than MPD's
+ * buffer holds, so MPD decodes them as it plays. Written once into a folder that every test of
+ * this build shares.
+ */
+std::filesystem::path realLengthSongs();
+
+/** Sends one protocol line to the MPD on that local socket; the whole answer, or "" when MPD
+ * did not answer. */
+std::string mpdCommand(const std::filesystem::path& socket, const std::string& line);
 
 /**
  * A real MPD for one test process, in a fresh temp folder of its own: its mpd.conf, a music
@@ -43,6 +55,11 @@ public:
     void stopLaunched();
     /** Rescans the music folder and waits until the database is up to date. */
     bool update(std::chrono::seconds timeout = std::chrono::seconds(10));
+    /** Puts realLengthSongs() into the music folder as long/one.wav and long/two.wav and
+     * updates the database. */
+    bool addRealLengthSongs();
+    /** MPD's log so far. */
+    std::string logText() const;
 
     pid_t pid() const { return m_pid; }
     const std::string& error() const { return m_error; }
@@ -74,6 +91,9 @@ public:
 
     /** The output's mixer, read by start(): "none" gives an MPD without volume control. */
     std::string mixerType = "software";
+    /** Read by start(): MPD logs at its verbose level, every command and every output opened
+     * or closed. */
+    bool verboseLog = false;
 
     /** Polls the condition until it holds or the time is up; true when it held. */
     static bool waitFor(const std::function<bool()>& condition,

@@ -44,6 +44,10 @@ public:
     std::optional<std::chrono::milliseconds> sleepTimeLeft() const override { return sleepLeft; }
     void startSleepTimer(std::chrono::minutes duration) override { sleepLeft = duration; }
     void cancelSleepTimer() override { sleepLeft.reset(); }
+    LateReply deferReply() override
+    {
+        return [](std::string_view, PromptSelector) {};
+    }
     std::optional<std::chrono::milliseconds> sleepLeft;
 };
 

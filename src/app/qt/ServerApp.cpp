@@ -12,6 +12,7 @@
 #include <QStandardPaths>
 
 #include <cstdio>
+#include <ctime>
 #include <utility>
 
 namespace zelvor {
@@ -48,6 +49,9 @@ std::unique_ptr<Player> makePlayer(const std::string& settingsFolder, ServerApp&
     managed.settingsFolder = settingsFolder;
     managed.musicRoot = [&app] { return app.settings().ServerRoot; };
     managed.report = report;
+    managed.after = [&app](std::chrono::milliseconds delay, std::function<void()> callback) {
+        app.scheduler().after(delay, std::move(callback));
+    };
     return std::make_unique<LinuxPlayer>(std::move(managed), MprisSetup{location, report},
                                          location);
 }
@@ -135,7 +139,15 @@ std::string localDateTime(const QLocale& locale, const QDateTime& when)
 
 std::string localDateTime()
 {
-    return localDateTime(QLocale::system(), QDateTime::currentDateTime());
+    // Every status word is stamped, two or more per command line: the text is made afresh only
+    // when the second changes.
+    static std::time_t second = -1;
+    static std::string text;
+    if (const std::time_t now = std::time(nullptr); now != second) {
+        second = now;
+        text = localDateTime(QLocale::system(), QDateTime::currentDateTime());
+    }
+    return text;
 }
 
 ServerApp::ServerApp(std::string settingsFolder, bool headless, QObject* parent)

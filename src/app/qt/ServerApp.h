@@ -46,6 +46,7 @@ public:
 
     ServerSettings& settings() { return m_settings; }
     TelnetServer& server() { return m_server; }
+    Scheduler& scheduler() { return m_scheduler; }
     const std::string& settingsFile() const { return m_lifecycle.settingsFile(); }
 
     /** Runs last in Form_Unload (the shell removes its tray icon there). */

@@ -5,10 +5,14 @@
 
 #include <mpd/client.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <limits>
 #include <thread>
+#include <vector>
 
 #include <pwd.h>
 #include <signal.h>
@@ -21,6 +25,8 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr unsigned kAnswerTimeoutMs = 2000;
+constexpr unsigned kLookTimeoutMs = 30;
+constexpr std::chrono::milliseconds kConnectInterval{250};
 
 bool isSet(const char* name)
 {
@@ -72,33 +78,15 @@ bool processGone(pid_t pid)
     return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
 }
 
-std::chrono::milliseconds left(Clock::time_point deadline)
+// The MPD that the pid file names, while it runs on the configuration file given.
+bool runsOnConfig(pid_t pid, const fs::path& config)
 {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-}
-
-// Asks MPD to rescan its music directory and waits until that is done or the time is up;
-// false when the time ran out or the connection failed.
-bool updateDatabase(mpd_connection* connection, std::chrono::milliseconds limit)
-{
-    const auto deadline = Clock::now() + limit;
-    const unsigned job = mpd_run_update(connection, nullptr);
-    if (job == 0)
+    if (pid <= 0 || processGone(pid))
         return false;
-    while (left(deadline).count() > 0) {
-        mpd_status* status = mpd_run_status(connection);
-        if (status == nullptr)
-            return false;
-        const unsigned running = mpd_status_get_update_id(status);
-        mpd_status_free(status);
-        // Jobs run in the order they were asked for; a later number means ours is done.
-        if (running == 0 || running > job)
-            return true;
-        mpd_connection_set_timeout(connection, static_cast<unsigned>(left(deadline).count()) + 1);
-        if (mpd_run_idle_mask(connection, MPD_IDLE_UPDATE) == 0)
-            return false;
-    }
-    return false;
+    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+    std::string arguments((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::replace(arguments.begin(), arguments.end(), '\0', '\n');
+    return (arguments + "\n").find("\n" + config.string() + "\n") != std::string::npos;
 }
 
 } // namespace
@@ -113,9 +101,32 @@ mpd_connection* connectMpd(const char* host, unsigned timeoutMs)
     return connection;
 }
 
+/** The waiting of one "open": until the MPD answers, then until its scan is done. */
+struct ManagedMpd::Startup
+{
+    pid_t pid = -1;
+    /** Started by this "open", so its database is still to be filled. */
+    bool started = false;
+    AudioOutput output = AudioOutput::None;
+    Clock::time_point deadline;
+    Clock::time_point nextConnect;
+    mpd_connection* connection = nullptr;
+    /** MPD's number of the update job; 0 before it was asked for. */
+    unsigned job = 0;
+    std::vector<Done> waiting;
+
+    ~Startup()
+    {
+        if (connection != nullptr)
+            mpd_connection_free(connection);
+    }
+};
+
 ManagedMpd::ManagedMpd(ManagedMpdSetup setup)
     : m_setup(std::move(setup)), m_files(m_setup.settingsFolder)
 {}
+
+ManagedMpd::~ManagedMpd() = default;
 
 std::optional<std::string> ManagedMpd::socketToTry() const
 {
@@ -132,49 +143,95 @@ bool ManagedMpd::mayManage(const std::string& playerLocation) const
            wantsManagedMpd(playerLocation, configHome(), homeFolder());
 }
 
-std::optional<std::int32_t> ManagedMpd::open(const std::string& playerLocation)
+void ManagedMpd::report(const std::string& word) const
 {
-    if (!mayManage(playerLocation))
-        return std::nullopt;
-    if (const auto own = socketToTry(); own && answers(own->c_str()))
-        return 0;
-    if (answers(nullptr))
-        return std::nullopt;
-    return start();
+    if (m_setup.report)
+        m_setup.report(word);
 }
 
-std::int32_t ManagedMpd::start()
+bool ManagedMpd::openThen(const std::string& playerLocation, Done done)
 {
-    const AudioOutput output = chooseAudioOutput(sessionSurroundings());
+    const bool alreadyWaiting = m_startup != nullptr;
+    if (!begin(playerLocation, std::move(done)))
+        return false;
+    if (m_startup && !alreadyWaiting)
+        scheduleNext();
+    return true;
+}
+
+std::optional<std::int32_t> ManagedMpd::open(const std::string& playerLocation)
+{
+    std::optional<std::int32_t> answer;
+    if (!begin(playerLocation, [&answer](std::int32_t result) { answer = result; }))
+        return std::nullopt;
+    while (!answer && !advance())
+        std::this_thread::sleep_for(kPollInterval);
+    return answer;
+}
+
+// Decides what "open" does; done is called at once, or joins the waiting of m_startup.
+bool ManagedMpd::begin(const std::string& playerLocation, Done done)
+{
+    if (!mayManage(playerLocation))
+        return false;
+    if (m_startup) {
+        m_startup->waiting.push_back(std::move(done));
+        return true;
+    }
+    std::error_code error;
+    if (!fs::is_directory(m_setup.musicRoot(), error))
+        report("music folder missing");
+    if (const auto own = socketToTry(); own && answers(own->c_str())) {
+        done(0);
+        return true;
+    }
+    auto startup = std::make_unique<Startup>();
+    startup->pid = runningPid();
+    if (startup->pid < 0) {
+        if (answers(nullptr))
+            return false;
+        startup->output = chooseAudioOutput(sessionSurroundings());
+        startup->pid = start(startup->output);
+        startup->started = true;
+    }
+    if (startup->pid < 0) {
+        done(-1);
+        return true;
+    }
+    startup->deadline = Clock::now() + kStartLimit;
+    startup->waiting.push_back(std::move(done));
+    m_startup = std::move(startup);
+    report(m_startup->started ? "player scanning" : "player starting");
+    return true;
+}
+
+pid_t ManagedMpd::runningPid() const
+{
+    std::ifstream in(m_files.pid);
+    long pid = -1;
+    if (!(in >> pid) || pid <= 0 || pid > std::numeric_limits<pid_t>::max())
+        return -1;
+    return runsOnConfig(static_cast<pid_t>(pid), m_files.config) ? static_cast<pid_t>(pid) : -1;
+}
+
+pid_t ManagedMpd::start(AudioOutput output)
+{
     const auto text = managedMpdConfig(m_files, m_setup.musicRoot(), output);
     if (!text || !writeConfig(*text))
         return -1;
+    // No MPD of this configuration runs: a socket file left behind is stale.
     std::error_code error;
     fs::remove(m_files.socket, error);
-    const pid_t mpd = launchProgram("mpd", {"--no-daemon", m_files.config.string()});
-    if (mpd < 0)
-        return -1;
-    mpd_connection* connection = waitUntilAnswering(mpd);
-    if (connection == nullptr)
-        return -1;
-    // MPD's database must know the files before "load" can add them by their place in it.
-    const bool scanned = updateDatabase(connection, kScanLimit);
-    mpd_connection_free(connection);
-    if (!scanned && processGone(mpd))
-        return -1;
-    if (!scanned && m_setup.report)
-        m_setup.report("player still scanning");
-    if (const auto word = audioOutputStatus(output); !word.empty() && m_setup.report)
-        m_setup.report(std::string(word));
-    return 0;
+    return launchProgram("mpd", {"--no-daemon", m_files.config.string()});
 }
 
 // Written next to its place and renamed over it, so MPD never reads half a file.
 bool ManagedMpd::writeConfig(const std::string& text) const
 {
     std::error_code error;
-    fs::create_directories(m_setup.settingsFolder, error);
-    fs::permissions(m_setup.settingsFolder, fs::perms::owner_all, error);
+    // A folder of the user's keeps the mode the user gave it.
+    if (fs::create_directories(m_setup.settingsFolder, error))
+        fs::permissions(m_setup.settingsFolder, fs::perms::owner_all, error);
     const fs::path written = m_files.config.string() + ".new";
     {
         std::ofstream out(written, std::ios::binary | std::ios::trunc);
@@ -190,18 +247,82 @@ bool ManagedMpd::writeConfig(const std::string& text) const
     return false;
 }
 
-mpd_connection* ManagedMpd::waitUntilAnswering(pid_t mpd) const
+// One look at the MPD being waited for; the answer once it is decided. Every look is a connect
+// on the local socket or one "status" round trip, so the event loop never waits long.
+std::optional<std::int32_t> ManagedMpd::step(Startup& startup)
 {
-    const auto deadline = Clock::now() + kStartLimit;
-    const std::string socket = m_files.socket.string();
-    while (Clock::now() < deadline && !processGone(mpd)) {
+    if (startup.connection == nullptr) {
+        if (processGone(startup.pid))
+            return -1;
         std::error_code error;
-        if (fs::is_socket(m_files.socket, error))
-            if (mpd_connection* connection = connectMpd(socket.c_str(), kAnswerTimeoutMs))
-                return connection;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        // A starting MPD may take a while to greet: a later look tries again rather than
+        // holding the event loop, and not at every look, so a stopped MPD is not left with a
+        // pile of abandoned connections (it takes only so many).
+        if (Clock::now() >= startup.nextConnect && fs::is_socket(m_files.socket, error)) {
+            startup.connection = connectMpd(m_files.socket.c_str(), kLookTimeoutMs);
+            startup.nextConnect = Clock::now() + kConnectInterval;
+        }
+        if (startup.connection != nullptr)
+            mpd_connection_set_timeout(startup.connection, kAnswerTimeoutMs);
+        if (startup.connection == nullptr) {
+            if (Clock::now() < startup.deadline)
+                return std::nullopt;
+            report("player still starting");
+            return 0;
+        }
+        // One that ran already has filled its database; ours must know the files before
+        // "load" can add them by their place in it.
+        if (!startup.started || (startup.job = mpd_run_update(startup.connection, nullptr)) == 0)
+            return 0;
+        startup.deadline = Clock::now() + kScanLimit;
+        return std::nullopt;
     }
-    return nullptr;
+    mpd_status* status = mpd_run_status(startup.connection);
+    if (status == nullptr)
+        return processGone(startup.pid) ? -1 : 0;
+    const unsigned running = mpd_status_get_update_id(status);
+    mpd_status_free(status);
+    // Jobs run in the order they were asked for; a later number means ours is done.
+    if (running == 0 || running > startup.job)
+        return 0;
+    if (Clock::now() < startup.deadline)
+        return std::nullopt;
+    report("player still scanning");
+    return 0;
+}
+
+// True once the waiting is over.
+bool ManagedMpd::advance()
+{
+    if (!m_startup)
+        return true;
+    const auto answer = step(*m_startup);
+    if (answer)
+        finish(*answer);
+    return answer.has_value();
+}
+
+void ManagedMpd::scheduleNext()
+{
+    if (!m_setup.after) {
+        while (!advance())
+            std::this_thread::sleep_for(kPollInterval);
+        return;
+    }
+    m_setup.after(kPollInterval, [this, alive = std::weak_ptr<bool>(m_alive)] {
+        if (!alive.expired() && !advance())
+            scheduleNext();
+    });
+}
+
+void ManagedMpd::finish(std::int32_t answer)
+{
+    const auto startup = std::move(m_startup);
+    if (answer == 0 && startup->started)
+        if (const auto word = audioOutputStatus(startup->output); !word.empty())
+            report(std::string(word));
+    for (const auto& done : startup->waiting)
+        done(answer);
 }
 
 } // namespace zelvor

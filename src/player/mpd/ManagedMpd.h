@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -29,6 +30,9 @@ struct ManagedMpdSetup
     std::function<std::string()> musicRoot;
     /** Shows a status word. */
     std::function<void(const std::string&)> report;
+    /** Runs the callback once after the delay, from the program's event loop. Without it, an
+     * "open" that waits for this MPD waits in place. */
+    std::function<void(std::chrono::milliseconds, std::function<void()>)> after;
 };
 
 /**
@@ -36,35 +40,61 @@ struct ManagedMpdSetup
  * player location is the bare "mpd", MPD_HOST is not set, the user has no MPD configuration of
  * their own and no MPD answers. It listens only on a local socket in the settings folder, which
  * the backend tries first while MPD_HOST is not set.
+ *
+ * Only one such MPD ever runs: its pid file is read first, and while the MPD it names is alive,
+ * that one is waited for and no other is started, nor is its socket removed.
  */
 class ManagedMpd
 {
 public:
+    using Done = std::function<void(std::int32_t)>;
+
     explicit ManagedMpd(ManagedMpdSetup setup);
+    ~ManagedMpd();
+    ManagedMpd(const ManagedMpd&) = delete;
+    ManagedMpd& operator=(const ManagedMpd&) = delete;
 
     /** The local socket of this MPD while MPD_HOST is not set and the socket file exists. */
     std::optional<std::string> socketToTry() const;
 
     /**
-     * Carries out "open" when this MPD is the one to open: writes its configuration afresh,
-     * starts it, waits until it answers and until its database has caught up with the music
-     * root (each bounded), and answers 0, or -1 when it could not be started. When it already
-     * runs, answers 0 and starts nothing. Nothing when "open" is not its business: another
-     * location, MPD_HOST set, a configuration of the user's, or another MPD answering.
+     * Carries out "open" when this MPD is the one to open, and calls done once with the
+     * answer: 0 when it answers and its database has caught up with the music root, or when it
+     * is still starting or scanning at the limits (kStartLimit, kScanLimit; the status word says
+     * so); -1 when it could not be started or ended meanwhile. When it already answers, done is
+     * called at once and nothing is started. The waiting runs on setup.after's timers, so done
+     * may come after this returns. False, and done is not called, when "open" is not its
+     * business: another location, MPD_HOST set, a configuration of the user's, or another MPD
+     * answering.
      */
+    bool openThen(const std::string& playerLocation, Done done);
+    /** The same, waiting in place: the answer, or nothing when "open" is not its business. */
     std::optional<std::int32_t> open(const std::string& playerLocation);
 
     static constexpr std::chrono::seconds kStartLimit{5};
     static constexpr std::chrono::seconds kScanLimit{30};
+    /** How often a waiting "open" looks at MPD again. */
+    static constexpr std::chrono::milliseconds kPollInterval{20};
 
 private:
+    struct Startup;
+
     bool mayManage(const std::string& playerLocation) const;
-    std::int32_t start();
+    bool begin(const std::string& playerLocation, Done done);
+    pid_t runningPid() const;
+    pid_t start(AudioOutput output);
     bool writeConfig(const std::string& text) const;
-    mpd_connection* waitUntilAnswering(pid_t mpd) const;
+    std::optional<std::int32_t> step(Startup& startup);
+    bool advance();
+    void scheduleNext();
+    void finish(std::int32_t answer);
+    void report(const std::string& word) const;
 
     ManagedMpdSetup m_setup;
     ManagedMpdFiles m_files;
+    std::unique_ptr<Startup> m_startup;
+    /** Timers check it, so one that runs after this object is gone does nothing. */
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 } // namespace zelvor

@@ -10,8 +10,9 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
-#include <string_view>
+#include <cstdio>
 #include <ctime>
+#include <string_view>
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -213,9 +214,8 @@ std::optional<MpdBackend::Snapshot> MpdBackend::snapshot()
     mpd_status* status = mpd_run_status(m_connection);
     if (status == nullptr)
         return std::nullopt;
-    m_snapshot =
-        Snapshot{playStateAnswer(mpd_status_get_state(status)), mpd_status_get_random(status),
-                 mpd_status_get_repeat(status), mpd_status_get_song_pos(status)};
+    m_snapshot = Snapshot{playStateAnswer(mpd_status_get_state(status)),
+                          mpd_status_get_random(status), mpd_status_get_repeat(status)};
     mpd_status_free(status);
     return m_snapshot;
 }
@@ -337,6 +337,12 @@ std::int32_t MpdBackend::LaunchWinamp(const std::string& path)
     return launchProgram(path) < 0 ? -1 : 0;
 }
 
+void MpdBackend::launchWinampThen(const std::string& path, std::function<void(std::int32_t)> done)
+{
+    if (!m_managed.openThen(path, done))
+        done(launchProgram(path) < 0 ? -1 : 0);
+}
+
 // Reads the answers of "status" and "currentsong" at the end of a command list; the status
 // also serves the line's later questions.
 std::optional<PlayerStatus> MpdBackend::receiveStatus()
@@ -354,9 +360,8 @@ std::optional<PlayerStatus> MpdBackend::receiveStatus()
         now.totalMs = total * 1000;
     if (const int volume = mpd_status_get_volume(status); volume >= 0)
         now.volume = volume;
-    m_snapshot =
-        Snapshot{playStateAnswer(mpd_status_get_state(status)), mpd_status_get_random(status),
-                 mpd_status_get_repeat(status), mpd_status_get_song_pos(status)};
+    m_snapshot = Snapshot{playStateAnswer(mpd_status_get_state(status)),
+                          mpd_status_get_random(status), mpd_status_get_repeat(status)};
     mpd_status_free(status);
     if (!mpd_response_next(m_connection))
         return std::nullopt;
@@ -373,11 +378,12 @@ std::optional<PlayerStatus> MpdBackend::receiveStatus()
 
 // One command list: the commands that send() adds (it answers how many, or -1), then "status"
 // and "currentsong", all in one round trip. When MPD refuses one of the commands it skips the
-// rest of the list; the status is then asked on its own.
-template <typename Send> std::optional<PlayerStatus> MpdBackend::statusAfter(Send&& send)
+// rest of the list; the status is then asked on its own, and refused (when given) is set.
+template <typename Send>
+std::optional<PlayerStatus> MpdBackend::statusAfter(Send&& send, bool* refused)
 {
     std::optional<PlayerStatus> result;
-    const bool reached = answered([this, &send, &result] {
+    const bool reached = answered([this, &send, &result, refused] {
         const auto askStatus = [this] {
             return mpd_send_status(m_connection) && mpd_send_current_song(m_connection) &&
                    mpd_command_list_end(m_connection);
@@ -387,13 +393,15 @@ template <typename Send> std::optional<PlayerStatus> MpdBackend::statusAfter(Sen
         const int commands = send();
         if (commands < 0 || !askStatus())
             return;
-        bool refused = false;
-        for (int i = 0; i < commands && !refused; ++i)
-            refused = !mpd_response_next(m_connection);
-        if (!refused) {
+        bool skipped = false;
+        for (int i = 0; i < commands && !skipped; ++i)
+            skipped = !mpd_response_next(m_connection);
+        if (!skipped) {
             result = receiveStatus();
             return;
         }
+        if (refused != nullptr)
+            *refused = true;
         if (mpd_connection_get_error(m_connection) == MPD_ERROR_SERVER &&
             mpd_connection_clear_error(m_connection) &&
             mpd_command_list_begin(m_connection, true) && askStatus())
@@ -473,39 +481,19 @@ std::optional<PlayerStatus> MpdBackend::setVolume(int percent)
     });
 }
 
+// MPD's player seeks within the current song itself, also when its decoder has already moved
+// on to the next one: it starts that song's decoder afresh, and the outputs stay open.
 std::optional<PlayerStatus> MpdBackend::seekTo(std::uint32_t milliseconds)
 {
-    Snapshot before;
-    if (operate([this, &before] {
-            before = snapshot().value_or(Snapshot{});
-            return 0;
-        }) == -1)
-        return std::nullopt;
-    if (before.songPos < 0)
-        return statusAfter([] { return 0; });
-    // MPD decodes ahead: once a song is decoded whole, its decoder is on the next one, and a
-    // seek back in the playing song then waits for the rest of it, or lands in the next song.
-    // Stopping first ends that decoder, and the seek starts the song afresh at the time asked.
-    const std::string position = std::to_string(before.songPos);
-    const std::string seconds =
-        std::to_string(milliseconds / 1000) + "." + std::to_string(milliseconds % 1000 / 100);
-    const bool paused = before.state == 3;
-    const auto seek = [this, &position, &seconds, paused] {
-        mpd_connection_set_timeout(m_connection, kSeekTimeoutMs);
-        const bool sent =
-            mpd_send_command(m_connection, "stop", nullptr) &&
-            mpd_send_command(m_connection, "seek", position.c_str(), seconds.c_str(), nullptr) &&
-            (!paused || mpd_send_pause(m_connection, true));
-        return sent ? (paused ? 3 : 2) : -1;
-    };
-    auto after = statusAfter(seek);
-    // Now and then MPD still starts the song it had queued next instead; once more puts it right.
-    const auto asked = static_cast<std::uint32_t>(before.songPos);
-    if (after && after->position && *after->position != asked)
-        after = statusAfter(seek);
-    if (m_connection != nullptr)
-        mpd_connection_set_timeout(m_connection, kTimeoutMs);
-    return after;
+    char seconds[16];
+    std::snprintf(seconds, sizeof seconds, "%u.%03u", milliseconds / 1000, milliseconds % 1000);
+    bool refused = false;
+    auto after = statusAfter(
+        [this, &seconds] {
+            return mpd_send_command(m_connection, "seekcur", seconds, nullptr) ? 1 : -1;
+        },
+        &refused);
+    return refused ? std::nullopt : after;
 }
 
 } // namespace zelvor

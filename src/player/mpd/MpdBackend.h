@@ -40,6 +40,8 @@ public:
     /** Starts Zelvor's own MPD where that is the one to start (see ManagedMpd::open), else the
      * program detached (see launchProgram); -1 when it cannot be started. */
     std::int32_t LaunchWinamp(const std::string& path) override;
+    /** The same, with Zelvor's own MPD waited for on the event loop (see ManagedMpd::openThen). */
+    void launchWinampThen(const std::string& path, std::function<void(std::int32_t)> done) override;
 
     /** "status" and "currentsong" in one command list. */
     std::optional<PlayerStatus> status() override;
@@ -50,9 +52,9 @@ public:
     /** "setvol" and the status in one command list; MPD without a mixer refuses it. */
     std::optional<PlayerStatus> setVolume(int percent) override;
     /**
-     * "seekcur" and the status in one command list; while playing the seek is wrapped in
-     * "pause 1" and "pause 0", so a decoder that already moved on to the next song cannot hold
-     * a backward seek up.
+     * "seekcur" and the status in one command list: playing or paused, the song stays in that
+     * state and MPD's outputs stay open. Nothing when MPD refuses the seek (stopped, or a song
+     * it cannot seek in), which leaves everything as it was.
      */
     std::optional<PlayerStatus> seekTo(std::uint32_t milliseconds) override;
 
@@ -60,8 +62,6 @@ public:
     void endCommandLine() override;
 
     static constexpr unsigned kTimeoutMs = 2000;
-    /** A seek may make MPD start the song's decoder afresh, which can take longer. */
-    static constexpr unsigned kSeekTimeoutMs = 10000;
 
 private:
     struct Snapshot
@@ -69,13 +69,12 @@ private:
         int state = 0;
         bool random = false;
         bool repeat = false;
-        /** The current song's place in the queue; -1 when there is none. */
-        int songPos = -1;
     };
 
     template <typename Work> std::int32_t operate(Work&& work);
     template <typename Work> bool answered(Work&& work);
-    template <typename Send> std::optional<PlayerStatus> statusAfter(Send&& send);
+    template <typename Send>
+    std::optional<PlayerStatus> statusAfter(Send&& send, bool* refused = nullptr);
     std::optional<PlayerStatus> receiveStatus();
     void receiveEntries(std::vector<QueueEntry>& entries, std::uint32_t count);
     mpd_connection* connection();

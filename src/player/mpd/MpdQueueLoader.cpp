@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <iterator>
 #include <memory>
+#include <thread>
 
 #include <sys/stat.h>
 
@@ -60,11 +61,58 @@ bool MpdQueueLoader::load(const fs::path& path)
         return true;
     const bool folder = kind == fs::file_type::directory;
     if (const auto uri = uriInMusicFolder(absolute))
-        return folder ? addFolder(*uri) : addAll({*uri});
+        return addInMusicFolder(*uri, folder);
     if (m_broken)
         return false;
     return addAll(folder ? localAudioFiles(absolute)
                          : std::vector<std::string>{"file://" + absolute.string()});
+}
+
+// What MPD's database does not know yet (music added since MPD last looked) makes MPD look at
+// that path, and the add is tried once more when it is done.
+bool MpdQueueLoader::addInMusicFolder(const std::string& uri, bool folder)
+{
+    m_refusal.reset();
+    const bool added = folder ? addFolder(uri) : addFile(uri);
+    if (!added || m_refusal != MPD_SERVER_ERROR_NO_EXIST || !updated(uri))
+        return usable();
+    return folder ? addFolder(uri) : addFile(uri);
+}
+
+// A file MPD does not take as a song may be a playlist that one of its playlist plugins reads
+// (m3u, pls, xspf, cue, ...); "load" appends its entries, and skips those MPD cannot find.
+bool MpdQueueLoader::addFile(const std::string& uri)
+{
+    if (mpd_run_add(m_connection, uri.c_str()) || !usable())
+        return usable();
+    m_refusal.reset();
+    mpd_run_load(m_connection, uri.c_str());
+    return usable();
+}
+
+// Waits, bounded, until MPD has looked at the path; false when it did not in time.
+bool MpdQueueLoader::updated(const std::string& uri)
+{
+    const unsigned job = mpd_run_update(m_connection, uri.c_str());
+    if (job == 0) {
+        usable();
+        return false;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kUpdateLimit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        mpd_status* status = mpd_run_status(m_connection);
+        if (status == nullptr) {
+            usable();
+            return false;
+        }
+        const unsigned running = mpd_status_get_update_id(status);
+        mpd_status_free(status);
+        // Jobs run in the order they were asked for; a later number means ours is done.
+        if (running == 0 || running > job)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
 }
 
 // MPD adds a folder in the order it lists it, each folder's songs before its subfolders. When
@@ -82,7 +130,12 @@ bool MpdQueueLoader::addFolder(const std::string& uri)
 
 bool MpdQueueLoader::usable()
 {
-    if (!m_broken && mpd_connection_get_error(m_connection) != MPD_ERROR_SUCCESS)
+    if (m_broken)
+        return false;
+    const auto error = mpd_connection_get_error(m_connection);
+    if (error == MPD_ERROR_SERVER)
+        m_refusal = mpd_connection_get_server_error(m_connection);
+    if (error != MPD_ERROR_SUCCESS)
         m_broken = !mpd_connection_clear_error(m_connection);
     return !m_broken;
 }

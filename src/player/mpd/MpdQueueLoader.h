@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -12,7 +13,9 @@ struct mpd_connection;
 namespace zelvor {
 
 /**
- * Appends host files to MPD's queue over an open connection.
+ * Appends host files to MPD's queue over an open connection. A playlist file (anything MPD's
+ * playlist plugins read) appends its entries. What lies below the music folder but is not in
+ * MPD's database yet makes MPD look at that path first (see kUpdateLimit).
  *
  * A path below MPD's music folder is added by its URI relative to that folder, which works over
  * TCP and the local socket alike. MPD names its music folder only to local-socket clients; over
@@ -32,9 +35,14 @@ public:
 
     /** Adds at most this many URIs per command list. */
     static constexpr std::size_t kBatchSize = 1000;
+    /** How long a load waits for MPD to look at a path it does not know yet. */
+    static constexpr std::chrono::seconds kUpdateLimit{5};
 
 private:
     bool usable();
+    bool addInMusicFolder(const std::string& uri, bool folder);
+    bool addFile(const std::string& uri);
+    bool updated(const std::string& uri);
     std::optional<std::string> uriInMusicFolder(const std::filesystem::path& path);
     std::optional<std::filesystem::path> configuredMusicFolder();
     std::optional<std::string> probeMusicFolder(const std::filesystem::path& path);
@@ -48,6 +56,8 @@ private:
 
     mpd_connection* m_connection;
     bool m_broken = false;
+    /** MPD's reason for the last command it refused (an mpd_server_error). */
+    std::optional<int> m_refusal;
 };
 
 } // namespace zelvor

@@ -297,6 +297,22 @@ void Listener::deliverInput(ConnectionId connection)
         held->stall.start(kSendStallLimit);
 }
 
+void Listener::resumeInput(ConnectionId connection)
+{
+    Connection* held = find(connection);
+    if (!held)
+        return;
+    held->flow.release();
+    // Taken up from the event loop, not from inside whatever reported the late reply.
+    QMetaObject::invokeMethod(
+        this,
+        [this, connection] {
+            if (Connection* again = find(connection); again && again->flow.reading())
+                onReadyRead(connection);
+        },
+        Qt::QueuedConnection);
+}
+
 void Listener::onBytesWritten(ConnectionId connection)
 {
     Connection* held = find(connection);

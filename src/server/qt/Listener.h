@@ -39,6 +39,7 @@ public:
     std::string remoteHostIP(ConnectionId connection) const override;
     std::string lastError() const override;
     bool congested(ConnectionId connection) const override;
+    void resumeInput(ConnectionId connection) override;
 
     /** Closes the listener and every connection, without a notification. */
     void close() override;
