@@ -52,6 +52,13 @@ double medianSeconds(int runs, const std::function<void()>& work,
     return samples[samples.size() / 2];
 }
 
+/** A change and the status the reply shows after it, as one command list: what any client
+ * that answers with the new state asks of MPD. */
+std::string afterwards(const std::string& change)
+{
+    return "command_list_begin\n" + change + "\nstatus\ncurrentsong\ncommand_list_end";
+}
+
 /** Raw MPD protocol on a fresh TCP connection: connect, one command, close. */
 void rawMpdCommand(unsigned port, const std::string& command)
 {
@@ -229,16 +236,20 @@ int main()
         1.5);
     verb(
         "queue 5001 (of 10,000)", [](int) { return std::string("queue 5001"); },
-        [](int) { return std::string("playlistinfo 5000:5020"); }, 1.5);
+        [](int) {
+            return std::string("command_list_begin\nstatus\nplaylistinfo 5000:5020\n"
+                               "command_list_end");
+        },
+        1.5);
     verb(
         "vol 40 / vol 41", [](int i) { return "vol " + std::to_string(40 + i % 2); },
-        [](int i) { return "setvol " + std::to_string(40 + i % 2); }, 1.5);
+        [](int i) { return afterwards("setvol " + std::to_string(40 + i % 2)); }, 1.5);
     verb(
         "seek 5 / seek 10", [](int i) { return "seek " + std::to_string(5 + 5 * (i % 2)); },
-        [](int i) { return "seekcur " + std::to_string(5 + 5 * (i % 2)); }, 1.5);
+        [](int i) { return afterwards("seekcur " + std::to_string(5 + 5 * (i % 2))); }, 1.5);
     verb(
         "goto 10001", [](int) { return std::string("goto 10001"); },
-        [](int) { return std::string("play 10000"); }, 1.5);
+        [](int) { return afterwards("play 10000"); }, 1.5);
     mpd.command("stop");
     mpd.command("clear");
     mpd.command("single 0");
