@@ -18,6 +18,7 @@
 #include "player/Player.h"
 #include "server/ActivityLog.h"
 #include "server/FakeSocket.h"
+#include "server/SessionInput.h"
 #include "server/TelnetServer.h"
 #include "server/Winsock.h"
 #include "settings/ServerSettings.h"
