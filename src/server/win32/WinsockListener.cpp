@@ -387,6 +387,13 @@ void WinsockListener::onConnectionEvent(SOCKET socket, int event, int error)
         onSent(*held);
         break;
     case FD_CLOSE: {
+        // Windows hands out a closed socket's handle again at once, so a close notification
+        // still queued for the connection that had it can reach a new one. A real end reads as
+        // one; a socket that is still there with nothing to read did not end.
+        char byte = 0;
+        if (error == 0 && ::recv(socket, &byte, 1, MSG_PEEK) < 0 &&
+            WSAGetLastError() == WSAEWOULDBLOCK)
+            break;
         // A remote close, a reset or a failed send: all of them end the connection the same
         // way, after whatever the client sent before it went.
         const ConnectionId id = held->id;
