@@ -47,17 +47,7 @@ protected:
         socket.takeReceived();
     }
 
-    /** Types a line; the reply between the echo and the prompt, or what came without a prompt. */
-    std::string run(const std::string& line)
-    {
-        server->Winsock1_DataArrival(socket.current, line + "\r");
-        const std::string received = socket.takeReceived();
-        const std::string prompt = "\r\nZelvor>";
-        if (received.size() < line.size() + prompt.size() ||
-            received.compare(received.size() - prompt.size(), prompt.size(), prompt) != 0)
-            return "(no prompt) " + received;
-        return received.substr(line.size(), received.size() - line.size() - prompt.size());
-    }
+    std::string run(const std::string& line) { return socket.run(line); }
     std::string field(const std::string& name) const { return mpd.status()[name]; }
     bool add(const std::string& uri) const { return mpd.command("add \"" + uri + "\"") != ""; }
 

@@ -106,6 +106,18 @@ public:
         held[id].writes.clear();
         return all;
     }
+    /** Types a line on the newest connection; the reply between the echo and the prompt, or
+     * what came without a prompt. */
+    std::string run(const std::string& line)
+    {
+        server->Winsock1_DataArrival(current, line + "\r");
+        const std::string got = takeReceived();
+        const std::string prompt = "\r\nZelvor>";
+        if (got.size() < line.size() + prompt.size() ||
+            got.compare(got.size() - prompt.size(), prompt.size(), prompt) != 0)
+            return "(no prompt) " + got;
+        return got.substr(line.size(), got.size() - line.size() - prompt.size());
+    }
     // The same for the newest connection.
     std::string received() const { return received(current); }
     std::string takeReceived() { return takeReceived(current); }
