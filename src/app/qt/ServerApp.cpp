@@ -189,8 +189,7 @@ void ServerApp::Form_Load()
 
 void ServerApp::Form_Unload()
 {
-    if (m_lifecycle.shutdown() && onUnloaded)
-        onUnloaded();
+    m_lifecycle.shutdown();
 }
 
 } // namespace zelvor

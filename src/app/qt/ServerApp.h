@@ -41,7 +41,7 @@ public:
 
     /** Start: the shared steps of ProgramLifecycle::start with the command line's settings. */
     void Form_Load();
-    /** Shutdown: write the settings, close the socket, then the shell's own last step. */
+    /** Shutdown: write the settings and close the socket. */
     void Form_Unload();
 
     ServerSettings& settings() { return m_settings; }
@@ -49,8 +49,6 @@ public:
     Scheduler& scheduler() { return m_scheduler; }
     const std::string& settingsFile() const { return m_lifecycle.settingsFile(); }
 
-    /** Runs last in Form_Unload (the shell removes its tray icon there). */
-    std::function<void()> onUnloaded;
     /** Called with every status word. */
     std::function<void(const std::string&)> onStatus;
 
