@@ -159,7 +159,7 @@ def main():
     with tempfile.TemporaryDirectory() as home:
         env = {k: v for k, v in os.environ.items()
                if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM",
-                            "DBUS_SESSION_BUS_ADDRESS")}
+                            "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR")}
         env.update(HOME=home, XDG_CONFIG_HOME=os.path.join(home, "config"))
         daemon, address = start_bus(env)
         env["DBUS_SESSION_BUS_ADDRESS"] = address

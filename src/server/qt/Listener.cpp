@@ -7,10 +7,7 @@
 #include <QHostAddress>
 #include <QTimer>
 
-#include <poll.h>
 #include <sys/socket.h>
-
-#include <vector>
 
 #ifdef Q_OS_LINUX
 #include <netinet/in.h>
@@ -34,12 +31,6 @@ void enableKeepAlive(QTcpSocket* socket)
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
 #endif
 }
-
-#ifdef POLLRDHUP
-constexpr short kRemoteEnd = POLLRDHUP | POLLHUP | POLLERR;
-#else
-constexpr short kRemoteEnd = POLLHUP | POLLERR;
-#endif
 
 } // namespace
 
@@ -114,7 +105,7 @@ void Listener::close(ConnectionId connection)
 
 std::string Listener::remoteHostIP(ConnectionId connection) const
 {
-    const Connection* held = m_connections.find(connection);
+    const auto* held = m_connections.find(connection);
     if (!held)
         return {};
     QHostAddress address = held->socket->peerAddress();
@@ -159,37 +150,7 @@ void Listener::onNewConnection()
 
 void Listener::reportEndedConnections()
 {
-    std::vector<ConnectionId> ended;
-    for (const ConnectionId id : m_connections.ids())
-        if (takeEnd(*m_connections.find(id)))
-            ended.push_back(id);
-    for (const ConnectionId id : ended) {
-        if (Connection* held = m_connections.find(id); held && held->flow.reading())
-            m_connections.deliverInput(id);
-        m_connections.ended(id);
-    }
-}
-
-bool Listener::takeEnd(Connection& connection)
-{
-    const int fd = static_cast<int>(connection.socket->socketDescriptor());
-    pollfd entry{fd, static_cast<short>(POLLIN | kRemoteEnd), 0};
-    if (fd < 0 || ::poll(&entry, 1, 0) <= 0 || (entry.revents & kRemoteEnd) == 0)
-        return false;
-    if (!connection.flow.reading())
-        return true;
-    // Its last words come first: Qt's buffer, then what the system still holds.
-    const QByteArray buffered = connection.socket->readAll();
-    connection.flow.append(
-        std::string_view(buffered.constData(), static_cast<std::size_t>(buffered.size())));
-    char buffer[16 * 1024];
-    for (;;) {
-        const auto n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (n <= 0)
-            break;
-        connection.flow.append(std::string_view(buffer, static_cast<std::size_t>(n)));
-    }
-    return true;
+    m_connections.reportEnded();
 }
 
 } // namespace zelvor

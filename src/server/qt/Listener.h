@@ -44,11 +44,7 @@ public:
     std::size_t connections() const { return m_connections.size(); }
 
 private:
-    using Connection = QtConnections<QTcpSocket>::Connection;
-
     void onNewConnection();
-    /** True when the client's close or reset waits to be read; what it sent before is read. */
-    bool takeEnd(Connection& connection);
 
     QTcpServer m_server;
     QtConnections<QTcpSocket> m_connections{*this};

@@ -8,6 +8,9 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <poll.h>
+#include <sys/socket.h>
+
 #include <map>
 #include <memory>
 #include <vector>
@@ -16,8 +19,7 @@ namespace zelvor {
 
 /** Closes a socket locally: what is buffered goes out first, as far as the client takes it
  * without waiting. */
-template <class Socket>
-void dropSocket(Socket* socket)
+template <class Socket> void dropSocket(Socket* socket)
 {
     if (socket->state() == Socket::ConnectedState)
         socket->flush();
@@ -29,8 +31,7 @@ void dropSocket(Socket* socket)
  * each with its InputFlow and stall timer, and the request being offered to the door. The
  * listener owns it and hands it the sockets; it reports to the door (ConnectionEvents).
  */
-template <class Socket>
-class QtConnections
+template <class Socket> class QtConnections
 {
 public:
     /** One accepted connection. */
@@ -198,7 +199,53 @@ public:
         close(connection);
     }
 
+    /**
+     * Ends, now, every connection whose close or reset is already waiting to be read: what it
+     * sent before it went is handed over first, as at any end.
+     */
+    void reportEnded()
+    {
+        std::vector<ConnectionId> ended;
+        for (const ConnectionId id : ids())
+            if (takeEnd(*find(id)))
+                ended.push_back(id);
+        for (const ConnectionId id : ended) {
+            if (Connection* held = find(id); held && held->flow.reading())
+                deliverInput(id);
+            this->ended(id);
+        }
+    }
+
 private:
+#ifdef POLLRDHUP
+    static constexpr short kRemoteEnd = POLLRDHUP | POLLHUP | POLLERR;
+#else
+    static constexpr short kRemoteEnd = POLLHUP | POLLERR;
+#endif
+
+    /** True when the client's close or reset waits to be read; what it sent before is read. */
+    static bool takeEnd(Connection& connection)
+    {
+        const int fd = static_cast<int>(connection.socket->socketDescriptor());
+        pollfd entry{fd, static_cast<short>(POLLIN | kRemoteEnd), 0};
+        if (fd < 0 || ::poll(&entry, 1, 0) <= 0 || (entry.revents & kRemoteEnd) == 0)
+            return false;
+        if (!connection.flow.reading())
+            return true;
+        // Its last words come first: Qt's buffer, then what the system still holds.
+        const QByteArray buffered = connection.socket->readAll();
+        connection.flow.append(
+            std::string_view(buffered.constData(), static_cast<std::size_t>(buffered.size())));
+        char buffer[16 * 1024];
+        for (;;) {
+            const auto n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n <= 0)
+                break;
+            connection.flow.append(std::string_view(buffer, static_cast<std::size_t>(n)));
+        }
+        return true;
+    }
+
     void onReadyRead(ConnectionId connection)
     {
         Connection* held = find(connection);
