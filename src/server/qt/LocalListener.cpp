@@ -119,8 +119,7 @@ void LocalListener::close()
     m_fd = -1;
     // Another Zelvor may have replaced the file meanwhile: its socket stays.
     struct stat found = {};
-    if (::lstat(m_path.c_str(), &found) == 0 && found.st_dev == m_device &&
-        found.st_ino == m_inode)
+    if (::lstat(m_path.c_str(), &found) == 0 && found.st_dev == m_device && found.st_ino == m_inode)
         ::unlink(m_path.c_str());
 }
 
