@@ -96,6 +96,10 @@ def main():
             # The one-shot command: one line.
             one = subprocess.run(ssh + ["pwd"], capture_output=True, timeout=30)
             check(one.returncode == 0 and one.stdout == b"\\\n", "ssh host pwd", one)
+            # np without a player: its one line, and the failure's exit status through ssh.
+            np = subprocess.run(ssh + ["np"], capture_output=True, timeout=30)
+            check(np.returncode == 1 and
+                  np.stdout == b"Command Failed - Winamp may not be running\n", "ssh host np", np)
             # No shell behind the key: a shell command is only an unknown verb.
             shell = subprocess.run(ssh + ["cat /etc/passwd"], capture_output=True, timeout=30)
             check(shell.returncode == 1 and shell.stdout == b"I don't know how to cat\n",
