@@ -28,6 +28,8 @@ import pexpect
 from test_helpers import check, free_port, unix_answers, wait_for
 
 ZELVOR = sys.argv[1]
+# Every server the test started, ended whatever way the test ends.
+STARTED = []
 
 
 class Home:
@@ -49,6 +51,7 @@ class Home:
         process = subprocess.Popen([ZELVOR, "--port", str(free_port())], env=self.env,
                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                    stderr=open(self.errors, "wb"))
+        STARTED.append(process)
         wait_for(lambda: b" started\n" in self.error_text(), "the start")
         # The local socket opens right after the telnet listener.
         wait_for(lambda: unix_answers(self.socket), "the local socket")
@@ -186,4 +189,10 @@ def main():
     print("local client test passed")
 
 
-main()
+try:
+    main()
+finally:
+    for server in STARTED:
+        if server.poll() is None:
+            server.kill()
+            server.wait()

@@ -5,9 +5,10 @@ import time
 
 
 def free_port():
-    """A loopback TCP port that nothing listens on right now."""
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
-        s.bind(("127.0.0.1", 0))
+    """A TCP port free on every address right now (the program listens on all of them, and a
+    port taken on 127.0.0.2 alone is free on 127.0.0.1)."""
+    with socket.socket(socket.AF_INET6, socket.SOCK_STREAM) as s:
+        s.bind(("::", 0))
         return s.getsockname()[1]
 
 
