@@ -11,6 +11,7 @@ packages=(
     libgtest-dev libgmock-dev googletest
     clang-format clang libclang-rt-14-dev
     sox telnet putty-tools netcat-openbsd python3 python3-pexpect tmux
+    openssh-server openssh-client
     xvfb xauth xdotool procps x11-apps
     scdoc lintian locales-all qt6-wayland weston
     g++-mingw-w64-x86-64 wine wine64 zip

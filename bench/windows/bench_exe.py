@@ -22,8 +22,10 @@ LIMIT = 30.0
 
 
 def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
+    # Free on every address: the program listens on all of them, and a port taken on
+    # 127.0.0.2 alone is free on 127.0.0.1.
+    with socket.socket(socket.AF_INET6, socket.SOCK_STREAM) as s:
+        s.bind(("::", 0))
         return s.getsockname()[1]
 
 

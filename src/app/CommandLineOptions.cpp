@@ -81,6 +81,7 @@ CommandLineOptions parseCommandLine(const std::vector<std::string>& arguments,
                                     const fs::path& currentFolder)
 {
     CommandLineOptions options;
+    bool attach = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         if (argument == "--help" || argument == "-h") {
@@ -93,6 +94,20 @@ CommandLineOptions parseCommandLine(const std::vector<std::string>& arguments,
         }
         if (argument == "--no-negotiate") {
             options.noNegotiate = true;
+            continue;
+        }
+        if (argument == "--attach") {
+            attach = true;
+            continue;
+        }
+        if (argument == "-c") {
+            // The line is taken as it is, "=" and leading dashes included.
+            if (i + 1 == arguments.size())
+                return failure("-c needs a command line");
+            const std::string& line = arguments[++i];
+            if (line.find_first_of("\r\n") != std::string::npos)
+                return failure("-c takes one line; give each line its own -c");
+            options.commands.push_back(line);
             continue;
         }
         const auto equals = argument.find('=');
@@ -108,6 +123,12 @@ CommandLineOptions parseCommandLine(const std::vector<std::string>& arguments,
         if (const auto error = take(options, name, value, currentFolder))
             return failure(*error);
     }
+    if (attach && !options.commands.empty())
+        return failure("-c and --attach exclude each other");
+    if (options.action == Action::Run && attach)
+        options.action = Action::Attach;
+    else if (options.action == Action::Run && !options.commands.empty())
+        options.action = Action::Command;
     return options;
 }
 
@@ -129,6 +150,8 @@ std::string usageText()
 {
     return "Usage: zelvor [--port N] [--root DIR] [--player CMD] [--listen ADDRESS]\n"
            "              [--no-negotiate] [--config-dir DIR]\n"
+           "       zelvor [--config-dir DIR] -c LINE [-c LINE]...\n"
+           "       zelvor [--config-dir DIR] --attach\n"
            "       zelvor --help | --version\n"
            "\n"
            "Lets one telnet client at a time control the music player. With a desktop it lives in\n"
@@ -142,7 +165,12 @@ std::string usageText()
            "  --listen ADDRESS  listen on this local IPv4 or IPv6 address only (127.0.0.1 for\n"
            "                    an ssh tunnel); default: every interface\n"
            "  --no-negotiate    send no telnet option offer in front of the greeting\n"
-           "  --config-dir DIR  keep zelvor.ini, the log and the MPD files in DIR\n"
+           "  --config-dir DIR  keep zelvor.ini, the log, the MPD files and zelvor.sock in DIR\n"
+           "  -c LINE           run LINE on the running Zelvor and print its reply (no greeting,\n"
+           "                    no prompt); repeat -c for more lines, run in order\n"
+           "  --attach          a session with the running Zelvor: on a terminal, raw and both\n"
+           "                    ways until exit; otherwise one command line per input line.\n"
+           "                    With SSH_ORIGINAL_COMMAND set, that one line, as -c runs it\n"
            "  --help            show this text\n"
            "  --version         show the version\n"
            "--port, --root and --player apply for this run and are saved at shutdown, as if\n"
@@ -151,6 +179,12 @@ std::string usageText()
            "\n"
            "Settings: $XDG_CONFIG_HOME/zelvor/zelvor.ini (default ~/.config/zelvor/zelvor.ini).\n"
            "\n"
+           "The local socket: zelvor.sock (mode 0600) in $XDG_RUNTIME_DIR, or in the settings\n"
+           "folder when that is unset; with --config-dir in DIR. Only your own user gets in, with\n"
+           "no login. -c and --attach are its clients and start no server.\n"
+           "Exit status of -c and --attach: 0; 1 when a line failed (the failure line or\n"
+           "\"I don't know how to ...\"); 2 for a bad option; 3 when no Zelvor answers.\n"
+           "\n"
            "Signals:\n"
            "  SIGTERM, SIGINT   save the settings and exit\n"
            "  SIGHUP            restart the listener (drops a connected client)\n"
@@ -158,6 +192,9 @@ std::string usageText()
            "Environment:\n"
            "  MPD_HOST, MPD_PORT  where MPD is; unset: Zelvor's own MPD, then MPD's defaults\n"
            "  XDG_CONFIG_HOME     the folder that holds zelvor/ (default ~/.config)\n"
+           "  XDG_RUNTIME_DIR     the folder of zelvor.sock\n"
+           "  SSH_ORIGINAL_COMMAND  with --attach, the one command line to run (a forced\n"
+           "                      command of OpenSSH: ssh host np)\n"
            "  QT_QPA_PLATFORM     the Qt platform; set it to run with a desktop, unset and\n"
            "                      without a display Zelvor runs headless\n";
 }

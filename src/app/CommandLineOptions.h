@@ -19,6 +19,10 @@ struct CommandLineOptions
         Run,
         Help,
         Version,
+        /** -c: run the command lines on the local socket; no server starts. */
+        Command,
+        /** --attach: relay a session of the local socket; no server starts. */
+        Attach,
         Fail,
     };
 
@@ -35,6 +39,8 @@ struct CommandLineOptions
     bool noNegotiate = false;
     /** --config-dir: the settings folder, as an absolute path. */
     std::optional<std::string> configDir;
+    /** -c: the command lines, in order. */
+    std::vector<std::string> commands;
     /** With Fail: one line that says what is wrong, without a line end. */
     std::string error;
 };
@@ -42,9 +48,11 @@ struct CommandLineOptions
 /**
  * Reads the arguments after the program name: --port N, --root DIR, --player CMD,
  * --listen ADDRESS, --config-dir DIR (each also as --name=value), --no-negotiate, --help,
- * --version. Relative folders are taken from currentFolder. Anything else, a missing or empty
- * value, a port outside 1 to 65535, an address that is no IPv4 or IPv6 address, or a root that
- * is no folder gives Fail. Looks at the file system but changes nothing.
+ * --version, and for the client of the local socket -c LINE (repeatable) or --attach. Relative
+ * folders are taken from currentFolder. Anything else, a missing or empty value, a port outside
+ * 1 to 65535, an address that is no IPv4 or IPv6 address, a root that is no folder, a -c line
+ * with a line break, or -c with --attach gives Fail. Looks at the file system but changes
+ * nothing.
  */
 CommandLineOptions parseCommandLine(const std::vector<std::string>& arguments,
                                     const std::filesystem::path& currentFolder);

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "server/InputFlow.h"
 
-#include "server/TelnetServer.h"
+#include "server/Winsock.h"
 
 namespace zelvor {
 
-InputFlow::Next InputFlow::deliver(TelnetServer& server, FlowSocket& socket)
+InputFlow::Next InputFlow::deliver(ConnectionEvents& server, FlowSocket& socket)
 {
     while (!m_input.empty()) {
         const std::size_t used = server.Winsock1_DataArrival(m_id, m_input);

@@ -9,8 +9,6 @@
 
 namespace zelvor {
 
-class TelnetServer;
-
 /** What InputFlow needs from the socket adapter for its connection. */
 class FlowSocket
 {
@@ -54,7 +52,7 @@ public:
     void release() { m_held = false; }
     /** Hands what waits to the server for as long as the client keeps up with its replies;
      * Read, Stall or Gone. */
-    Next deliver(TelnetServer& server, FlowSocket& socket);
+    Next deliver(ConnectionEvents& server, FlowSocket& socket);
     /** Some of the replies went out; Read, Stall or Resume. */
     Next sent(std::int64_t backlog);
 

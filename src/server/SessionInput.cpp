@@ -34,7 +34,7 @@ void reply(KeystrokeSink& sink, unsigned char verb, unsigned char option)
     sink.onNegotiation(std::string_view(bytes, sizeof bytes));
 }
 
-std::uint8_t* serverOption(TelnetSession& session, unsigned char option)
+std::uint8_t* serverOption(KeystrokeState& session, unsigned char option)
 {
     if (option == kEcho)
         return &session.echoOption;
@@ -48,7 +48,7 @@ std::uint8_t* serverOption(TelnetSession& session, unsigned char option)
  * change nothing, or that acknowledges the server's own offer, gets no answer, so the two
  * sides can never fall into a loop.
  */
-void answerOption(TelnetSession& session, unsigned char verb, unsigned char option,
+void answerOption(KeystrokeState& session, unsigned char verb, unsigned char option,
                   KeystrokeSink& sink)
 {
     std::uint8_t* state = serverOption(session, option);
@@ -81,7 +81,7 @@ void answerOption(TelnetSession& session, unsigned char verb, unsigned char opti
  * The client has sent a telnet command; unless the server offered its options on accepting,
  * the first one makes it offer them now.
  */
-void clientSpeaksTelnet(TelnetSession& session, KeystrokeSink& sink)
+void clientSpeaksTelnet(KeystrokeState& session, KeystrokeSink& sink)
 {
     if (session.clientNegotiates)
         return;
@@ -100,7 +100,7 @@ void clientSpeaksTelnet(TelnetSession& session, KeystrokeSink& sink)
 
 } // namespace
 
-std::string_view offerOptions(TelnetSession& session)
+std::string_view offerOptions(KeystrokeState& session)
 {
     session.offeredOnAccept = true;
     session.echoOption = kOptionOffered;
@@ -108,12 +108,12 @@ std::string_view offerOptions(TelnetSession& session)
     return kOptionOffer;
 }
 
-bool serverEchoes(const TelnetSession& session)
+bool serverEchoes(const KeystrokeState& session)
 {
     return !session.offeredOnAccept || session.echoOption != kOptionOff;
 }
 
-std::string_view forClient(std::string_view bytes, const TelnetSession& session,
+std::string_view forClient(std::string_view bytes, const KeystrokeState& session,
                            std::string& storage)
 {
     if (!session.clientNegotiates || bytes.find(static_cast<char>(kIac)) == std::string_view::npos)
@@ -128,7 +128,7 @@ std::string_view forClient(std::string_view bytes, const TelnetSession& session,
     return storage;
 }
 
-std::size_t decodeKeystrokes(std::string_view chunk, TelnetSession& session, KeystrokeSink& sink)
+std::size_t decodeKeystrokes(std::string_view chunk, KeystrokeState& session, KeystrokeSink& sink)
 {
     std::size_t runStart = 0;
     std::size_t runEnd = 0;
@@ -184,7 +184,7 @@ std::size_t decodeKeystrokes(std::string_view chunk, TelnetSession& session, Key
             break;
         }
 
-        if (byte == kIac) {
+        if (byte == kIac && session.telnet) {
             breakRun(i + 1);
             session.telnetState = kAfterIac;
             continue;

@@ -1,17 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "server/TelnetServer.h"
 
-#include "player/Player.h"
 #include "server/ActivityLog.h"
-#include "server/Scheduler.h"
-#include "server/SessionInput.h"
 #include "server/Winsock.h"
 #include "settings/ListenAddress.h"
 #include "settings/ServerSettings.h"
 
-#include <algorithm>
 #include <charconv>
-#include <utility>
 
 namespace zelvor {
 namespace {
@@ -27,115 +22,21 @@ std::uint16_t parsePort(const std::string& text)
     return static_cast<std::uint16_t>(value);
 }
 
-/** The stage whose prompt follows a command line: the command prompt, or none after "exit". */
-SessionStage promptStage(PromptSelector selector)
-{
-    switch (selector) {
-    case PromptSelector::Closed:
-    case PromptSelector::Pending:
-        return SessionStage::Closed;
-    case PromptSelector::PlayerMissing:
-    case PromptSelector::Command:
-        break;
-    }
-    return SessionStage::Command;
-}
-
 } // namespace
-
-/** One connected client: its connection, its own session state and its login timers. */
-struct TelnetServer::Client : KeystrokeSink, Connection
-{
-    Client(TelnetServer& owner, ConnectionId connection, std::string remoteAddress)
-        : server(owner), id(connection), address(std::move(remoteAddress)), session(owner.m_fresh)
-    {}
-
-    /** The bytes as the client gets them: 0xFF doubled once it speaks telnet. */
-    void send(std::string_view bytes) override
-    {
-        server.m_socket.send(id, forClient(bytes, session, doubled));
-    }
-    void onText(std::string_view run) override { server.onText(*this, run); }
-    void onBackspace() override { server.onBackspace(*this); }
-    bool onEnter() override { return server.onEnter(*this); }
-    void onNegotiation(std::string_view reply) override { server.m_socket.send(id, reply); }
-
-    TelnetServer& server;
-    const ConnectionId id;
-    const std::string address;
-    TelnetSession session;
-    std::string doubled;
-    bool open = true;
-    Scheduler::TimerId loginLimit = 0;
-    Scheduler::TimerId retryPause = 0;
-    /** The ticket of the late reply this client waits for; 0 when none is pending. */
-    std::uint64_t pendingReply = 0;
-};
 
 TelnetServer::TelnetServer(ServerSettings& settings, Winsock& socket, ActivityLog& log,
                            Player& player, MusicFolders& folders, Scheduler& scheduler)
-    : m_settings(settings), m_socket(socket), m_log(log), m_player(player), m_folders(folders),
-      m_scheduler(scheduler)
+    : m_settings(settings), m_socket(socket), m_log(log), m_scheduler(scheduler),
+      m_services(player, scheduler, [this](std::string_view word) { LogActivity(word); }),
+      m_parts{settings, socket, log, player, folders, scheduler, m_services}
 {}
 
-TelnetServer::~TelnetServer()
-{
-    for (const auto& client : m_clients)
-        cancelTimers(*client);
-    cancelSleepTimer();
-}
-
-std::optional<std::chrono::milliseconds> TelnetServer::sleepTimeLeft() const
-{
-    if (m_sleepTimer == 0)
-        return std::nullopt;
-    return m_scheduler.remaining(m_sleepTimer);
-}
-
-void TelnetServer::startSleepTimer(std::chrono::minutes duration)
-{
-    cancelSleepTimer();
-    m_sleepTimer = m_scheduler.after(duration, [this] {
-        m_sleepTimer = 0;
-        m_player.beginCommandLine();
-        m_player.stopForSleep();
-        m_player.endCommandLine();
-        LogActivity("sleep");
-    });
-}
-
-void TelnetServer::cancelSleepTimer()
-{
-    m_scheduler.cancel(m_sleepTimer);
-    m_sleepTimer = 0;
-}
-
-LateReply TelnetServer::deferReply()
-{
-    // Only the session's client runs commands.
-    if (!m_session)
-        return [](std::string_view, PromptSelector) {};
-    const ConnectionId connection = m_session->id;
-    const std::uint64_t ticket = m_session->pendingReply = ++m_lastReplyTicket;
-    return [this, alive = std::weak_ptr<bool>(m_alive), connection,
-            ticket](std::string_view reply, PromptSelector selector) {
-        // The client that asked may have gone, or lost the session, meanwhile.
-        if (alive.expired())
-            return;
-        Client* client = find(connection);
-        if (!client || client->pendingReply != ticket)
-            return;
-        client->pendingReply = 0;
-        client->send(reply);
-        sendPrompt(*client, promptStage(selector));
-        m_socket.resumeInput(connection);
-    };
-}
+TelnetServer::~TelnetServer() = default;
 
 bool TelnetServer::waitsForReply(ConnectionId connection) const
 {
-    const Client* client = find(connection);
-    return client && client->pendingReply != 0;
+    const ClientSession* client = m_clients.find(connection);
+    return client && client->waitsForReply();
 }
 
 void TelnetServer::Server_Load()
@@ -166,7 +67,6 @@ void TelnetServer::Server_Load()
         }
     }
     m_listening = failure.empty();
-    m_port = m_listening ? port : 0;
 
     m_fresh = TelnetSession{};
     m_fresh.Stage = m_settings.LoginRequired ? SessionStage::User : SessionStage::Command;
@@ -182,17 +82,9 @@ void TelnetServer::Server_Load()
     m_log.LogActivity("started", m_lastAddress);
 }
 
-TelnetServer::Client* TelnetServer::find(ConnectionId connection) const
-{
-    for (const auto& client : m_clients)
-        if (client->id == connection)
-            return client.get();
-    return nullptr;
-}
-
 void TelnetServer::Winsock1_ConnectionRequest()
 {
-    m_closed.clear();
+    m_clients.clearClosed();
     // Someone who closed the telnet window and connects again at once must not find their own
     // old connection in the way.
     m_socket.reportEndedConnections();
@@ -207,12 +99,12 @@ void TelnetServer::Winsock1_ConnectionRequest()
     }
     if (loginRequired) {
         std::size_t waiting = 0;
-        Client* sameAddress = nullptr;
-        for (const auto& client : m_clients) {
+        ClientSession* sameAddress = nullptr;
+        for (const auto& client : m_clients.all()) {
             if (client.get() == m_session)
                 continue;
             ++waiting;
-            if (client->address == address)
+            if (client->address() == address)
                 sameAddress = client.get();
         }
         if (sameAddress) {
@@ -224,8 +116,12 @@ void TelnetServer::Winsock1_ConnectionRequest()
             return;
         }
     }
-    m_clients.push_back(std::make_unique<Client>(*this, connection, address));
-    greet(*m_clients.back());
+    Admission& door = *this;
+    ClientSession& client =
+        m_clients.add(std::make_unique<ClientSession>(m_parts, door, connection, address, m_fresh));
+    if (client.session().Stage == SessionStage::Command)
+        m_session = &client;
+    client.greet(m_settings.Negotiate);
 }
 
 void TelnetServer::refuse(ConnectionId connection)
@@ -235,30 +131,10 @@ void TelnetServer::refuse(ConnectionId connection)
     m_socket.close(connection);
 }
 
-void TelnetServer::greet(Client& client)
-{
-    if (client.session.Stage == SessionStage::Command) {
-        m_session = &client;
-    } else {
-        // Someone who never logs in must not hold a place at the prompt for ever.
-        client.loginLimit = m_scheduler.after(kLoginTimeLimit, [this, &client] {
-            client.loginLimit = 0;
-            loginTimedOut(client);
-        });
-    }
-    // Puts a telnet client in character mode with our echo, before it shows the first keystroke.
-    if (m_settings.Negotiate)
-        m_socket.send(client.id, offerOptions(client.session));
-    client.send(kGreeting);
-    client.send(kNotice);
-    sendPrompt(client, client.session.Stage);
-    log(client, "connecting");
-}
-
 void TelnetServer::Winsock1_Close(ConnectionId connection)
 {
-    m_closed.clear();
-    if (Client* client = find(connection))
+    m_clients.clearClosed();
+    if (ClientSession* client = m_clients.find(connection))
         drop(*client);
 }
 
@@ -268,259 +144,91 @@ void TelnetServer::Winsock1_Close()
         drop(*m_session);
 }
 
-void TelnetServer::drop(Client& client)
+void TelnetServer::drop(ClientSession& client)
 {
     const bool wasSession = m_session == &client;
     if (!close(client))
         return;
     // The session's end, or the last client's, opens the listener afresh, as at start.
-    if (wasSession || (m_session == nullptr && m_clients.empty()))
+    if (wasSession || (m_session == nullptr && m_clients.all().empty()))
         Server_Load();
 }
 
-bool TelnetServer::close(Client& client)
+bool TelnetServer::close(ClientSession& client)
 {
-    if (!client.open)
-        return false;
-    client.open = false;
-    cancelTimers(client);
-    m_socket.close(client.id);
-    log(client, "disconnecting");
-    m_lastAddress = client.address;
+    const std::string address = client.address();
     if (m_session == &client)
         m_session = nullptr;
-    const auto it = std::find_if(m_clients.begin(), m_clients.end(),
-                                 [&](const auto& held) { return held.get() == &client; });
-    m_closed.push_back(std::move(*it));
-    m_clients.erase(it);
+    if (!m_clients.close(client))
+        return false;
+    m_lastAddress = address;
     return true;
 }
 
 void TelnetServer::Cmd_Start_Click()
 {
-    m_closed.clear();
-    if (m_clients.empty())
+    m_clients.clearClosed();
+    if (m_clients.all().empty())
         m_log.LogActivity("disconnecting", m_lastAddress);
-    while (!m_clients.empty())
-        close(*m_clients.front());
+    while (!m_clients.all().empty())
+        close(*m_clients.all().front());
     Server_Load();
-}
-
-bool TelnetServer::listening() const
-{
-    return m_listening;
 }
 
 const TelnetSession& TelnetServer::session() const
 {
     if (m_session)
-        return m_session->session;
-    if (!m_clients.empty())
-        return m_clients.back()->session;
+        return m_session->session();
+    if (!m_clients.all().empty())
+        return m_clients.all().back()->session();
     return m_fresh;
 }
 
 void TelnetServer::LogActivity(std::string_view word)
 {
-    m_log.LogActivity(word, m_session ? std::string_view(m_session->address) : "");
-}
-
-void TelnetServer::log(const Client& client, std::string_view word)
-{
-    m_log.LogActivity(word, client.address);
-}
-
-void TelnetServer::LogProblem(std::string_view word)
-{
-    LogActivity(word);
-    m_problemShown = true;
+    m_log.LogActivity(word, m_session ? std::string_view(m_session->address()) : "");
 }
 
 void TelnetServer::SendPrompt(SessionStage stage)
 {
     if (m_session)
-        sendPrompt(*m_session, stage);
-}
-
-void TelnetServer::sendPrompt(Client& client, SessionStage stage)
-{
-    switch (stage) {
-    case SessionStage::User:
-        client.send("User:");
-        break;
-    case SessionStage::Pass:
-        client.send("Pass:");
-        break;
-    case SessionStage::Closed:
-        break;
-    default:
-        client.send("\r\nZelvor>");
-        client.session.CommandLine.clear();
-        if (!std::exchange(m_problemShown, false))
-            log(client, "connected");
-        break;
-    }
+        m_session->sendPrompt(stage);
 }
 
 std::size_t TelnetServer::Winsock1_DataArrival(ConnectionId connection, std::string_view chunk)
 {
-    m_closed.clear();
-    Client* client = find(connection);
-    if (!client || client->retryPause != 0)
-        return chunk.size();
-    // What the client types while a reply is pending waits in the socket, in order.
-    if (client->pendingReply != 0)
-        return 0;
-    const std::size_t used = decodeKeystrokes(chunk, client->session, *client);
-    // After the connection ended or a failed login, what remains is dropped.
-    if (!client->open || client->retryPause != 0)
-        return chunk.size();
-    return used;
+    m_clients.clearClosed();
+    ClientSession* client = m_clients.find(connection);
+    return client ? client->arrive(chunk) : chunk.size();
 }
 
-void TelnetServer::cancelTimers(Client& client)
+void TelnetServer::loggedIn(ClientSession& client)
 {
-    m_scheduler.cancel(client.loginLimit);
-    m_scheduler.cancel(client.retryPause);
-    client.loginLimit = 0;
-    client.retryPause = 0;
-}
-
-namespace {
-
-std::string* currentBuffer(TelnetSession& session)
-{
-    switch (session.Stage) {
-    case SessionStage::User:
-        return &session.UserBuffer;
-    case SessionStage::Pass:
-        return &session.PassBuffer;
-    default:
-        return &session.CommandLine;
-    }
-}
-
-} // namespace
-
-void TelnetServer::onText(Client& client, std::string_view run)
-{
-    TelnetSession& session = client.session;
-    std::string* buffer = currentBuffer(session);
-    // Bytes beyond the line limit are dropped, and so not echoed either.
-    const std::size_t room = kMaxLineLength - std::min(buffer->size(), kMaxLineLength);
-    const std::string_view kept = run.substr(0, room);
-    if (kept.size() < run.size()) {
-        // What was kept is not what was typed: such credentials must not log in.
-        if (session.Stage == SessionStage::User)
-            session.userOverflowed = true;
-        else if (session.Stage == SessionStage::Pass)
-            session.passOverflowed = true;
-    }
-    if (kept.empty())
-        return;
-    if (session.Stage != SessionStage::Pass && serverEchoes(session))
-        client.send(kept);
-    buffer->append(kept);
-}
-
-void TelnetServer::onBackspace(Client& client)
-{
-    std::string* buffer = currentBuffer(client.session);
-    if (buffer->empty())
-        return;
-    buffer->pop_back();
-    if (serverEchoes(client.session))
-        client.send("\b \b");
-}
-
-bool TelnetServer::onEnter(Client& client)
-{
-    switch (client.session.Stage) {
-    case SessionStage::User:
-        client.send("\r\n");
-        client.session.Stage = SessionStage::Pass;
-        sendPrompt(client, SessionStage::Pass);
-        break;
-    case SessionStage::Pass:
-        checkLogin(client);
-        break;
-    default: {
-        CommandContext context{client.session, m_settings, client, m_player, m_folders, *this};
-        sendPrompt(client, promptStage(ProcessCommand(context)));
-        break;
-    }
-    }
-    // A client that does not read its replies gets no more until it has caught up.
-    return client.open && client.retryPause == 0 && client.pendingReply == 0 &&
-           !m_socket.congested(client.id);
-}
-
-void TelnetServer::checkLogin(Client& client)
-{
-    TelnetSession& session = client.session;
-    if (!session.userOverflowed && !session.passOverflowed &&
-        session.PassBuffer == m_settings.Password && session.UserBuffer == m_settings.UserName) {
-        takeSession(client);
-        return;
-    }
-    loginFailed(client);
-}
-
-void TelnetServer::takeSession(Client& client)
-{
-    m_scheduler.cancel(client.loginLimit);
-    client.loginLimit = 0;
-    m_penalties.forgive(client.address);
+    m_penalties.forgive(client.address());
     if (m_session) {
         // The owner logging in from elsewhere (or again, after a dropped connection) is never
         // locked out by the session they left behind.
-        m_session->send("Logged in from " + client.address + ".\r\n");
-        Client& previous = *m_session;
+        m_session->send("Logged in from " + client.address() + ".\r\n");
+        ClientSession& previous = *m_session;
         m_session = &client;
         drop(previous);
     }
     m_session = &client;
-    for (std::size_t i = m_clients.size(); i-- > 0;) {
-        Client& other = *m_clients[i];
+    const auto& all = m_clients.all();
+    for (std::size_t i = all.size(); i-- > 0;) {
+        ClientSession& other = *all[i];
         if (&other == &client)
             continue;
         other.send(kBusyLine);
         drop(other);
     }
-    client.session.Stage = SessionStage::Command;
-    sendPrompt(client, SessionStage::Command);
+    client.enterCommandStage();
 }
 
-void TelnetServer::loginFailed(Client& client)
+void TelnetServer::loginFailed(ClientSession& client)
 {
-    TelnetSession& session = client.session;
-    session.Stage = SessionStage::User;
-    session.UserBuffer.clear();
-    session.PassBuffer.clear();
-    session.userOverflowed = false;
-    session.passOverflowed = false;
-    log(client, "login failed");
-    punish(client);
-    // Guessing is slowed down: the next prompt comes after a pause, and whatever the client
-    // sends meanwhile is dropped.
-    client.retryPause = m_scheduler.after(kLoginRetryPause, [this, &client] {
-        client.retryPause = 0;
-        client.send("\r\n");
-        sendPrompt(client, SessionStage::User);
-    });
-}
-
-void TelnetServer::loginTimedOut(Client& client)
-{
-    client.send(kLoginTimedOut);
-    punish(client);
-    drop(client);
-}
-
-void TelnetServer::punish(const Client& client)
-{
-    const std::chrono::seconds penalty = m_penalties.punish(client.address);
-    log(client, "penalty " + std::to_string(penalty.count()) + " s");
+    const std::chrono::seconds penalty = m_penalties.punish(client.address());
+    client.log("penalty " + std::to_string(penalty.count()) + " s");
 }
 
 } // namespace zelvor

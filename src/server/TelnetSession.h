@@ -9,7 +9,7 @@
 
 namespace zelvor {
 
-/** The stage of the one client connection; SendPrompt prompts by it (Closed: no prompt). */
+/** The stage of one client's session; SendPrompt prompts by it (Closed: no prompt). */
 enum class SessionStage : std::int16_t
 {
     Command = 0,
@@ -18,14 +18,11 @@ enum class SessionStage : std::int16_t
     Closed = 3,
 };
 
-/** The state of the one client connection; reset by every opening of the listener. */
-struct TelnetSession : CommandState
+/** What the keystroke decoder carries from one chunk to the next, telnet options included. */
+struct KeystrokeState
 {
-    SessionStage Stage = SessionStage::User;
-    std::string UserBuffer;
-    std::string PassBuffer;
-
-    // Input decoding carried from one chunk to the next.
+    /** False for a client that speaks no telnet (the local door): 0xFF is then a plain byte. */
+    bool telnet = true;
     bool afterCarriageReturn = false;
     std::uint8_t telnetState = 0;
     /** WILL, WONT, DO or DONT while its option byte is still to come. */
@@ -38,11 +35,26 @@ struct TelnetSession : CommandState
     /** Where the server stands on echoing and on suppressing go-ahead (TelnetOption). */
     std::uint8_t echoOption = 0;
     std::uint8_t suppressGoAheadOption = 0;
+};
 
+/** The user name and password typed so far. */
+struct LoginBuffers
+{
+    std::string UserBuffer;
+    std::string PassBuffer;
     // A line that grew past kMaxLineLength lost bytes: such a user name or password never
     // matches.
     bool userOverflowed = false;
     bool passOverflowed = false;
+};
+
+/**
+ * The state of one client's session: its input decoding, its login and what its commands work
+ * on. Each client starts with the one the last opening of the listener set up.
+ */
+struct TelnetSession : CommandState, LoginBuffers, KeystrokeState
+{
+    SessionStage Stage = SessionStage::User;
 };
 
 /** The server's side of an option it is willing to enable (ECHO, SUPPRESS-GO-AHEAD). */

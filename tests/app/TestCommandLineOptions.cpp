@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/CommandLineOptions.h"
+#include "app/LocalReplies.h"
+#include "server/TelnetSession.h"
 #include "settings/ServerSettings.h"
 #include "support/TempDir.h"
 
@@ -139,9 +141,11 @@ TEST(CommandLineOptions, GivenSettingsReplaceTheLoadedOnesAndOthersStay)
 TEST(CommandLineOptions, HelpAndPortHint)
 {
     const std::string usage = usageText();
-    for (const char* text : {"--port N", "--root DIR", "--player CMD", "--config-dir DIR",
-                             "--listen ADDRESS", "--no-negotiate", "SIGTERM, SIGINT", "SIGHUP",
-                             "MPD_HOST, MPD_PORT", "XDG_CONFIG_HOME", "QT_QPA_PLATFORM"})
+    for (const char* text :
+         {"--port N", "--root DIR", "--player CMD", "--config-dir DIR", "--listen ADDRESS",
+          "--no-negotiate", "SIGTERM, SIGINT", "SIGHUP", "MPD_HOST, MPD_PORT", "XDG_CONFIG_HOME",
+          "QT_QPA_PLATFORM", "-c LINE", "--attach", "zelvor.sock", "XDG_RUNTIME_DIR",
+          "SSH_ORIGINAL_COMMAND", "3 when no Zelvor answers"})
         EXPECT_NE(usage.find(text), std::string::npos) << text;
 
     EXPECT_EQ(listenHint("cannot listen: port 23 not permitted: denied", "/usr/bin/zelvor"),
@@ -149,6 +153,93 @@ TEST(CommandLineOptions, HelpAndPortHint)
               "setcap cap_net_bind_service=+ep /usr/bin/zelvor\", or choose another port: zelvor "
               "--port 2323");
     EXPECT_EQ(listenHint("cannot listen: port 23 in use: busy", "/usr/bin/zelvor"), "");
+}
+
+// The client of the local socket: its lines are taken as they are, in order.
+TEST(CommandLineOptions, CommandLinesAndAttach)
+{
+    const test::TempDir folder;
+    struct ClientRow
+    {
+        const char* name;
+        std::vector<std::string> arguments;
+        Action action;
+        std::vector<std::string> commands;
+        std::string error = {};
+    };
+    const ClientRow rows[] = {
+        {"one line", {"-c", "np"}, Action::Command, {"np"}},
+        {"lines in order, as they are",
+         {"-c", "cd Rock", "--config-dir", "c", "-c", "--port=1", "-c", ""},
+         Action::Command,
+         {"cd Rock", "--port=1", ""}},
+        {"attach", {"--attach", "--config-dir=c"}, Action::Attach, {}},
+        {"help still wins", {"-c", "np", "--help"}, Action::Help, {"np"}},
+        {"no line",
+         {"-c"},
+         Action::Fail,
+         {},
+         "zelvor: -c needs a command line (see zelvor --help)"},
+        {"a line break",
+         {"-c", "play\nstop"},
+         Action::Fail,
+         {},
+         "zelvor: -c takes one line; give each line its own -c (see zelvor --help)"},
+        {"both",
+         {"--attach", "-c", "np"},
+         Action::Fail,
+         {},
+         "zelvor: -c and --attach exclude each other (see zelvor --help)"},
+    };
+    for (const auto& row : rows) {
+        const auto options = parseCommandLine(row.arguments, folder.path());
+        EXPECT_EQ(options.action, row.action) << row.name;
+        EXPECT_EQ(options.error, row.error) << row.name;
+        if (row.action != Action::Fail) {
+            EXPECT_EQ(options.commands, row.commands) << row.name;
+        }
+    }
+}
+
+TEST(LocalSocket, PathAndPrintedReplies)
+{
+    EXPECT_EQ(localSocketPath(false, "/run/user/1000", "/home/me/.config/zelvor"),
+              "/run/user/1000/zelvor.sock");
+    EXPECT_EQ(localSocketPath(false, "", "/home/me/.config/zelvor"),
+              "/home/me/.config/zelvor/zelvor.sock");
+    EXPECT_EQ(localSocketPath(false, nullptr, "/s"), "/s/zelvor.sock");
+    EXPECT_EQ(localSocketPath(true, "/run/user/1000", "/my/dir"), "/my/dir/zelvor.sock");
+
+    struct ReplyRow
+    {
+        const char* name;
+        std::string received, line, printed;
+        bool failed;
+    };
+    const std::string cut(kMaxLineLength, 'x');
+    const ReplyRow rows[] = {
+        {"a reply of two lines", "status\r\nA\r\nB\r\nZelvor>", "status", "A\nB\n", false},
+        {"an empty reply", "cd\r\nZelvor>", "cd", "", false},
+        {"an empty line of the reply stays", "ls\r\n/m/\r\n\r\nx\r\nZelvor>", "ls", "/m/\n\nx\n",
+         false},
+        {"the failure line", "play\r\nCommand Failed - Winamp may not be running\r\nZelvor>",
+         "play", "Command Failed - Winamp may not be running\n", true},
+        {"the failure line after other lines",
+         "load\r\nLoading 2 files\r\nCommand Failed - Winamp may not be running\r\nZelvor>", "load",
+         "Loading 2 files\nCommand Failed - Winamp may not be running\n", true},
+        {"an unknown verb", "PLAY\r\nI don't know how to PLAY\r\nZelvor>", "PLAY",
+         "I don't know how to PLAY\n", true},
+        {"a name that only looks like it", "find I\r\n/I don't know how to x.mp3\r\nZelvor>",
+         "find I", "/I don't know how to x.mp3\n", false},
+        {"exit: no prompt", "exit", "exit", "", false},
+        {"a line cut at the limit", cut + "\r\nI don't know how to " + cut + "\r\nZelvor>",
+         cut + "yyy", "I don't know how to " + cut + "\n", true},
+    };
+    for (const auto& row : rows) {
+        const PrintedReply reply = printedReply(row.received, row.line);
+        EXPECT_EQ(reply.text, row.printed) << row.name;
+        EXPECT_EQ(reply.failed, row.failed) << row.name;
+    }
 }
 
 } // namespace

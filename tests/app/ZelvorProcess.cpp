@@ -48,8 +48,9 @@ void ZelvorProcess::start()
         const auto equals = text.find('=');
         env[text.substr(0, equals)] = equals == std::string::npos ? "" : text.substr(equals + 1);
     }
-    // Headless: no display of any kind.
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+    // Headless: no display of any kind; the local socket in the settings folder, not in the
+    // machine's runtime folder, unless the test sets one.
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR"})
         env.erase(name);
     env["XDG_CONFIG_HOME"] = (m_home.path() / "config").string();
     env["HOME"] = m_home.str();

@@ -22,8 +22,10 @@ FAILURE = b"Command Failed - Winamp may not be running"
 
 
 def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
-        s.bind(("127.0.0.1", 0))
+    # Free on every address: the program listens on all of them, and a port taken on
+    # 127.0.0.2 alone is free on 127.0.0.1.
+    with socket.socket(socket.AF_INET6, socket.SOCK_STREAM) as s:
+        s.bind(("::", 0))
         return s.getsockname()[1]
 
 
@@ -159,7 +161,7 @@ def main():
     with tempfile.TemporaryDirectory() as home:
         env = {k: v for k, v in os.environ.items()
                if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM",
-                            "DBUS_SESSION_BUS_ADDRESS")}
+                            "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR")}
         env.update(HOME=home, XDG_CONFIG_HOME=os.path.join(home, "config"))
         daemon, address = start_bus(env)
         env["DBUS_SESSION_BUS_ADDRESS"] = address

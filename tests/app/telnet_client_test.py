@@ -35,8 +35,10 @@ OFFER = b"\xff\xfb\x01\xff\xfb\x03"
 
 
 def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
-        s.bind(("127.0.0.1", 0))
+    # Free on every address: the program listens on all of them, and a port taken on
+    # 127.0.0.2 alone is free on 127.0.0.1.
+    with socket.socket(socket.AF_INET6, socket.SOCK_STREAM) as s:
+        s.bind(("::", 0))
         return s.getsockname()[1]
 
 
@@ -66,8 +68,9 @@ def start_zelvor(home, port, ini_lines=b"", arguments=(), own_mpd=False):
         with open(os.path.join(folder, "zelvor.ini"), "wb") as f:
             f.write(b"[Zelvor]\r\nPort=%d\r\nUser=%s\r\nPassword=%s\r\n%s"
                     % (port, USER, STORED_PASSWORD, ini_lines))
+    # Without XDG_RUNTIME_DIR the local socket stays in the test's settings folder.
     env = {k: v for k, v in os.environ.items()
-           if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+           if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR")}
     env.update(XDG_CONFIG_HOME=os.path.join(home, "config"), HOME=home)
     if not own_mpd:
         env.update(MPD_HOST="127.0.0.1", MPD_PORT=str(free_port()))

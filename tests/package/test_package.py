@@ -29,8 +29,10 @@ def read_text(path):
 
 
 def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
+    # Free on every address: the program listens on all of them, and a port taken on
+    # 127.0.0.2 alone is free on 127.0.0.1.
+    with socket.socket(socket.AF_INET6, socket.SOCK_STREAM) as probe:
+        probe.bind(("::", 0))
         return probe.getsockname()[1]
 
 

@@ -123,7 +123,7 @@ public:
     std::string takeReceived() { return takeReceived(current); }
     std::vector<std::string>& writes() { return writesTo(current); }
 
-    TelnetServer* server = nullptr;
+    ConnectionEvents* server = nullptr;
     bool listening = false;
     ListenResult listenResult = ListenResult::Listening;
     std::vector<std::uint16_t> listens;

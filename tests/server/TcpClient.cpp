@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -64,6 +65,22 @@ bool TcpClient::connect(const std::string& host, std::uint16_t port, const std::
         // and the socket then connects to itself: for the test that is a refusal. A reset
         // leaves no TIME_WAIT behind that would keep the server from listening on the port.
         reset();
+        return false;
+    }
+    return true;
+}
+
+bool TcpClient::connectLocal(const std::string& path)
+{
+    close();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (m_fd < 0 || ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close();
         return false;
     }
     return true;

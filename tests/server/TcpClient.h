@@ -26,6 +26,8 @@ public:
      * ("127.0.0.2"); false when refused, and also when the socket found itself on the far end
      * because nothing listened. */
     bool connect(const std::string& host, std::uint16_t port, const std::string& source = {});
+    /** Connects to the Unix socket at path; false when nobody answers there. */
+    bool connectLocal(const std::string& path);
     void send(const std::string& bytes);
     /** Sends each byte on its own, as a telnet client in character mode does. */
     void type(const std::string& keys);

@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "app/qt/ServerApp.h"
 
+#include "app/LocalReplies.h"
+#include "server/LocalServer.h"
+#include "server/qt/LocalListener.h"
+
 #include "player/mpd/MpdBackend.h"
 #include "player/PlayerSelector.h"
 #include "player/mpris/MprisBackend.h"
@@ -12,6 +16,7 @@
 #include <QStandardPaths>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <utility>
 
@@ -180,17 +185,69 @@ ServerApp::ServerApp(std::string settingsFolder, bool headless, QObject* parent)
     };
 }
 
-ServerApp::~ServerApp() = default;
+ServerApp::~ServerApp()
+{
+    closeLocalDoor();
+}
 
 void ServerApp::Form_Load()
 {
     m_lifecycle.start(m_commandLine);
+    openLocalDoor();
 }
 
 void ServerApp::Form_Unload()
 {
-    if (m_lifecycle.shutdown() && onUnloaded)
-        onUnloaded();
+    m_lifecycle.shutdown();
+    closeLocalDoor();
+}
+
+// The local socket ---------------------------------------------------------------------------
+
+/** The local socket and the door of its clients. */
+struct ServerApp::LocalDoor
+{
+    explicit LocalDoor(ServerApp& app)
+        : server(app.m_settings, listener, app.m_log, *app.m_player, app.m_folders, app.m_scheduler,
+                 app.m_server.services())
+    {
+        listener.setServer(&server);
+    }
+
+    LocalListener listener;
+    LocalServer server;
+};
+
+std::string ServerApp::localSocketPath() const
+{
+    return zelvor::localSocketPath(m_commandLine.configDir.has_value(),
+                                   std::getenv("XDG_RUNTIME_DIR"), m_settingsFolder);
+}
+
+void ServerApp::openLocalDoor()
+{
+    if (!m_localDoor)
+        m_localDoor = std::make_unique<LocalDoor>(*this);
+    const std::string path = localSocketPath();
+    switch (m_localDoor->listener.open(path)) {
+    case LocalListener::OpenResult::Listening:
+        return;
+    case LocalListener::OpenResult::InUse:
+        // Another Zelvor has its own door there; this one goes on with telnet only.
+        printLine("zelvor: another Zelvor answers on " + path + "; this one has no local socket");
+        m_log.LogActivity("local socket in use", "");
+        return;
+    case LocalListener::OpenResult::Failed:
+        printLine("zelvor: cannot listen on " + path + ": " + m_localDoor->listener.lastError());
+        m_log.LogActivity("local socket failed", "");
+        return;
+    }
+}
+
+void ServerApp::closeLocalDoor()
+{
+    if (m_localDoor)
+        m_localDoor->listener.close();
 }
 
 } // namespace zelvor

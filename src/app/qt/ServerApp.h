@@ -41,20 +41,27 @@ public:
 
     /** Start: the shared steps of ProgramLifecycle::start with the command line's settings. */
     void Form_Load();
-    /** Shutdown: write the settings, close the socket, then the shell's own last step. */
+    /** Shutdown: write the settings and close the sockets. */
     void Form_Unload();
+
+    /** Where the local socket is for this run. */
+    std::string localSocketPath() const;
 
     ServerSettings& settings() { return m_settings; }
     TelnetServer& server() { return m_server; }
     Scheduler& scheduler() { return m_scheduler; }
     const std::string& settingsFile() const { return m_lifecycle.settingsFile(); }
 
-    /** Runs last in Form_Unload (the shell removes its tray icon there). */
-    std::function<void()> onUnloaded;
     /** Called with every status word. */
     std::function<void(const std::string&)> onStatus;
 
 private:
+    struct LocalDoor;
+    /** The owner's own door, the local socket, beside the telnet listener; one status word
+     * when another program holds it or it cannot be opened. */
+    void openLocalDoor();
+    void closeLocalDoor();
+
     std::string m_settingsFolder;
     bool m_headless;
     CommandLineOptions m_commandLine;
@@ -66,6 +73,7 @@ private:
     QtScheduler m_scheduler;
     TelnetServer m_server;
     ProgramLifecycle m_lifecycle;
+    std::unique_ptr<LocalDoor> m_localDoor;
 };
 
 /** The local date and time as log entries and status lines show them. */

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "Version.h"
 #include "app/CommandLineOptions.h"
+#include "app/LocalClient.h"
+#include "app/LocalReplies.h"
 #include "app/qt/ServerApp.h"
 #include "app/qt/StartupMode.h"
 #include "shell/DesktopShell.h"
@@ -14,6 +16,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -77,6 +80,13 @@ std::string settingsFolder(const zelvor::CommandLineOptions& options)
     return options.configDir ? *options.configDir : defaultSettingsFolder();
 }
 
+/** The local socket that -c and --attach reach: the one the server listens on. */
+std::string localSocket(const zelvor::CommandLineOptions& options)
+{
+    return zelvor::localSocketPath(options.configDir.has_value(), std::getenv("XDG_RUNTIME_DIR"),
+                                   settingsFolder(options));
+}
+
 int runHeadless(int argc, char** argv, const zelvor::CommandLineOptions& options)
 {
     QCoreApplication qtApp(argc, argv);
@@ -132,6 +142,10 @@ int main(int argc, char** argv)
         std::printf("Zelvor %.*s\n", static_cast<int>(zelvor::kVersionText.size()),
                     zelvor::kVersionText.data());
         return 0;
+    case zelvor::CommandLineOptions::Action::Command:
+        return zelvor::runCommandLines(localSocket(options), options.commands);
+    case zelvor::CommandLineOptions::Action::Attach:
+        return zelvor::attachSession(localSocket(options));
     case zelvor::CommandLineOptions::Action::Run:
         break;
     }

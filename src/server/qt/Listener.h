@@ -2,23 +2,18 @@
 #pragma once
 
 #include "server/Winsock.h"
+#include "server/qt/QtConnections.h"
 
 #include <QObject>
-#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 
-#include <map>
-#include <memory>
-
 namespace zelvor {
-
-class TelnetServer;
 
 /**
  * The listening socket and its connections on Qt's event loop: one QTcpServer for the
  * program's life and a QTcpSocket per accepted connection. Its slots only hand the
- * notifications to the TelnetServer.
+ * notifications to the door that admits its clients (ConnectionEvents).
  */
 class Listener : public QObject, public Winsock
 {
@@ -28,7 +23,7 @@ public:
     ~Listener() override;
 
     /** Must be called once, before the first listen. */
-    void setServer(TelnetServer* server) { m_handler = server; }
+    void setServer(ConnectionEvents* server) { m_connections.handler = server; }
 
     ListenResult listen(std::uint16_t port, const std::string& address) override;
     void stopListening() override;
@@ -49,23 +44,10 @@ public:
     std::size_t connections() const { return m_connections.size(); }
 
 private:
-    struct Connection;
-
     void onNewConnection();
-    Connection* find(ConnectionId connection) const;
-    /** Hands what arrived to the server for as long as the client keeps up with the replies. */
-    void deliverInput(ConnectionId connection);
-    void onReadyRead(ConnectionId connection);
-    void onBytesWritten(ConnectionId connection);
-    void onConnectionEnded(ConnectionId connection);
-    /** True when the client's close or reset waits to be read; what it sent before is read. */
-    bool takeEnd(Connection& connection);
 
-    TelnetServer* m_handler = nullptr;
     QTcpServer m_server;
-    QPointer<QTcpSocket> m_pending;
-    std::map<ConnectionId, std::unique_ptr<Connection>> m_connections;
-    ConnectionId m_nextId = 1;
+    QtConnections<QTcpSocket> m_connections{*this};
     QString m_lastError;
 };
 

@@ -2,7 +2,7 @@
 #include "server/win32/WinsockListener.h"
 
 #include "server/InputFlow.h"
-#include "server/TelnetServer.h"
+#include "server/Winsock.h"
 
 #include <mstcpip.h>
 #include <ws2tcpip.h>

@@ -13,13 +13,11 @@
 
 namespace zelvor {
 
-class TelnetServer;
-
 /**
  * The listening socket and its connections on Winsock 2 with WSAAsyncSelect: one dual-stack
  * listener for the program's life and a socket per accepted connection. Their notifications
  * (FD_ACCEPT, FD_READ, FD_WRITE, FD_CLOSE) arrive on a hidden message window and only hand over
- * to the TelnetServer.
+ * to the door that admits its clients (ConnectionEvents).
  */
 class WinsockListener : public Winsock
 {
@@ -30,7 +28,7 @@ public:
     WinsockListener& operator=(const WinsockListener&) = delete;
 
     /** Must be called once, before the first listen. */
-    void setServer(TelnetServer* server) { m_handler = server; }
+    void setServer(ConnectionEvents* server) { m_handler = server; }
 
     ListenResult listen(std::uint16_t port, const std::string& address) override;
     void stopListening() override;
@@ -69,7 +67,7 @@ private:
     bool takeEnd(Connection& connection);
     void setLastError(int code);
 
-    TelnetServer* m_handler = nullptr;
+    ConnectionEvents* m_handler = nullptr;
     MessageWindow m_window;
     bool m_started = false;
     SOCKET m_listener = INVALID_SOCKET;
