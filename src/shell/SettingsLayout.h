@@ -5,6 +5,8 @@
 // place, the focus order and the window's own texts. The Qt window and the Win32 window read
 // this one table, so they cannot drift apart.
 
+#include "settings/ServerSettings.h"
+
 #include <array>
 #include <cstddef>
 #include <string_view>
@@ -73,7 +75,7 @@ inline constexpr std::string_view kPickerCancelled = "-1";
 /** The restart warning's dark red. */
 inline constexpr int kWarningRed = 192;
 /** The user name and password fields take at most this many bytes. */
-inline constexpr int kCredentialLimit = 1024;
+inline constexpr int kCredentialLimit = static_cast<int>(kMaxLineLength);
 
 inline constexpr std::array kControls{
     Control{"frm_serverinfo", Kind::Group, "Server Settings", {}, {120, 120, 4995, 2115}},
