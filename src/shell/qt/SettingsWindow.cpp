@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "shell/SettingsWindow.h"
+#include "shell/qt/SettingsWindow.h"
 
-#include "shell/AboutBox.h"
-#include "shell/FileOpenDialog.h"
-#include "shell/FolderPicker.h"
+#include "shell/qt/AboutBox.h"
+#include "shell/qt/FileOpenDialog.h"
+#include "shell/qt/FolderPicker.h"
 #include "shell/NumericKeyFilter.h"
 #include "shell/SettingsLayout.h"
-#include "shell/Twips.h"
+#include "shell/qt/Twips.h"
 #include "server/TelnetSession.h"
 
 #include <QAction>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "shell/AboutBox.h"
+#include "shell/qt/AboutBox.h"
 
 #include "Version.h"
 #include "shell/SettingsLayout.h"
-#include "shell/Twips.h"
+#include "shell/qt/Twips.h"
 
 #include <QFrame>
 #include <QGuiApplication>
