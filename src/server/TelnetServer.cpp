@@ -16,17 +16,6 @@
 namespace zelvor {
 namespace {
 
-/** The port text as a TCP port, or 0 when it is no number from 1 to 65535. */
-std::uint16_t parsePort(const std::string& text)
-{
-    unsigned value = 0;
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || stop != end || value < 1 || value > 65535)
-        return 0;
-    return static_cast<std::uint16_t>(value);
-}
-
 /** The stage whose prompt follows a command line: the command prompt, or none after "exit". */
 SessionStage promptStage(PromptSelector selector)
 {
