@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "app/qt/ServerApp.h"
 
+#include "Printable.h"
+
 #include "player/mpd/MpdBackend.h"
 #include "player/PlayerSelector.h"
 #include "player/mpris/MprisBackend.h"
@@ -60,18 +62,6 @@ void printLine(const std::string& line)
 {
     std::fprintf(stderr, "%s\n", line.c_str());
     std::fflush(stderr);
-}
-
-/** The word with its control bytes made visible, so a client cannot drive the terminal. */
-std::string printable(const std::string& word)
-{
-    std::string text = word;
-    for (char& c : text) {
-        const auto code = static_cast<unsigned char>(c);
-        if (code < 32 || code == 127)
-            c = '?';
-    }
-    return text;
 }
 
 } // namespace
