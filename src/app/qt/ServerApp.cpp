@@ -142,26 +142,23 @@ std::string localDateTime()
 
 ServerApp::ServerApp(std::string settingsFolder, bool headless, QObject* parent)
     : QObject(parent), m_settingsFolder(std::move(settingsFolder)), m_headless(headless),
-      m_settings(defaultSettings(m_settingsFolder, musicFolder())),
-      m_log(m_settings, [] { return localDateTime(); }), m_listener(this),
-      m_player(makePlayer(m_settingsFolder, *this)),
-      m_server(m_settings, m_listener, m_log, *m_player, m_folders, m_scheduler),
-      m_lifecycle({m_settingsFolder, printLine,
-                   [this](const std::string& word) {
-                       if (!m_headless && onStatus)
-                           onStatus(word);
-                   }},
-                  m_settings, m_server, m_listener)
+      m_listener(this), m_player(makePlayer(m_settingsFolder, *this)),
+      m_parts(
+          {m_settingsFolder, printLine,
+           [this](const std::string& word) {
+               if (!m_headless && onStatus)
+                   onStatus(word);
+           }},
+          musicFolder(), [] { return localDateTime(); }, m_listener, *m_player, m_scheduler)
 {
-    m_listener.setServer(&m_server);
-    m_log.onStatus = [this](const std::string& word) {
+    m_listener.setServer(&m_parts.server);
+    m_parts.log.onStatus = [this](const std::string& word) {
         if (m_headless)
             printLine(localDateTime() + " " + printable(word));
         if (onStatus)
             onStatus(word);
     };
-    m_log.onWarning = [](const std::string& warning) { printLine("zelvor: " + warning); };
-    m_server.onError = [](const std::string& error) {
+    m_parts.server.onError = [](const std::string& error) {
         printLine("zelvor: " + error);
         const QString program = QCoreApplication::applicationFilePath();
         if (const auto hint = listenHint(error, QFile::encodeName(program).toStdString());
@@ -174,12 +171,12 @@ ServerApp::~ServerApp() = default;
 
 void ServerApp::Form_Load()
 {
-    m_lifecycle.start(m_commandLine);
+    m_parts.lifecycle.start(m_commandLine);
 }
 
 void ServerApp::Form_Unload()
 {
-    if (m_lifecycle.shutdown() && onUnloaded)
+    if (m_parts.lifecycle.shutdown() && onUnloaded)
         onUnloaded();
 }
 
