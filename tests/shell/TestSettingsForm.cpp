@@ -2,6 +2,7 @@
 #include "shell/SettingsForm.h"
 
 #include "shell/SettingsLayout.h"
+#include "shell/TrayStateMachine.h"
 
 #include <gtest/gtest.h>
 
@@ -288,6 +289,46 @@ TEST(FormFont, CaptionsFitUnlessALabelReachesItsFieldOrAButtonItsEdges)
         EXPECT_EQ(captionsFit(width, pixels), row.fits)
             << row.port << " " << row.browse << " " << row.others;
     }
+}
+
+// A desktop may report one minimize twice (wine's X11 driver does): the second report finds the
+// window in the tray and must not add the icon again, so that "&Restore" still removes it.
+TEST(TrayJourney, RepeatedReportsChangeNothingAndOnlyARightPressOpensTheMenu)
+{
+    struct Recorder : TrayActions
+    {
+        void hideWindow() override { calls.emplace_back("hide"); }
+        void showWindowNormal() override { calls.emplace_back("show"); }
+        void showWindowMinimized() override { calls.emplace_back("minimized"); }
+        void AddTrayIcon() override { calls.emplace_back("add"); }
+        void RemoveTrayIcon() override { calls.emplace_back("remove"); }
+        void reportNoTray() override { calls.emplace_back("no tray"); }
+        void unloadWindow() override { calls.emplace_back("unload"); }
+        Calls calls;
+    } actions;
+    TrayStateMachine machine(actions);
+    machine.minimized(true);
+    machine.minimized(true);
+    machine.unminimized();
+    machine.restore();
+    machine.restore();
+    machine.shutdown();
+    machine.restore();
+    machine.minimized(true);
+    EXPECT_EQ(actions.calls, (Calls{"add", "hide", "show", "remove", "unload", "remove"}));
+    EXPECT_EQ(machine.place(), WindowPlace::Ended);
+
+    const std::pair<TrayMouse, bool> rows[] = {
+        {TrayMouse::Move, false},
+        {TrayMouse::LeftDown, false},
+        {TrayMouse::LeftUp, false},
+        {TrayMouse::LeftDoubleClick, false},
+        {TrayMouse::RightDown, true},
+        {TrayMouse::RightUp, false},
+        {TrayMouse::RightDoubleClick, false},
+    };
+    for (const auto& [event, opens] : rows)
+        EXPECT_EQ(opensTrayMenu(event), opens) << static_cast<int>(event);
 }
 
 } // namespace
