@@ -16,9 +16,6 @@ namespace zelvor {
 
 namespace {
 
-constexpr int kWidth = 5655;
-constexpr int kHeight = 3315;
-
 QLabel* makeLabel(QWidget* parent, const char* name, const QRect& geometry)
 {
     auto* label = new QLabel(parent);
@@ -45,7 +42,7 @@ AboutBox::AboutBox(const QIcon& icon) : QWidget(nullptr, Qt::Window | Qt::Framel
     setObjectName(QStringLiteral("frm_About"));
     setAttribute(Qt::WA_DeleteOnClose);
     setFocusPolicy(Qt::StrongFocus);
-    const QRect whole = twipsRect(0, 0, kWidth, kHeight);
+    const QRect whole = twipsRect(0, 0, layout::kAboutWidth, layout::kAboutHeight);
     setFixedSize(whole.size());
 
     QPalette palette = this->palette();
