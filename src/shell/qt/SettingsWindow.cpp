@@ -40,17 +40,11 @@ std::string toBytes(const QString& text)
     return text.toLocal8Bit().toStdString();
 }
 
-QString latin1(std::string_view text)
-{
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 /** Names the widget and puts it where the shared layout has it, relative to its group. */
 void place(QWidget* widget, const layout::Control& control)
 {
-    const layout::Twips at = control.place;
     widget->setObjectName(latin1(control.name));
-    widget->setGeometry(twipsRect(at.left, at.top, at.width, at.height));
+    widget->setGeometry(twipsRect(control.place));
 }
 
 // A settings value is one line: line breaks typed or pasted into a field (a path copied from a
