@@ -8,8 +8,8 @@
 #include "ZelvorProcess.h"
 
 #include "settings/ServerSettings.h"
-#include "shell/DesktopShell.h"
-#include "shell/TrayIcon.h"
+#include "shell/qt/DesktopShell.h"
+#include "shell/qt/TrayIcon.h"
 
 #include <QApplication>
 #include <QSystemTrayIcon>

@@ -4,8 +4,6 @@
 #include "settings/ListenAddress.h"
 #include "settings/ServerSettings.h"
 
-#include <charconv>
-
 namespace zelvor {
 namespace {
 
@@ -22,12 +20,8 @@ CommandLineOptions failure(const std::string& what)
 
 std::optional<std::string> portText(const std::string& value)
 {
-    unsigned port = 0;
-    const char* end = value.data() + value.size();
-    const auto [stop, error] = std::from_chars(value.data(), end, port);
-    if (value.empty() || error != std::errc() || stop != end || port < 1 || port > 65535)
-        return std::nullopt;
-    return std::to_string(port);
+    const std::uint16_t port = parsePort(value);
+    return port == 0 ? std::nullopt : std::optional(std::to_string(port));
 }
 
 std::string absoluteFolder(const std::string& value, const fs::path& currentFolder)

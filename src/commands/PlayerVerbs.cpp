@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "commands/PlayerVerbs.h"
 
+#include "Printable.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -29,18 +31,6 @@ std::uint64_t digitsValue(std::string_view digits)
     for (const char c : digits)
         value = std::min<std::uint64_t>(value * 10 + static_cast<unsigned>(c - '0'), 1ULL << 40);
     return value;
-}
-
-// A title as the client is shown it: control bytes would act on the client's terminal.
-std::string printable(std::string_view text)
-{
-    std::string shown(text);
-    for (char& c : shown) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f)
-            c = '?';
-    }
-    return shown;
 }
 
 std::string_view stateWord(PlayState state)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "server/ActivityLog.h"
 
+#include "Printable.h"
 #include "settings/ServerSettings.h"
 
 #include <cerrno>
@@ -56,10 +57,7 @@ std::string ActivityLog::formatEntry(std::string_view dateTime, std::string_view
     entry += remoteAddress;
     entry += '\t';
     // A client types the command word: no byte of it may start a new entry or a new field.
-    for (const char c : word) {
-        const auto code = static_cast<unsigned char>(c);
-        entry += (code < 32 || code == 127) ? '?' : c;
-    }
+    entry += printable(word);
     entry += "\"\r\n";
     return entry;
 }

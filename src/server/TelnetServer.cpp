@@ -6,23 +6,7 @@
 #include "settings/ListenAddress.h"
 #include "settings/ServerSettings.h"
 
-#include <charconv>
-
 namespace zelvor {
-namespace {
-
-/** The port text as a TCP port, or 0 when it is no number from 1 to 65535. */
-std::uint16_t parsePort(const std::string& text)
-{
-    unsigned value = 0;
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || stop != end || value < 1 || value > 65535)
-        return 0;
-    return static_cast<std::uint16_t>(value);
-}
-
-} // namespace
 
 TelnetServer::TelnetServer(ServerSettings& settings, Winsock& socket, ActivityLog& log,
                            Player& player, MusicFolders& folders, Scheduler& scheduler)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "commands/CommandSession.h"
+#include "settings/ServerSettings.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -65,8 +66,5 @@ enum TelnetOption : std::uint8_t
     kOptionOffered,
     kOptionOn,
 };
-
-/** The most bytes one of the three input buffers holds; the rest of that line is dropped. */
-inline constexpr std::size_t kMaxLineLength = 1024;
 
 } // namespace zelvor

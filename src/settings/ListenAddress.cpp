@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "settings/ListenAddress.h"
 
+#include <charconv>
 #include <cstddef>
 
 namespace zelvor {
@@ -87,6 +88,16 @@ std::optional<std::string> listenAddress(std::string_view text)
     if (isIpv6(text))
         return std::string(text);
     return std::nullopt;
+}
+
+std::uint16_t parsePort(std::string_view text)
+{
+    unsigned value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end || value < 1 || value > 65535)
+        return 0;
+    return static_cast<std::uint16_t>(value);
 }
 
 } // namespace zelvor

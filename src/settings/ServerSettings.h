@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace zelvor {
@@ -35,6 +36,12 @@ struct ServerSettings
 
     friend bool operator==(const ServerSettings&, const ServerSettings&) = default;
 };
+
+/**
+ * The most bytes of one line a client types (command, user name or password); the rest of a
+ * longer line is dropped, so a longer user name or password could never be typed.
+ */
+inline constexpr std::size_t kMaxLineLength = 1024;
 
 /**
  * The settings of a first start. settingsFolder is where zelvor.ini and the default log live

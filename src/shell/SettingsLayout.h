@@ -5,8 +5,11 @@
 // place, the focus order and the window's own texts. The Qt window and the Win32 window read
 // this one table, so they cannot drift apart.
 
+#include "settings/ServerSettings.h"
+
 #include <array>
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace zelvor::layout {
@@ -58,9 +61,13 @@ inline constexpr std::string_view kLogFilter =
     "Text Files (*.txt, *.log)|*.txt;*.log|All Files (*.*)|*.*|";
 inline constexpr std::string_view kRestoreCaption = "&Restore";
 inline constexpr std::string_view kShutdownCaption = "&Shutdown";
-/** The About box: its client area in twips and its notice. */
+/** The About box: its client area, the places of its title, version line and notice (twips). */
 inline constexpr int kAboutWidth = 5655;
 inline constexpr int kAboutHeight = 3315;
+inline constexpr std::string_view kAboutTitle = "Zelvor";
+inline constexpr Twips kAboutTitlePlace{1620, 240, 3735, 315};
+inline constexpr Twips kAboutVersionPlace{1560, 720, 3915, 315};
+inline constexpr Twips kAboutNoticePlace{1620, 1320, 3855, 1815};
 inline constexpr std::string_view kAboutNotice =
     "Zelvor lets one person at a time run this computer's music player from a telnet client "
     "anywhere on the network: play, pause, skip, set the volume and load music from the shared "
@@ -70,10 +77,12 @@ inline constexpr std::string_view kPickerTitle = "Paint File Location";
 inline constexpr int kPickerWidth = 3720;
 inline constexpr int kPickerHeight = 3630;
 inline constexpr std::string_view kPickerCancelled = "-1";
+/** "Version: 1.0.7": major, minor and revision of the release. */
+std::string aboutVersionLine();
 /** The restart warning's dark red. */
 inline constexpr int kWarningRed = 192;
 /** The user name and password fields take at most this many bytes. */
-inline constexpr int kCredentialLimit = 1024;
+inline constexpr int kCredentialLimit = static_cast<int>(kMaxLineLength);
 
 inline constexpr std::array kControls{
     Control{"frm_serverinfo", Kind::Group, "Server Settings", {}, {120, 120, 4995, 2115}},

@@ -16,6 +16,27 @@ enum class WindowPlace
     Ended,
 };
 
+/** A mouse event on the tray icon. */
+enum class TrayMouse
+{
+    Move,
+    LeftDown,
+    LeftUp,
+    LeftDoubleClick,
+    RightDown,
+    RightUp,
+    RightDoubleClick,
+};
+
+/**
+ * Whether the event opens the tray menu. Only a press of the right button does; the left
+ * button and double clicks do nothing, so the window comes back only through "&Restore".
+ */
+constexpr bool opensTrayMenu(TrayMouse event)
+{
+    return event == TrayMouse::RightDown;
+}
+
 /** What the state machine asks of the desktop. The Qt adapter implements it; tests record it. */
 class TrayActions
 {

@@ -51,5 +51,21 @@ TEST(ListenAddress, NumericAddressesOnly)
         EXPECT_EQ(listenAddress(row.text), row.address) << '"' << row.text << '"';
 }
 
+TEST(PortText, IsANumberFromOneTo65535AndNothingMore)
+{
+    const std::pair<std::string_view, std::uint16_t> rows[] = {
+        {"23", 23},       {"1", 1},
+        {"65535", 65535}, {"00080", 80},
+        {"0", 0},         {"65536", 0},
+        {"", 0},          {"-1", 0},
+        {"+23", 0},       {" 23", 0},
+        {"23 ", 0},       {"2 3", 0},
+        {"0x17", 0},      {"99999999999999", 0},
+        {"23\n", 0},      {"\xd9\xa3", 0}, // an Arabic-Indic digit is no digit here
+    };
+    for (const auto& [text, port] : rows)
+        EXPECT_EQ(parsePort(text), port) << '"' << text << '"';
+}
+
 } // namespace
 } // namespace zelvor

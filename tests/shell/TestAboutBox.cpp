@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "WindowFixture.h"
 
-#include "shell/AboutBox.h"
+#include "shell/qt/AboutBox.h"
 
 #include <QApplication>
 #include <QLineEdit>

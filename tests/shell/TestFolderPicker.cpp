@@ -2,7 +2,7 @@
 #include "ModalWatcher.h"
 #include "WindowFixture.h"
 
-#include "shell/FolderPicker.h"
+#include "shell/qt/FolderPicker.h"
 #include "support/TempDir.h"
 
 #include <QComboBox>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "WindowFixture.h"
 
-#include "shell/DesktopShell.h"
-#include "shell/TrayIcon.h"
+#include "shell/qt/DesktopShell.h"
+#include "shell/qt/TrayIcon.h"
 #include "shell/TrayStateMachine.h"
 
 #include <QAction>

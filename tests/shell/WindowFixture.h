@@ -2,7 +2,7 @@
 #pragma once
 
 #include "settings/ServerSettings.h"
-#include "shell/SettingsWindow.h"
+#include "shell/qt/SettingsWindow.h"
 
 #include <QLabel>
 #include <QStringList>

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/qt/ServerApp.h"
 
+#include "Printable.h"
 #include "app/LocalReplies.h"
 #include "server/LocalServer.h"
 #include "server/qt/LocalListener.h"
@@ -65,18 +66,6 @@ void printLine(const std::string& line)
 {
     std::fprintf(stderr, "%s\n", line.c_str());
     std::fflush(stderr);
-}
-
-/** The word with its control bytes made visible, so a client cannot drive the terminal. */
-std::string printable(const std::string& word)
-{
-    std::string text = word;
-    for (char& c : text) {
-        const auto code = static_cast<unsigned char>(c);
-        if (code < 32 || code == 127)
-            c = '?';
-    }
-    return text;
 }
 
 } // namespace
@@ -157,26 +146,23 @@ std::string localDateTime()
 
 ServerApp::ServerApp(std::string settingsFolder, bool headless, QObject* parent)
     : QObject(parent), m_settingsFolder(std::move(settingsFolder)), m_headless(headless),
-      m_settings(defaultSettings(m_settingsFolder, musicFolder())),
-      m_log(m_settings, [] { return localDateTime(); }), m_listener(this),
-      m_player(makePlayer(m_settingsFolder, *this)),
-      m_server(m_settings, m_listener, m_log, *m_player, m_folders, m_scheduler),
-      m_lifecycle({m_settingsFolder, printLine,
-                   [this](const std::string& word) {
-                       if (!m_headless && onStatus)
-                           onStatus(word);
-                   }},
-                  m_settings, m_server, m_listener)
+      m_listener(this), m_player(makePlayer(m_settingsFolder, *this)),
+      m_parts(
+          {m_settingsFolder, printLine,
+           [this](const std::string& word) {
+               if (!m_headless && onStatus)
+                   onStatus(word);
+           }},
+          musicFolder(), [] { return localDateTime(); }, m_listener, *m_player, m_scheduler)
 {
-    m_listener.setServer(&m_server);
-    m_log.onStatus = [this](const std::string& word) {
+    m_listener.setServer(&m_parts.server);
+    m_parts.log.onStatus = [this](const std::string& word) {
         if (m_headless)
             printLine(localDateTime() + " " + printable(word));
         if (onStatus)
             onStatus(word);
     };
-    m_log.onWarning = [](const std::string& warning) { printLine("zelvor: " + warning); };
-    m_server.onError = [](const std::string& error) {
+    m_parts.server.onError = [](const std::string& error) {
         printLine("zelvor: " + error);
         const QString program = QCoreApplication::applicationFilePath();
         if (const auto hint = listenHint(error, QFile::encodeName(program).toStdString());
@@ -192,13 +178,13 @@ ServerApp::~ServerApp()
 
 void ServerApp::Form_Load()
 {
-    m_lifecycle.start(m_commandLine);
+    m_parts.lifecycle.start(m_commandLine);
     openLocalDoor();
 }
 
 void ServerApp::Form_Unload()
 {
-    m_lifecycle.shutdown();
+    m_parts.lifecycle.shutdown();
     closeLocalDoor();
 }
 
@@ -208,8 +194,8 @@ void ServerApp::Form_Unload()
 struct ServerApp::LocalDoor
 {
     explicit LocalDoor(ServerApp& app)
-        : server(app.m_settings, listener, app.m_log, *app.m_player, app.m_folders, app.m_scheduler,
-                 app.m_server.services())
+        : server(app.m_parts.settings, listener, app.m_parts.log, *app.m_player,
+                 app.m_parts.folders, app.m_scheduler, app.m_parts.server.services())
     {
         listener.setServer(&server);
     }
@@ -235,11 +221,11 @@ void ServerApp::openLocalDoor()
     case LocalListener::OpenResult::InUse:
         // Another Zelvor has its own door there; this one goes on with telnet only.
         printLine("zelvor: another Zelvor answers on " + path + "; this one has no local socket");
-        m_log.LogActivity("local socket in use", "");
+        m_parts.log.LogActivity("local socket in use", "");
         return;
     case LocalListener::OpenResult::Failed:
         printLine("zelvor: cannot listen on " + path + ": " + m_localDoor->listener.lastError());
-        m_log.LogActivity("local socket failed", "");
+        m_parts.log.LogActivity("local socket failed", "");
         return;
     }
 }

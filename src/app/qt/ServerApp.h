@@ -2,13 +2,9 @@
 #pragma once
 
 #include "app/CommandLineOptions.h"
-#include "app/ProgramLifecycle.h"
-#include "commands/MusicFolders.h"
-#include "server/ActivityLog.h"
+#include "app/ProgramParts.h"
 #include "server/qt/Listener.h"
 #include "server/qt/QtScheduler.h"
-#include "server/TelnetServer.h"
-#include "settings/ServerSettings.h"
 
 #include <QObject>
 #include <QString>
@@ -47,10 +43,10 @@ public:
     /** Where the local socket is for this run. */
     std::string localSocketPath() const;
 
-    ServerSettings& settings() { return m_settings; }
-    TelnetServer& server() { return m_server; }
+    ServerSettings& settings() { return m_parts.settings; }
+    TelnetServer& server() { return m_parts.server; }
     Scheduler& scheduler() { return m_scheduler; }
-    const std::string& settingsFile() const { return m_lifecycle.settingsFile(); }
+    const std::string& settingsFile() const { return m_parts.lifecycle.settingsFile(); }
 
     /** Called with every status word. */
     std::function<void(const std::string&)> onStatus;
@@ -65,14 +61,10 @@ private:
     std::string m_settingsFolder;
     bool m_headless;
     CommandLineOptions m_commandLine;
-    ServerSettings m_settings;
-    ActivityLog m_log;
     Listener m_listener;
     std::unique_ptr<Player> m_player;
-    HostFolders m_folders;
     QtScheduler m_scheduler;
-    TelnetServer m_server;
-    ProgramLifecycle m_lifecycle;
+    ProgramParts m_parts;
     std::unique_ptr<LocalDoor> m_localDoor;
 };
 

@@ -5,7 +5,7 @@
 #include "app/LocalReplies.h"
 #include "app/qt/ServerApp.h"
 #include "app/qt/StartupMode.h"
-#include "shell/DesktopShell.h"
+#include "shell/qt/DesktopShell.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -62,33 +62,30 @@ std::string localDateTime()
 }
 
 WinServerApp::WinServerApp(SettingsFolder folder)
-    : m_folder(std::move(folder)), m_settings(defaultSettings(m_folder.path, knownMusicFolder())),
-      m_log(m_settings, localDateTime),
-      m_server(m_settings, m_listener, m_log, m_player, m_folders, m_scheduler),
-      m_lifecycle({m_folder.path, printLine,
-                   [this](const std::string& word) {
-                       if (onStatus)
-                           onStatus(word);
-                   }},
-                  m_settings, m_server, m_listener)
+    : m_folder(std::move(folder)),
+      m_parts({m_folder.path, printLine,
+               [this](const std::string& word) {
+                   if (onStatus)
+                       onStatus(word);
+               }},
+              knownMusicFolder(), localDateTime, m_listener, m_player, m_scheduler)
 {
-    m_listener.setServer(&m_server);
-    m_log.onStatus = [this](const std::string& word) {
+    m_listener.setServer(&m_parts.server);
+    m_parts.log.onStatus = [this](const std::string& word) {
         if (onStatus)
             onStatus(word);
     };
-    m_log.onWarning = report;
-    m_server.onError = report;
+    m_parts.server.onError = report;
 }
 
 void WinServerApp::Form_Load()
 {
-    m_lifecycle.start();
+    m_parts.lifecycle.start();
 }
 
 void WinServerApp::Form_Unload()
 {
-    m_lifecycle.shutdown();
+    m_parts.lifecycle.shutdown();
 }
 
 } // namespace zelvor

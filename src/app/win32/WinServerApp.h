@@ -1,14 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "app/ProgramLifecycle.h"
-#include "commands/MusicFolders.h"
+#include "app/ProgramParts.h"
 #include "player/win32/Win32Backend.h"
-#include "server/ActivityLog.h"
-#include "server/TelnetServer.h"
 #include "server/win32/Win32Scheduler.h"
 #include "server/win32/WinsockListener.h"
-#include "settings/ServerSettings.h"
 
 #include <functional>
 #include <string>
@@ -50,25 +46,21 @@ public:
     /** Shutdown: the shared steps of ProgramLifecycle::shutdown; runs once. */
     void Form_Unload();
 
-    ServerSettings& settings() { return m_settings; }
-    TelnetServer& server() { return m_server; }
+    ServerSettings& settings() { return m_parts.settings; }
+    TelnetServer& server() { return m_parts.server; }
     WinsockListener& listener() { return m_listener; }
     const SettingsFolder& folder() const { return m_folder; }
-    const std::string& settingsFile() const { return m_lifecycle.settingsFile(); }
+    const std::string& settingsFile() const { return m_parts.lifecycle.settingsFile(); }
 
     /** Called with every status word. */
     std::function<void(const std::string&)> onStatus;
 
 private:
     SettingsFolder m_folder;
-    ServerSettings m_settings;
-    ActivityLog m_log;
     WinsockListener m_listener;
     Win32Backend m_player;
-    HostFolders m_folders;
     Win32Scheduler m_scheduler;
-    TelnetServer m_server;
-    ProgramLifecycle m_lifecycle;
+    ProgramParts m_parts;
 };
 
 } // namespace zelvor

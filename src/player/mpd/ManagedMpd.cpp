@@ -2,6 +2,7 @@
 #include "player/mpd/ManagedMpd.h"
 
 #include "player/ProgramLauncher.h"
+#include "settings/AtomicFile.h"
 
 #include <mpd/client.h>
 
@@ -225,26 +226,14 @@ pid_t ManagedMpd::start(AudioOutput output)
     return launchProgram("mpd", {"--no-daemon", m_files.config.string()});
 }
 
-// Written next to its place and renamed over it, so MPD never reads half a file.
+// Replaced in one step, so MPD never reads half a file.
 bool ManagedMpd::writeConfig(const std::string& text) const
 {
     std::error_code error;
     // A folder of the user's keeps the mode the user gave it.
     if (fs::create_directories(m_setup.settingsFolder, error))
         fs::permissions(m_setup.settingsFolder, fs::perms::owner_all, error);
-    const fs::path written = m_files.config.string() + ".new";
-    {
-        std::ofstream out(written, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.flush();
-        if (!out)
-            return false;
-    }
-    fs::rename(written, m_files.config, error);
-    if (!error)
-        return true;
-    fs::remove(written, error);
-    return false;
+    return writeFileAtomically(m_files.config.string(), text);
 }
 
 // One look at the MPD being waited for; the answer once it is decided. Every look is a connect

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "shell/win32/AboutBox.h"
 
-#include "Version.h"
 #include "shell/SettingsLayout.h"
 #include "shell/win32/Win32Ui.h"
 
@@ -21,16 +20,11 @@ int px(int twips)
     return layout::twipsToPixels(twips, g_dpi);
 }
 
-std::string versionLine()
-{
-    return "Version: " + std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." +
-           std::to_string(kVersionRevision);
-}
-
-void drawText(HDC dc, HFONT font, const std::string& text, RECT place, UINT format)
+void drawText(HDC dc, HFONT font, std::string_view text, layout::Twips at, UINT format)
 {
     SelectObject(dc, font);
-    DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &place, format | DT_NOPREFIX);
+    RECT place{px(at.left), px(at.top), px(at.left + at.width), px(at.top + at.height)};
+    DrawTextA(dc, text.data(), static_cast<int>(text.size()), &place, format | DT_NOPREFIX);
 }
 
 void paint(HWND window)
@@ -44,12 +38,9 @@ void paint(HWND window)
     FrameRect(dc, &client, static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH)));
     DrawIconEx(dc, px(180), px(180), g_icon, px(720), px(720), 0, nullptr, DI_NORMAL);
     SetBkMode(dc, TRANSPARENT);
-    drawText(dc, g_titleFont, "Zelvor", {px(1620), px(240), px(1620 + 3735), px(240 + 315)},
-             DT_CENTER);
-    drawText(dc, g_font, versionLine(), {px(1560), px(720), px(1560 + 3915), px(720 + 315)},
-             DT_CENTER);
-    drawText(dc, g_font, std::string(layout::kAboutNotice),
-             {px(1620), px(1320), px(1620 + 3855), px(1320 + 1815)}, DT_WORDBREAK);
+    drawText(dc, g_titleFont, layout::kAboutTitle, layout::kAboutTitlePlace, DT_CENTER);
+    drawText(dc, g_font, layout::aboutVersionLine(), layout::kAboutVersionPlace, DT_CENTER);
+    drawText(dc, g_font, layout::kAboutNotice, layout::kAboutNoticePlace, DT_WORDBREAK);
     EndPaint(window, &paint);
 }
 

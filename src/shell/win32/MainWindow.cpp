@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "shell/win32/MainWindow.h"
 
-#include "settings/ServerSettings.h"
-#include "shell/NumericKeyFilter.h"
 #include "shell/win32/AboutBox.h"
 #include "shell/win32/FolderPicker.h"
 #include "shell/win32/TrayIcon.h"
@@ -31,10 +29,7 @@ int screenDpi()
     return dpi > 0 ? dpi : 96;
 }
 
-/**
- * The largest dialog font, from 8 points down to 6, in which every label's caption ends before
- * the field it names: the controls have fixed places, so the text has to fit them.
- */
+/** The largest dialog font, from 8 points down to 6, in which the captions fit the controls. */
 HFONT fittingFont(int dpi)
 {
     HDC dc = GetDC(nullptr);
@@ -44,17 +39,13 @@ HFONT fittingFont(int dpi)
             DeleteObject(font);
         font = win32::dialogFont(dpi, points);
         HGDIOBJ previous = SelectObject(dc, font);
-        bool fits = true;
-        for (const layout::Control& label : layout::kControls) {
-            if (label.kind != layout::Kind::Label || label.buddy.empty())
-                continue;
-            std::string caption(label.caption);
-            std::erase(caption, '&');
+        const auto width = [dc](std::string_view text) {
             SIZE extent{};
-            GetTextExtentPoint32A(dc, caption.c_str(), static_cast<int>(caption.size()), &extent);
-            const int room = layout::control(label.buddy).place.left - label.place.left;
-            fits = fits && extent.cx < layout::twipsToPixels(room, dpi);
-        }
+            GetTextExtentPoint32A(dc, text.data(), static_cast<int>(text.size()), &extent);
+            return static_cast<int>(extent.cx);
+        };
+        const bool fits =
+            captionsFit(width, [dpi](int twips) { return layout::twipsToPixels(twips, dpi); });
         SelectObject(dc, previous);
         if (fits)
             break;
@@ -63,14 +54,30 @@ HFONT fittingFont(int dpi)
     return font;
 }
 
-bool isOption(std::string_view name, std::string_view group)
-{
-    return name.substr(0, group.size()) == group && name.size() == group.size() + 3;
-}
-
 int optionIndex(std::string_view name)
 {
     return name[name.size() - 2] - '0';
+}
+
+/** The tray icon's callback message as a mouse event. */
+TrayMouse trayMouse(UINT message)
+{
+    switch (message) {
+    case WM_LBUTTONDOWN:
+        return TrayMouse::LeftDown;
+    case WM_LBUTTONUP:
+        return TrayMouse::LeftUp;
+    case WM_LBUTTONDBLCLK:
+        return TrayMouse::LeftDoubleClick;
+    case WM_RBUTTONDOWN:
+        return TrayMouse::RightDown;
+    case WM_RBUTTONUP:
+        return TrayMouse::RightUp;
+    case WM_RBUTTONDBLCLK:
+        return TrayMouse::RightDoubleClick;
+    default:
+        return TrayMouse::Move;
+    }
 }
 
 /** The clipboard's text in the system's code page; empty when it holds none. */
@@ -92,8 +99,9 @@ std::string clipboardText(HWND owner)
 } // namespace
 
 MainWindow::MainWindow(ServerSettings& settings, WindowHooks hooks)
-    : m_settings(settings), m_hooks(std::move(hooks)), m_dpi(screenDpi())
+    : m_form(settings, *this), m_hooks(std::move(hooks)), m_dpi(screenDpi())
 {
+    m_form.restart = m_hooks.restart;
     win32::registerWindowClass(kClassName, &procedure, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1),
                                LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1)));
     RECT frame{0, 0, layout::twipsToPixels(layout::kClientWidth, m_dpi),
@@ -212,32 +220,29 @@ void MainWindow::createControl(std::size_t index)
         SetWindowSubclass(handle, &fieldProcedure, index, reinterpret_cast<DWORD_PTR>(this));
         if (control.name == "Txt_Passwd")
             SendMessageW(handle, EM_SETPASSWORDCHAR, '*', 0);
-        if (control.name == "Txt_Uname" || control.name == "Txt_Passwd")
-            SendMessageW(handle, EM_LIMITTEXT, layout::kCredentialLimit, 0);
+        if (const std::size_t limit = SettingsForm::byteLimit(control.name); limit <= 0x7ffffffe)
+            SendMessageW(handle, EM_LIMITTEXT, limit, 0);
     }
 }
 
 void MainWindow::loadControls()
 {
-    m_loading = true;
-    setText("Txt_Port", m_settings.Port);
-    setText("Txt_Serverroot", m_settings.ServerRoot);
-    setText("Txt_Winamp_Location", m_settings.WinampLocation);
-    const int level = static_cast<int>(m_settings.LogLevel);
-    for (int i = 0; i < 3; ++i) {
-        SendMessageW(item("Opt_Logging(" + std::to_string(i) + ")"), BM_SETCHECK,
-                     i == level ? BST_CHECKED : BST_UNCHECKED, 0);
+    m_form.load();
+}
+
+void MainWindow::setFieldText(std::string_view field, const std::string& text)
+{
+    SetWindowTextA(item(field), text.c_str());
+}
+
+void MainWindow::checkOption(std::string_view option)
+{
+    const std::string_view group = option.substr(0, option.find('('));
+    for (const layout::Control& control : layout::kControls) {
+        if (control.kind == layout::Kind::Option && control.name.starts_with(group))
+            SendMessageW(item(control.name), BM_SETCHECK,
+                         control.name == option ? BST_CHECKED : BST_UNCHECKED, 0);
     }
-    SendMessageW(item("Opt_Login(0)"), BM_SETCHECK,
-                 m_settings.LoginRequired ? BST_UNCHECKED : BST_CHECKED, 0);
-    SendMessageW(item("Opt_Login(1)"), BM_SETCHECK,
-                 m_settings.LoginRequired ? BST_CHECKED : BST_UNCHECKED, 0);
-    setText("Txt_Logfile", m_settings.LogFile);
-    setText("Txt_Uname", m_settings.UserName);
-    setText("Txt_Passwd", m_settings.Password);
-    m_loading = false;
-    // Loading is no change of the user's.
-    showRestartWarning(false);
 }
 
 void MainWindow::setStatus(const std::string& text)
@@ -271,32 +276,45 @@ std::string MainWindow::text(std::string_view name) const
     return value;
 }
 
-void MainWindow::setText(std::string_view name, const std::string& text)
-{
-    SetWindowTextA(item(name), text.c_str());
-}
-
 void MainWindow::showRestartWarning(bool shown)
 {
     ShowWindow(item("lbl_restartwarning"), shown ? SW_SHOW : SW_HIDE);
 }
 
-void MainWindow::unload()
+void MainWindow::unloadWindow()
 {
-    if (m_unloaded)
-        return;
-    m_unloaded = true;
     if (m_hooks.unload)
         m_hooks.unload();
     AboutBox::close();
-    m_tray->RemoveTrayIcon();
 }
 
-void MainWindow::MinimizeToTray()
+void MainWindow::hideWindow()
 {
-    // Without a notification area the window stays reachable, minimized on the taskbar.
-    if (m_tray->AddTrayIcon())
-        ShowWindow(m_window, SW_HIDE);
+    ShowWindow(m_window, SW_HIDE);
+}
+
+void MainWindow::showWindowNormal()
+{
+    ShowWindow(m_window, SW_RESTORE);
+    SetForegroundWindow(m_window);
+}
+
+void MainWindow::showWindowMinimized()
+{
+    // Reached from the minimize itself: the window already is on the taskbar.
+    if (!IsIconic(m_window))
+        ShowWindow(m_window, SW_SHOWMINNOACTIVE);
+}
+
+void MainWindow::AddTrayIcon()
+{
+    // Adding the icon is how a notification area is found, at the minimize: nothing is left to
+    // do, and without one the icon comes only with the next minimize.
+}
+
+void MainWindow::RemoveTrayIcon()
+{
+    m_tray->RemoveTrayIcon();
 }
 
 void MainWindow::SysTrayMouseEventHandler()
@@ -308,13 +326,6 @@ void MainWindow::SysTrayMouseEventHandler()
     GetCursorPos(&at);
     TrackPopupMenu(m_popup, TPM_RIGHTBUTTON, at.x, at.y, 0, m_window, nullptr);
     PostMessageW(m_window, WM_NULL, 0, 0);
-}
-
-void MainWindow::mnu_Popup_Restore_Click()
-{
-    ShowWindow(m_window, SW_RESTORE);
-    SetForegroundWindow(m_window);
-    m_tray->RemoveTrayIcon();
 }
 
 LRESULT CALLBACK MainWindow::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -332,7 +343,7 @@ LRESULT MainWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
     switch (message) {
     case WM_COMMAND: {
         if (lParam == 0 && LOWORD(wParam) == kMenuRestore) {
-            mnu_Popup_Restore_Click();
+            m_machine.restore();
             return 0;
         }
         if (lParam == 0 && LOWORD(wParam) == kMenuShutdown) {
@@ -340,8 +351,13 @@ LRESULT MainWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
             return 0;
         }
         const std::size_t index = static_cast<std::size_t>(LOWORD(wParam)) - 1000;
-        if (lParam != 0 && index < layout::kControls.size())
-            onCommand(layout::kControls[index].name, HIWORD(wParam));
+        if (lParam == 0 || index >= layout::kControls.size())
+            return 0;
+        const std::string_view name = layout::kControls[index].name;
+        if (HIWORD(wParam) == EN_CHANGE)
+            m_form.Change(name, text(name));
+        else if (HIWORD(wParam) == BN_CLICKED)
+            m_form.Click(name);
         return 0;
     }
     case WM_CTLCOLORSTATIC:
@@ -353,15 +369,18 @@ LRESULT MainWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
         }
         return DefWindowProcW(m_window, message, wParam, lParam);
     case WM_SIZE:
+        // Without a notification area the window stays reachable, minimized on the taskbar.
         if (wParam == SIZE_MINIMIZED)
-            MinimizeToTray();
+            m_machine.minimized(m_tray->shown() || m_tray->AddTrayIcon());
+        else if (wParam == SIZE_RESTORED)
+            m_machine.unminimized();
         return 0;
     case TrayIcon::kCallbackMessage:
-        if (lParam == WM_RBUTTONDOWN)
+        if (opensTrayMenu(trayMouse(static_cast<UINT>(lParam))))
             SysTrayMouseEventHandler();
         return 0;
     case WM_CLOSE:
-        unload();
+        m_machine.shutdown();
         DestroyWindow(m_window);
         return 0;
     case WM_DESTROY:
@@ -373,7 +392,7 @@ LRESULT MainWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_ENDSESSION:
         // Windows may end the process as soon as this returns: save now.
         if (wParam)
-            unload();
+            m_machine.shutdown();
         return 0;
     default:
         // Explorer started again: the icon comes back while the window is in the tray.
@@ -381,62 +400,6 @@ LRESULT MainWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
             m_tray->AddTrayIcon();
         return DefWindowProcW(m_window, message, wParam, lParam);
     }
-}
-
-void MainWindow::onCommand(std::string_view name, int code)
-{
-    if (code == EN_CHANGE) {
-        onEdited(name);
-        return;
-    }
-    if (code != BN_CLICKED)
-        return;
-    if (isOption(name, "Opt_Logging")) {
-        m_settings.LogLevel = static_cast<LogLevel>(optionIndex(name));
-        showRestartWarning(true);
-    } else if (isOption(name, "Opt_Login")) {
-        m_settings.LoginRequired = optionIndex(name) == 1;
-        showRestartWarning(true);
-    } else if (name == "Cmd_Start") {
-        Cmd_Start_Click();
-    } else if (name == "Cmd_svrroot_browse") {
-        Cmd_svrroot_browse_Click();
-    } else if (name == "Cmd_WinampLoc_Browse") {
-        Cmd_WinampLoc_Browse_Click();
-    } else if (name == "Cmd_Log_Browse") {
-        Cmd_Log_Browse_Click();
-    } else if (name == "cmd_About") {
-        AboutBox::show(m_icon, m_dpi);
-    }
-}
-
-void MainWindow::onEdited(std::string_view name)
-{
-    // While loading, the record already holds the value, byte for byte.
-    if (m_loading)
-        return;
-    std::string* field = nullptr;
-    bool needsRestart = true;
-    if (name == "Txt_Port") {
-        // Only typed characters show the warning (the key filter).
-        field = &m_settings.Port;
-        needsRestart = false;
-    } else if (name == "Txt_Serverroot") {
-        field = &m_settings.ServerRoot;
-    } else if (name == "Txt_Winamp_Location") {
-        field = &m_settings.WinampLocation;
-    } else if (name == "Txt_Logfile") {
-        field = &m_settings.LogFile;
-    } else if (name == "Txt_Uname" || name == "Txt_Passwd") {
-        // Read at every login: editing them needs no restart.
-        field = name == "Txt_Uname" ? &m_settings.UserName : &m_settings.Password;
-        needsRestart = false;
-    }
-    if (!field)
-        return;
-    *field = text(name);
-    if (needsRestart)
-        showRestartWarning(true);
 }
 
 LRESULT CALLBACK MainWindow::fieldProcedure(HWND field, UINT message, WPARAM wParam, LPARAM lParam,
@@ -491,45 +454,34 @@ void MainWindow::pasteInto(HWND field, std::string_view name)
 
 void MainWindow::Txt_Port_KeyPress(HWND field, WPARAM key)
 {
-    NumericKeySwitches switches;
-    switches.Backspace = true;
-    switch (classifyNumericKey(static_cast<char16_t>(key), switches)) {
-    case KeyVerdict::Pass:
+    if (m_form.Txt_Port_KeyPress(static_cast<char16_t>(key)))
         DefSubclassProc(field, WM_CHAR, key, 0);
-        break;
-    case KeyVerdict::Drop:
-        break;
-    case KeyVerdict::Refuse:
-        MessageBoxA(m_window, str(layout::kInvalidKeyText).c_str(),
-                    str(layout::kInvalidKeyTitle).c_str(), MB_OK | MB_ICONINFORMATION);
-        break;
-    }
-    showRestartWarning(true);
 }
 
-void MainWindow::Cmd_Start_Click()
+void MainWindow::refuseKey()
 {
-    showRestartWarning(false);
-    if (m_hooks.restart)
-        m_hooks.restart();
+    MessageBoxA(m_window, str(layout::kInvalidKeyText).c_str(),
+                str(layout::kInvalidKeyTitle).c_str(), MB_OK | MB_ICONINFORMATION);
 }
 
-void MainWindow::Cmd_svrroot_browse_Click()
+std::optional<std::string> MainWindow::pickFolder()
 {
     if (!m_picker)
         m_picker = std::make_unique<FolderPicker>(m_window, m_dpi);
     m_picker->showModal();
-    if (m_picker->Response() != layout::kPickerCancelled)
-        setText("Txt_Serverroot", m_picker->Response());
+    if (m_picker->Response() == layout::kPickerCancelled)
+        return std::nullopt;
+    return m_picker->Response();
 }
 
-bool MainWindow::showOpen(std::string_view filter)
+std::optional<std::string> MainWindow::pickFile(std::string_view filter,
+                                                const std::string& startName)
 {
     // The filter's "|" separators become the NULs the dialog wants, ending in two.
     std::string filters(filter);
     std::replace(filters.begin(), filters.end(), '|', '\0');
     filters.push_back('\0');
-    std::string name = m_fileName;
+    std::string name = startName;
     name.resize(std::max<std::size_t>(name.size() + 1, 32 * 1024), '\0');
     OPENFILENAMEA dialog = {};
     dialog.lStructSize = sizeof dialog;
@@ -539,23 +491,13 @@ bool MainWindow::showOpen(std::string_view filter)
     dialog.nMaxFile = static_cast<DWORD>(name.size());
     dialog.Flags = OFN_EXPLORER;
     if (!GetOpenFileNameA(&dialog))
-        return false;
-    m_fileName = name.c_str();
-    return true;
+        return std::nullopt;
+    return std::string(name.c_str());
 }
 
-void MainWindow::Cmd_WinampLoc_Browse_Click()
+void MainWindow::showAbout()
 {
-    // The file name is kept: the dialog starts at whatever either button chose last.
-    if (showOpen(layout::kPlayerFilter))
-        setText("Txt_Winamp_Location", m_fileName);
-}
-
-void MainWindow::Cmd_Log_Browse_Click()
-{
-    m_fileName.clear();
-    if (showOpen(layout::kLogFilter))
-        setText("Txt_Logfile", m_fileName);
+    AboutBox::show(m_icon, m_dpi);
 }
 
 } // namespace zelvor

@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "shell/SettingsForm.h"
 #include "shell/SettingsLayout.h"
+#include "shell/TrayStateMachine.h"
 
 #include <windows.h>
 
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,12 +36,12 @@ constexpr int controlId(std::string_view name)
 }
 
 /**
- * The Windows settings window `frm_server`: the controls of the shared layout at their twips
- * places (scaled by the monitor's DPI), editing the live settings in place. Closing it,
- * "&Shutdown" and the end of the Windows session all run the same orderly unload; the program
- * ends when it is gone.
+ * The Windows settings window `frm_server`: the Win32 view of the settings form, with the
+ * controls of the shared layout at their twips places (scaled by the monitor's DPI), and the
+ * tray's journey through TrayStateMachine. Closing it, "&Shutdown" and the end of the Windows
+ * session all run the same orderly unload; the program ends when it is gone.
  */
-class MainWindow
+class MainWindow : private SettingsView, private TrayActions
 {
 public:
     static constexpr const wchar_t* kClassName = L"ZelvorSettingsWindow";
@@ -69,26 +72,32 @@ private:
     LRESULT onField(HWND field, std::string_view name, UINT message, WPARAM wParam, LPARAM lParam);
     void createControls();
     void createControl(std::size_t index);
-    void onCommand(std::string_view name, int code);
-    void onEdited(std::string_view name);
     void pasteInto(HWND field, std::string_view name);
     void Txt_Port_KeyPress(HWND field, WPARAM key);
-    void Cmd_Start_Click();
-    void Cmd_svrroot_browse_Click();
-    void Cmd_WinampLoc_Browse_Click();
-    void Cmd_Log_Browse_Click();
-    /** The shared file-open dialog; true with the chosen name in m_fileName. */
-    bool showOpen(std::string_view filter);
-    void showRestartWarning(bool shown);
-    void MinimizeToTray();
     void SysTrayMouseEventHandler();
-    void mnu_Popup_Restore_Click();
-    void unload();
+
+    void setFieldText(std::string_view field, const std::string& text) override;
+    void checkOption(std::string_view option) override;
+    void showRestartWarning(bool shown) override;
+    void refuseKey() override;
+    std::optional<std::string> pickFolder() override;
+    std::optional<std::string> pickFile(std::string_view filter,
+                                        const std::string& startName) override;
+    void showAbout() override;
+
+    void hideWindow() override;
+    void showWindowNormal() override;
+    void showWindowMinimized() override;
+    void AddTrayIcon() override;
+    void RemoveTrayIcon() override;
+    void reportNoTray() override {}
+    void unloadWindow() override;
+
     HWND item(std::string_view name) const { return m_controls[layout::indexOf(name)]; }
     std::string text(std::string_view name) const;
-    void setText(std::string_view name, const std::string& text);
 
-    ServerSettings& m_settings;
+    SettingsForm m_form;
+    TrayStateMachine m_machine{*this};
     WindowHooks m_hooks;
     HWND m_window = nullptr;
     HFONT m_font = nullptr;
@@ -99,10 +108,6 @@ private:
     std::unique_ptr<FolderPicker> m_picker;
     int m_dpi = 96;
     std::array<HWND, layout::kControls.size()> m_controls{};
-    bool m_loading = false;
-    bool m_unloaded = false;
-    /** The file name the shared file-open dialog keeps between uses. */
-    std::string m_fileName;
 };
 
 } // namespace zelvor

@@ -17,8 +17,6 @@ class AboutBox : public QWidget
 public:
     explicit AboutBox(const QIcon& icon);
 
-    /** "Version: " and the major, minor and revision numbers joined by full stops. */
-    static QString versionLine();
     /** Centres the box on the screen, shows it and gives it the keyboard. */
     void showCentred();
 

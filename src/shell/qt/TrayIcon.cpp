@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "shell/TrayIcon.h"
+#include "shell/qt/TrayIcon.h"
 
-#include "shell/SettingsWindow.h"
+#include "shell/qt/SettingsWindow.h"
 
 #include <QAction>
 

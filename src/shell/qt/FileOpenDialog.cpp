@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "shell/FileOpenDialog.h"
+#include "shell/qt/FileOpenDialog.h"
 
 #include "shell/DialogFilter.h"
 

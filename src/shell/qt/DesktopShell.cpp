@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "shell/DesktopShell.h"
+#include "shell/qt/DesktopShell.h"
 
-#include "shell/SettingsWindow.h"
-#include "shell/TrayIcon.h"
+#include "shell/qt/SettingsWindow.h"
+#include "shell/qt/TrayIcon.h"
 
 #include <QApplication>
 #include <QSystemTrayIcon>

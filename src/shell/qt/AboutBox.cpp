@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "shell/AboutBox.h"
+#include "shell/qt/AboutBox.h"
 
-#include "Version.h"
 #include "shell/SettingsLayout.h"
-#include "shell/Twips.h"
+#include "shell/qt/Twips.h"
 
 #include <QFrame>
 #include <QGuiApplication>
@@ -15,9 +14,6 @@
 namespace zelvor {
 
 namespace {
-
-constexpr int kWidth = 5655;
-constexpr int kHeight = 3315;
 
 QLabel* makeLabel(QWidget* parent, const char* name, const QRect& geometry)
 {
@@ -45,7 +41,7 @@ AboutBox::AboutBox(const QIcon& icon) : QWidget(nullptr, Qt::Window | Qt::Framel
     setObjectName(QStringLiteral("frm_About"));
     setAttribute(Qt::WA_DeleteOnClose);
     setFocusPolicy(Qt::StrongFocus);
-    const QRect whole = twipsRect(0, 0, kWidth, kHeight);
+    const QRect whole = twipsRect(0, 0, layout::kAboutWidth, layout::kAboutHeight);
     setFixedSize(whole.size());
 
     QPalette palette = this->palette();
@@ -62,15 +58,16 @@ AboutBox::AboutBox(const QIcon& icon) : QWidget(nullptr, Qt::Window | Qt::Framel
     makeLabel(fra_about, "lbl_none", whole);
     auto* pic_icon = makeLabel(fra_about, "pic_icon", twipsRect(180, 180, 1155, 975));
     pic_icon->setAlignment(Qt::AlignCenter);
-    auto* lbl_title = makeLabel(fra_about, "lbl_title", twipsRect(1620, 240, 3735, 315));
+    auto* lbl_title = makeLabel(fra_about, "lbl_title", twipsRect(layout::kAboutTitlePlace));
     lbl_title->setAlignment(Qt::AlignCenter);
     QFont titleFont = lbl_title->font();
     titleFont.setBold(true);
     titleFont.setPixelSize(15);
     lbl_title->setFont(titleFont);
-    auto* lbl_version = makeLabel(fra_about, "lbl_version", twipsRect(1560, 720, 3915, 315));
+    auto* lbl_version = makeLabel(fra_about, "lbl_version", twipsRect(layout::kAboutVersionPlace));
     lbl_version->setAlignment(Qt::AlignCenter);
-    auto* lbl_copyright = makeLabel(fra_about, "lbl_copyright", twipsRect(1620, 1320, 3855, 1815));
+    auto* lbl_copyright =
+        makeLabel(fra_about, "lbl_copyright", twipsRect(layout::kAboutNoticePlace));
     lbl_copyright->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lbl_copyright->setWordWrap(true);
 
@@ -82,22 +79,13 @@ AboutBox::AboutBox(const QIcon& icon) : QWidget(nullptr, Qt::Window | Qt::Framel
     Form_Load(icon);
 }
 
-QString AboutBox::versionLine()
-{
-    return QStringLiteral("Version: %1.%2.%3")
-        .arg(kVersionMajor)
-        .arg(kVersionMinor)
-        .arg(kVersionRevision);
-}
-
 void AboutBox::Form_Load(const QIcon& icon)
 {
     findChild<QLabel*>(QStringLiteral("pic_icon"))->setPixmap(icon.pixmap(48, 48));
-    findChild<QLabel*>(QStringLiteral("lbl_title"))->setText(QStringLiteral("Zelvor"));
-    findChild<QLabel*>(QStringLiteral("lbl_version"))->setText(versionLine());
-    findChild<QLabel*>(QStringLiteral("lbl_copyright"))
-        ->setText(QString::fromLatin1(layout::kAboutNotice.data(),
-                                      static_cast<qsizetype>(layout::kAboutNotice.size())));
+    findChild<QLabel*>(QStringLiteral("lbl_title"))->setText(latin1(layout::kAboutTitle));
+    findChild<QLabel*>(QStringLiteral("lbl_version"))
+        ->setText(QString::fromStdString(layout::aboutVersionLine()));
+    findChild<QLabel*>(QStringLiteral("lbl_copyright"))->setText(latin1(layout::kAboutNotice));
 }
 
 void AboutBox::showCentred()

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "shell/FolderPicker.h"
+#include "shell/qt/FolderPicker.h"
 
-#include "shell/Twips.h"
+#include "shell/qt/Twips.h"
 
 #include <QComboBox>
 #include <QDir>

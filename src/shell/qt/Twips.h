@@ -1,7 +1,12 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "shell/SettingsLayout.h"
+
 #include <QRect>
+#include <QString>
+
+#include <string_view>
 
 namespace zelvor {
 
@@ -17,6 +22,18 @@ constexpr int twipsToPixels(int twips)
 inline QRect twipsRect(int left, int top, int width, int height)
 {
     return {twipsToPixels(left), twipsToPixels(top), twipsToPixels(width), twipsToPixels(height)};
+}
+
+/** A place of the shared layout as a rectangle in logical pixels. */
+inline QRect twipsRect(const layout::Twips& at)
+{
+    return twipsRect(at.left, at.top, at.width, at.height);
+}
+
+/** A text of the shared layout (names and captions are Latin-1). */
+inline QString latin1(std::string_view text)
+{
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 } // namespace zelvor
