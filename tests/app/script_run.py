@@ -6,8 +6,9 @@ process they start, and ends those processes by pid on each way out.
   bound (SO_REUSEADDR, all addresses, not listening), so no other program's bind or connect can
   take the port meanwhile, and Zelvor, whose listener asks for SO_REUSEADDR too, still gets it.
   A port where no MPD may answer is held the same way for as long as the run lasts.
-- Every process carries HOME in one of the run's homes; the players Zelvor starts leave it
-  (setsid, double fork), so they are found by that mark in /proc/<pid>/environ, with their pid.
+- The players Zelvor starts leave its process tree (setsid, double fork); their command lines
+  name files in the run's homes (mpv its songs, MPD its configuration), so they are found by
+  that in /proc/<pid>/cmdline, as ps shows it, and ended by that pid.
 - A failed step, an exception, SIGTERM, SIGINT or SIGHUP first prints what the run saw (each
   Zelvor's port, exit status and error output, the processes still alive), then ends them all,
   the session bus last, and removes the homes.
@@ -217,23 +218,24 @@ class Run:
         return child
 
     def marked(self, homes=None):
-        """Our processes that left our process tree: the pids whose HOME is one of our homes."""
-        marks = [("HOME=" + home).encode() for home in (homes or self.homes)]
+        """The running processes whose command line names a file in one of our homes."""
+        marks = [(home + os.sep).encode() for home in (homes or self.homes)]
         found = []
         for entry in os.listdir("/proc"):
             if not entry.isdigit() or int(entry) == os.getpid():
                 continue
             try:
-                with open("/proc/%s/environ" % entry, "rb") as f:
-                    environ = f.read().split(b"\0")
+                with open("/proc/%s/cmdline" % entry, "rb") as f:
+                    words = f.read().split(b"\0")
             except OSError:
                 continue
-            if any(mark in environ for mark in marks) and not process_gone(int(entry)):
+            if any(word.startswith(mark) for word in words for mark in marks) and \
+                    not process_gone(int(entry)):
                 found.append(int(entry))
         return found
 
     def end_marked(self, home):
-        """Ends what is left running at home (the MPD that Zelvor's open started there)."""
+        """Ends what is left running on home's files (the MPD that Zelvor's open started)."""
         for pid in self.marked([home]):
             end_process(pid)
 
@@ -246,8 +248,8 @@ class Run:
                             "none yet (running)" if status is None else status))
             lines.append(zelvor.output().decode("utf-8", "replace").rstrip() or "(empty)")
         alive = self.marked()
-        if self.bus and self.bus.poll() is None and self.bus.pid not in alive:
-            alive.append(self.bus.pid)
+        tracked = [z.process for z in self.zelvors] + ([self.bus] if self.bus else [])
+        alive += [p.pid for p in tracked if p.poll() is None and p.pid not in alive]
         alive += [c.pid for c in self.children if c.isalive() and c.pid not in alive]
         lines.append("still alive: " + (", ".join("%d %s" % (pid, describe(pid))
                                                   for pid in alive) or "nothing"))
