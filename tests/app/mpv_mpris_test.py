@@ -12,7 +12,8 @@ import sys
 
 import pexpect
 
-from script_run import Run, check, wait_until
+from script_run import Run, wait_until
+from test_helpers import check
 
 ZELVOR = sys.argv[1]
 PROMPT = b"\r\nZelvor>"

@@ -36,11 +36,6 @@ def fail(what):
     raise SystemExit(what)
 
 
-def check(condition, what, got):
-    if not condition:
-        fail("%s: got %r" % (what, got))
-
-
 def wait_until(condition, what, timeout=10.0, interval=0.05):
     """Looks once more after the deadline: a run held up past it is not failed unseen."""
     deadline = time.monotonic() + timeout

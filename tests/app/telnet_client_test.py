@@ -19,7 +19,8 @@ import sys
 
 import pexpect
 
-from script_run import Run, check, fail
+from script_run import Run, fail
+from test_helpers import check
 
 ZELVOR = sys.argv[1]
 USER = b"ann"
