@@ -7,46 +7,17 @@ verbs, and playerctl, from outside, confirms what each one changed in mpv.
 """
 import os
 import re
-import signal
-import socket
 import subprocess
 import sys
-import tempfile
-import time
 
 import pexpect
+
+from script_run import Run, wait_until
+from test_helpers import check
 
 ZELVOR = sys.argv[1]
 PROMPT = b"\r\nZelvor>"
 FAILURE = b"Command Failed - Winamp may not be running"
-
-
-def free_port():
-    # Free on every address: the program listens on all of them, and a port taken on
-    # 127.0.0.2 alone is free on 127.0.0.1.
-    with socket.socket(socket.AF_INET6, socket.SOCK_STREAM) as s:
-        s.bind(("::", 0))
-        return s.getsockname()[1]
-
-
-def wait_until(condition, what, timeout=10.0):
-    deadline = time.monotonic() + timeout
-    last = None
-    while time.monotonic() < deadline:
-        last = condition()
-        if last:
-            return last
-        time.sleep(0.05)
-    raise SystemExit("%s: never came (last %r)" % (what, last))
-
-
-def start_bus(env):
-    daemon = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
-                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
-    address = daemon.stdout.readline().decode().strip()
-    if not address:
-        raise SystemExit("dbus-daemon did not start")
-    return daemon, address
 
 
 def make_music(folder):
@@ -67,15 +38,6 @@ class Outside:
                               capture_output=True, timeout=10)
         return done.stdout.decode().strip() if done.returncode == 0 else None
 
-    def pid(self):
-        done = subprocess.run(["dbus-send", "--session", "--print-reply",
-                               "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
-                               "org.freedesktop.DBus.GetConnectionUnixProcessID",
-                               "string:org.mpris.MediaPlayer2.mpv"],
-                              env=self.env, capture_output=True, timeout=10)
-        found = re.search(rb"uint32 (\d+)", done.stdout)
-        return int(found.group(1)) if found else None
-
     def players(self):
         done = subprocess.run(["playerctl", "--list-all"], env=self.env, capture_output=True,
                               timeout=10)
@@ -85,8 +47,8 @@ class Outside:
 class Client:
     """Debian's telnet: each line typed, the reply up to the next prompt."""
 
-    def __init__(self, port):
-        self.telnet = pexpect.spawn("telnet", ["127.0.0.1", str(port)], timeout=20)
+    def __init__(self, run, port):
+        self.telnet = run.spawn("telnet", ["127.0.0.1", str(port)], timeout=20)
         self.telnet.expect_exact(b"Zelvor>")
 
     def run(self, line):
@@ -101,24 +63,21 @@ class Client:
         self.telnet.close()
 
 
-def check(condition, what, got):
-    if not condition:
-        raise SystemExit("%s: got %r" % (what, got))
-
-
-def session(client, outside, started):
+def session(client, outside):
     steps = 0
     reply = client.run("open")
     check(FAILURE.decode() not in reply, "open", reply)
     check("mpv" in outside.players(), "mpv on the bus after open", outside.players())
-    started.append(outside.pid())
     wait_until(lambda: outside("status") == "Playing", "mpv playing what it was started with")
+    # mpv says Playing before it has read the file's length, which np shows once it has.
+    wait_until(lambda: outside("metadata", "mpris:length"), "the length of one.ogg")
     steps += 1
 
     reply = client.run("np")
     check(re.search(r"Playing: one\.ogg \(0:\d\d/3:20\)", reply), "np", reply)
     client.run("ff")
-    wait_until(lambda: (outside("metadata", "xesam:url") or "").endswith("/two.ogg"), "next")
+    wait_until(lambda: (outside("metadata", "xesam:url") or "").endswith("/two.ogg")
+               and outside("metadata", "mpris:length"), "next, with its length")
     client.run("pause")
     wait_until(lambda: outside("status") == "Paused", "pause")
     client.run("play")
@@ -157,48 +116,29 @@ def session(client, outside, started):
     return steps
 
 
-def main():
-    with tempfile.TemporaryDirectory() as home:
-        env = {k: v for k, v in os.environ.items()
-               if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM",
-                            "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR")}
-        env.update(HOME=home, XDG_CONFIG_HOME=os.path.join(home, "config"))
-        daemon, address = start_bus(env)
-        env["DBUS_SESSION_BUS_ADDRESS"] = address
-        music = os.path.join(home, "music")
-        make_music(music)
-        port = free_port()
-        folder = os.path.join(home, "config", "zelvor")
-        os.makedirs(folder)
-        location = "mpv --idle=yes --no-video --ao=null %s %s" % (
-            os.path.join(music, "one.ogg"), os.path.join(music, "two.ogg"))
-        with open(os.path.join(folder, "zelvor.ini"), "wb") as f:
-            f.write(b"[Zelvor]\r\nPort=%d\r\nLogin=True\r\nServer Root=%s\r\n"
-                    b"Winamp Location=%s\r\n" % (port, music.encode(), location.encode()))
-        errors = os.path.join(home, "stderr.txt")
-        started = []
-        process = subprocess.Popen([ZELVOR], env=env, stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.DEVNULL, stderr=open(errors, "wb"))
-        try:
-            wait_until(lambda: b" started\n" in open(errors, "rb").read(), "zelvor listening")
-            client = Client(port)
-            steps = session(client, Outside(env), started)
-            client.close()
-        finally:
-            process.send_signal(signal.SIGTERM)
-            code = process.wait(timeout=10)
-            # The mpv that open started, should a failed step have left it running.
-            for pid in started:
-                try:
-                    os.kill(pid, signal.SIGTERM)
-                except (ProcessLookupError, TypeError):
-                    pass
-            daemon.terminate()
-            daemon.wait(timeout=10)
-        if code != 0:
-            raise SystemExit("zelvor exited with %d" % code)
+def main(run):
+    home = run.home()
+    env = run.environment(home)
+    env["DBUS_SESSION_BUS_ADDRESS"] = run.start_bus(env)
+    music = os.path.join(home, "music")
+    make_music(music)
+    port = run.hold_port()
+    folder = os.path.join(home, "config", "zelvor")
+    os.makedirs(folder)
+    location = "mpv --idle=yes --no-video --ao=null %s %s" % (
+        os.path.join(music, "one.ogg"), os.path.join(music, "two.ogg"))
+    with open(os.path.join(folder, "zelvor.ini"), "wb") as f:
+        f.write(b"[Zelvor]\r\nPort=%d\r\nLogin=True\r\nServer Root=%s\r\n"
+                b"Winamp Location=%s\r\n" % (port, music.encode(), location.encode()))
+    zelvor = run.start_zelvor(ZELVOR, env, port)
+    client = Client(run, port)
+    steps = session(client, Outside(env))
+    client.close()
+    code = zelvor.stop()
+    check(code == 0, "zelvor's exit status", code)
     print("mpv over MPRIS: %d steps passed, 0 failed" % steps)
 
 
 if __name__ == "__main__":
-    main()
+    with Run() as current:
+        main(current)

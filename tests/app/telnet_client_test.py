@@ -14,14 +14,13 @@
   works in its default line mode and in character mode.
 """
 import os
-import signal
-import socket
 import subprocess
 import sys
-import tempfile
-import time
 
 import pexpect
+
+from script_run import Run, fail
+from test_helpers import check
 
 ZELVOR = sys.argv[1]
 USER = b"ann"
@@ -34,32 +33,11 @@ PROMPT = b"\r\nZelvor>"
 OFFER = b"\xff\xfb\x01\xff\xfb\x03"
 
 
-def free_port():
-    # Free on every address: the program listens on all of them, and a port taken on
-    # 127.0.0.2 alone is free on 127.0.0.1.
-    with socket.socket(socket.AF_INET6, socket.SOCK_STREAM) as s:
-        s.bind(("::", 0))
-        return s.getsockname()[1]
-
-
-def count_in(path, text):
-    with open(path, "rb") as f:
-        return f.read().count(text)
-
-
-def wait_for_count(path, text, count, timeout=10.0):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if count_in(path, text) >= count:
-            return True
-        time.sleep(0.02)
-    return False
-
-
-def start_zelvor(home, port, ini_lines=b"", arguments=(), own_mpd=False):
+def start_zelvor(run, home, ini_lines=b"", arguments=(), own_mpd=False):
     """With ini_lines None, a first start: no zelvor.ini, the port from the command line.
     With own_mpd, `open` starts Zelvor's own MPD in the settings folder, as for a new user;
     otherwise MPD is looked for at a port where none answers."""
+    port = run.hold_port()
     folder = os.path.join(home, "config", "zelvor")
     os.makedirs(folder)
     if ini_lines is None:
@@ -68,23 +46,10 @@ def start_zelvor(home, port, ini_lines=b"", arguments=(), own_mpd=False):
         with open(os.path.join(folder, "zelvor.ini"), "wb") as f:
             f.write(b"[Zelvor]\r\nPort=%d\r\nUser=%s\r\nPassword=%s\r\n%s"
                     % (port, USER, STORED_PASSWORD, ini_lines))
-    # Without XDG_RUNTIME_DIR the local socket stays in the test's settings folder.
-    env = {k: v for k, v in os.environ.items()
-           if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR")}
-    env.update(XDG_CONFIG_HOME=os.path.join(home, "config"), HOME=home)
+    env = run.environment(home)
     if not own_mpd:
-        env.update(MPD_HOST="127.0.0.1", MPD_PORT=str(free_port()))
-    errors = os.path.join(home, "stderr.txt")
-    process = subprocess.Popen([ZELVOR] + list(arguments), env=env, stdin=subprocess.DEVNULL,
-                               stdout=subprocess.DEVNULL, stderr=open(errors, "wb"))
-    if not wait_for_count(errors, b" started\n", 1):
-        raise SystemExit("zelvor did not start listening")
-    return process, errors
-
-
-def check(condition, what, got):
-    if not condition:
-        raise SystemExit("%s: got %r" % (what, got))
+        env.update(MPD_HOST="127.0.0.1", MPD_PORT=str(run.hold_port()))
+    return run.start_zelvor(ZELVOR, env, port, arguments)
 
 
 def netcat_transcript(port, user, password):
@@ -114,9 +79,9 @@ def netcat_session(port, offered):
     return help_reply, got
 
 
-def plain_telnet_session(port, character_mode):
+def plain_telnet_session(run, port, character_mode):
     """Debian's telnet on a plain port number does not negotiate; both of its modes work."""
-    telnet = pexpect.spawn("telnet", ["127.0.0.1", str(port)], timeout=10)
+    telnet = run.spawn("telnet", ["127.0.0.1", str(port)], timeout=10)
     telnet.expect_exact(GREETING_START)
     telnet.expect_exact(b"User:")
     if character_mode:
@@ -134,9 +99,9 @@ def plain_telnet_session(port, character_mode):
     telnet.close()
 
 
-def character_mode_client(command, user, password):
+def character_mode_client(run, command, user, password):
     """Logs in through a client that took the offer; everything shown comes from the server."""
-    client = pexpect.spawn(command[0], command[1:], timeout=10)
+    client = run.spawn(command[0], command[1:], timeout=10)
     client.expect_exact(b"User:")
     # The client turns its terminal's echo off once the server has said it echoes.
     check(client.waitnoecho(timeout=10), "%s kept echoing locally" % command[0], client.before)
@@ -150,8 +115,8 @@ def character_mode_client(command, user, password):
     return client
 
 
-def negotiating_session(command, help_reply):
-    client = character_mode_client(command, USER, PASSWORD)
+def negotiating_session(run, command, help_reply):
+    client = character_mode_client(run, command, USER, PASSWORD)
     client.send(b"help\r")
     client.expect_exact(PROMPT)
     check(client.before + client.after == b"help" + help_reply + PROMPT,
@@ -162,9 +127,9 @@ def negotiating_session(command, help_reply):
     client.close()
 
 
-def first_five_minutes(port):
+def first_five_minutes(run, port):
     """The README's first visit, as written: the default login, then each command once."""
-    client = character_mode_client(["telnet", "localhost", str(port)], b"user", b"")
+    client = character_mode_client(run, ["telnet", "localhost", str(port)], b"user", b"")
     for command in (b"open", b"ls", b"cd quiet album", b"load", b"play", b"status"):
         client.send(command + b"\r")
         client.expect_exact(PROMPT)
@@ -178,81 +143,57 @@ def first_five_minutes(port):
     client.close()
 
 
-def stop_own_mpd(home):
-    """Ends the MPD that `open` started in the settings folder, if any."""
-    try:
-        with open(os.path.join(home, "config", "zelvor", "mpd.pid")) as f:
-            pid = int(f.read().strip())
-    except (OSError, ValueError):
-        return
-    try:
-        os.kill(pid, signal.SIGTERM)
-    except ProcessLookupError:
-        return
-    deadline = time.monotonic() + 10
-    while time.monotonic() < deadline:
-        try:
-            os.kill(pid, 0)
-        except ProcessLookupError:
-            return
-        time.sleep(0.05)
-    os.kill(pid, signal.SIGKILL)
-
-
-def run_clients(home, clients, ini_lines=b"", arguments=(), own_mpd=False):
-    """Runs each client against one zelvor; returns how many sessions passed."""
-    port = free_port()
-    process, errors = start_zelvor(home, port, ini_lines, arguments, own_mpd)
+def run_clients(run, clients, ini_lines=b"", arguments=(), own_mpd=False, home=None):
+    """Runs each client against one zelvor in a home of its own; returns how many sessions
+    passed. The MPD that `open` may have started there ends with it."""
+    home = home or run.home()
+    zelvor = start_zelvor(run, home, ini_lines, arguments, own_mpd)
     sessions = 0
-    try:
-        for name, run in clients:
-            run(port)
-            sessions += 1
-            # The listener is back before the next client comes.
-            if not wait_for_count(errors, b" started\n", sessions + 1):
-                raise SystemExit("not listening again after " + name)
-    finally:
-        process.send_signal(signal.SIGTERM)
-        code = process.wait(timeout=10)
-        stop_own_mpd(home)
+    for name, client in clients:
+        client(zelvor.port)
+        sessions += 1
+        # The listener is back before the next client comes.
+        zelvor.wait_for(b" started\n", sessions + 1, "listening again after " + name)
+    code = zelvor.stop()
+    run.end_marked(home)
     if code != 0:
-        raise SystemExit("zelvor exited with %d" % code)
+        fail("zelvor exited with %d" % code)
     return sessions
 
 
-def main():
+def main(run):
     sessions = 0
     replies = {}
 
     def keep_netcat(port, offered):
         replies[offered] = netcat_session(port, offered)
 
-    with tempfile.TemporaryDirectory() as home:
-        sessions += run_clients(home, [
-            ("netcat", lambda port: keep_netcat(port, True)),
-            ("telnet, plain port", lambda port: negotiating_session(
-                ["telnet", "127.0.0.1", str(port)], replies[True][0])),
-            ("telnet, negotiating", lambda port: negotiating_session(
-                ["telnet", "--", "127.0.0.1", "-%d" % port], replies[True][0])),
-            ("plink", lambda port: negotiating_session(
-                ["plink", "-telnet", "-P", str(port), "127.0.0.1"], replies[True][0])),
-        ])
-    with tempfile.TemporaryDirectory() as home:
-        music = os.path.join(home, "Music")
-        for folder in ("Other", "Quiet Album"):
-            os.makedirs(os.path.join(music, folder))
-        sessions += run_clients(home, [("README", first_five_minutes)], ini_lines=None,
-                                arguments=["--root", music], own_mpd=True)
-    with tempfile.TemporaryDirectory() as home:
-        sessions += run_clients(home, [
-            ("netcat, Negotiate=False", lambda port: keep_netcat(port, False)),
-            ("telnet, line mode", lambda port: plain_telnet_session(port, False)),
-            ("telnet, character mode", lambda port: plain_telnet_session(port, True)),
-        ], ini_lines=b"Negotiate=False\r\n")
+    sessions += run_clients(run, [
+        ("netcat", lambda port: keep_netcat(port, True)),
+        ("telnet, plain port", lambda port: negotiating_session(
+            run, ["telnet", "127.0.0.1", str(port)], replies[True][0])),
+        ("telnet, negotiating", lambda port: negotiating_session(
+            run, ["telnet", "--", "127.0.0.1", "-%d" % port], replies[True][0])),
+        ("plink", lambda port: negotiating_session(
+            run, ["plink", "-telnet", "-P", str(port), "127.0.0.1"], replies[True][0])),
+    ])
+    home = run.home()
+    music = os.path.join(home, "Music")
+    for folder in ("Other", "Quiet Album"):
+        os.makedirs(os.path.join(music, folder))
+    sessions += run_clients(run, [("README", lambda port: first_five_minutes(run, port))],
+                            ini_lines=None, arguments=["--root", music], own_mpd=True,
+                            home=home)
+    sessions += run_clients(run, [
+        ("netcat, Negotiate=False", lambda port: keep_netcat(port, False)),
+        ("telnet, line mode", lambda port: plain_telnet_session(run, port, False)),
+        ("telnet, character mode", lambda port: plain_telnet_session(run, port, True)),
+    ], ini_lines=b"Negotiate=False\r\n")
     check(replies[False][1] == replies[True][1], "Negotiate=False changed more than the offer",
           replies[False][1])
     print("real clients: %d sessions passed, 0 failed" % sessions)
 
 
 if __name__ == "__main__":
-    main()
+    with Run() as current:
+        main(current)

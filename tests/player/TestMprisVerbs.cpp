@@ -117,6 +117,18 @@ TEST_F(MprisVerbs, PlayerVerbsReachThePlayerAndStatusReadsIt)
     EXPECT_EQ(standIn.takeCalls(), Calls{"Set LoopStatus None"});
 }
 
+TEST_F(MprisVerbs, SeekShowsWhereThePlayerWasSentBeforeItHasMoved)
+{
+    StandInOptions lagging;
+    lagging.seeksLater = true;
+    auto& standIn = startPlaying(lagging);
+    // The player still says 1:02 when the reply is made.
+    EXPECT_EQ(run("seek 1:30"), "\r\nPlaying: 2/3 Björk - Joga (1:30/3:45)");
+    EXPECT_EQ(standIn.takeCalls(), Calls{"SetPosition /t/2 90000000"});
+    EXPECT_EQ(standIn.state().positionUs, 90'000'000);
+    EXPECT_EQ(run("np"), "\r\nPlaying: 2/3 Björk - Joga (1:30/3:45)");
+}
+
 TEST_F(MprisVerbs, TrackListVerbsNowPlayingSeekAndVolume)
 {
     auto& standIn = startPlaying();

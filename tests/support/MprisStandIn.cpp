@@ -149,6 +149,8 @@ std::vector<std::string> MprisStandIn::takeCalls()
 MprisStandIn::State MprisStandIn::state()
 {
     std::lock_guard lock(m_mutex);
+    if (m_seekTo)
+        m_state.positionUs = *std::exchange(m_seekTo, std::nullopt);
     return m_state;
 }
 
@@ -242,7 +244,11 @@ int MprisStandIn::reply(sd_bus_message* m, const std::string& interface, const s
             std::int64_t position = 0;
             sd_bus_message_read(m, "ox", &track, &position);
             record("SetPosition " + std::string(track) + " " + std::to_string(position));
-            if (hasCurrent && s.tracks[static_cast<std::size_t>(s.current)].id == track)
+            if (!hasCurrent || s.tracks[static_cast<std::size_t>(s.current)].id != track)
+                return done();
+            if (m_options.seeksLater)
+                m_seekTo = position;
+            else
                 s.positionUs = position;
             return done();
         }

@@ -55,6 +55,9 @@ struct StandInOptions
     bool canQuit = true;
     /** Takes its name but never answers a call. */
     bool hangs = false;
+    /** Answers SetPosition first and moves only once the test next reads its state, as mpv
+     * seeks on its next turn. */
+    bool seeksLater = false;
     /** Leaves the bus, without an answer, when a call of this member arrives. */
     std::string leavesOn;
 };
@@ -110,6 +113,7 @@ private:
     State m_state;
     std::vector<std::string> m_calls;
     int m_nextTrack = 1;
+    std::optional<std::int64_t> m_seekTo;
     std::thread m_thread;
 };
 

@@ -627,14 +627,21 @@ std::optional<PlayerStatus> MprisBackend::setVolume(int percent)
 
 std::optional<PlayerStatus> MprisBackend::seekTo(std::uint32_t milliseconds)
 {
-    return statusAfter([this, milliseconds] {
+    bool sent = false;
+    auto status = statusAfter([this, milliseconds, &sent] {
         // Track ids differ from player to player and from track to track: read it each time.
         m_snapshot.reset();
         const auto now = snapshot();
         if (now && now->canSeek && !now->trackId.empty())
-            call(kPlayerInterface, "SetPosition", "ox", now->trackId.c_str(),
-                 static_cast<std::int64_t>(milliseconds) * 1000);
+            sent =
+                static_cast<bool>(call(kPlayerInterface, "SetPosition", "ox", now->trackId.c_str(),
+                                       static_cast<std::int64_t>(milliseconds) * 1000));
     });
+    // A player may answer SetPosition before it has moved (mpv seeks on its next turn), so the
+    // position read straight after can still be the old one: the reply shows where it was sent.
+    if (status && sent && (!status->totalMs || milliseconds <= *status->totalMs))
+        status->elapsedMs = milliseconds;
+    return status;
 }
 
 } // namespace zelvor
