@@ -8,6 +8,8 @@
 #include <mpd/client.h>
 
 #include <algorithm>
+#include <csignal>
+#include <utility>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -157,6 +159,38 @@ void measureFolderLoad(MpdFixture& mpd, zelvor::test::PollLoop& loop)
            [&] { answered(loop, [&](zelvor::PlayerDone done) { tcp.add(folder, done); }); });
 }
 
+// Each operation against an MPD stopped by SIGSTOP: the answer comes after the two-second
+// timeout, and no callback of the loop holds it meanwhile (the timer probe: the longest one).
+void measureFrozen(MpdFixture& mpd, zelvor::test::PollLoop& loop)
+{
+    MpdBackend player(loop);
+    answered(loop, [&](zelvor::PlayerDone done) { player.status(done); });
+    ::kill(mpd.pid(), SIGSTOP);
+    std::printf("\n%-44s %10s %10s %9s\n", "against a frozen MPD", "stall ms", "answer ms",
+                "limit ms");
+    const std::string folder = (mpd.musicDir() / "album").string();
+    const std::pair<const char*, std::function<void(zelvor::PlayerDone)>> operations[] = {
+        {"status (status, np)", [&](zelvor::PlayerDone d) { player.status(d); }},
+        {"queue", [&](zelvor::PlayerDone d) { player.queue(0, 20, d); }},
+        {"jumpTo (goto)", [&](zelvor::PlayerDone d) { player.jumpTo(0, d); }},
+        {"setVolume (vol 40)", [&](zelvor::PlayerDone d) { player.setVolume(40, d); }},
+        {"seekTo (seek)", [&](zelvor::PlayerDone d) { player.seekTo(5000, d); }},
+        {"stepVolume (volup)", [&](zelvor::PlayerDone d) { player.stepVolume(1, d); }},
+        {"pause", [&](zelvor::PlayerDone d) { player.pause(d); }},
+        {"add (load)", [&](zelvor::PlayerDone d) { player.add(folder, d); }},
+    };
+    for (const auto& [name, start] : operations) {
+        loop.longest = {};
+        const auto begin = Clock::now();
+        answered(loop, start);
+        const double answer =
+            std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
+        std::printf("%-44s %10.2f %10.0f %9d\n", name,
+                    std::chrono::duration<double, std::milli>(loop.longest).count(), answer, 50);
+    }
+    ::kill(mpd.pid(), SIGCONT);
+}
+
 } // namespace
 
 int main()
@@ -174,6 +208,7 @@ int main()
     measureLines(loop, "unix socket");
     mpd.useTcp();
     measureLines(loop, "TCP 127.0.0.1");
+    measureFrozen(mpd, loop);
     measureFolderLoad(mpd, loop);
     return 0;
 }
