@@ -258,7 +258,7 @@ void MpdChannel::ready()
 
 void MpdChannel::readSome()
 {
-    const auto connection = m_connections;
+    const auto connection = m_generation;
     char buffer[65536];
     while (m_fd >= 0) {
         const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
@@ -270,15 +270,19 @@ void MpdChannel::readSome()
             break;
         m_in.append(buffer, static_cast<std::size_t>(got));
     }
-    // An answer's callback may close this connection, or open the next one.
-    while (m_fd >= 0 && m_connections == connection) {
-        const auto end = m_in.find('\n');
+    // An answer's callback may close this connection (which empties the buffer), or open the
+    // next one; the lines are taken from the front and the buffer is cut once.
+    std::size_t taken = 0;
+    while (m_fd >= 0 && m_generation == connection) {
+        const auto end = m_in.find('\n', taken);
         if (end == std::string::npos)
             break;
-        const std::string text = m_in.substr(0, end);
-        m_in.erase(0, end + 1);
+        const std::string text = m_in.substr(taken, end - taken);
+        taken = end + 1;
         line(text);
     }
+    if (m_generation == connection)
+        m_in.erase(0, taken);
 }
 
 void MpdChannel::writeSome()
@@ -393,6 +397,7 @@ void MpdChannel::arm()
 
 void MpdChannel::fail()
 {
+    ++m_generation;
     m_loop.unwatch(m_watch);
     m_watch = 0;
     m_loop.cancel(m_timer);

@@ -134,6 +134,8 @@ private:
     std::deque<Owed> m_owed;
     std::array<unsigned, 3> m_version{};
     std::uint64_t m_connections = 0;
+    /** Counts the connections ended, so that reading stops at the end of its own. */
+    std::uint64_t m_generation = 0;
     /** Timers and watches check it, so one that runs after this object is gone does nothing. */
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
