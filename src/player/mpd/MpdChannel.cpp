@@ -174,6 +174,11 @@ void MpdChannel::close()
 
 void MpdChannel::queue(const std::string& text, Done done, bool idle)
 {
+    const bool waited = std::any_of(m_owed.begin(), m_owed.end(), [](const Owed& o) {
+        return !o.idle;
+    });
+    if (!idle && !waited)
+        restartTime();
     m_out += text;
     m_owed.push_back({std::move(done), {}, idle});
     arm();
@@ -226,6 +231,7 @@ bool MpdChannel::connectTo(const Place& place)
         if (*alive)
             ready();
     });
+    restartTime();
     arm();
     return true;
 }
@@ -324,8 +330,7 @@ void MpdChannel::welcome(std::string_view text)
         m_out.insert(0, password + "\n");
         m_owed.push_front({nullptr, {}, false});
     }
-    m_loop.cancel(m_timer);
-    m_timer = 0;
+    restartTime();
     arm();
     if (m_owed.empty())
         idleIfQuiet();
@@ -359,9 +364,7 @@ void MpdChannel::finishFront()
 {
     Owed owed = std::move(m_owed.front());
     m_owed.pop_front();
-    m_loop.cancel(m_timer);
-    m_timer = 0;
-    arm();
+    restartTime();
     if (owed.idle)
         m_idling = false;
     if (owed.done)
@@ -377,22 +380,38 @@ void MpdChannel::idleIfQuiet()
     m_idling = true;
 }
 
-// While an answer is owed (or the connection is being made), it must come within the time.
+// While an answer is owed (or the connection is being made), it must come within the time,
+// counted afresh from each answer. One timer serves many answers: when it runs early, it waits
+// on for the rest of the time.
 void MpdChannel::arm()
 {
-    if (m_timer != 0 || m_fd < 0)
+    if (m_fd < 0)
         return;
-    const bool owed =
-        std::any_of(m_owed.begin(), m_owed.end(), [](const Owed& o) { return !o.idle; });
+    const bool owed = std::any_of(m_owed.begin(), m_owed.end(), [](const Owed& o) {
+        return !o.idle;
+    });
     if (m_welcomed && !owed)
         return;
+    if (m_timer != 0)
+        return;
     const auto alive = m_alive;
-    m_timer = m_loop.after(kTimeout, [this, alive] {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_deadline -
+                                                                   std::chrono::steady_clock::now());
+    m_timer = m_loop.after(std::max(left, std::chrono::milliseconds(0)), [this, alive] {
         if (!*alive)
             return;
         m_timer = 0;
-        fail();
+        if (std::chrono::steady_clock::now() < m_deadline)
+            arm();
+        else if (m_fd >= 0 && (!m_welcomed || std::any_of(m_owed.begin(), m_owed.end(),
+                                                           [](const Owed& o) { return !o.idle; })))
+            fail();
     });
+}
+
+void MpdChannel::restartTime()
+{
+    m_deadline = std::chrono::steady_clock::now() + kTimeout;
 }
 
 void MpdChannel::fail()

@@ -114,6 +114,7 @@ private:
     void fail();
     void idleIfQuiet();
     void arm();
+    void restartTime();
     void updateWatch();
     void queue(const std::string& text, Done done, bool idle);
 
@@ -122,6 +123,8 @@ private:
     int m_fd = -1;
     PlayerLoop::Id m_watch = 0;
     PlayerLoop::Id m_timer = 0;
+    /** When the answer waited for is due. */
+    std::chrono::steady_clock::time_point m_deadline{};
     bool m_welcomed = false;
     bool m_held = false;
     /** An "idle" is the last thing sent and no "noidle" went after it yet. */
