@@ -174,10 +174,7 @@ void MpdChannel::close()
 
 void MpdChannel::queue(const std::string& text, Done done, bool idle)
 {
-    const bool waited = std::any_of(m_owed.begin(), m_owed.end(), [](const Owed& o) {
-        return !o.idle;
-    });
-    if (!idle && !waited)
+    if (!idle && !owesAnswer())
         restartTime();
     m_out += text;
     m_owed.push_back({std::move(done), {}, idle});
@@ -387,26 +384,27 @@ void MpdChannel::arm()
 {
     if (m_fd < 0)
         return;
-    const bool owed = std::any_of(m_owed.begin(), m_owed.end(), [](const Owed& o) {
-        return !o.idle;
-    });
-    if (m_welcomed && !owed)
+    if (m_welcomed && !owesAnswer())
         return;
     if (m_timer != 0)
         return;
     const auto alive = m_alive;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_deadline -
-                                                                   std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(m_deadline - std::chrono::steady_clock::now());
     m_timer = m_loop.after(std::max(left, std::chrono::milliseconds(0)), [this, alive] {
         if (!*alive)
             return;
         m_timer = 0;
         if (std::chrono::steady_clock::now() < m_deadline)
             arm();
-        else if (m_fd >= 0 && (!m_welcomed || std::any_of(m_owed.begin(), m_owed.end(),
-                                                           [](const Owed& o) { return !o.idle; })))
+        else if (m_fd >= 0 && (!m_welcomed || owesAnswer()))
             fail();
     });
+}
+
+bool MpdChannel::owesAnswer() const
+{
+    return std::any_of(m_owed.begin(), m_owed.end(), [](const Owed& o) { return !o.idle; });
 }
 
 void MpdChannel::restartTime()

@@ -115,6 +115,8 @@ private:
     void idleIfQuiet();
     void arm();
     void restartTime();
+    /** True while an answer other than idle's is owed. */
+    bool owesAnswer() const;
     void updateWatch();
     void queue(const std::string& text, Done done, bool idle);
 
