@@ -29,9 +29,7 @@ void SessionServices::startSleepTimer(std::chrono::minutes duration)
     cancelSleepTimer();
     m_sleepTimer = m_scheduler.after(duration, [this] {
         m_sleepTimer = 0;
-        m_player.beginCommandLine();
-        m_player.stopForSleep();
-        m_player.endCommandLine();
+        m_player.stopForSleep([](const PlayerAnswer&) {});
         m_report("sleep");
     });
 }

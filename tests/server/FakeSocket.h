@@ -7,6 +7,7 @@
 #include "server/TelnetServer.h"
 #include "server/Winsock.h"
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -110,9 +111,17 @@ public:
      * what came without a prompt. */
     std::string run(const std::string& line)
     {
-        server->Winsock1_DataArrival(current, line + "\r");
-        const std::string got = takeReceived();
         const std::string prompt = "\r\nZelvor>";
+        server->Winsock1_DataArrival(current, line + "\r");
+        // A reply that comes later comes from the player's event loop.
+        if (pump) {
+            pump([this, &prompt, &line] {
+                const std::string& got = received();
+                return got.size() >= line.size() + prompt.size() &&
+                       got.compare(got.size() - prompt.size(), prompt.size(), prompt) == 0;
+            });
+        }
+        const std::string got = takeReceived();
         if (got.size() < line.size() + prompt.size() ||
             got.compare(got.size() - prompt.size(), prompt.size(), prompt) != 0)
             return "(no prompt) " + got;
@@ -124,6 +133,8 @@ public:
     std::vector<std::string>& writes() { return writesTo(current); }
 
     ConnectionEvents* server = nullptr;
+    /** Runs the player's event loop until the condition holds (bounded); unset: nothing runs. */
+    std::function<void(const std::function<bool()>&)> pump;
     bool listening = false;
     ListenResult listenResult = ListenResult::Listening;
     std::vector<std::uint16_t> listens;
@@ -190,38 +201,54 @@ private:
 class AbsentPlayer : public Player
 {
 public:
-    std::int32_t WinampCommand(std::int32_t) override { return -1; }
-    std::int32_t WinampQuery(std::int32_t, std::int16_t) override { return -1; }
-    std::int32_t WinampPlayFile(const std::string&) override { return -1; }
-    std::int32_t LaunchWinamp(const std::string&) override { return -1; }
-    /** What launchFailure() says. */
-    std::string failure;
-    std::string launchFailure() const override { return failure; }
-    std::optional<PlayerStatus> status() override { return std::nullopt; }
-    std::optional<QueuePage> queue(std::uint32_t, std::uint32_t) override { return std::nullopt; }
-    std::optional<PlayerStatus> jumpTo(std::uint32_t) override { return std::nullopt; }
-    std::optional<PlayerStatus> setVolume(int) override { return std::nullopt; }
-    std::optional<PlayerStatus> seekTo(std::uint32_t) override { return std::nullopt; }
+    void play(PlayerDone done) override { absent(done); }
+    void stop(PlayerDone done) override { absent(done); }
+    void pause(PlayerDone done) override { absent(done); }
+    void next(PlayerDone done) override { absent(done); }
+    void previous(PlayerDone done) override { absent(done); }
+    void stepVolume(int, PlayerDone done) override { absent(done); }
+    void toggleShuffle(PlayerDone done) override { absent(done); }
+    void toggleRepeat(PlayerDone done) override { absent(done); }
+    void clear(PlayerDone done) override { absent(done); }
+    void add(const std::string&, PlayerDone done) override { absent(done); }
+    void close(PlayerDone done) override { absent(done); }
+    void status(PlayerDone done) override { absent(done); }
+    void queue(std::uint32_t, std::uint32_t, PlayerDone done) override { absent(done); }
+    void jumpTo(std::uint32_t, PlayerDone done) override { absent(done); }
+    void setVolume(int, PlayerDone done) override { absent(done); }
+    void seekTo(std::uint32_t, PlayerDone done) override { absent(done); }
 
+    /** Why "open" failed. */
+    std::string failure;
     /** While set, "open" waits until finishLaunch() gives its answer. */
     bool launchWaits = false;
-    void launchWinampThen(const std::string&, std::function<void(std::int32_t)> done) override
+    void open(const std::string&, PlayerDone done) override
     {
         if (launchWaits)
             m_launching = std::move(done);
         else
-            done(-1);
+            finish(done, false);
     }
-    void finishLaunch(std::int32_t answer)
+    /** Answers the waiting "open": started or not. */
+    void finishLaunch(bool started)
     {
         auto done = std::move(m_launching);
         m_launching = nullptr;
         if (done)
-            done(answer);
+            finish(done, started);
     }
 
 private:
-    std::function<void(std::int32_t)> m_launching;
+    static void absent(const PlayerDone& done) { done(PlayerAnswer::of(Outcome::NoPlayer)); }
+    void finish(const PlayerDone& done, bool started) const
+    {
+        PlayerAnswer answer = PlayerAnswer::of(started ? Outcome::Done : Outcome::Failed);
+        if (!started)
+            answer.reason = failure;
+        done(std::move(answer));
+    }
+
+    PlayerDone m_launching;
 };
 
 } // namespace zelvor::test

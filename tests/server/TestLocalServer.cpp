@@ -139,7 +139,7 @@ TEST_F(LocalServerTest, SleepTimerIsSharedAndLateRepliesReachTheLocalClientThatA
     tcp.takeReceived(session);
     tcp.server->Winsock1_DataArrival(session, "pwd\r");
     EXPECT_EQ(tcp.takeReceived(session), "pwd\r\n\\\r\nZelvor>");
-    player.finishLaunch(-1);
+    player.finishLaunch(false);
     EXPECT_EQ(local.takeReceived(owner),
               "open\r\nCommand Failed - Winamp may not be running\r\nZelvor>");
     EXPECT_EQ(local.resumes, 1);
@@ -149,7 +149,7 @@ TEST_F(LocalServerTest, SleepTimerIsSharedAndLateRepliesReachTheLocalClientThatA
     EXPECT_EQ(door.Winsock1_DataArrival(owner, "open\r"), 5u);
     door.Winsock1_Close(owner);
     local.takeReceived(owner);
-    player.finishLaunch(0);
+    player.finishLaunch(true);
     EXPECT_EQ(local.received(owner), "");
     EXPECT_FALSE(local.sentWhileClosed);
 }

@@ -169,7 +169,9 @@ public:
         if (!held)
             return;
         held->flow.release();
-        // Taken up from the event loop, not from inside whatever reported the late reply.
+        // The late reply goes out now; the input that waited is taken up from the event loop,
+        // not from inside whatever reported the late reply.
+        held->flushReplies();
         QMetaObject::invokeMethod(
             &m_context,
             [this, connection] {
