@@ -4,6 +4,7 @@
 #include "player/mpd/MpdBackend.h"
 #include "player/PlayerSelector.h"
 #include "player/mpris/MprisBackend.h"
+#include "server/qt/QtPlayerLoop.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -24,6 +25,12 @@ std::string musicFolder()
     return QFile::encodeName(folder).toStdString();
 }
 
+/** The descriptors and timers of the player backends, on Qt's loop. */
+struct BackendLoop
+{
+    QtPlayerLoop loop;
+};
+
 struct Backends
 {
     MpdBackend mpd;
@@ -31,11 +38,11 @@ struct Backends
 };
 
 /** MPD or an MPRIS player, as the player location says at each command line. */
-class LinuxPlayer : private Backends, public PlayerSelector
+class LinuxPlayer : private BackendLoop, private Backends, public PlayerSelector
 {
 public:
     LinuxPlayer(ManagedMpdSetup managed, MprisSetup setup, std::function<std::string()> location)
-        : Backends{MpdBackend(std::move(managed)), MprisBackend(std::move(setup))},
+        : Backends{MpdBackend(std::move(managed)), MprisBackend(loop, std::move(setup))},
           PlayerSelector(Backends::mpd, Backends::mpris, std::move(location))
     {}
 };
