@@ -285,6 +285,24 @@ TEST_F(MprisVerbs, SleepPausesAndClosePlayerQuits)
     EXPECT_EQ(run("open"), kFailure);
 }
 
+// open starts the location's program and answers once its player took its name on the bus;
+// close ends it through Quit, or with SIGTERM when the player offers no Quit. A program whose
+// player never comes fails open once the start limit passed.
+TEST_F(MprisVerbs, OpenStartsTheProgramAndAnswersWhenItsPlayerCame)
+{
+    for (const char* arguments : {"", " --no-quit"}) {
+        settings.WinampLocation = std::string(ZELVOR_STANDIN_PLAYER) + arguments;
+        EXPECT_EQ(run("play"), kFailure) << arguments;
+        EXPECT_EQ(run("open"), "") << arguments;
+        EXPECT_EQ(run("np"), "\r\nNothing queued") << arguments;
+        EXPECT_EQ(run("open"), "") << arguments;
+        EXPECT_EQ(run("close"), "") << arguments;
+        EXPECT_TRUE(loop.runUntil([&] { return run("play") == kFailure; })) << arguments;
+    }
+    settings.WinampLocation = "/bin/true";
+    EXPECT_EQ(run("open"), kFailure);
+}
+
 TEST_F(MprisVerbs, LocationChoosesAmongTwoPlayers)
 {
     StandInOptions vlc;

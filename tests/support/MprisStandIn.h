@@ -76,6 +76,8 @@ public:
 
     /** False when it could not take its name on the bus. */
     bool ready() const { return m_ready; }
+    /** True once it was told to Quit or left the bus. */
+    bool stopped() const { return m_stop; }
     /** The calls since the last take, property reads left out. */
     std::vector<std::string> takeCalls();
     /** How often the track list was read since the last take. */
