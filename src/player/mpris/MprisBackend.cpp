@@ -91,6 +91,14 @@ struct MprisBackend::Operation
     bool ended = false;
 };
 
+/** An open waiting for its player to take its name on the bus. */
+struct MprisBackend::Start
+{
+    Op op;
+    std::string name;
+    PlayerLoop::Id timer = 0;
+};
+
 MprisBackend::MprisBackend(PlayerLoop& loop, MprisSetup setup)
     : m_loop(loop), m_setup(std::move(setup))
 {}
@@ -101,6 +109,8 @@ MprisBackend::~MprisBackend()
     for (auto& [id, pending] : m_pending)
         sd_bus_slot_unref(pending->slot);
     m_pending.clear();
+    for (const auto& start : m_starting)
+        m_loop.cancel(start->timer);
     m_starting.clear();
     m_loop.unwatch(m_watch);
     m_loop.cancel(m_timer);
@@ -160,6 +170,9 @@ bool MprisBackend::openBus()
     if (m_processing)
         return false;
     closeBus();
+    // Someone told of the old connection's end may have opened the new one already.
+    if (m_bus != nullptr)
+        return sd_bus_is_open(m_bus) > 0;
     sd_bus* opened = nullptr;
     if (sd_bus_open_user(&opened) < 0) {
         if (!m_toldNoBus && m_setup.report)
@@ -888,14 +901,6 @@ void MprisBackend::addNext(const Op& op, const std::shared_ptr<Load>& load)
         },
         "sob", uri.c_str(), load->after.c_str(), 0);
 }
-
-/** An open waiting for its player to take its name on the bus. */
-struct MprisBackend::Start
-{
-    Op op;
-    std::string name;
-    PlayerLoop::Id timer = 0;
-};
 
 void MprisBackend::open(const std::string& location, PlayerDone done)
 {
