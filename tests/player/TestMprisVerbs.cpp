@@ -343,6 +343,27 @@ TEST_F(MprisVerbs, PlayerThatLeavesOrHangsGivesTheFailureLine)
     EXPECT_EQ(run("help").substr(0, 2), "\r\n");
 }
 
+// The one bus connection is kept from line to line; when its bus goes away the line in
+// progress fails, the dead connection is no longer watched, and the next line opens a new one.
+TEST_F(MprisVerbs, BusThatWentAwayIsOpenedAgainAtTheNextLine)
+{
+    auto other = std::make_unique<test::PrivateSessionBus>();
+    ASSERT_FALSE(other->address().empty());
+    auto& first = startPlaying();
+    EXPECT_EQ(run("play"), "");
+    EXPECT_EQ(run("stop"), "");
+    EXPECT_EQ(first.takeCalls(), (Calls{"Play", "Stop"}));
+    EXPECT_EQ(loop.watched(), 1u);
+    players.clear();
+    other.reset();
+    EXPECT_EQ(run("play"), kFailure);
+    EXPECT_EQ(loop.watched(), 0u);
+    auto& second = startPlaying();
+    EXPECT_EQ(run("play"), "");
+    EXPECT_EQ(second.takeCalls(), Calls{"Play"});
+    EXPECT_EQ(loop.watched(), 1u);
+}
+
 TEST_F(MprisVerbs, WithoutSessionBusTheFailureLineAndOneStatusWord)
 {
     ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus", 1);

@@ -216,13 +216,19 @@ void MprisBackend::closeBus()
 // The loop watches what the bus waits for: its descriptor, and the earliest call's time limit.
 void MprisBackend::rearm()
 {
-    if (m_bus == nullptr || m_watch == 0)
+    if (m_bus == nullptr)
         return;
     if (sd_bus_is_open(m_bus) <= 0) {
-        // A closed connection's descriptor would be ready for ever.
+        // A closed connection's descriptor would be ready for ever. The calls still waiting on
+        // a closing one are answered by its last dispatch.
         m_loop.unwatch(m_watch);
         m_loop.cancel(m_timer);
         m_watch = m_timer = 0;
+        if (!m_pending.empty())
+            m_timer = m_loop.after(std::chrono::milliseconds(0), [this] {
+                m_timer = 0;
+                onBusReady();
+            });
         return;
     }
     const int events = sd_bus_get_events(m_bus);
@@ -327,6 +333,7 @@ void MprisBackend::send(const Op& op, Message request, Then then, bool goneEnds)
     pending->id = m_nextCall++;
     if (!request || sd_bus_call_async(m_bus, &pending->slot, request.get(), &MprisBackend::onReply,
                                       pending.get(), kTimeoutUs) < 0) {
+        rearm();
         answered(Answer{nullptr, false, true});
         return;
     }
