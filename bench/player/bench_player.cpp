@@ -3,10 +3,13 @@
 // bare protocol's connect, command and close, measured in the same run.
 #include "player/mpd/MpdBackend.h"
 #include "support/MpdFixture.h"
+#include "support/PollLoop.h"
 
 #include <mpd/client.h>
 
 #include <algorithm>
+#include <csignal>
+#include <utility>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -57,7 +60,13 @@ int step(int i)
     return i % 2 == 0 ? 1 : -1;
 }
 
-void ignore(const zelvor::PlayerAnswer&) {}
+// Runs one operation to its answer on the loop, as the program's event loop would.
+void answered(zelvor::test::PollLoop& loop, const std::function<void(zelvor::PlayerDone)>& start)
+{
+    bool done = false;
+    start([&done](const zelvor::PlayerAnswer&) { done = true; });
+    loop.runUntil([&done] { return done; });
+}
 
 // The floor: what any client pays for the same work on a fresh connection.
 void rawLine(const std::function<void(mpd_connection*)>& work)
@@ -68,8 +77,9 @@ void rawLine(const std::function<void(mpd_connection*)>& work)
     mpd_connection_free(connection);
 }
 
-void measureLines(MpdBackend& player, const char* transport)
+void measureLines(zelvor::test::PollLoop& loop, const char* transport)
 {
+    MpdBackend player(loop);
     std::printf("\n%s\n%-44s %10s %10s %9s\n", transport, "work (one command line)", "p50 us",
                 "p99 us", "ratio");
     const Figures rawVolume = measure(kCalls, [](int i) {
@@ -77,7 +87,7 @@ void measureLines(MpdBackend& player, const char* transport)
     });
     const Figures volume = measure(kCalls, [&](int i) {
         player.beginCommandLine();
-        player.stepVolume(step(i), ignore);
+        answered(loop, [&](zelvor::PlayerDone done) { player.stepVolume(step(i), done); });
         player.endCommandLine();
     });
     const Figures rawStatus = measure(kCalls, [](int) {
@@ -85,13 +95,13 @@ void measureLines(MpdBackend& player, const char* transport)
     });
     const Figures status = measure(kCalls, [&](int) {
         player.beginCommandLine();
-        player.status(ignore);
+        answered(loop, [&](zelvor::PlayerDone done) { player.status(done); });
         player.endCommandLine();
     });
     const Figures longLine = measure(kLongLines, [&](int i) {
         player.beginCommandLine();
         for (int n = 0; n < 256; ++n)
-            player.stepVolume(step(i), ignore);
+            answered(loop, [&](zelvor::PlayerDone done) { player.stepVolume(step(i), done); });
         player.endCommandLine();
     });
     row("floor: connect + volume +1/-1 + close", rawVolume);
@@ -116,7 +126,7 @@ double secondsOf(MpdFixture& mpd, std::size_t& queued, const std::function<void(
     return seconds[seconds.size() / 2];
 }
 
-void measureFolderLoad(MpdFixture& mpd, MpdBackend& player)
+void measureFolderLoad(MpdFixture& mpd, zelvor::test::PollLoop& loop)
 {
     for (int i = 0; i < kFolderFiles; ++i) {
         char name[32];
@@ -140,9 +150,45 @@ void measureFolderLoad(MpdFixture& mpd, MpdBackend& player)
         if (std::system("mpc -q add big") != 0)
             std::printf("mpc failed\n");
     });
-    report("add (local socket)", [&] { player.add(folder, ignore); });
+    MpdBackend local(loop);
+    report("add (local socket)",
+           [&] { answered(loop, [&](zelvor::PlayerDone done) { local.add(folder, done); }); });
     mpd.useTcp();
-    report("add (TCP)", [&] { player.add(folder, ignore); });
+    MpdBackend tcp(loop);
+    report("add (TCP)",
+           [&] { answered(loop, [&](zelvor::PlayerDone done) { tcp.add(folder, done); }); });
+}
+
+// Each operation against an MPD stopped by SIGSTOP: the answer comes after the two-second
+// timeout, and no callback of the loop holds it meanwhile (the timer probe: the longest one).
+void measureFrozen(MpdFixture& mpd, zelvor::test::PollLoop& loop)
+{
+    MpdBackend player(loop);
+    answered(loop, [&](zelvor::PlayerDone done) { player.status(done); });
+    ::kill(mpd.pid(), SIGSTOP);
+    std::printf("\n%-44s %10s %10s %9s\n", "against a frozen MPD", "stall ms", "answer ms",
+                "limit ms");
+    const std::string folder = (mpd.musicDir() / "album").string();
+    const std::pair<const char*, std::function<void(zelvor::PlayerDone)>> operations[] = {
+        {"status (status, np)", [&](zelvor::PlayerDone d) { player.status(d); }},
+        {"queue", [&](zelvor::PlayerDone d) { player.queue(0, 20, d); }},
+        {"jumpTo (goto)", [&](zelvor::PlayerDone d) { player.jumpTo(0, d); }},
+        {"setVolume (vol 40)", [&](zelvor::PlayerDone d) { player.setVolume(40, d); }},
+        {"seekTo (seek)", [&](zelvor::PlayerDone d) { player.seekTo(5000, d); }},
+        {"stepVolume (volup)", [&](zelvor::PlayerDone d) { player.stepVolume(1, d); }},
+        {"pause", [&](zelvor::PlayerDone d) { player.pause(d); }},
+        {"add (load)", [&](zelvor::PlayerDone d) { player.add(folder, d); }},
+    };
+    for (const auto& [name, start] : operations) {
+        loop.longest = {};
+        const auto begin = Clock::now();
+        answered(loop, start);
+        const double answer =
+            std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
+        std::printf("%-44s %10.2f %10.0f %9d\n", name,
+                    std::chrono::duration<double, std::milli>(loop.longest).count(), answer, 50);
+    }
+    ::kill(mpd.pid(), SIGCONT);
 }
 
 } // namespace
@@ -155,13 +201,14 @@ int main()
         return 1;
     }
     mpd.command("setvol 50");
-    MpdBackend player;
+    zelvor::test::PollLoop loop;
     std::printf("MPD %s, %d calls per row (volup 255: %d lines)\n", mpd.protocolVersion().c_str(),
                 kCalls, kLongLines);
     mpd.useSocket();
-    measureLines(player, "unix socket");
+    measureLines(loop, "unix socket");
     mpd.useTcp();
-    measureLines(player, "TCP 127.0.0.1");
-    measureFolderLoad(mpd, player);
+    measureLines(loop, "TCP 127.0.0.1");
+    measureFrozen(mpd, loop);
+    measureFolderLoad(mpd, loop);
     return 0;
 }

@@ -5,6 +5,7 @@
 
 #include "support/MpdFixture.h"
 #include "support/PlayerCalls.h"
+#include "support/PollLoop.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -39,8 +40,8 @@ protected:
         setup.after = [this](std::chrono::milliseconds, std::function<void()> callback) {
             timers.push_back(std::move(callback));
         };
-        MpdBackend probe;
-        if (test::PlayerCalls(probe).state())
+        MpdBackend probe(loop);
+        if (test::PlayerCalls(probe, waiter()).state())
             GTEST_SKIP() << "an MPD of this machine answers at MPD's default place";
     }
     void TearDown() override
@@ -56,9 +57,14 @@ protected:
     MpdBackend& backend()
     {
         if (!player)
-            player = std::make_unique<MpdBackend>(setup);
+            player = std::make_unique<MpdBackend>(loop, setup);
         return *player;
     }
+    test::PlayerCalls::Wait waiter()
+    {
+        return [this](const std::function<bool()>& answered) { return loop.runUntil(answered); };
+    }
+    test::PlayerCalls calls() { return test::PlayerCalls(backend(), waiter()); }
     /** "open" as the interpreter starts it; the answer arrives in answers (0 done, else -1). */
     void open()
     {
@@ -116,6 +122,7 @@ protected:
     const fs::path folder = home.path() / "config" / "zelvor";
     const fs::path root = home.path() / "Music";
     ManagedMpdSetup setup;
+    test::PollLoop loop;
     std::unique_ptr<MpdBackend> player;
     std::vector<std::function<void()>> timers;
     std::vector<std::int32_t> answers;
@@ -137,7 +144,7 @@ TEST_F(OwnMpd, OpenAnswersFromTheTimersOnceScanned)
     EXPECT_EQ(answers, (std::vector<std::int32_t>{0, 0}));
     EXPECT_EQ(started.size(), 1U);
     EXPECT_EQ(mode(folder), 0700U);
-    EXPECT_EQ(test::PlayerCalls(backend()).add((root / "album").string()), Outcome::Done);
+    EXPECT_EQ(calls().add((root / "album").string()), Outcome::Done);
     EXPECT_EQ(queue(), (Uris{"album/01 first.wav", "album/02 second.wav"}));
 
     open();
@@ -172,8 +179,7 @@ TEST_F(OwnMpd, AnMpdThatDoesNotAnswerIsNeverJoinedByASecond)
 
     // Once it runs again, it answers as soon as it has taken the connections queued meanwhile.
     ::kill(first, SIGCONT);
-    EXPECT_TRUE(
-        MpdFixture::waitFor([this] { return test::PlayerCalls(backend()).state().has_value(); }));
+    EXPECT_TRUE(MpdFixture::waitFor([this] { return calls().state().has_value(); }));
 }
 
 // The music folder is made after "open": the status word said it was missing, and a later load
@@ -186,7 +192,7 @@ TEST_F(OwnMpd, MusicThatCameLaterIsLoadedAndSeen)
     EXPECT_EQ(words.front(), "music folder missing");
 
     test::writeWav(root / "new" / "song.wav", 1000);
-    EXPECT_EQ(test::PlayerCalls(backend()).add((root / "new").string()), Outcome::Done);
+    EXPECT_EQ(calls().add((root / "new").string()), Outcome::Done);
     EXPECT_EQ(queue(), Uris{"new/song.wav"});
 }
 

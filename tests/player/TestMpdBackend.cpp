@@ -4,6 +4,7 @@
 #include "player/PlayerText.h"
 #include "support/MpdFixture.h"
 #include "support/PlayerCalls.h"
+#include "support/PollLoop.h"
 
 #include <gtest/gtest.h>
 
@@ -43,8 +44,13 @@ protected:
     }
 
     MpdFixture mpd;
-    MpdBackend player;
-    test::PlayerCalls calls{player};
+    test::PollLoop loop;
+    MpdBackend player{loop};
+    test::PlayerCalls::Wait wait()
+    {
+        return [this](const std::function<bool()>& answered) { return loop.runUntil(answered); };
+    }
+    test::PlayerCalls calls{player, wait()};
 };
 
 TEST_F(MpdPlayer, TransportCommandsChangeMpdsPlayState)
@@ -198,7 +204,8 @@ TEST_F(MpdPlayer, PlayFileOutsideTheMusicFolderGoesByLocalFileUri)
     // MPD takes local files only from clients on its local socket.
     mpd.command("clear");
     mpd.useTcp();
-    EXPECT_EQ(calls.add(outside.string()), Outcome::Done);
+    MpdBackend overTcp(loop);
+    EXPECT_EQ(test::PlayerCalls(overTcp, wait()).add(outside.string()), Outcome::Done);
     EXPECT_EQ(mpd.queue(), Uris{});
 }
 

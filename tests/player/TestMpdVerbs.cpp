@@ -10,9 +10,11 @@
 #include "server/TelnetServer.h"
 #include "settings/ServerSettings.h"
 #include "support/MpdFixture.h"
+#include "support/PollLoop.h"
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <sstream>
 #include <tuple>
 
@@ -42,6 +44,7 @@ protected:
         log.onStatus = [this](const std::string& word) { words.push_back(word); };
         server = std::make_unique<TelnetServer>(settings, socket, log, player, folders, scheduler);
         socket.server = server.get();
+        socket.pump = [this](const std::function<bool()>& condition) { loop.runUntil(condition); };
         server->Server_Load();
         socket.connect();
         socket.takeReceived();
@@ -55,7 +58,8 @@ protected:
     ServerSettings settings;
     test::FakeSocket socket;
     ActivityLog log{settings, [] { return std::string("2026-12-07 10:11:12"); }};
-    MpdBackend player;
+    test::PollLoop loop;
+    MpdBackend player{loop};
     HostFolders folders;
     test::ManualScheduler scheduler;
     std::unique_ptr<TelnetServer> server;
@@ -99,6 +103,42 @@ std::vector<std::string> outputOpenedOrClosed(const std::string& log)
             line.find("output: closed") != std::string::npos)
             lines.push_back(line);
     return lines;
+}
+
+// The clients of MPD's verbose log that sent the command, by their number: "client: [7] process
+// command "status"".
+std::set<std::string> clientsSending(const std::string& log, const std::string& command)
+{
+    std::set<std::string> clients;
+    std::istringstream in(log);
+    const std::string marker = "] process command \"" + command;
+    for (std::string line; std::getline(in, line);) {
+        const auto at = line.find(marker);
+        const auto open = line.rfind('[', at);
+        if (at != std::string::npos && open != std::string::npos)
+            clients.insert(line.substr(open + 1, at - open - 1));
+    }
+    return clients;
+}
+
+// Thirty lines of a session go over one connection to MPD, which waits in idle between them;
+// MPD's own log names the client of every command.
+TEST_F(MpdVerbs, ThirtyLinesShareOneConnectionThatWaitsInIdleBetween)
+{
+    mpd.stop();
+    mpd.verboseLog = true;
+    ASSERT_TRUE(mpd.start()) << mpd.error();
+    for (int line = 0; line < 10; ++line) {
+        EXPECT_EQ(run("volup"), "");
+        EXPECT_EQ(run("np"), "\r\nNothing queued");
+        EXPECT_EQ(run("vol 40"), "\r\nVolume: 40%");
+    }
+    EXPECT_EQ(player.channel().connections(), 1u);
+    const std::string mpdLog = mpd.logText();
+    const auto clients = clientsSending(mpdLog, "");
+    EXPECT_EQ(clientsSending(mpdLog, "volume"), clients) << mpdLog;
+    EXPECT_EQ(clientsSending(mpdLog, "idle"), clients);
+    EXPECT_EQ(clients.size(), 1u);
 }
 
 // Songs like real ones, longer than MPD's buffer, with the next one queued: every seek lands in

@@ -194,6 +194,28 @@ TEST_F(MpdFaults, FrozenDuringStatusAnswersWithinTheTimeoutAndWorksWhenItThaws)
     EXPECT_EQ(mpd.status()["volume"], "56");
 }
 
+// A frozen MPD holds only the lines that wait for it: meanwhile a second client is greeted (it
+// could take the session over by logging in) and a signal ends the program, both before the
+// first client's three lines (each waiting for MPD's two seconds) are answered.
+TEST_F(MpdFaults, FrozenMpdHoldsOnlyTheLinesThatWaitForIt)
+{
+    ::kill(mpd.pid(), SIGSTOP);
+    client.send("status\r\nstatus\r\nstatus\r\n");
+    ASSERT_TRUE(test::waitForOutputCount(zelvor, " status\n", 1));
+    TcpClient second;
+    EXPECT_TRUE(test::connectAndGreet(second, ini.port)) << test::lastGreetingFailure();
+    zelvor.signal(SIGTERM);
+    EXPECT_EQ(zelvor.wait(), 0);
+    std::string answered;
+    EXPECT_TRUE(client.waitForClose(&answered));
+    std::size_t reports = 0;
+    for (auto at = answered.find("**Winamp Current Status**"); at != std::string::npos;
+         at = answered.find("**Winamp Current Status**", at + 1))
+        ++reports;
+    EXPECT_LT(reports, 3u) << answered;
+    ::kill(mpd.pid(), SIGCONT);
+}
+
 // The log file's folder fails in some way while entries are written, and is mended again.
 class LogFaults : public ::testing::Test
 {

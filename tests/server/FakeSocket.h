@@ -110,9 +110,17 @@ public:
      * what came without a prompt. */
     std::string run(const std::string& line)
     {
-        server->Winsock1_DataArrival(current, line + "\r");
-        const std::string got = takeReceived();
         const std::string prompt = "\r\nZelvor>";
+        server->Winsock1_DataArrival(current, line + "\r");
+        // A reply that comes later comes from the player's event loop.
+        if (pump) {
+            pump([this, &prompt, &line] {
+                const std::string& got = received();
+                return got.size() >= line.size() + prompt.size() &&
+                       got.compare(got.size() - prompt.size(), prompt.size(), prompt) == 0;
+            });
+        }
+        const std::string got = takeReceived();
         if (got.size() < line.size() + prompt.size() ||
             got.compare(got.size() - prompt.size(), prompt.size(), prompt) != 0)
             return "(no prompt) " + got;
@@ -124,6 +132,8 @@ public:
     std::vector<std::string>& writes() { return writesTo(current); }
 
     TelnetServer* server = nullptr;
+    /** Runs the player's event loop until the condition holds (bounded); unset: nothing runs. */
+    std::function<void(const std::function<bool()>&)> pump;
     bool listening = false;
     ListenResult listenResult = ListenResult::Listening;
     std::vector<std::uint16_t> listens;

@@ -27,7 +27,8 @@ public:
     Id watch(int fd, bool read, bool write, std::function<void()> ready) override
     {
         const Id id = m_next++;
-        m_watches[id] = {fd, read, write, std::make_shared<std::function<void()>>(std::move(ready))};
+        m_watches[id] = {fd, read, write,
+                         std::make_shared<std::function<void()>>(std::move(ready))};
         return id;
     }
     void rewatch(Id id, bool read, bool write) override
@@ -96,8 +97,8 @@ private:
         for (const auto& [id, watch] : m_watches) {
             if (!watch.read && !watch.write)
                 continue;
-            const short events = static_cast<short>((watch.read ? POLLIN : 0) |
-                                                    (watch.write ? POLLOUT : 0));
+            const short events =
+                static_cast<short>((watch.read ? POLLIN : 0) | (watch.write ? POLLOUT : 0));
             fds.push_back({watch.fd, events, 0});
             ids.push_back(id);
         }

@@ -15,11 +15,13 @@
 // no such entry); play, pause and stop then change the play state.
 //
 // winamp_standin.exe [--log FILE] [--version N] [--state N] [--shuffle N] [--repeat N]
-//                    [--answer N] [--hang ID] [--queue "TITLE|TITLE|..."] [--position N]
+//                    [--answer N] [--hang ID] [--hang-query ID] [--queue "TITLE|TITLE|..."]
+//                    [--position N]
 //                    [--volume N] [--elapsed MS] [--length S]
 // Numbers may be decimal or 0x hex. The log defaults to winamp_standin.log beside the program,
 // so a launch with the bare program path logs too. --answer is the answer to every WM_COMMAND;
-// --hang makes the window stop answering at the command ID, as a hung player does. Once the
+// --hang makes the window stop answering at the command ID, as a hung player does, and
+// --hang-query at the query ID. Once the
 // window exists the stand-in releases the semaphore "ZelvorStandInReady" when a test created it.
 
 #include <windows.h>
@@ -47,6 +49,8 @@ struct Options
     LRESULT repeat = 0;
     LRESULT commandAnswer = 0;
     WPARAM hangAt = 0;
+    bool hangsAtQuery = false;
+    LPARAM hangAtQuery = 0;
     bool hasQueue = false;
     std::vector<std::string> titles;
     std::vector<std::string> files;
@@ -172,6 +176,8 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         return g_options.commandAnswer;
     case WM_USER:
         writeLog("user " + std::to_string(wParam) + " " + std::to_string(lParam));
+        if (g_options.hangsAtQuery && lParam == g_options.hangAtQuery)
+            Sleep(INFINITE);
         return queryAnswer(wParam, lParam);
     case WM_COPYDATA: {
         const auto* block = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
@@ -234,7 +240,10 @@ bool parseOptions(int argc, char** argv)
             g_options.commandAnswer = number(value);
         else if (option == "--hang")
             g_options.hangAt = static_cast<WPARAM>(number(value));
-        else if (option == "--queue")
+        else if (option == "--hang-query") {
+            g_options.hangsAtQuery = true;
+            g_options.hangAtQuery = static_cast<LPARAM>(number(value));
+        } else if (option == "--queue")
             setQueue(value);
         else if (option == "--position")
             g_options.position = number(value);

@@ -121,6 +121,25 @@ TEST_F(WindowsCommandsTest, StatusReportsThePlayersAnswersOrItsAbsence)
               (Lines{"user 0 0", "user 0 104", "user 0 250", "user 0 251"}));
 }
 
+// A player that hangs in the middle of a status costs the line one timeout: the status stops
+// at that message and the report says the player is not running.
+TEST_F(WindowsCommandsTest, StatusStopsAtTheFirstMessageThatIsNotAnswered)
+{
+    for (const char* query : {"104", "124"}) {
+        SCOPED_TRACE(query);
+        const std::string log = m_scratch / ("hang" + std::string(query) + ".log");
+        StandIn player(log, {"--hang-query", query});
+        ASSERT_TRUE(player.ready());
+        EXPECT_EQ(run("status"), PromptSelector::Command);
+        EXPECT_EQ(m_connection.sends, Lines{"\r\n**Winamp Current Status**"
+                                            "\r\nWinamp is not running"
+                                            "\r\n*************************"});
+        const auto sent = logLines(log);
+        ASSERT_FALSE(sent.empty());
+        EXPECT_EQ(sent.back(), "user 0 " + std::string(query));
+    }
+}
+
 // A player that hangs costs the line one timeout: the rest of the line is not sent.
 TEST_F(WindowsCommandsTest, HungPlayerGivesTheFailureLineAndTheRestOfTheLineIsNotSent)
 {

@@ -403,10 +403,14 @@ def main():
             for command in ("volup 3", "load a.mp3", "play"):
                 check(b"Command Failed" not in replies[command],
                       "%s: %r" % (command, replies[command]))
-            # status asks four questions; "volup 3" steps four times, as the player's own
-            # hot key does; load hands over the file's path with its closing NUL.
+            # status asks the report's four questions first, then the rest of the status
+            # (queue length and place, times, volume; no title with the queue empty);
+            # "volup 3" steps four times, as the player's own hot key does; load hands over
+            # the file's path with its closing NUL.
             loaded = (windows_path(music) + "\\Rock\\a.mp3").encode() + b"\0"
-            expected = (["user 0 0", "user 0 104", "user 0 250", "user 0 251"]
+            expected = (["user 0 0", "user 0 104", "user 0 250", "user 0 251", "user 0 124",
+                         "user 0 125", "user 0 105", "user 1 105",
+                         "user 18446744073709550950 122"]
                         + ["command 40058 0"] * 4
                         + ["copydata 100 %d %s" % (len(loaded), loaded.hex()), "command 40045 0"])
             with open(player_log) as f:

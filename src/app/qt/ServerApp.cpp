@@ -25,26 +25,28 @@ std::string musicFolder()
     return QFile::encodeName(folder).toStdString();
 }
 
-/** The descriptors and timers of the player backends, on Qt's loop. */
-struct BackendLoop
-{
-    QtPlayerLoop loop;
-};
-
 struct Backends
 {
+    Backends(ManagedMpdSetup managed, MprisSetup setup)
+        : mpd(loop, std::move(managed)), mpris(loop, std::move(setup))
+    {}
+
+    QtPlayerLoop loop;
     MpdBackend mpd;
     MprisBackend mpris;
 };
 
 /** MPD or an MPRIS player, as the player location says at each command line. */
-class LinuxPlayer : private BackendLoop, private Backends, public PlayerSelector
+class LinuxPlayer : public PlayerSelector
 {
 public:
-    LinuxPlayer(ManagedMpdSetup managed, MprisSetup setup, std::function<std::string()> location)
-        : Backends{MpdBackend(std::move(managed)), MprisBackend(loop, std::move(setup))},
-          PlayerSelector(Backends::mpd, Backends::mpris, std::move(location))
+    LinuxPlayer(std::unique_ptr<Backends> backends, std::function<std::string()> location)
+        : PlayerSelector(backends->mpd, backends->mpris, std::move(location)),
+          m_backends(std::move(backends))
     {}
+
+private:
+    std::unique_ptr<Backends> m_backends;
 };
 
 /** MPD (Zelvor's own one unless MPD_HOST names another) or an MPRIS player. */
@@ -59,8 +61,8 @@ std::unique_ptr<Player> makePlayer(const std::string& settingsFolder, ServerApp&
     managed.after = [&app](std::chrono::milliseconds delay, std::function<void()> callback) {
         app.scheduler().after(delay, std::move(callback));
     };
-    return std::make_unique<LinuxPlayer>(std::move(managed), MprisSetup{location, report},
-                                         location);
+    return std::make_unique<LinuxPlayer>(
+        std::make_unique<Backends>(std::move(managed), MprisSetup{location, report}), location);
 }
 
 void printLine(const std::string& line)

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "player/mpd/MpdBackend.h"
 
-#include "player/mpd/MpdMapping.h"
 #include "player/mpd/MpdQueueLoader.h"
 #include "player/PlayerText.h"
 #include "player/ProgramLauncher.h"
@@ -10,56 +9,15 @@
 
 #include <algorithm>
 #include <csignal>
-#include <cstdlib>
 #include <cstdio>
-#include <ctime>
-#include <string_view>
+#include <cstdlib>
+#include <memory>
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <pthread.h>
 #include <sys/socket.h>
 
 namespace zelvor {
 
 namespace {
-
-// libmpdclient writes without MSG_NOSIGNAL, so a write to an MPD that just went away would
-// raise SIGPIPE and end the server. While an operation runs, SIGPIPE stays blocked in this
-// thread and one raised by the operation is taken off again before it is unblocked.
-class SigpipeGuard
-{
-public:
-    SigpipeGuard()
-    {
-        sigemptyset(&m_pipe);
-        sigaddset(&m_pipe, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &m_pipe, &m_previous);
-        m_wasPending = pending();
-    }
-    ~SigpipeGuard()
-    {
-        if (!m_wasPending && pending()) {
-            const timespec noWait{};
-            sigtimedwait(&m_pipe, nullptr, &noWait);
-        }
-        pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
-    }
-    SigpipeGuard(const SigpipeGuard&) = delete;
-    SigpipeGuard& operator=(const SigpipeGuard&) = delete;
-
-private:
-    static bool pending()
-    {
-        sigset_t set;
-        sigpending(&set);
-        return sigismember(&set, SIGPIPE) == 1;
-    }
-
-    sigset_t m_pipe{};
-    sigset_t m_previous{};
-    bool m_wasPending = false;
-};
 
 pid_t localPeer(int fd)
 {
@@ -67,7 +25,7 @@ pid_t localPeer(int fd)
     socklen_t addressLength = sizeof address;
     ucred peer{};
     socklen_t peerLength = sizeof peer;
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &addressLength) != 0 ||
+    if (fd < 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &addressLength) != 0 ||
         address.ss_family != AF_UNIX ||
         ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &peerLength) != 0)
         return -1;
@@ -86,10 +44,22 @@ PlayState playState(mpd_state state)
     }
 }
 
-// Everything a status answer of MPD tells, read in one place.
-PlayerStatus statusOf(const mpd_status* status)
+mpd_pair pairOf(const MpdPair& pair)
+{
+    return {pair.name.c_str(), pair.value.c_str()};
+}
+
+// Everything a status answer of MPD tells, read in one place by libmpdclient's own parser.
+PlayerStatus statusOf(const std::vector<MpdPair>& pairs)
 {
     PlayerStatus now;
+    mpd_status* status = mpd_status_begin();
+    if (status == nullptr)
+        return now;
+    for (const auto& pair : pairs) {
+        const mpd_pair fed = pairOf(pair);
+        mpd_status_feed(status, &fed);
+    }
     now.state = playState(mpd_status_get_state(status));
     now.queueLength = mpd_status_get_queue_length(status);
     if (const int position = mpd_status_get_song_pos(status); position >= 0)
@@ -101,13 +71,8 @@ PlayerStatus statusOf(const mpd_status* status)
         now.volume = volume;
     now.shuffle = mpd_status_get_random(status);
     now.repeat = mpd_status_get_repeat(status);
+    mpd_status_free(status);
     return now;
-}
-
-std::string songTitle(const mpd_song* song)
-{
-    return displayTitle(mpd_song_get_tag(song, MPD_TAG_ARTIST, 0),
-                        mpd_song_get_tag(song, MPD_TAG_TITLE, 0), mpd_song_get_uri(song));
 }
 
 // One entry of a queue listing as it arrives: only the fields a title is made of.
@@ -124,171 +89,134 @@ struct ListedEntry
     }
 };
 
-PlayerAnswer finished()
+// The entries of a queue listing: a song object per entry costs several times more than the
+// few fields a title needs.
+std::vector<QueueEntry> entriesOf(const std::vector<MpdPair>& pairs, std::uint32_t count)
 {
-    return PlayerAnswer::of(Outcome::Done);
+    std::vector<QueueEntry> entries;
+    std::optional<ListedEntry> listed;
+    const auto finish = [&] {
+        if (listed && entries.size() < count)
+            entries.push_back(listed->entry());
+    };
+    for (const auto& pair : pairs) {
+        if (pair.name == "file") {
+            finish();
+            listed = ListedEntry{pair.value, {}, {}, 0};
+        } else if (listed && pair.name == "Artist" && listed->artist.empty()) {
+            listed->artist = pair.value;
+        } else if (listed && pair.name == "Title" && listed->title.empty()) {
+            listed->title = pair.value;
+        } else if (listed && pair.name == "Pos") {
+            listed->position =
+                static_cast<std::uint32_t>(std::strtoul(pair.value.c_str(), nullptr, 10));
+        }
+    }
+    finish();
+    return entries;
+}
+
+PlayerAnswer reachedOr(const MpdReply& reply, PlayerAnswer answer)
+{
+    return reply.reached ? std::move(answer) : PlayerAnswer::of(Outcome::NoPlayer);
 }
 
 } // namespace
 
-MpdBackend::~MpdBackend()
-{
-    disconnect();
-}
+MpdBackend::MpdBackend(PlayerLoop& loop, ManagedMpdSetup managed)
+    : m_loop(loop), m_managed(std::move(managed)),
+      m_channel(loop, [this] { return m_managed.socketToTry(); })
+{}
+
+MpdBackend::~MpdBackend() = default;
 
 void MpdBackend::beginCommandLine()
 {
-    disconnect();
-    m_inLine = true;
+    m_channel.hold(true);
 }
 
 void MpdBackend::endCommandLine()
 {
-    disconnect();
-    m_inLine = false;
+    m_channel.hold(false);
 }
 
-// Runs work() on a connection and hands its answer on; NoPlayer when MPD could not be reached or
-// the connection broke or timed out meanwhile. An operation outside a command line is a line of
-// its own.
-template <typename Work> void MpdBackend::operate(Work&& work, PlayerDone& done)
+void MpdBackend::simple(MpdCommand command, PlayerDone& done)
 {
-    const bool ownLine = !m_inLine;
-    if (ownLine)
-        beginCommandLine();
-    PlayerAnswer answer = PlayerAnswer::of(Outcome::NoPlayer);
-    {
-        SigpipeGuard guard;
-        if (connection() != nullptr) {
-            PlayerAnswer result = work();
-            if (usable())
-                answer = std::move(result);
-        }
-    }
-    if (ownLine)
-        endCommandLine();
-    done(std::move(answer));
-}
-
-mpd_connection* MpdBackend::connection()
-{
-    if (m_connection != nullptr)
-        return m_connection;
-    if (const auto own = m_managed.socketToTry())
-        m_connection = connectMpd(own->c_str(), kTimeoutMs);
-    if (m_connection == nullptr)
-        m_connection = connectMpd(nullptr, kTimeoutMs);
-    if (m_connection != nullptr) {
-        // A command list leaves in several writes and MPD answers only its end; without this,
-        // Nagle's algorithm holds the last write back until MPD's delayed acknowledgement.
-        const int on = 1;
-        ::setsockopt(mpd_connection_get_fd(m_connection), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    }
-    return m_connection;
-}
-
-// An error reply still means MPD is there; anything else ends the connection.
-bool MpdBackend::usable()
-{
-    if (m_connection == nullptr)
-        return false;
-    if (mpd_connection_get_error(m_connection) == MPD_ERROR_SUCCESS ||
-        mpd_connection_clear_error(m_connection))
-        return true;
-    disconnect();
-    return false;
-}
-
-void MpdBackend::disconnect()
-{
-    if (m_connection != nullptr)
-        mpd_connection_free(m_connection);
-    m_connection = nullptr;
-}
-
-std::optional<PlayerStatus> MpdBackend::currentStatus()
-{
-    mpd_status* status = mpd_run_status(m_connection);
-    if (status == nullptr)
-        return std::nullopt;
-    auto now = statusOf(status);
-    mpd_status_free(status);
-    return now;
-}
-
-template <typename Run> void MpdBackend::simple(Run&& run, PlayerDone& done)
-{
-    operate(
-        [this, &run] {
-            run(m_connection);
-            return finished();
-        },
-        done);
+    m_channel.send({std::move(command)}, [done = std::move(done)](const MpdReply& reply) {
+        done(reachedOr(reply, PlayerAnswer::of(Outcome::Done)));
+    });
 }
 
 void MpdBackend::play(PlayerDone done)
 {
-    simple(mpd_run_play, done);
+    simple({"play"}, done);
 }
 
 void MpdBackend::stop(PlayerDone done)
 {
-    simple(mpd_run_stop, done);
+    simple({"stop"}, done);
 }
 
 void MpdBackend::next(PlayerDone done)
 {
-    simple(mpd_run_next, done);
+    simple({"next"}, done);
 }
 
 void MpdBackend::previous(PlayerDone done)
 {
-    simple(mpd_run_previous, done);
+    simple({"previous"}, done);
 }
 
 void MpdBackend::clear(PlayerDone done)
 {
-    simple(mpd_run_clear, done);
+    simple({"clear"}, done);
 }
 
 void MpdBackend::stepVolume(int direction, PlayerDone done)
 {
-    simple(
-        [direction](mpd_connection* c) { return mpd_run_change_volume(c, direction < 0 ? -1 : 1); },
-        done);
+    simple({"volume", direction < 0 ? "-1" : "1"}, done);
+}
+
+// Reads the status, then sends what change makes of it (nothing: done as it is).
+template <typename Change> void MpdBackend::afterStatus(Change change, PlayerDone& done)
+{
+    m_channel.send({{"status"}}, [this, change = std::move(change),
+                                  done = std::move(done)](const MpdReply& reply) mutable {
+        if (!reply.reached)
+            return done(PlayerAnswer::of(Outcome::NoPlayer));
+        const auto command = change(statusOf(reply.pairs));
+        if (!command)
+            return done(PlayerAnswer::of(Outcome::Done));
+        simple(*command, done);
+    });
 }
 
 // Pausing toggles between playing and paused; a stopped player stays stopped.
 void MpdBackend::pause(PlayerDone done)
 {
-    operate(
-        [this] {
-            const auto now = currentStatus();
-            if (now && now->state != PlayState::Stopped)
-                mpd_run_pause(m_connection, now->state == PlayState::Playing);
-            return finished();
+    afterStatus(
+        [](const PlayerStatus& now) -> std::optional<MpdCommand> {
+            if (now.state == PlayState::Stopped)
+                return std::nullopt;
+            return MpdCommand{"pause", now.state == PlayState::Playing ? "1" : "0"};
         },
         done);
 }
 
 void MpdBackend::toggleShuffle(PlayerDone done)
 {
-    operate(
-        [this] {
-            if (const auto now = currentStatus())
-                mpd_run_random(m_connection, !now->shuffle.value_or(false));
-            return finished();
+    afterStatus(
+        [](const PlayerStatus& now) -> std::optional<MpdCommand> {
+            return MpdCommand{"random", now.shuffle.value_or(false) ? "0" : "1"};
         },
         done);
 }
 
 void MpdBackend::toggleRepeat(PlayerDone done)
 {
-    operate(
-        [this] {
-            if (const auto now = currentStatus())
-                mpd_run_repeat(m_connection, !now->repeat.value_or(false));
-            return finished();
+    afterStatus(
+        [](const PlayerStatus& now) -> std::optional<MpdCommand> {
+            return MpdCommand{"repeat", now.repeat.value_or(false) ? "0" : "1"};
         },
         done);
 }
@@ -298,184 +226,122 @@ void MpdBackend::toggleRepeat(PlayerDone done)
 // reaches a daemon on the local socket through the peer's process id.
 void MpdBackend::close(PlayerDone done)
 {
-    const bool ownLine = !m_inLine;
-    if (ownLine)
-        beginCommandLine();
-    bool reached = false;
-    {
-        SigpipeGuard guard;
-        if (connection() != nullptr && mpd_send_command(m_connection, "kill", nullptr)) {
-            reached = true;
-            mpd_response_finish(m_connection);
-            if (mpd_connection_get_error(m_connection) == MPD_ERROR_SERVER &&
-                mpd_connection_get_server_error(m_connection) == MPD_SERVER_ERROR_UNKNOWN_CMD) {
-                if (const pid_t daemon = localPeer(mpd_connection_get_fd(m_connection)); daemon > 0)
-                    ::kill(daemon, SIGTERM);
-            }
+    auto sent = std::make_shared<bool>(false);
+    m_channel.send({{"kill"}}, [this, sent, done = std::move(done)](const MpdReply& reply) {
+        if (reply.refusal && reply.refusal->code == MPD_SERVER_ERROR_UNKNOWN_CMD) {
+            if (const pid_t daemon = localPeer(m_channel.fd()); daemon > 0)
+                ::kill(daemon, SIGTERM);
         }
-        disconnect();
-    }
-    if (ownLine)
-        endCommandLine();
-    done(PlayerAnswer::of(reached ? Outcome::Done : Outcome::NoPlayer));
+        m_channel.close();
+        done(PlayerAnswer::of(*sent ? Outcome::Done : Outcome::NoPlayer));
+    });
+    // Once the command went out on a connection, a connection that ends is MPD ending.
+    *sent = m_channel.isOpen();
 }
 
 void MpdBackend::add(const std::string& hostPath, PlayerDone done)
 {
-    operate(
-        [this, &hostPath] {
-            MpdQueueLoader(m_connection).load(hostPath);
-            return finished();
-        },
-        done);
+    MpdQueueLoader::load(m_channel, m_loop, hostPath, [done = std::move(done)](bool reached) {
+        done(PlayerAnswer::of(reached ? Outcome::Done : Outcome::NoPlayer));
+    });
 }
-
-namespace {
-
-PlayerAnswer launchAnswer(std::int32_t answer)
-{
-    return PlayerAnswer::of(answer == -1 ? Outcome::Failed : Outcome::Done);
-}
-
-} // namespace
 
 void MpdBackend::open(const std::string& location, PlayerDone done)
 {
-    if (!m_managed.openThen(location, [done](std::int32_t answer) { done(launchAnswer(answer)); }))
-        done(launchAnswer(launchProgram(location) < 0 ? -1 : 0));
+    const auto answer = [](std::int32_t result) {
+        return PlayerAnswer::of(result == -1 ? Outcome::Failed : Outcome::Done);
+    };
+    if (!m_managed.openThen(location,
+                            [done, answer](std::int32_t result) { done(answer(result)); }))
+        done(answer(launchProgram(location) < 0 ? -1 : 0));
 }
 
-// Reads the answers of "status" and "currentsong" at the end of a command list.
-std::optional<PlayerStatus> MpdBackend::receiveStatus()
+PlayerStatus MpdBackend::statusFrom(const std::vector<MpdPair>& status,
+                                    const std::vector<MpdPair>& song) const
 {
-    mpd_status* status = mpd_recv_status(m_connection);
-    if (status == nullptr)
-        return std::nullopt;
     PlayerStatus now = statusOf(status);
-    mpd_status_free(status);
-    const unsigned* version = mpd_connection_get_server_version(m_connection);
+    const auto version = m_channel.version();
     now.version = encodeVersion(version[0], version[1], version[2]);
-    if (!mpd_response_next(m_connection))
-        return std::nullopt;
-    if (mpd_song* song = mpd_recv_song(m_connection)) {
-        now.title = songTitle(song);
-        if (const unsigned duration = mpd_song_get_duration_ms(song); duration > 0)
-            now.totalMs = duration;
-        mpd_song_free(song);
+    if (!song.empty() && song.front().name == "file") {
+        const mpd_pair first = pairOf(song.front());
+        if (mpd_song* parsed = mpd_song_begin(&first)) {
+            for (std::size_t i = 1; i < song.size(); ++i) {
+                const mpd_pair fed = pairOf(song[i]);
+                if (!mpd_song_feed(parsed, &fed))
+                    break;
+            }
+            now.title =
+                displayTitle(mpd_song_get_tag(parsed, MPD_TAG_ARTIST, 0),
+                             mpd_song_get_tag(parsed, MPD_TAG_TITLE, 0), mpd_song_get_uri(parsed));
+            if (const unsigned duration = mpd_song_get_duration_ms(parsed); duration > 0)
+                now.totalMs = duration;
+            mpd_song_free(parsed);
+        }
     }
-    if (!mpd_response_finish(m_connection))
-        return std::nullopt;
     return now;
 }
 
-// One command list: the commands that send() adds (it answers how many, or -1), then "status"
-// and "currentsong", all in one round trip. When MPD refuses one of the commands it skips the
-// rest of the list; the status is then asked on its own, and the answer is Failed where
-// refusedFails is set.
-template <typename Send>
-void MpdBackend::statusAfter(Send&& send, PlayerDone& done, bool refusedFails)
+// One command list: the commands, then "status" and "currentsong", all in one round trip.
+// When MPD refuses one of the commands it skips the rest of the list; the status is then asked
+// on its own, and the answer is Failed where refusedFails is set.
+void MpdBackend::statusAfter(std::vector<MpdCommand> commands, PlayerDone& done, bool refusedFails)
 {
-    operate(
-        [this, &send, refusedFails] {
-            std::optional<PlayerStatus> result;
-            const auto askStatus = [this] {
-                return mpd_send_status(m_connection) && mpd_send_current_song(m_connection) &&
-                       mpd_command_list_end(m_connection);
-            };
-            const auto answer = [&result] {
-                return result ? PlayerAnswer::with(std::move(*result))
-                              : PlayerAnswer::of(Outcome::Failed);
-            };
-            if (!mpd_command_list_begin(m_connection, true))
-                return answer();
-            const int commands = send();
-            if (commands < 0 || !askStatus())
-                return answer();
-            bool skipped = false;
-            for (int i = 0; i < commands && !skipped; ++i)
-                skipped = !mpd_response_next(m_connection);
-            if (!skipped) {
-                result = receiveStatus();
-                return answer();
-            }
-            if (mpd_connection_get_error(m_connection) == MPD_ERROR_SERVER &&
-                mpd_connection_clear_error(m_connection) &&
-                mpd_command_list_begin(m_connection, true) && askStatus())
-                result = receiveStatus();
-            if (refusedFails)
-                result.reset();
-            return answer();
-        },
-        done);
+    const auto changes = commands.size();
+    commands.push_back({"status"});
+    commands.push_back({"currentsong"});
+    m_channel.send(std::move(commands), [this, changes, refusedFails,
+                                         done = std::move(done)](const MpdReply& reply) mutable {
+        if (!reply.reached)
+            return done(PlayerAnswer::of(Outcome::NoPlayer));
+        const auto answers = answersOf(reply);
+        if (!reply.refusal) {
+            done(PlayerAnswer::with(statusFrom(answers.at(changes), answers.at(changes + 1))));
+            return;
+        }
+        m_channel.send({{"status"}, {"currentsong"}},
+                       [this, refusedFails, done = std::move(done)](const MpdReply& again) {
+                           if (!again.reached)
+                               return done(PlayerAnswer::of(Outcome::NoPlayer));
+                           const auto parts = answersOf(again);
+                           if (refusedFails || again.refusal || parts.size() < 2)
+                               return done(PlayerAnswer::of(Outcome::Failed));
+                           done(PlayerAnswer::with(statusFrom(parts[0], parts[1])));
+                       });
+    });
 }
 
 void MpdBackend::status(PlayerDone done)
 {
-    statusAfter([] { return 0; }, done);
-}
-
-// The entries of a queue listing, read pair by pair: a song object per entry costs several
-// times more than the few fields a title needs.
-void MpdBackend::receiveEntries(std::vector<QueueEntry>& entries, std::uint32_t count)
-{
-    std::optional<ListedEntry> listed;
-    const auto finish = [&] {
-        if (listed && entries.size() < count)
-            entries.push_back(listed->entry());
-    };
-    while (mpd_pair* pair = mpd_recv_pair(m_connection)) {
-        const std::string_view name = pair->name;
-        if (name == "file") {
-            finish();
-            listed = ListedEntry{pair->value, {}, {}, 0};
-        } else if (listed && name == "Artist" && listed->artist.empty()) {
-            listed->artist = pair->value;
-        } else if (listed && name == "Title" && listed->title.empty()) {
-            listed->title = pair->value;
-        } else if (listed && name == "Pos") {
-            listed->position = static_cast<std::uint32_t>(std::strtoul(pair->value, nullptr, 10));
-        }
-        mpd_return_pair(m_connection, pair);
-    }
-    finish();
+    statusAfter({}, done);
 }
 
 void MpdBackend::queue(std::uint32_t first, std::uint32_t count, PlayerDone done)
 {
-    operate(
-        [this, first, count] {
-            // A range past the end is refused, after the status has been answered.
-            if (!mpd_command_list_begin(m_connection, true) || !mpd_send_status(m_connection) ||
-                !mpd_send_list_queue_range_meta(m_connection, first, first + std::max(count, 1U)) ||
-                !mpd_command_list_end(m_connection))
-                return PlayerAnswer::of(Outcome::Failed);
-            mpd_status* status = mpd_recv_status(m_connection);
-            if (status == nullptr)
-                return PlayerAnswer::of(Outcome::Failed);
-            PlayerAnswer page = PlayerAnswer::with(statusOf(status));
-            mpd_status_free(status);
-            if (mpd_response_next(m_connection))
-                receiveEntries(page.entries, count);
-            mpd_response_finish(m_connection);
-            return page;
-        },
-        done);
+    // A range past the end is refused, after the status has been answered.
+    const std::string range =
+        std::to_string(first) + ":" + std::to_string(std::uint64_t{first} + std::max(count, 1U));
+    m_channel.send({{"status"}, {"playlistinfo", range}},
+                   [count, done = std::move(done)](const MpdReply& reply) {
+                       if (!reply.reached)
+                           return done(PlayerAnswer::of(Outcome::NoPlayer));
+                       const auto answers = answersOf(reply);
+                       if (reply.refusal && reply.refusal->at == 0)
+                           return done(PlayerAnswer::of(Outcome::Failed));
+                       PlayerAnswer page = PlayerAnswer::with(statusOf(answers[0]));
+                       if (!reply.refusal && answers.size() > 1)
+                           page.entries = entriesOf(answers[1], count);
+                       done(std::move(page));
+                   });
 }
 
 void MpdBackend::jumpTo(std::uint32_t position, PlayerDone done)
 {
-    statusAfter([this, position] { return mpd_send_play_pos(m_connection, position) ? 1 : -1; },
-                done);
+    statusAfter({{"play", std::to_string(position)}}, done);
 }
 
 void MpdBackend::setVolume(int percent, PlayerDone done)
 {
-    statusAfter(
-        [this, percent] {
-            const auto volume = static_cast<unsigned>(std::clamp(percent, 0, 100));
-            return mpd_send_set_volume(m_connection, volume) ? 1 : -1;
-        },
-        done);
+    statusAfter({{"setvol", std::to_string(std::clamp(percent, 0, 100))}}, done);
 }
 
 // MPD's player seeks within the current song itself, also when its decoder has already moved
@@ -485,11 +351,7 @@ void MpdBackend::seekTo(std::uint32_t milliseconds, PlayerDone done)
 {
     char seconds[16];
     std::snprintf(seconds, sizeof seconds, "%u.%03u", milliseconds / 1000, milliseconds % 1000);
-    statusAfter(
-        [this, &seconds] {
-            return mpd_send_command(m_connection, "seekcur", seconds, nullptr) ? 1 : -1;
-        },
-        done, true);
+    statusAfter({{"seekcur", seconds}}, done, true);
 }
 
 } // namespace zelvor

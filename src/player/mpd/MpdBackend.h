@@ -2,11 +2,11 @@
 #pragma once
 
 #include "player/mpd/ManagedMpd.h"
+#include "player/mpd/MpdChannel.h"
 #include "player/Player.h"
+#include "player/PlayerLoop.h"
 
 #include <optional>
-
-struct mpd_connection;
 
 namespace zelvor {
 
@@ -15,16 +15,17 @@ namespace zelvor {
  * MPD_PORT, else its default socket or localhost:6600). While MPD_HOST is not set, the local
  * socket of the MPD that Zelvor runs itself (see ManagedMpd) is tried first.
  *
- * One connection serves one command line: it is opened by the line's first operation and closed
- * by endCommandLine(); an operation outside a line opens and closes its own. Connecting and every
- * reply wait at most two seconds; MPD not reached, or a connection that broke or timed out,
- * answers NoPlayer. An error reply from a running MPD (for example a volume change without a
- * mixer) still counts as done.
+ * One connection is kept for the program's life (see MpdChannel): between command lines it
+ * waits in MPD's idle, and one that broke is opened again by the next operation, so an MPD
+ * started or restarted in between is found at the next line. Every operation answers from the
+ * event loop, each MPD answer waiting at most two seconds; MPD not reached, or a connection that
+ * broke or timed out, answers NoPlayer. An error reply from a running MPD (for example a volume
+ * change without a mixer) still counts as done.
  */
 class MpdBackend : public Player
 {
 public:
-    explicit MpdBackend(ManagedMpdSetup managed = {}) : m_managed(std::move(managed)) {}
+    MpdBackend(PlayerLoop& loop, ManagedMpdSetup managed = {});
     ~MpdBackend() override;
     MpdBackend(const MpdBackend&) = delete;
     MpdBackend& operator=(const MpdBackend&) = delete;
@@ -34,7 +35,7 @@ public:
     void pause(PlayerDone done) override;
     void next(PlayerDone done) override;
     void previous(PlayerDone done) override;
-    /** One percent up or down. */
+    /** One percent up or down ("volume"). */
     void stepVolume(int direction, PlayerDone done) override;
     /** "random" swapped. */
     void toggleShuffle(PlayerDone done) override;
@@ -64,26 +65,25 @@ public:
      */
     void seekTo(std::uint32_t milliseconds, PlayerDone done) override;
 
+    /** A line holds the connection out of idle until it ends. */
     void beginCommandLine() override;
     void endCommandLine() override;
+
+    /** The kept connection, for those who look at it (tests, benchmarks). */
+    const MpdChannel& channel() const { return m_channel; }
 
     static constexpr unsigned kTimeoutMs = 2000;
 
 private:
-    template <typename Work> void operate(Work&& work, PlayerDone& done);
-    template <typename Run> void simple(Run&& run, PlayerDone& done);
-    template <typename Send>
-    void statusAfter(Send&& send, PlayerDone& done, bool refusedFails = false);
-    std::optional<PlayerStatus> currentStatus();
-    std::optional<PlayerStatus> receiveStatus();
-    void receiveEntries(std::vector<QueueEntry>& entries, std::uint32_t count);
-    mpd_connection* connection();
-    bool usable();
-    void disconnect();
+    void simple(MpdCommand command, PlayerDone& done);
+    template <typename Change> void afterStatus(Change change, PlayerDone& done);
+    void statusAfter(std::vector<MpdCommand> commands, PlayerDone& done, bool refusedFails = false);
+    PlayerStatus statusFrom(const std::vector<MpdPair>& status,
+                            const std::vector<MpdPair>& song) const;
 
+    PlayerLoop& m_loop;
     ManagedMpd m_managed;
-    mpd_connection* m_connection = nullptr;
-    bool m_inLine = false;
+    MpdChannel m_channel;
 };
 
 } // namespace zelvor

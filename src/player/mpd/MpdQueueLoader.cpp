@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <iterator>
 #include <memory>
-#include <thread>
 
 #include <sys/stat.h>
 
@@ -18,12 +17,6 @@ namespace zelvor {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct EntityDeleter
-{
-    void operator()(mpd_entity* entity) const { mpd_entity_free(entity); }
-};
-using EntityPtr = std::unique_ptr<mpd_entity, EntityDeleter>;
 
 bool sameFileTime(const fs::path& file, time_t modified)
 {
@@ -48,211 +41,259 @@ bool entityMatches(const fs::path& root, const mpd_entity* entity)
     }
 }
 
-} // namespace
+// A listing as libmpdclient's entities read it; true when every entry matches the host's.
+bool listingMatches(const fs::path& root, const std::vector<MpdPair>& pairs)
+{
+    bool matches = true;
+    mpd_entity* entity = nullptr;
+    const auto finish = [&] {
+        if (entity != nullptr) {
+            matches = matches && entityMatches(root, entity);
+            mpd_entity_free(entity);
+        }
+        entity = nullptr;
+    };
+    for (const auto& pair : pairs) {
+        const mpd_pair fed{pair.name.c_str(), pair.value.c_str()};
+        if (entity != nullptr && mpd_entity_feed(entity, &fed))
+            continue;
+        finish();
+        entity = mpd_entity_begin(&fed);
+    }
+    finish();
+    return matches;
+}
 
-bool MpdQueueLoader::load(const fs::path& path)
+/** One load, from the first question to MPD to the last add. */
+class Load : public std::enable_shared_from_this<Load>
+{
+public:
+    Load(MpdChannel& channel, PlayerLoop& loop, fs::path path, std::function<void(bool)> done)
+        : m_channel(channel), m_loop(loop), m_path(std::move(path)), m_done(std::move(done))
+    {}
+
+    void start();
+
+private:
+    using Then = std::function<void(const MpdReply&)>;
+
+    /** Sends, and goes on with then only while MPD answers; else the load ends unreached. */
+    void ask(std::vector<MpdCommand> commands, Then then)
+    {
+        auto self = shared_from_this();
+        m_channel.send(std::move(commands), [self, then = std::move(then)](const MpdReply& reply) {
+            if (!reply.reached)
+                return self->finish(false);
+            then(reply);
+        });
+    }
+    void finish(bool reached)
+    {
+        if (auto done = std::move(m_done)) {
+            m_done = nullptr;
+            done(reached);
+        }
+    }
+
+    void inMusicFolder(const fs::path& folder);
+    void probe(std::size_t guess);
+    void addInMusicFolder(const std::string& uri, bool retried);
+    void addFolder(const std::string& uri, std::function<void(std::optional<int>)> then);
+    void addFile(const std::string& uri, std::function<void(std::optional<int>)> then);
+    void waitForUpdate(unsigned job, std::chrono::steady_clock::time_point deadline,
+                       std::function<void(bool)> then);
+    void addLocal();
+    void addAll(std::vector<std::string> uris, std::size_t next, std::function<void()> then);
+
+    MpdChannel& m_channel;
+    PlayerLoop& m_loop;
+    fs::path m_path;
+    std::function<void(bool)> m_done;
+    bool m_folder = false;
+    std::vector<MusicRootGuess> m_guesses;
+};
+
+void Load::start()
 {
     std::error_code error;
-    const fs::path absolute = fs::absolute(path, error);
-    if (error || !isSendableUri(absolute.string()))
-        return true;
-    const auto kind = fs::status(absolute, error).type();
+    m_path = fs::absolute(m_path, error);
+    if (error || !isSendableUri(m_path.string()))
+        return finish(true);
+    const auto kind = fs::status(m_path, error).type();
     if (kind != fs::file_type::regular && kind != fs::file_type::directory)
-        return true;
-    const bool folder = kind == fs::file_type::directory;
-    if (const auto uri = uriInMusicFolder(absolute))
-        return addInMusicFolder(*uri, folder);
-    if (m_broken)
-        return false;
-    return addAll(folder ? localAudioFiles(absolute)
-                         : std::vector<std::string>{"file://" + absolute.string()});
+        return finish(true);
+    m_folder = kind == fs::file_type::directory;
+    auto self = shared_from_this();
+    // MPD answers "config" only to local-socket clients; others get a refusal.
+    ask({{"config"}}, [self](const MpdReply& reply) {
+        const auto folder = valueOf(reply.pairs, "music_directory");
+        if (reply.refusal || !folder) {
+            self->m_guesses = musicRootGuesses(self->m_path);
+            return self->probe(0);
+        }
+        const fs::path configured(*folder);
+        if (!configured.is_absolute())
+            return self->addLocal();
+        self->inMusicFolder(configured);
+    });
+}
+
+void Load::inMusicFolder(const fs::path& folder)
+{
+    auto uri = uriBelow(folder, m_path);
+    if (!uri) {
+        // The server root may reach the music through a symbolic link, or the other way round.
+        std::error_code error;
+        const auto realFolder = fs::weakly_canonical(folder, error);
+        const auto realPath = fs::weakly_canonical(m_path, error);
+        if (!error)
+            uri = uriBelow(realFolder, realPath);
+    }
+    if (!uri)
+        return addLocal();
+    addInMusicFolder(*uri, false);
+}
+
+void Load::probe(std::size_t guess)
+{
+    if (guess >= m_guesses.size())
+        return addLocal();
+    auto self = shared_from_this();
+    ask({{"lsinfo", m_guesses[guess].uri}}, [self, guess](const MpdReply& reply) {
+        if (!reply.refusal && listingMatches(self->m_guesses[guess].root, reply.pairs))
+            return self->addInMusicFolder(self->m_guesses[guess].uri, false);
+        self->probe(guess + 1);
+    });
 }
 
 // What MPD's database does not know yet (music added since MPD last looked) makes MPD look at
 // that path, and the add is tried once more when it is done.
-bool MpdQueueLoader::addInMusicFolder(const std::string& uri, bool folder)
+void Load::addInMusicFolder(const std::string& uri, bool retried)
 {
-    m_refusal.reset();
-    const bool added = folder ? addFolder(uri) : addFile(uri);
-    if (!added || m_refusal != MPD_SERVER_ERROR_NO_EXIST || !updated(uri))
-        return usable();
-    return folder ? addFolder(uri) : addFile(uri);
+    auto self = shared_from_this();
+    auto then = [self, uri, retried](std::optional<int> refusal) {
+        if (retried || refusal != MPD_SERVER_ERROR_NO_EXIST)
+            return self->finish(true);
+        self->ask({{"update", uri}}, [self, uri](const MpdReply& reply) {
+            const auto job = valueOf(reply.pairs, "updating_db");
+            if (reply.refusal || !job)
+                return self->finish(true);
+            const auto number = static_cast<unsigned>(std::strtoul(job->c_str(), nullptr, 10));
+            self->waitForUpdate(number,
+                                std::chrono::steady_clock::now() + MpdQueueLoader::kUpdateLimit,
+                                [self, uri](bool updated) {
+                                    if (!updated)
+                                        return self->finish(true);
+                                    self->addInMusicFolder(uri, true);
+                                });
+        });
+    };
+    if (m_folder)
+        addFolder(uri, std::move(then));
+    else
+        addFile(uri, std::move(then));
 }
 
-// A file MPD does not take as a song may be a playlist that one of its playlist plugins reads
-// (m3u, pls, xspf, cue, ...); "load" appends its entries, and skips those MPD cannot find.
-bool MpdQueueLoader::addFile(const std::string& uri)
+// Jobs run in the order they were asked for; no job, or a later number, means ours is done.
+void Load::waitForUpdate(unsigned job, std::chrono::steady_clock::time_point deadline,
+                         std::function<void(bool)> then)
 {
-    if (mpd_run_add(m_connection, uri.c_str()) || !usable())
-        return usable();
-    m_refusal.reset();
-    mpd_run_load(m_connection, uri.c_str());
-    return usable();
-}
-
-// Waits, bounded, until MPD has looked at the path; false when it did not in time.
-bool MpdQueueLoader::updated(const std::string& uri)
-{
-    const unsigned job = mpd_run_update(m_connection, uri.c_str());
-    if (job == 0) {
-        usable();
-        return false;
-    }
-    const auto deadline = std::chrono::steady_clock::now() + kUpdateLimit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        mpd_status* status = mpd_run_status(m_connection);
-        if (status == nullptr) {
-            usable();
-            return false;
-        }
-        const unsigned running = mpd_status_get_update_id(status);
-        mpd_status_free(status);
-        // Jobs run in the order they were asked for; a later number means ours is done.
-        if (running == 0 || running > job)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    auto self = shared_from_this();
+    ask({{"status"}}, [self, job, deadline, then = std::move(then)](const MpdReply& reply) {
+        const auto running = valueOf(reply.pairs, "updating_db");
+        const auto number =
+            running ? static_cast<unsigned>(std::strtoul(running->c_str(), nullptr, 10)) : 0U;
+        if (number == 0 || number > job)
+            return then(true);
+        if (std::chrono::steady_clock::now() >= deadline)
+            return then(false);
+        self->m_loop.after(MpdQueueLoader::kUpdatePoll, [self, job, deadline, then] {
+            self->waitForUpdate(job, deadline, then);
+        });
+    });
 }
 
 // MPD adds a folder in the order it lists it, each folder's songs before its subfolders. When
 // that is name order already, which it is for most music folders, one command does it all.
-bool MpdQueueLoader::addFolder(const std::string& uri)
+void Load::addFolder(const std::string& uri, std::function<void(std::optional<int>)> then)
 {
-    auto songs = songsBelow(uri);
-    if (songs.empty())
-        return usable();
-    if (!uri.empty() && std::is_sorted(songs.begin(), songs.end(), nameOrderLess))
-        return addAll({uri});
-    std::sort(songs.begin(), songs.end(), nameOrderLess);
-    return addAll(songs);
+    auto self = shared_from_this();
+    ask({{"listall", uri}}, [self, uri, then = std::move(then)](const MpdReply& reply) {
+        if (reply.refusal)
+            return then(reply.refusal->code);
+        std::vector<std::string> songs;
+        for (const auto& pair : reply.pairs)
+            if (pair.name == "file")
+                songs.push_back(pair.value);
+        if (songs.empty())
+            return then(std::nullopt);
+        if (!uri.empty() && std::is_sorted(songs.begin(), songs.end(), nameOrderLess))
+            songs = {uri};
+        else
+            std::sort(songs.begin(), songs.end(), nameOrderLess);
+        self->addAll(std::move(songs), 0, [then] { then(std::nullopt); });
+    });
 }
 
-bool MpdQueueLoader::usable()
+// A file MPD does not take as a song may be a playlist that one of its playlist plugins reads
+// (m3u, pls, xspf, cue, ...); "load" appends its entries, and skips those MPD cannot find.
+void Load::addFile(const std::string& uri, std::function<void(std::optional<int>)> then)
 {
-    if (m_broken)
-        return false;
-    const auto error = mpd_connection_get_error(m_connection);
-    if (error == MPD_ERROR_SERVER)
-        m_refusal = mpd_connection_get_server_error(m_connection);
-    if (error != MPD_ERROR_SUCCESS)
-        m_broken = !mpd_connection_clear_error(m_connection);
-    return !m_broken;
+    auto self = shared_from_this();
+    ask({{"add", uri}}, [self, uri, then = std::move(then)](const MpdReply& reply) {
+        if (!reply.refusal)
+            return then(std::nullopt);
+        self->ask({{"load", uri}}, [then](const MpdReply& loaded) {
+            then(loaded.refusal ? std::optional(loaded.refusal->code) : std::nullopt);
+        });
+    });
 }
 
-std::optional<std::string> MpdQueueLoader::uriInMusicFolder(const fs::path& path)
-{
-    const auto musicFolder = configuredMusicFolder();
-    if (!musicFolder)
-        return m_broken ? std::nullopt : probeMusicFolder(path);
-    if (auto uri = uriBelow(*musicFolder, path))
-        return uri;
-    // The server root may reach the music through a symbolic link, or the other way round.
-    std::error_code error;
-    const auto realFolder = fs::weakly_canonical(*musicFolder, error);
-    const auto realPath = fs::weakly_canonical(path, error);
-    if (error)
-        return std::nullopt;
-    return uriBelow(realFolder, realPath);
-}
-
-std::optional<fs::path> MpdQueueLoader::configuredMusicFolder()
-{
-    if (!mpd_send_command(m_connection, "config", nullptr)) {
-        usable();
-        return std::nullopt;
-    }
-    std::optional<fs::path> folder;
-    if (mpd_pair* pair = mpd_recv_pair_named(m_connection, "music_directory")) {
-        folder = fs::path(pair->value);
-        mpd_return_pair(m_connection, pair);
-    }
-    mpd_response_finish(m_connection);
-    // MPD answers "config" only to local-socket clients; others get an error reply.
-    if (!usable())
-        return std::nullopt;
-    if (folder && !folder->is_absolute())
-        return std::nullopt;
-    return folder;
-}
-
-std::optional<std::string> MpdQueueLoader::probeMusicFolder(const fs::path& path)
-{
-    for (const auto& guess : musicRootGuesses(path)) {
-        if (listingMatches(guess.root, guess.uri))
-            return guess.uri;
-        if (m_broken)
-            return std::nullopt;
-    }
-    return std::nullopt;
-}
-
-bool MpdQueueLoader::listingMatches(const fs::path& root, const std::string& uri)
-{
-    if (!mpd_send_list_meta(m_connection, uri.c_str())) {
-        usable();
-        return false;
-    }
-    bool matches = true;
-    while (EntityPtr entity{mpd_recv_entity(m_connection)})
-        matches = matches && entityMatches(root, entity.get());
-    mpd_response_finish(m_connection);
-    const bool answered = mpd_connection_get_error(m_connection) == MPD_ERROR_SUCCESS;
-    return usable() && answered && matches;
-}
-
-std::vector<std::string> MpdQueueLoader::songsBelow(const std::string& uri)
-{
-    std::vector<std::string> songs;
-    if (!mpd_send_list_all(m_connection, uri.c_str())) {
-        usable();
-        return songs;
-    }
-    while (mpd_pair* pair = mpd_recv_pair_named(m_connection, "file")) {
-        songs.emplace_back(pair->value);
-        mpd_return_pair(m_connection, pair);
-    }
-    mpd_response_finish(m_connection);
-    if (!usable())
-        songs.clear();
-    return songs;
-}
-
-std::vector<std::string> MpdQueueLoader::localAudioFiles(const fs::path& folder)
+void Load::addLocal()
 {
     std::vector<std::string> uris;
-    for (const auto& name : soundFilesBelow(folder))
-        uris.push_back("file://" + (folder / name).string());
-    return uris;
+    if (m_folder) {
+        for (const auto& name : soundFilesBelow(m_path))
+            uris.push_back("file://" + (m_path / name).string());
+    } else {
+        uris.push_back("file://" + m_path.string());
+    }
+    auto self = shared_from_this();
+    addAll(std::move(uris), 0, [self] { self->finish(true); });
 }
 
-// The batch goes as command lists; a URI that MPD refuses is skipped and the rest of its list
-// is sent again, unless MPD refuses such adds to this client altogether.
-bool MpdQueueLoader::addAll(const std::vector<std::string>& candidates)
+// The URIs go as command lists of at most kBatchSize; a URI that MPD refuses is skipped and the
+// rest of its list is sent again, unless MPD refuses such adds to this client altogether.
+void Load::addAll(std::vector<std::string> uris, std::size_t next, std::function<void()> then)
 {
-    std::vector<std::string> uris;
-    std::copy_if(candidates.begin(), candidates.end(), std::back_inserter(uris), isSendableUri);
-    std::size_t next = 0;
-    while (!m_broken && next < uris.size()) {
-        const std::size_t end = std::min(next + kBatchSize, uris.size());
-        bool sent = mpd_command_list_begin(m_connection, true);
-        for (std::size_t i = next; sent && i < end; ++i)
-            sent = mpd_send_add(m_connection, uris[i].c_str());
-        if (sent && mpd_command_list_end(m_connection))
-            mpd_response_finish(m_connection);
-        const auto error = mpd_connection_get_error(m_connection);
-        if (error == MPD_ERROR_SUCCESS) {
-            next = end;
-            continue;
-        }
-        if (error != MPD_ERROR_SERVER)
-            break;
-        const auto refused = mpd_connection_get_server_error(m_connection);
-        next += mpd_connection_get_server_error_location(m_connection) + 1;
-        if (!usable() || refused == MPD_SERVER_ERROR_PERMISSION)
-            break;
-    }
-    return usable();
+    if (next == 0)
+        uris.erase(std::remove_if(uris.begin(), uris.end(),
+                                  [](const std::string& uri) { return !isSendableUri(uri); }),
+                   uris.end());
+    if (next >= uris.size())
+        return then();
+    const std::size_t end = std::min(next + MpdQueueLoader::kBatchSize, uris.size());
+    std::vector<MpdCommand> adds;
+    for (std::size_t i = next; i < end; ++i)
+        adds.push_back({"add", uris[i]});
+    auto self = shared_from_this();
+    auto shared = std::make_shared<std::vector<std::string>>(std::move(uris));
+    ask(std::move(adds), [self, shared, next, end, then = std::move(then)](const MpdReply& reply) {
+        if (!reply.refusal)
+            return self->addAll(std::move(*shared), end, then);
+        if (reply.refusal->code == MPD_SERVER_ERROR_PERMISSION)
+            return then();
+        const std::size_t refused = next + reply.refusal->at;
+        self->addAll(std::move(*shared), refused + 1, then);
+    });
+}
+
+} // namespace
+
+void MpdQueueLoader::load(MpdChannel& channel, PlayerLoop& loop, const fs::path& path,
+                          std::function<void(bool reached)> done)
+{
+    std::make_shared<Load>(channel, loop, path, std::move(done))->start();
 }
 
 } // namespace zelvor

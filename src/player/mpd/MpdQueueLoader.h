@@ -1,20 +1,20 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "player/mpd/MpdChannel.h"
+#include "player/PlayerLoop.h"
+
 #include <chrono>
 #include <filesystem>
-#include <optional>
-#include <string>
-#include <vector>
-
-struct mpd_connection;
+#include <functional>
 
 namespace zelvor {
 
 /**
- * Appends host files to MPD's queue over an open connection. A playlist file (anything MPD's
- * playlist plugins read) appends its entries. What lies below the music folder but is not in
- * MPD's database yet makes MPD look at that path first (see kUpdateLimit).
+ * Appends host files to MPD's queue over the kept connection, every step an answer from the
+ * event loop. A playlist file (anything MPD's playlist plugins read) appends its entries. What
+ * lies below the music folder but is not in MPD's database yet makes MPD look at that path
+ * first; its "update" is looked at again from the loop's timers, at most kUpdateLimit.
  *
  * A path below MPD's music folder is added by its URI relative to that folder, which works over
  * TCP and the local socket alike. MPD names its music folder only to local-socket clients; over
@@ -22,41 +22,22 @@ namespace zelvor {
  * root down, and taking the first whose listing matches the host's files (names, kinds and
  * modification times). Other local files go by file:// URIs, which MPD accepts from
  * local-socket clients only. A folder gives every sound file below it in name order (see
- * soundFilesBelow).
+ * soundFilesBelow); a folder MPD knows goes as one "add" when MPD's order is name order.
  */
-class MpdQueueLoader
-{
-public:
-    explicit MpdQueueLoader(mpd_connection* connection) : m_connection(connection) {}
+namespace MpdQueueLoader {
 
-    /** Appends what the path names; false only when the connection broke or timed out. A path
-     * MPD cannot use adds nothing and still returns true. */
-    bool load(const std::filesystem::path& path);
+/** Appends what the path names, then calls done: false only when the connection broke or timed
+ * out. A path MPD cannot use adds nothing and still answers true. */
+void load(MpdChannel& channel, PlayerLoop& loop, const std::filesystem::path& path,
+          std::function<void(bool reached)> done);
 
-    /** Adds at most this many URIs per command list. */
-    static constexpr std::size_t kBatchSize = 1000;
-    /** How long a load waits for MPD to look at a path it does not know yet. */
-    static constexpr std::chrono::seconds kUpdateLimit{5};
+/** Adds at most this many URIs per command list. */
+inline constexpr std::size_t kBatchSize = 1000;
+/** How long a load waits for MPD to look at a path it does not know yet. */
+inline constexpr std::chrono::seconds kUpdateLimit{5};
+/** How often it looks. */
+inline constexpr std::chrono::milliseconds kUpdatePoll{10};
 
-private:
-    bool usable();
-    bool addInMusicFolder(const std::string& uri, bool folder);
-    bool addFile(const std::string& uri);
-    bool updated(const std::string& uri);
-    std::optional<std::string> uriInMusicFolder(const std::filesystem::path& path);
-    std::optional<std::filesystem::path> configuredMusicFolder();
-    std::optional<std::string> probeMusicFolder(const std::filesystem::path& path);
-    bool listingMatches(const std::filesystem::path& root, const std::string& uri);
-    bool addFolder(const std::string& uri);
-    /** The songs below a folder of MPD's database, in MPD's order. */
-    std::vector<std::string> songsBelow(const std::string& uri);
-    std::vector<std::string> localAudioFiles(const std::filesystem::path& folder);
-    bool addAll(const std::vector<std::string>& candidates);
-
-    mpd_connection* m_connection;
-    bool m_broken = false;
-    /** MPD's reason for the last command it refused (an mpd_server_error). */
-    std::optional<int> m_refusal;
-};
+} // namespace MpdQueueLoader
 
 } // namespace zelvor

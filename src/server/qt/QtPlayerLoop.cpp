@@ -2,15 +2,8 @@
 #include "server/qt/QtPlayerLoop.h"
 
 #include <QSocketNotifier>
-#include <QTimer>
 
 namespace zelvor {
-
-QtPlayerLoop::~QtPlayerLoop()
-{
-    for (auto& [id, timer] : m_timers)
-        delete timer;
-}
 
 PlayerLoop::Id QtPlayerLoop::watch(int fd, bool read, bool write, std::function<void()> ready)
 {
@@ -59,30 +52,12 @@ void QtPlayerLoop::unwatch(Id id)
 
 PlayerLoop::Id QtPlayerLoop::after(std::chrono::milliseconds delay, std::function<void()> callback)
 {
-    const Id id = m_next++;
-    auto* timer = new QTimer(this);
-    timer->setSingleShot(true);
-    m_timers[id] = timer;
-    QObject::connect(timer, &QTimer::timeout, this, [this, id, callback = std::move(callback)] {
-        const auto found = m_timers.find(id);
-        if (found == m_timers.end())
-            return;
-        found->second->deleteLater();
-        m_timers.erase(found);
-        callback();
-    });
-    timer->start(delay);
-    return id;
+    return m_timers.after(delay, std::move(callback));
 }
 
 void QtPlayerLoop::cancel(Id id)
 {
-    const auto found = m_timers.find(id);
-    if (found == m_timers.end())
-        return;
-    found->second->stop();
-    found->second->deleteLater();
-    m_timers.erase(found);
+    m_timers.cancel(id);
 }
 
 } // namespace zelvor

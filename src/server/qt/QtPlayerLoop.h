@@ -2,15 +2,13 @@
 #pragma once
 
 #include "player/PlayerLoop.h"
+#include "server/qt/QtScheduler.h"
 
 #include <QObject>
 #include <QSocketNotifier>
 
 #include <map>
 #include <memory>
-
-
-class QTimer;
 
 namespace zelvor {
 
@@ -20,7 +18,6 @@ class QtPlayerLoop : public QObject, public PlayerLoop
     Q_OBJECT
 public:
     explicit QtPlayerLoop(QObject* parent = nullptr) : QObject(parent) {}
-    ~QtPlayerLoop() override;
 
     Id watch(int fd, bool read, bool write, std::function<void()> ready) override;
     void rewatch(Id id, bool read, bool write) override;
@@ -38,7 +35,7 @@ private:
 
     Id m_next = 1;
     std::map<Id, Watch> m_watches;
-    std::map<Id, QTimer*> m_timers;
+    QtScheduler m_timers;
 };
 
 } // namespace zelvor
