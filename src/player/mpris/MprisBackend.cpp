@@ -9,16 +9,15 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string_view>
 #include <utility>
 
 #include <poll.h>
-#include <time.h>
-
 #include <signal.h>
+#include <time.h>
 
 namespace zelvor {
 
