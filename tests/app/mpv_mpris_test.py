@@ -7,6 +7,8 @@ verbs, and playerctl, from outside, confirms what each one changed in mpv.
 """
 import os
 import re
+import signal
+import socket
 import subprocess
 import sys
 
@@ -38,6 +40,16 @@ class Outside:
                               capture_output=True, timeout=10)
         return done.stdout.decode().strip() if done.returncode == 0 else None
 
+    def pid(self):
+        """The process that holds mpv's name on the bus."""
+        done = subprocess.run(["dbus-send", "--session", "--print-reply",
+                               "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                               "org.freedesktop.DBus.GetConnectionUnixProcessID",
+                               "string:org.mpris.MediaPlayer2.mpv"],
+                              env=self.env, capture_output=True, timeout=10)
+        found = re.search(rb"uint32 (\d+)", done.stdout)
+        return int(found.group(1)) if found else None
+
     def players(self):
         done = subprocess.run(["playerctl", "--list-all"], env=self.env, capture_output=True,
                               timeout=10)
@@ -63,7 +75,71 @@ class Client:
         self.telnet.close()
 
 
-def session(client, outside):
+def busy_line(port):
+    """What a second client is told while the first one is served."""
+    with socket.create_connection(("127.0.0.1", port), timeout=20) as other:
+        got = b""
+        while b"busy" not in got:
+            chunk = other.recv(4096)
+            if not chunk:
+                break
+            got += chunk
+        return got
+
+
+def waiting(client):
+    """True while the client has had no reply to what it typed."""
+    try:
+        client.telnet.expect_exact(PROMPT, timeout=0)
+        return False
+    except pexpect.TIMEOUT:
+        return True
+
+
+def frozen(client, outside, port):
+    """mpv stopped by SIGSTOP: a status waits for its answer while the program serves the others,
+    and ends with the player missing once the call's time limit passed."""
+    pid = outside.pid()
+    os.kill(pid, signal.SIGSTOP)
+    try:
+        client.telnet.send(b"status\r")
+        client.telnet.expect_exact(b"status")
+        got = busy_line(port)
+        check(b"Zelvor is busy: one client at a time." in got, "busy line while frozen", got)
+        check(waiting(client), "status still waiting for the frozen player", client.telnet.before)
+        client.telnet.expect_exact(PROMPT)
+        reply = client.telnet.before.decode("utf-8", "replace")
+        check("Winamp is not running" in reply, "status of the frozen player", reply)
+    finally:
+        os.kill(pid, signal.SIGCONT)
+    reply = client.run("status")
+    check("Winamp is Playing" in reply, "status once mpv goes on", reply)
+    return 2
+
+
+def terminated_while_frozen(client, outside, zelvor):
+    """SIGTERM is served while a status waits for a frozen mpv: the program ends before the
+    answer, which could only have come after the call's time limit."""
+    reply = client.run("open")
+    check(FAILURE.decode() not in reply, "open again", reply)
+    pid = wait_until(outside.pid, "mpv on the bus again")
+    os.kill(pid, signal.SIGSTOP)
+    try:
+        client.telnet.send(b"status\r")
+        client.telnet.expect_exact(b"status")
+        code = zelvor.stop()
+        rest = b""
+        try:
+            rest = client.telnet.read()
+        except pexpect.ExceptionPexpect:
+            pass
+        check(code == 0 and b"Winamp" not in rest, "SIGTERM while the status waits", (code, rest))
+    finally:
+        os.kill(pid, signal.SIGCONT)
+    return 1
+
+
+def session(client, outside, port):
     steps = 0
     reply = client.run("open")
     check(FAILURE.decode() not in reply, "open", reply)
@@ -108,6 +184,8 @@ def session(client, outside):
     check("Sleep timer: off" in client.run("sleep off"), "sleep off", reply)
     steps += 3
 
+    steps += frozen(client, outside, port)
+
     client.run("close")
     wait_until(lambda: "mpv" not in outside.players(), "mpv gone after close")
     reply = client.run("play")
@@ -132,10 +210,9 @@ def main(run):
                 b"Winamp Location=%s\r\n" % (port, music.encode(), location.encode()))
     zelvor = run.start_zelvor(ZELVOR, env, port)
     client = Client(run, port)
-    steps = session(client, Outside(env))
-    client.close()
-    code = zelvor.stop()
-    check(code == 0, "zelvor's exit status", code)
+    outside = Outside(env)
+    steps = session(client, outside, port)
+    steps += terminated_while_frozen(client, outside, zelvor)
     print("mpv over MPRIS: %d steps passed, 0 failed" % steps)
 
 
