@@ -287,6 +287,9 @@ constexpr CommandRow kCommandTable[] = {
     {"seek", &typed<seekWithinSong>, Uses::Player},
     {"find", &directory<findFiles>, Uses::Nothing},
     {"sleep", &typed<sleepTimer>, Uses::Nothing},
+    // The names other remotes give ff and rw.
+    {"next", &sendCommand<kCmdNext>, Uses::Player},
+    {"prev", &sendCommand<kCmdPrevious>, Uses::Player},
 };
 
 PromptSelector unknownVerb(CommandContext& context, std::string_view verb)

@@ -9,7 +9,8 @@ Player& PlayerSelector::chosen()
 {
     if (m_line != nullptr)
         return *m_line;
-    const bool mpris = choosePlayer(m_location()).backend == PlayerChoice::Backend::Mpris;
+    const bool mpris =
+        choosePlayer(m_location(), m_startable).backend == PlayerChoice::Backend::Mpris;
     return mpris ? m_mpris : m_mpd;
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "player/mpris/MprisNames.h"
 #include "player/Player.h"
 
 #include <functional>
@@ -17,8 +18,11 @@ namespace zelvor {
 class PlayerSelector : public Player
 {
 public:
-    PlayerSelector(Player& mpd, Player& mpris, std::function<std::string()> location)
-        : m_mpd(mpd), m_mpris(mpris), m_location(std::move(location))
+    /** startable tells which reading of the location the start would run (see choosePlayer). */
+    PlayerSelector(Player& mpd, Player& mpris, std::function<std::string()> location,
+                   ProgramFinder startable = {})
+        : m_mpd(mpd), m_mpris(mpris), m_location(std::move(location)),
+          m_startable(std::move(startable))
     {}
 
     std::int32_t WinampCommand(std::int32_t id) override;
@@ -42,6 +46,7 @@ private:
     Player& m_mpd;
     Player& m_mpris;
     std::function<std::string()> m_location;
+    ProgramFinder m_startable;
     Player* m_line = nullptr;
     /** The backend the last start went to: it knows why that start failed. */
     Player* m_launched = nullptr;

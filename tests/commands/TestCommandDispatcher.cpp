@@ -58,7 +58,8 @@ TEST(PlayerCommands, EachVerbSendsItsIdBracketedAndFailsWithoutPlayer)
         std::string verb;
         int id;
     } rows[] = {{"ff", 40048},    {"rw", 40044},      {"play", 40045},   {"stop", 40047},
-                {"pause", 40046}, {"shuffle", 40023}, {"repeat", 40022}, {"close", 40001}};
+                {"pause", 40046}, {"shuffle", 40023}, {"repeat", 40022}, {"close", 40001},
+                {"next", 40048},  {"prev", 40044}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.verb);
         CommandFixture f;

@@ -3,6 +3,7 @@
 
 #include "player/mpd/MpdBackend.h"
 #include "player/PlayerSelector.h"
+#include "player/ProgramLauncher.h"
 #include "player/mpris/MprisBackend.h"
 
 #include <QCoreApplication>
@@ -36,7 +37,7 @@ class LinuxPlayer : private Backends, public PlayerSelector
 public:
     LinuxPlayer(ManagedMpdSetup managed, MprisSetup setup, std::function<std::string()> location)
         : Backends{MpdBackend(std::move(managed)), MprisBackend(std::move(setup))},
-          PlayerSelector(Backends::mpd, Backends::mpris, std::move(location))
+          PlayerSelector(Backends::mpd, Backends::mpris, std::move(location), canStartProgram)
     {}
 };
 

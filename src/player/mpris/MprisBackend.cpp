@@ -131,7 +131,7 @@ const std::string* MprisBackend::player()
     if (m_player || m_lineFailed)
         return m_player ? &*m_player : nullptr;
     const auto location = m_setup.location ? m_setup.location() : std::string("mpris");
-    m_player = findPlayer(choosePlayer(location));
+    m_player = findPlayer(choosePlayer(location, canStartProgram));
     m_lineFailed = !m_player;
     return m_player ? &*m_player : nullptr;
 }
@@ -536,15 +536,18 @@ std::int32_t MprisBackend::addTracks(const std::string& path)
 
 std::int32_t MprisBackend::LaunchWinamp(const std::string& path)
 {
-    const auto choice = choosePlayer(path);
+    const auto choice = choosePlayer(path, canStartProgram);
     if (operate([] { return 0; }) == 0)
         return 0;
     if (choice.program.empty() || bus() == nullptr)
         return -1;
-    const pid_t started = launchProgram(choice.program);
-    if (started < 0)
-        return -1;
-    m_started = started;
+    // A copy started before that is not on the bus yet is waited for, not started again.
+    if (!programAlive(m_started)) {
+        const pid_t started = launchProgram(choice.program);
+        if (started < 0)
+            return -1;
+        m_started = started;
+    }
     return waitForPlayer(choice) ? 0 : -1;
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,12 +26,17 @@ struct PlayerChoice
     bool operator==(const PlayerChoice&) const = default;
 };
 
+/** True when the program (a reading of the location, see programCandidates) could be started. */
+using ProgramFinder = std::function<bool(const std::string& program)>;
+
 /**
- * Reads the player location: "mpd", empty or a program named mpd chooses MPD; "mpris" any MPRIS
- * player; "mpris:NAME" the player of that name; any other command line the MPRIS player named
- * after the program's base name, started from that line by "open".
+ * Reads the player location: "mpd", empty or a program that speaks MPD's protocol (mpd, mopidy)
+ * chooses MPD; "mpris" any MPRIS player; "mpris:NAME" the player of that name; any other command
+ * line the MPRIS player of the program (see ruleForProgram), started from that line by "open".
+ * The program is the first reading of the line that startable accepts, as the start tries them;
+ * without startable, or when it accepts none, the first reading.
  */
-PlayerChoice choosePlayer(std::string_view location);
+PlayerChoice choosePlayer(std::string_view location, const ProgramFinder& startable = {});
 
 /** The prefix of every MPRIS player's bus name. */
 inline constexpr std::string_view kMprisPrefix = "org.mpris.MediaPlayer2.";
