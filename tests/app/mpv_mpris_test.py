@@ -8,34 +8,15 @@ verbs, and playerctl, from outside, confirms what each one changed in mpv.
 import os
 import re
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
-import time
 
-import pexpect
+
+import player_harness
+from player_harness import FAILURE, check, free_port, wait_until
 
 ZELVOR = sys.argv[1]
-PROMPT = b"\r\nZelvor>"
-FAILURE = b"Command Failed - Winamp may not be running"
-
-
-def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def wait_until(condition, what, timeout=10.0):
-    deadline = time.monotonic() + timeout
-    last = None
-    while time.monotonic() < deadline:
-        last = condition()
-        if last:
-            return last
-        time.sleep(0.05)
-    raise SystemExit("%s: never came (last %r)" % (what, last))
 
 
 def start_bus(env):
@@ -80,34 +61,19 @@ class Outside:
         return done.stdout.decode().split()
 
 
-class Client:
-    """Debian's telnet: each line typed, the reply up to the next prompt."""
-
-    def __init__(self, port):
-        self.telnet = pexpect.spawn("telnet", ["127.0.0.1", str(port)], timeout=20)
-        self.telnet.expect_exact(b"Zelvor>")
+class Client(player_harness.Client):
+    """Debian's telnet; the reply with its echoed line, as the checks below read it."""
 
     def run(self, line):
         self.telnet.send(line.encode() + b"\r")
-        # Line mode echoes the line locally and the server echoes it again.
-        self.telnet.expect_exact(PROMPT)
+        self.telnet.expect_exact(player_harness.PROMPT)
         return self.telnet.before.decode("utf-8", "replace")
-
-    def close(self):
-        self.telnet.send(b"exit\r")
-        self.telnet.expect([b"Connection closed by foreign host", pexpect.EOF])
-        self.telnet.close()
-
-
-def check(condition, what, got):
-    if not condition:
-        raise SystemExit("%s: got %r" % (what, got))
 
 
 def session(client, outside, started):
     steps = 0
     reply = client.run("open")
-    check(FAILURE.decode() not in reply, "open", reply)
+    check(FAILURE not in reply, "open", reply)
     check("mpv" in outside.players(), "mpv on the bus after open", outside.players())
     started.append(outside.pid())
     wait_until(lambda: outside("status") == "Playing", "mpv playing what it was started with")
@@ -150,7 +116,7 @@ def session(client, outside, started):
     client.run("close")
     wait_until(lambda: "mpv" not in outside.players(), "mpv gone after close")
     reply = client.run("play")
-    check(FAILURE.decode() in reply, "play after close", reply)
+    check(FAILURE in reply, "play after close", reply)
     steps += 1
     return steps
 

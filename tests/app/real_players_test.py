@@ -1,0 +1,173 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
+"""Real players from Debian's packages, each in a sandbox of its own (player_harness): zelvor
+drives the player over telnet, and the player's own tools (playerctl, audtool, cmus-remote, mpc)
+confirm from outside what each verb changed.
+
+usage: real_players_test.py PLAYER ZELVOR, with PLAYER one of vlc, audacious, cmus, strawberry,
+mopidy.
+"""
+import os
+import re
+import sys
+
+import pexpect
+
+from player_harness import FAILURE, Sandbox, check, free_port, tone, wait_until
+
+
+def url_of(box, player):
+    return box.run("playerctl", "--player=" + player, "metadata", "xesam:url") or ""
+
+
+def volume(box, player):
+    """The player's volume in percent, read from outside."""
+    text = box.run("playerctl", "--player=" + player, "volume")
+    return round(float(text) * 100) if text else None
+
+
+def vlc(zelvor):
+    with Sandbox("vlc", ordinary_user=True) as box:
+        tone(os.path.join(box.music, "one.ogg"), hertz=440)
+        tone(os.path.join(box.music, "two.ogg"), hertz=550)
+        # cvlc, reached through a folder with a blank in its name: the start tries "…/my" first.
+        folder = box.mkdir("my player")
+        os.symlink("/usr/bin/cvlc", os.path.join(folder, "cvlc"))
+        client = box.start_zelvor(zelvor, "%s/cvlc --control dbus -A pulse %s/one.ogg %s/two.ogg"
+                                  % (folder, box.music, box.music))
+        reply = client.run("open")
+        check(FAILURE not in reply, "open of cvlc, which registers as vlc", reply)
+        check(box.copies("vlc") == 1, "one VLC on the bus", box.players())
+        wait_until(lambda: box.run("playerctl", "--player=vlc", "status") == "Playing",
+                   "VLC playing what it was started with")
+        # The player is there: a second open starts no second copy.
+        reply = client.run("open")
+        check(FAILURE not in reply, "second open", reply)
+        check(box.copies("vlc") == 1, "still one VLC after the second open", box.players())
+
+        # Untagged files: the title is the file's name from xesam:url.
+        reply = client.run("np")
+        check(re.search(r"Playing: one\.ogg \(0:\d\d/3:20\)", reply), "np", reply)
+        client.run("next")
+        wait_until(lambda: url_of(box, "vlc").endswith("/two.ogg"), "next")
+        client.run("prev")
+        wait_until(lambda: url_of(box, "vlc").endswith("/one.ogg"), "prev")
+
+        client.run("vol 70")
+        wait_until(lambda: volume(box, "vlc") == 70, "vol 70 from outside")
+
+        client.run("close")
+        wait_until(lambda: "vlc" not in box.players(), "VLC gone after close")
+        check(FAILURE in client.run("play"), "play after close", "")
+    return 7
+
+
+def audacious(zelvor):
+    with Sandbox("audacious") as box:
+        tone(os.path.join(box.music, "one.ogg"), title="First")
+        tone(os.path.join(box.music, "two.ogg"), title="Second")
+        client = box.start_zelvor(zelvor, "audacious --headless %s/one.ogg %s/two.ogg"
+                                  % (box.music, box.music))
+        reply = client.run("open")
+        check(FAILURE not in reply, "open", reply)
+        audtool = lambda *args: box.run("audtool", *args)
+        wait_until(lambda: audtool("playback-status") == "playing", "Audacious playing")
+        reply = client.run("np")
+        check(re.search(r"Playing: First \(0:\d\d/3:20\)", reply), "np", reply)
+        client.run("next")
+        wait_until(lambda: audtool("playlist-position") == "2", "next")
+        client.run("seek 1:00")
+        wait_until(lambda: 60 <= int(audtool("current-song-output-length-seconds") or 0) < 70,
+                   "seek 1:00 from outside")
+        client.run("close")
+        wait_until(lambda: "audacious" not in box.players(), "Audacious gone after close")
+    return 5
+
+
+def cmus(zelvor):
+    with Sandbox("cmus") as box:
+        tone(os.path.join(box.music, "one.ogg"), title="First")
+        tone(os.path.join(box.music, "two.ogg"))
+        # cmus wants a terminal; zelvor finds it on the bus.
+        terminal = pexpect.spawn("cmus", env=box.env, cwd=box.home, dimensions=(24, 80))
+        try:
+            remote = lambda *args: box.run("cmus-remote", *args)
+            wait_until(lambda: remote("-Q"), "cmus answering")
+            wait_until(lambda: "cmus" in box.players(), "cmus on the bus")
+            remote("-C", "set output_plugin=pulse")
+            remote("-C", "player-play %s/one.ogg" % box.music)
+            field = lambda name: next((line[len(name) + 1:] for line in remote("-Q").splitlines()
+                                       if line.startswith(name + " ")), None)
+            wait_until(lambda: field("status") == "playing", "cmus playing")
+            client = box.start_zelvor(zelvor, "cmus")
+            reply = client.run("np")
+            check(re.search(r"Playing: First \(0:\d\d/3:20\)", reply), "np", reply)
+            client.run("seek 1:00")
+            wait_until(lambda: 60 <= int(field("position") or 0) < 70, "seek 1:00 from outside")
+            client.run("pause")
+            wait_until(lambda: field("status") == "paused", "pause")
+        finally:
+            terminal.terminate(force=True)
+    return 3
+
+
+def strawberry(zelvor):
+    with Sandbox("strawberry") as box:
+        tone(os.path.join(box.music, "one.ogg"), title="First")
+        box.env["QT_QPA_PLATFORM"] = "offscreen"
+        client = box.start_zelvor(zelvor, "strawberry")
+        reply = client.run("open")
+        check(FAILURE not in reply, "open", reply)
+        # No editable track list: the file goes through OpenUri and plays.
+        client.run("load one.ogg")
+        player = lambda *args: box.run("playerctl", "--player=strawberry", *args)
+        wait_until(lambda: player("status") == "Playing", "Strawberry playing what was loaded")
+        check(player("metadata", "xesam:title") == "First", "title", player("metadata"))
+        client.run("pause")
+        wait_until(lambda: player("status") == "Paused", "pause")
+        client.run("close")
+        wait_until(lambda: "strawberry" not in box.players(), "Strawberry gone after close")
+    return 4
+
+
+def mopidy(zelvor):
+    with Sandbox("mopidy", sound=False) as box:
+        album = box.mkdir("music", "Album")
+        tone(os.path.join(album, "one.ogg"), title="First")
+        tone(os.path.join(album, "two.ogg"), title="Second")
+        port = free_port()
+        config = os.path.join(box.home, "mopidy.conf")
+        with open(config, "w") as f:
+            f.write("[core]\ncache_dir = {0}/cache\nconfig_dir = {0}/config\n"
+                    "data_dir = {0}/data\n[audio]\noutput = fakesink sync=true\n"
+                    "[file]\nmedia_dirs = {1}|Music\n[mpd]\nhostname = 127.0.0.1\nport = {2}\n"
+                    "[http]\nenabled = false\n[stream]\nenabled = false\n"
+                    "[m3u]\nenabled = false\n".format(box.home, box.music, port))
+        box.env.update(MPD_HOST="127.0.0.1", MPD_PORT=str(port))
+        client = box.start_zelvor(zelvor, "mopidy --config " + config)
+        reply = client.run("open")
+        check(FAILURE not in reply, "open", reply)
+        mpc = lambda *args: box.run("mpc", *args)
+        wait_until(lambda: mpc("status") is not None, "Mopidy answering", timeout=30)
+        client.run("load Album/one.ogg")
+        check(mpc("playlist") == "First", "load of a file", mpc("playlist"))
+        client.run("play")
+        wait_until(lambda: "[playing]" in (mpc("status") or ""), "play")
+        reply = client.run("np")
+        check(re.search(r"Playing: 1/1 First \(0:\d\d", reply), "np", reply)
+    return 3
+
+
+PLAYERS = {"vlc": vlc, "audacious": audacious, "cmus": cmus, "strawberry": strawberry,
+           "mopidy": mopidy}
+
+
+def main():
+    if len(sys.argv) != 3 or sys.argv[1] not in PLAYERS:
+        raise SystemExit(__doc__)
+    steps = PLAYERS[sys.argv[1]](sys.argv[2])
+    print("%s: %d passed, 0 failed" % (sys.argv[1], steps))
+
+
+if __name__ == "__main__":
+    main()
