@@ -89,8 +89,10 @@ std::string nowPlayingLine(const PlayerStatus& status)
     const std::string place = status.queueKnown ? std::to_string(*status.position + 1) + "/" +
                                                       std::to_string(status.queueLength) + " "
                                                 : std::string();
-    std::string line = std::string(stateWord(status.state)) + ": " + place +
-                       printable(status.title) + " (" + formatPlayTime(status.elapsedMs);
+    // A player that tells neither a title nor a file name leaves the name out.
+    const std::string name = status.title.empty() ? std::string() : printable(status.title) + " ";
+    std::string line = std::string(stateWord(status.state)) + ": " + place + name + "(" +
+                       formatPlayTime(status.elapsedMs);
     if (status.totalMs)
         line += "/" + formatPlayTime(*status.totalMs);
     return line + ")";

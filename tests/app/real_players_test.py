@@ -106,9 +106,14 @@ def cmus(zelvor):
             wait_until(lambda: 60 <= int(field("position") or 0) < 70, "seek 1:00 from outside")
             client.run("pause")
             wait_until(lambda: field("status") == "paused", "pause")
+            # cmus 2.10 tells neither the title of an untagged file nor its address.
+            remote("-C", "player-play %s/two.ogg" % box.music)
+            wait_until(lambda: field("file").endswith("/two.ogg"), "second file playing")
+            reply = client.run("np")
+            check(re.search(r"^\r\nPlaying: \(0:\d\d/3:20\)$", reply), "np untagged", reply)
         finally:
             terminal.terminate(force=True)
-    return 3
+    return 4
 
 
 def strawberry(zelvor):
@@ -151,11 +156,15 @@ def mopidy(zelvor):
         wait_until(lambda: mpc("status") is not None, "Mopidy answering", timeout=30)
         client.run("load Album/one.ogg")
         check(mpc("playlist") == "First", "load of a file", mpc("playlist"))
+        # Mopidy names its library "Files/Music/...": the folder goes file by file.
+        client.run("clear")
+        reply = client.run("load Album")
+        check(mpc("playlist") == "First\nSecond", "load of a folder", (reply, mpc("playlist")))
         client.run("play")
         wait_until(lambda: "[playing]" in (mpc("status") or ""), "play")
         reply = client.run("np")
-        check(re.search(r"Playing: 1/1 First \(0:\d\d", reply), "np", reply)
-    return 3
+        check(re.search(r"Playing: 1/2 First \(0:\d\d", reply), "np", reply)
+    return 4
 
 
 PLAYERS = {"vlc": vlc, "audacious": audacious, "cmus": cmus, "strawberry": strawberry,

@@ -3,6 +3,7 @@
 
 #include "AsciiCase.h"
 #include "player/mpd/MpdMapping.h"
+#include "player/mpris/MprisNames.h"
 
 #include <mpd/client.h>
 
@@ -237,6 +238,10 @@ std::set<std::string> MpdQueueLoader::decoderSuffixes()
 std::vector<std::string> MpdQueueLoader::localAudioFiles(const fs::path& folder)
 {
     const auto suffixes = decoderSuffixes();
+    // An MPD-protocol server that names no decoders (Mopidy) gets the common sound files.
+    const auto isSound = [&suffixes](const std::string& name) {
+        return suffixes.empty() ? isAudioFile(name) : hasAudioSuffix(name, suffixes);
+    };
     std::vector<std::string> names;
     std::error_code error;
     fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied,
@@ -244,7 +249,7 @@ std::vector<std::string> MpdQueueLoader::localAudioFiles(const fs::path& folder)
     for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
         std::error_code kindError;
         const auto name = it->path().filename().string();
-        if (it->is_regular_file(kindError) && hasAudioSuffix(name, suffixes))
+        if (it->is_regular_file(kindError) && isSound(name))
             names.push_back(it->path().lexically_relative(folder).generic_string());
     }
     std::sort(names.begin(), names.end(), nameOrderLess);
