@@ -30,17 +30,19 @@ constexpr PlayerRule kRules[] = {
 
 PlayerRule ruleForProgram(std::string_view program)
 {
-    const auto found = std::find_if(std::begin(kRules), std::end(kRules),
-                                    [program](const PlayerRule& r) { return r.program == program; });
+    const auto found =
+        std::find_if(std::begin(kRules), std::end(kRules),
+                     [program](const PlayerRule& r) { return r.program == program; });
     return found != std::end(kRules) ? *found : PlayerRule{program, program, FileHandover::Uri};
 }
 
 PlayerRule ruleForBusName(std::string_view name)
 {
     const auto own = name.substr(0, name.find('.'));
-    const auto found = std::find_if(std::begin(kRules), std::end(kRules), [own](const PlayerRule& r) {
-        return !r.speaksMpd() && asciiEqualIgnoringCase(r.busName, own);
-    });
+    const auto found =
+        std::find_if(std::begin(kRules), std::end(kRules), [own](const PlayerRule& r) {
+            return !r.speaksMpd() && asciiEqualIgnoringCase(r.busName, own);
+        });
     return found != std::end(kRules) ? *found : PlayerRule{own, own, FileHandover::Uri};
 }
 

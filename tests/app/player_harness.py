@@ -224,6 +224,12 @@ class Sandbox:
         self.client = Client(port)
         return self.client
 
+    def stop_zelvor(self):
+        self.client.close()
+        self.client = None
+        self.zelvor.send_signal(signal.SIGTERM)
+        check(self.zelvor.wait(timeout=10) == 0, "zelvor's exit status", self.zelvor.returncode)
+
     def __exit__(self, kind, value, trace):
         if self.client:
             try:

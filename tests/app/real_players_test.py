@@ -59,7 +59,15 @@ def vlc(zelvor):
         client.run("close")
         wait_until(lambda: "vlc" not in box.players(), "VLC gone after close")
         check(FAILURE in client.run("play"), "play after close", "")
-    return 7
+
+        # A name that is not VLC's: open waits in vain, and the next open starts no second copy.
+        os.symlink("/usr/bin/cvlc", os.path.join(folder, "myvlc"))
+        box.stop_zelvor()
+        client = box.start_zelvor(zelvor, '"%s/myvlc" --control dbus -A pulse' % folder)
+        check(FAILURE in client.run("open"), "open of a player that never appears", "")
+        check(FAILURE in client.run("open"), "open again", "")
+        check(box.copies("vlc") == 1, "one VLC after two opens", box.players())
+    return 9
 
 
 def audacious(zelvor):

@@ -95,6 +95,14 @@ TEST(PickPlayer, PlayingBeforePausedBeforeNameOrder)
     EXPECT_EQ(pickPlayer({{"a", "Paused"}, {"z", "Playing"}, {"b", ""}}), "z");
 }
 
+TEST(TrackListShown, APublishedListUnlessEmptyWhileATrackPlays)
+{
+    EXPECT_TRUE(trackListShown(true, 3, true));
+    EXPECT_TRUE(trackListShown(true, 0, false));
+    EXPECT_FALSE(trackListShown(true, 0, true));
+    EXPECT_FALSE(trackListShown(false, 0, false));
+}
+
 TEST(FileUri, PercentEncodesAllButUnreservedBytes)
 {
     EXPECT_EQ(fileUri("/m/Café del Mar/01 #1 100%.mp3"),

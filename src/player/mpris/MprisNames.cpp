@@ -95,6 +95,11 @@ std::optional<std::string> pickPlayer(std::vector<BusPlayer> players)
     return players.front().busName;
 }
 
+bool trackListShown(bool tracksAnswered, std::size_t trackCount, bool currentTrack)
+{
+    return tracksAnswered && (trackCount > 0 || !currentTrack);
+}
+
 std::string fileUri(std::string_view hostPath)
 {
     static constexpr char kHex[] = "0123456789ABCDEF";

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -57,6 +58,13 @@ struct BusPlayer
 
 /** The one to drive: the first playing, else the first paused, else the first in name order. */
 std::optional<std::string> pickPlayer(std::vector<BusPlayer> players);
+
+/**
+ * Whether the track list a player published is the queue to show. Some players publish Tracks
+ * while HasTrackList says false (VLC), so what counts is whether Tracks answered; an empty list
+ * next to a current track in Metadata means the player keeps its queue off the bus (Strawberry).
+ */
+bool trackListShown(bool tracksAnswered, std::size_t trackCount, bool currentTrack);
 
 /** A host path as a file:// URI: every byte but unreserved ones and '/' percent-encoded. */
 std::string fileUri(std::string_view hostPath);
