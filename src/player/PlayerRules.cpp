@@ -21,8 +21,8 @@ constexpr PlayerRule kRules[] = {
     {"cvlc", "vlc", FileHandover::Uri},
     {"qvlc", "vlc", FileHandover::Uri},
     {"nvlc", "vlc", FileHandover::Uri},
-    // cmus 2.10 takes OpenUri's text as a file name.
-    {"cmus", "cmus", FileHandover::PlainPath},
+    // cmus 2.10 takes OpenUri's text as the name of one file, which it plays at once.
+    {"cmus", "cmus", FileHandover::PlainPath, false},
     {"audacious", "audacious", FileHandover::AudaciousInterface},
 };
 

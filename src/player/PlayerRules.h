@@ -25,6 +25,8 @@ struct PlayerRule
      * server, which is reached as MPD. */
     std::string_view busName;
     FileHandover files = FileHandover::Uri;
+    /** False when the player takes single files only: a folder handed over adds nothing. */
+    bool takesFolders = true;
 
     bool speaksMpd() const { return busName.empty(); }
 };
