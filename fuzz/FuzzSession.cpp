@@ -198,26 +198,35 @@ private:
 class CheckingPlayer : public Player
 {
 public:
-    std::int32_t WinampCommand(std::int32_t) override { return running ? 1 : -1; }
-    std::int32_t WinampQuery(std::int32_t, std::int16_t id) override
+    void play(PlayerDone done) override { command(done); }
+    void stop(PlayerDone done) override { command(done); }
+    void pause(PlayerDone done) override { command(done); }
+    void next(PlayerDone done) override { command(done); }
+    void previous(PlayerDone done) override { command(done); }
+    void stepVolume(int, PlayerDone done) override { command(done); }
+    void toggleShuffle(PlayerDone done) override { command(done); }
+    void toggleRepeat(PlayerDone done) override { command(done); }
+    void clear(PlayerDone done) override { command(done); }
+    void close(PlayerDone done) override { command(done); }
+    void open(const std::string&, PlayerDone done) override
     {
-        return running ? id % 4 : -1;
+        done(PlayerAnswer::of(Outcome::Done));
     }
-    std::int32_t WinampPlayFile(const std::string& path) override
+    void add(const std::string& path, PlayerDone done) override
     {
         checkInsideRoot("path handed to the player", path);
-        return running ? 1 : -1;
+        command(done);
     }
-    std::int32_t LaunchWinamp(const std::string&) override { return 0; }
     // The typed operations answer from a small made-up queue whose shape the input chooses
     // (through the clock), titles with control bytes included.
-    std::optional<PlayerStatus> status() override
+    void status(PlayerDone done) override { done(answer()); }
+    PlayerAnswer answer() const
     {
         if (!running)
-            return std::nullopt;
+            return PlayerAnswer::of(Outcome::NoPlayer);
         PlayerStatus now;
         now.queueLength = queueLength;
-        now.state = static_cast<PlayState>(queueLength % 3);
+        now.state = static_cast<PlayState>(queueLength % 4);
         if (queueLength > 0 && queueLength % 4 != 0)
             now.position = position % queueLength;
         now.title = "T\x1b[2J\r\n";
@@ -226,39 +235,45 @@ public:
             now.totalMs = 4'000'000;
         if (queueLength % 5 != 0)
             now.volume = volume;
-        return now;
+        if (queueLength % 3 != 0)
+            now.shuffle = queueLength % 2 == 0;
+        now.version = static_cast<std::int32_t>(queueLength);
+        return PlayerAnswer::with(now);
     }
-    std::optional<QueuePage> queue(std::uint32_t first, std::uint32_t count) override
+    void queue(std::uint32_t first, std::uint32_t count, PlayerDone done) override
     {
         if (count > 1000)
             violated("a queue page that large", std::to_string(count));
-        const auto now = status();
-        if (!now)
-            return std::nullopt;
-        QueuePage page{*now, {}};
-        for (std::uint64_t i = first; i < queueLength && i < std::uint64_t{first} + count; ++i)
-            page.entries.push_back({static_cast<std::uint32_t>(i), "entry\x07"});
-        return page;
+        PlayerAnswer page = answer();
+        if (page.done()) {
+            for (std::uint64_t i = first; i < queueLength && i < std::uint64_t{first} + count; ++i)
+                page.entries.push_back({static_cast<std::uint32_t>(i), "entry\x07"});
+        }
+        done(std::move(page));
     }
-    std::optional<PlayerStatus> jumpTo(std::uint32_t to) override
+    void jumpTo(std::uint32_t to, PlayerDone done) override
     {
         if (to < queueLength)
             position = to;
-        return status();
+        done(answer());
     }
-    std::optional<PlayerStatus> setVolume(int percent) override
+    void setVolume(int percent, PlayerDone done) override
     {
         if (percent < 0 || percent > 100)
             violated("a volume out of range", std::to_string(percent));
         volume = percent;
-        return status();
+        done(answer());
     }
-    std::optional<PlayerStatus> seekTo(std::uint32_t milliseconds) override
+    void seekTo(std::uint32_t milliseconds, PlayerDone done) override
     {
         if (queueLength % 2 == 0 && milliseconds > 4'000'000)
             violated("a seek past the song's end", std::to_string(milliseconds));
         elapsedMs = milliseconds;
-        return status();
+        done(answer());
+    }
+    void command(const PlayerDone& done) const
+    {
+        done(PlayerAnswer::of(running ? Outcome::Done : Outcome::NoPlayer));
     }
 
     bool running = true;

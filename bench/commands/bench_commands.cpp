@@ -46,18 +46,27 @@ public:
 class SilentPlayer : public zelvor::Player
 {
 public:
-    std::int32_t WinampCommand(std::int32_t) override { return 0; }
-    std::int32_t WinampQuery(std::int32_t, std::int16_t) override { return 0; }
-    std::int32_t WinampPlayFile(const std::string&) override { return 0; }
-    std::int32_t LaunchWinamp(const std::string&) override { return 0; }
-    std::optional<zelvor::PlayerStatus> status() override { return zelvor::PlayerStatus{}; }
-    std::optional<zelvor::QueuePage> queue(std::uint32_t, std::uint32_t) override
-    {
-        return zelvor::QueuePage{};
-    }
-    std::optional<zelvor::PlayerStatus> jumpTo(std::uint32_t) override { return status(); }
-    std::optional<zelvor::PlayerStatus> setVolume(int) override { return status(); }
-    std::optional<zelvor::PlayerStatus> seekTo(std::uint32_t) override { return status(); }
+    using Done = zelvor::PlayerDone;
+    void play(Done done) override { answer(done); }
+    void stop(Done done) override { answer(done); }
+    void pause(Done done) override { answer(done); }
+    void next(Done done) override { answer(done); }
+    void previous(Done done) override { answer(done); }
+    void stepVolume(int, Done done) override { answer(done); }
+    void toggleShuffle(Done done) override { answer(done); }
+    void toggleRepeat(Done done) override { answer(done); }
+    void clear(Done done) override { answer(done); }
+    void add(const std::string&, Done done) override { answer(done); }
+    void open(const std::string&, Done done) override { answer(done); }
+    void close(Done done) override { answer(done); }
+    void status(Done done) override { answer(done); }
+    void queue(std::uint32_t, std::uint32_t, Done done) override { answer(done); }
+    void jumpTo(std::uint32_t, Done done) override { answer(done); }
+    void setVolume(int, Done done) override { answer(done); }
+    void seekTo(std::uint32_t, Done done) override { answer(done); }
+
+private:
+    static void answer(const Done& done) { done(zelvor::PlayerAnswer::with({})); }
 };
 
 class SilentHost : public zelvor::CommandHost

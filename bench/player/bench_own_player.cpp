@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -71,7 +72,7 @@ pid_t pidOf(const zelvor::ManagedMpdSetup& setup)
 void closeAndWait(MpdBackend& player, const zelvor::ManagedMpdSetup& setup)
 {
     const pid_t mpd = pidOf(setup);
-    player.WinampCommand(zelvor::kCmdClose);
+    player.close([](const zelvor::PlayerAnswer&) {});
     if (!MpdFixture::waitFor([mpd] { return MpdFixture::processGone(mpd); }))
         ::kill(mpd, SIGKILL);
 }
@@ -101,7 +102,17 @@ int main()
         loop.after(delay, std::move(callback));
     };
     MpdBackend player(setup);
-    if (player.WinampQuery(0, zelvor::kQueryPlayState) != -1) {
+    // What the backend answers, for the operations that answer before they return.
+    const auto answerOf = [](const std::function<void(zelvor::PlayerDone)>& start) {
+        zelvor::PlayerAnswer answer = zelvor::PlayerAnswer::of(zelvor::Outcome::Failed);
+        start([&answer](zelvor::PlayerAnswer given) { answer = std::move(given); });
+        return answer;
+    };
+    const auto state = [&] {
+        const auto answer = answerOf([&](zelvor::PlayerDone done) { player.status(done); });
+        return answer.status ? std::optional(answer.status->state) : std::nullopt;
+    };
+    if (state()) {
         std::printf("an MPD answers at MPD's default place; nothing measured\n");
         return 0;
     }
@@ -109,25 +120,36 @@ int main()
     bool answered = false;
     const double cold = millis([&] {
         loop.longestMs = millis([&] {
-            player.launchWinampThen("mpd", [&](std::int32_t answer) {
-                opened = answer;
+            player.open("mpd", [&](const zelvor::PlayerAnswer& answer) {
+                opened = answer.done() ? 0 : -1;
                 answered = true;
             });
         });
         loop.runUntil([&] { return answered; });
     });
     std::int32_t loaded = -1;
-    const double load =
-        millis([&] { loaded = player.WinampPlayFile((root / "artist7").string()); });
-    const bool playing = player.WinampCommand(zelvor::kCmdPlay) == 0 &&
-                         player.WinampQuery(0, zelvor::kQueryPlayState) == 1;
+    const double load = millis([&] {
+        loaded = answerOf([&](zelvor::PlayerDone done) {
+                     player.add((root / "artist7").string(), done);
+                 }).done()
+                     ? 0
+                     : -1;
+    });
+    const bool playing = answerOf([&](zelvor::PlayerDone done) { player.play(done); }).done() &&
+                         state() == zelvor::PlayState::Playing;
     closeAndWait(player, setup);
 
     // The same first open, waiting in place as the program did before: one stall throughout.
     std::filesystem::remove(setup.settingsFolder / "mpd.db");
-    const double inPlace = millis([&] { player.LaunchWinamp("mpd"); });
+    zelvor::ManagedMpdSetup waitingSetup = setup;
+    waitingSetup.after = nullptr;
+    MpdBackend waiting(waitingSetup);
+    const auto openInPlace = [&] {
+        answerOf([&](zelvor::PlayerDone done) { waiting.open("mpd", done); });
+    };
+    const double inPlace = millis(openInPlace);
     closeAndWait(player, setup);
-    const double warm = millis([&] { player.LaunchWinamp("mpd"); });
+    const double warm = millis(openInPlace);
     closeAndWait(player, setup);
 
     std::printf("%-52s %10s %10s\n", "own MPD, root of 10,000 files", "ms", "limit ms");

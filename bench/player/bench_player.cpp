@@ -52,10 +52,12 @@ void row(const char* name, const Figures& figures, const Figures* floor = nullpt
     std::printf("\n");
 }
 
-std::int32_t step(int i)
+int step(int i)
 {
-    return i % 2 == 0 ? zelvor::kCmdVolumeUp : zelvor::kCmdVolumeDown;
+    return i % 2 == 0 ? 1 : -1;
 }
+
+void ignore(const zelvor::PlayerAnswer&) {}
 
 // The floor: what any client pays for the same work on a fresh connection.
 void rawLine(const std::function<void(mpd_connection*)>& work)
@@ -75,7 +77,7 @@ void measureLines(MpdBackend& player, const char* transport)
     });
     const Figures volume = measure(kCalls, [&](int i) {
         player.beginCommandLine();
-        player.WinampCommand(step(i));
+        player.stepVolume(step(i), ignore);
         player.endCommandLine();
     });
     const Figures rawStatus = measure(kCalls, [](int) {
@@ -83,22 +85,20 @@ void measureLines(MpdBackend& player, const char* transport)
     });
     const Figures status = measure(kCalls, [&](int) {
         player.beginCommandLine();
-        for (const auto id : {zelvor::kQueryVersion, zelvor::kQueryPlayState, zelvor::kQueryShuffle,
-                              zelvor::kQueryRepeat})
-            player.WinampQuery(0, id);
+        player.status(ignore);
         player.endCommandLine();
     });
     const Figures longLine = measure(kLongLines, [&](int i) {
         player.beginCommandLine();
         for (int n = 0; n < 256; ++n)
-            player.WinampCommand(step(i));
+            player.stepVolume(step(i), ignore);
         player.endCommandLine();
     });
     row("floor: connect + volume +1/-1 + close", rawVolume);
-    row("WinampCommand(40058/40059)", volume, &rawVolume);
+    row("stepVolume(+1/-1)", volume, &rawVolume);
     row("floor: connect + status + close", rawStatus);
-    row("status: queries 0, 104, 250, 251", status, &rawStatus);
-    row("volup 255: 256 x WinampCommand(40058)", longLine);
+    row("status (status + currentsong)", status, &rawStatus);
+    row("volup 255: 256 x stepVolume(+1)", longLine);
 }
 
 // The median of a few loads; the queue is emptied after each.
@@ -140,9 +140,9 @@ void measureFolderLoad(MpdFixture& mpd, MpdBackend& player)
         if (std::system("mpc -q add big") != 0)
             std::printf("mpc failed\n");
     });
-    report("WinampPlayFile (local socket)", [&] { player.WinampPlayFile(folder); });
+    report("add (local socket)", [&] { player.add(folder, ignore); });
     mpd.useTcp();
-    report("WinampPlayFile (TCP)", [&] { player.WinampPlayFile(folder); });
+    report("add (TCP)", [&] { player.add(folder, ignore); });
 }
 
 } // namespace

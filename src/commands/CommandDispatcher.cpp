@@ -4,6 +4,7 @@
 #include "commands/DirectoryCommands.h"
 #include "commands/FindCommand.h"
 #include "commands/HelpTexts.h"
+#include "commands/PlayerReply.h"
 #include "commands/PlayerVerbs.h"
 #include "commands/StatusReport.h"
 #include "player/Player.h"
@@ -19,7 +20,6 @@ namespace zelvor {
 
 namespace {
 
-constexpr std::int32_t kNoPlayer = -1;
 constexpr std::int32_t kLargestValue = 32767;
 constexpr std::int32_t kMostVolumeSteps = 255;
 
@@ -119,49 +119,37 @@ std::optional<std::int32_t> numericArgument(std::string_view text)
     return number->negative ? -value : value;
 }
 
-constexpr std::string_view kFailureLine = "\r\nCommand Failed - Winamp may not be running";
-
-// What a command id asks of the player, as its "not available" line names it.
-std::string_view featureOf(std::int32_t id)
+template <void (Player::*Operation)(PlayerDone), Feature Named = Feature::Command>
+PromptSelector sendCommand(CommandContext& context, std::string_view)
 {
-    switch (id) {
-    case kCmdToggleShuffle:
-        return "Shuffle";
-    case kCmdToggleRepeat:
-        return "Repeat";
-    case kCmdVolumeUp:
-    case kCmdVolumeDown:
-        return "Volume";
-    default:
-        return "Command";
-    }
+    Player& player = context.player;
+    return replyWhenDone(context, [&player](LineDone done) {
+        (player.*
+         Operation)([done = std::move(done)](PlayerAnswer answer) { done(endOf(answer, Named)); });
+    });
 }
 
-PromptSelector fromAnswer(CommandContext& context, std::int32_t answer,
-                          std::string_view feature = "Command")
+// Steps left more to go; the line gives up at the first step that was not done.
+void volumeSteps(Player& player, int direction, std::int32_t left, LineDone done)
 {
-    if (answer == kNotOffered)
-        context.connection.send("\r\n" + std::string(feature) + " not available");
-    if (answer != kNoPlayer)
-        return PromptSelector::Command;
-    context.connection.send(kFailureLine);
-    return PromptSelector::PlayerMissing;
+    player.stepVolume(
+        direction, [&player, direction, left, done = std::move(done)](PlayerAnswer answer) mutable {
+            if (left > 1 && answer.done())
+                volumeSteps(player, direction, left - 1, std::move(done));
+            else
+                done(endOf(answer, Feature::Volume));
+        });
 }
 
-template <std::int32_t Id> PromptSelector sendCommand(CommandContext& context, std::string_view)
-{
-    return fromAnswer(context, context.player.WinampCommand(Id), featureOf(Id));
-}
-
-// A count of n moves the volume n + 1 steps; only the last step's answer counts, the earlier
-// ones fail silently.
-template <std::int32_t Id>
+// A count of n moves the volume n + 1 steps; only the last step's answer is shown.
+template <int Direction>
 PromptSelector stepVolume(CommandContext& context, std::string_view argument)
 {
     const auto count = std::min(numericArgument(argument).value_or(0), kMostVolumeSteps);
-    for (std::int32_t step = 0; step < count; ++step)
-        context.player.WinampCommand(Id);
-    return fromAnswer(context, context.player.WinampCommand(Id), featureOf(Id));
+    Player& player = context.player;
+    return replyWhenDone(context, [&player, count](LineDone done) {
+        volumeSteps(player, Direction, std::max(count, 0) + 1, std::move(done));
+    });
 }
 
 PromptSelector closeSession(CommandContext& context, std::string_view)
@@ -170,12 +158,15 @@ PromptSelector closeSession(CommandContext& context, std::string_view)
     return PromptSelector::Closed;
 }
 
+// A player that is not there leaves the line as it is; one that cannot clear says so.
 PromptSelector clearPlaylist(CommandContext& context, std::string_view)
 {
-    // A player that is not there leaves the line as it is; one that cannot clear says so.
-    if (context.player.WinampQuery(0, kQueryClearPlaylist) == kNotOffered)
-        context.connection.send("\r\nClear not available");
-    return PromptSelector::Command;
+    Player& player = context.player;
+    return replyWhenDone(context, [&player](LineDone done) {
+        player.clear([done = std::move(done)](PlayerAnswer answer) {
+            done(answer.outcome == Outcome::NotOffered ? endOf(answer, Feature::Clear) : LineEnd{});
+        });
+    });
 }
 
 // Starting the player may take a while (Zelvor's own MPD scans the music first); the reply then
@@ -184,32 +175,16 @@ PromptSelector openPlayer(CommandContext& context, std::string_view)
 {
     Player& player = context.player;
     CommandHost& host = context.host;
-    // The client gets the usual failure line; the reason is for whoever sits at the machine.
-    const auto explainFailure = [&player, &host](std::int32_t result) {
-        if (result != kNoPlayer)
-            return;
-        if (const auto why = player.launchFailure(); !why.empty())
-            host.LogProblem(why);
-    };
-    auto answer = std::make_shared<std::optional<std::int32_t>>();
-    auto late = std::make_shared<LateReply>();
-    player.launchWinampThen(
-        context.settings.WinampLocation, [answer, late, explainFailure](std::int32_t result) {
-            if (!*late) {
-                *answer = result;
-                return;
-            }
-            explainFailure(result);
-            const bool missing = result == kNoPlayer;
-            (*late)(missing ? kFailureLine : std::string_view(),
-                    missing ? PromptSelector::PlayerMissing : PromptSelector::Command);
+    const std::string location = context.settings.WinampLocation;
+    return replyWhenDone(context, [&player, &host, &location](LineDone done) {
+        player.open(location, [&host, done = std::move(done)](PlayerAnswer answer) {
+            // The client gets the usual failure line; the reason is for whoever sits at the
+            // machine.
+            if (!answer.done() && !answer.reason.empty())
+                host.LogProblem(answer.reason);
+            done(endOf(answer));
         });
-    if (*answer) {
-        explainFailure(**answer);
-        return fromAnswer(context, **answer);
-    }
-    *late = host.deferReply();
-    return PromptSelector::Pending;
+    });
 }
 
 PromptSelector help(CommandContext& context, std::string_view argument)
@@ -220,8 +195,15 @@ PromptSelector help(CommandContext& context, std::string_view argument)
 
 PromptSelector status(CommandContext& context, std::string_view)
 {
-    SendStatus(context.player, context.connection);
-    return PromptSelector::Command;
+    Player& player = context.player;
+    return replyWhenDone(context,
+                         [&player](LineDone done) { SendStatus(player, std::move(done)); });
+}
+
+PromptSelector load(CommandContext& context, std::string_view argument)
+{
+    return replyWhenDone(
+        context, [&context, argument](LineDone done) { loadPath(context, argument, done); });
 }
 
 template <void (*Command)(CommandContext&, std::string_view)>
@@ -237,11 +219,18 @@ PromptSelector pwd(CommandContext& context, std::string_view)
     return PromptSelector::Command;
 }
 
-// The verbs beyond the player's four operations answer false when no player was found.
-template <bool (*Verb)(CommandContext&, std::string_view)>
+template <void (*Verb)(Player&, std::string_view, LineDone)>
 PromptSelector typed(CommandContext& context, std::string_view argument)
 {
-    return fromAnswer(context, Verb(context, argument) ? 0 : kNoPlayer);
+    Player& player = context.player;
+    return replyWhenDone(
+        context, [&player, argument](LineDone done) { Verb(player, argument, std::move(done)); });
+}
+
+PromptSelector sleep(CommandContext& context, std::string_view argument)
+{
+    sleepTimer(context, argument);
+    return PromptSelector::Command;
 }
 
 using CommandHandler = PromptSelector (*)(CommandContext&, std::string_view argument);
@@ -261,24 +250,24 @@ struct CommandRow
 
 // Tested from the top; the first row whose verb equals the line's verb wins.
 constexpr CommandRow kCommandTable[] = {
-    {"volup", &stepVolume<kCmdVolumeUp>, Uses::Player},
-    {"voldn", &stepVolume<kCmdVolumeDown>, Uses::Player},
+    {"volup", &stepVolume<+1>, Uses::Player},
+    {"voldn", &stepVolume<-1>, Uses::Player},
     {"exit", &closeSession, Uses::Nothing},
-    {"ff", &sendCommand<kCmdNext>, Uses::Player},
-    {"rw", &sendCommand<kCmdPrevious>, Uses::Player},
-    {"play", &sendCommand<kCmdPlay>, Uses::Player},
-    {"stop", &sendCommand<kCmdStop>, Uses::Player},
-    {"pause", &sendCommand<kCmdPause>, Uses::Player},
-    {"shuffle", &sendCommand<kCmdToggleShuffle>, Uses::Player},
-    {"repeat", &sendCommand<kCmdToggleRepeat>, Uses::Player},
+    {"ff", &sendCommand<&Player::next>, Uses::Player},
+    {"rw", &sendCommand<&Player::previous>, Uses::Player},
+    {"play", &sendCommand<&Player::play>, Uses::Player},
+    {"stop", &sendCommand<&Player::stop>, Uses::Player},
+    {"pause", &sendCommand<&Player::pause>, Uses::Player},
+    {"shuffle", &sendCommand<&Player::toggleShuffle, Feature::Shuffle>, Uses::Player},
+    {"repeat", &sendCommand<&Player::toggleRepeat, Feature::Repeat>, Uses::Player},
     {"clear", &clearPlaylist, Uses::Player},
-    {"close", &sendCommand<kCmdClose>, Uses::Player},
+    {"close", &sendCommand<&Player::close>, Uses::Player},
     {"open", &openPlayer, Uses::Player},
     {"help", &help, Uses::Nothing},
     {"pwd", &pwd, Uses::Nothing},
     {"cd", &directory<changeDirectory>, Uses::Nothing},
     {"ls", &directory<listDirectory>, Uses::Nothing},
-    {"load", &directory<loadPath>, Uses::Player},
+    {"load", &load, Uses::Player},
     {"status", &status, Uses::Player},
     {"np", &typed<nowPlaying>, Uses::Player},
     {"queue", &typed<showQueue>, Uses::Player},
@@ -286,10 +275,10 @@ constexpr CommandRow kCommandTable[] = {
     {"vol", &typed<changeVolume>, Uses::Player},
     {"seek", &typed<seekWithinSong>, Uses::Player},
     {"find", &directory<findFiles>, Uses::Nothing},
-    {"sleep", &typed<sleepTimer>, Uses::Nothing},
+    {"sleep", &sleep, Uses::Nothing},
     // The names other remotes give ff and rw.
-    {"next", &sendCommand<kCmdNext>, Uses::Player},
-    {"prev", &sendCommand<kCmdPrevious>, Uses::Player},
+    {"next", &sendCommand<&Player::next>, Uses::Player},
+    {"prev", &sendCommand<&Player::previous>, Uses::Player},
 };
 
 PromptSelector unknownVerb(CommandContext& context, std::string_view verb)
@@ -317,10 +306,9 @@ PromptSelector ProcessCommand(CommandContext& context)
         return unknownVerb(context, verb);
     if (row->uses == Uses::Nothing)
         return row->handler(context, argument);
+    // The line's end (see replyWhenDone) closes the bracket once the player has answered.
     context.player.beginCommandLine();
-    const auto selector = row->handler(context, argument);
-    context.player.endCommandLine();
-    return selector;
+    return row->handler(context, argument);
 }
 
 } // namespace zelvor

@@ -100,7 +100,7 @@ void listDirectory(CommandContext& context, std::string_view argument)
         context.connection.send("\r\n" + name);
 }
 
-void loadPath(CommandContext& context, std::string_view argument)
+void loadPath(CommandContext& context, std::string_view argument, LineDone done)
 {
     const std::string& root = context.settings.ServerRoot;
     const std::string_view dir = context.session.CurrentDir;
@@ -109,9 +109,13 @@ void loadPath(CommandContext& context, std::string_view argument)
         argument.empty() ? root + std::string(dir.substr(0, dir.empty() ? 0 : dir.size() - 1))
                          : root + std::string(dir) + std::string(nameOf(argument));
     // What ls leaves out is not loaded either.
-    if (const auto path = resolveMusicPath(root, text);
-        path && !context.folders.isMarkedHidden(*path))
-        context.player.WinampPlayFile(context.folders.hostPath(*path));
+    const auto path = resolveMusicPath(root, text);
+    if (!path || context.folders.isMarkedHidden(*path)) {
+        done({});
+        return;
+    }
+    context.player.add(context.folders.hostPath(*path),
+                       [done = std::move(done)](const PlayerAnswer&) { done({}); });
 }
 
 } // namespace zelvor

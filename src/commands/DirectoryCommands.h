@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "commands/PlayerReply.h"
+
 #include <cstddef>
 #include <string_view>
 
@@ -29,7 +31,8 @@ void changeDirectory(CommandContext& context, std::string_view argument);
  */
 void listDirectory(CommandContext& context, std::string_view argument);
 
-/** "load": hands the player the host path of a file or folder; sends nothing. */
-void loadPath(CommandContext& context, std::string_view argument);
+/** "load": hands the player the host path of a file or folder, and ends the line without a
+ * reply once the player has taken it. */
+void loadPath(CommandContext& context, std::string_view argument, LineDone done);
 
 } // namespace zelvor

@@ -51,6 +51,7 @@ std::string_view stateWord(PlayState state)
     case PlayState::Paused:
         return "Paused";
     case PlayState::Stopped:
+    case PlayState::Unknown:
         break;
     }
     return "Stopped";
@@ -153,154 +154,183 @@ std::optional<SeekTarget> parseSeekTarget(std::string_view text)
     return target;
 }
 
-bool nowPlaying(CommandContext& context, std::string_view)
+namespace {
+
+// The status of an answer that carries one; nothing when the player did not answer.
+const PlayerStatus* statusOf(const PlayerAnswer& answer)
 {
-    const auto status = context.player.status();
-    if (!status)
-        return false;
-    context.connection.send("\r\n" + nowPlayingLine(*status));
-    return true;
+    return answer.done() && answer.status ? &*answer.status : nullptr;
 }
 
-bool showQueue(CommandContext& context, std::string_view argument)
+bool isPlaying(PlayState state)
 {
-    const auto typed = nameOf(argument);
-    const auto number = parseEntryNumber(typed);
-    std::uint32_t first = number.value_or(1);
-    if (typed.empty() || !number) {
-        const auto status = context.player.status();
-        if (!status)
-            return false;
-        if (!status->queueKnown) {
-            context.connection.send(kNoQueue);
-            return true;
-        }
-        // Five entries of what went before the current one, then what comes next.
-        if (typed.empty() && status->position)
-            first = *status->position >= 5 ? *status->position - 4 : 1;
-        if (status->queueLength == 0 || !typed.empty()) {
-            context.connection.send(status->queueLength == 0 ? std::string("\r\nNothing queued")
-                                                             : noEntry(typed, status->queueLength));
-            return true;
-        }
-    }
-    const auto page = context.player.queue(first - 1, kQueuePage);
-    if (!page)
-        return false;
-    if (!page->status.queueKnown) {
-        context.connection.send(kNoQueue);
-        return true;
-    }
-    const std::uint32_t count = page->status.queueLength;
-    if (count == 0 || page->entries.empty()) {
-        context.connection.send(
-            count == 0 ? std::string("\r\nNothing queued")
-                       : noEntry(typed.empty() ? std::to_string(first) : typed, count));
-        return true;
-    }
+    return state == PlayState::Playing || state == PlayState::Paused;
+}
+
+std::string queueListing(const PlayerAnswer& page, std::uint32_t first, const std::string& typed)
+{
+    const PlayerStatus& status = *page.status;
+    if (!status.queueKnown)
+        return std::string(kNoQueue);
+    const std::uint32_t count = status.queueLength;
+    if (count == 0 || page.entries.empty())
+        return count == 0 ? std::string("\r\nNothing queued")
+                          : noEntry(typed.empty() ? std::to_string(first) : typed, count);
     const std::size_t width = std::to_string(count).size();
     std::string reply;
-    for (const auto& entry : page->entries) {
+    for (const auto& entry : page.entries) {
         const std::string shown = std::to_string(entry.position + 1);
         reply += "\r\n";
-        reply += page->status.position == entry.position ? '>' : ' ';
+        reply += status.position == entry.position ? '>' : ' ';
         reply.append(width - std::min(width, shown.size()), ' ');
         reply += shown + " " + printable(entry.title);
     }
     reply += "\r\n(" + std::to_string(first) + "-" +
-             std::to_string(page->entries.back().position + 1) + " of " + std::to_string(count) +
+             std::to_string(page.entries.back().position + 1) + " of " + std::to_string(count) +
              ")";
-    context.connection.send(reply);
-    return true;
+    return reply;
 }
 
-bool gotoEntry(CommandContext& context, std::string_view argument)
+// The page from the 1-based entry first on.
+void queuePage(Player& player, std::uint32_t first, std::string typed, LineDone done)
 {
-    const auto typed = nameOf(argument);
+    player.queue(first - 1, kQueuePage,
+                 [first, typed = std::move(typed), done = std::move(done)](PlayerAnswer page) {
+                     if (!statusOf(page))
+                         return done(playerMissing());
+                     done(replied(queueListing(page, first, typed)));
+                 });
+}
+
+std::string volumeLine(const PlayerStatus& status)
+{
+    return status.volume ? "\r\nVolume: " + std::to_string(*status.volume) + "%"
+                         : std::string("\r\nVolume not available");
+}
+
+// A reply made from the status an answer carries, or the failure line.
+template <typename Reply> PlayerDone withStatus(LineDone done, Reply reply)
+{
+    return [done = std::move(done), reply = std::move(reply)](PlayerAnswer answer) {
+        const PlayerStatus* status = statusOf(answer);
+        done(status ? replied(reply(*status)) : playerMissing());
+    };
+}
+
+} // namespace
+
+void nowPlaying(Player& player, std::string_view, LineDone done)
+{
+    player.status(withStatus(std::move(done), [](const PlayerStatus& status) {
+        return "\r\n" + nowPlayingLine(status);
+    }));
+}
+
+void showQueue(Player& player, std::string_view argument, LineDone done)
+{
+    std::string typed(nameOf(argument));
+    const auto number = parseEntryNumber(typed);
+    if (!typed.empty() && number) {
+        queuePage(player, *number, std::move(typed), std::move(done));
+        return;
+    }
+    player.status([&player, typed = std::move(typed), done = std::move(done)](PlayerAnswer answer) {
+        const PlayerStatus* status = statusOf(answer);
+        if (!status)
+            return done(playerMissing());
+        if (!status->queueKnown)
+            return done(replied(std::string(kNoQueue)));
+        if (status->queueLength == 0)
+            return done(replied("\r\nNothing queued"));
+        if (!typed.empty())
+            return done(replied(noEntry(typed, status->queueLength)));
+        // Five entries of what went before the current one, then what comes next.
+        const std::uint32_t first =
+            status->position && *status->position >= 5 ? *status->position - 4 : 1;
+        queuePage(player, first, typed, done);
+    });
+}
+
+void gotoEntry(Player& player, std::string_view argument, LineDone done)
+{
+    std::string typed(nameOf(argument));
     if (trimmed(typed).empty()) {
-        context.connection.send("\r\nusage: goto <number>");
-        return true;
+        done(replied("\r\nusage: goto <number>"));
+        return;
     }
     const auto number = parseEntryNumber(typed);
+    auto reply = withStatus(std::move(done), [number, typed](const PlayerStatus& after) {
+        if (!after.queueKnown)
+            return std::string(kNoQueue);
+        if (!number || *number > after.queueLength)
+            return noEntry(typed, after.queueLength);
+        return "\r\n" + nowPlayingLine(after);
+    });
     // The player refuses an entry past its queue's end, and answers with its status anyway.
-    const auto after = number ? context.player.jumpTo(*number - 1) : context.player.status();
-    if (!after)
-        return false;
-    if (!after->queueKnown) {
-        context.connection.send(kNoQueue);
-        return true;
-    }
-    if (!number || *number > after->queueLength) {
-        context.connection.send(noEntry(typed, after->queueLength));
-        return true;
-    }
-    context.connection.send("\r\n" + nowPlayingLine(*after));
-    return true;
+    if (number)
+        player.jumpTo(*number - 1, std::move(reply));
+    else
+        player.status(std::move(reply));
 }
 
-bool changeVolume(CommandContext& context, std::string_view argument)
+void changeVolume(Player& player, std::string_view argument, LineDone done)
 {
     const auto typed = nameOf(argument);
-    std::optional<PlayerStatus> status;
     if (trimmed(typed).empty()) {
-        status = context.player.status();
-    } else {
-        const auto change = parseVolumeChange(typed);
-        if (!change) {
-            context.connection.send("\r\nusage: vol [0-100|+n|-n]");
-            return true;
-        }
-        if (change->relative) {
-            status = context.player.status();
-            if (status && status->volume)
-                status =
-                    context.player.setVolume(std::clamp(*status->volume + change->value, 0, 100));
-        } else {
-            // Read back: what the player took, which may differ by its own rounding.
-            status = context.player.setVolume(change->value);
-        }
+        player.status(withStatus(std::move(done), volumeLine));
+        return;
     }
-    if (!status)
-        return false;
-    context.connection.send(status->volume ? "\r\nVolume: " + std::to_string(*status->volume) + "%"
-                                           : std::string("\r\nVolume not available"));
-    return true;
+    const auto change = parseVolumeChange(typed);
+    if (!change) {
+        done(replied("\r\nusage: vol [0-100|+n|-n]"));
+        return;
+    }
+    if (!change->relative) {
+        // Read back: what the player took, which may differ by its own rounding.
+        player.setVolume(change->value, withStatus(std::move(done), volumeLine));
+        return;
+    }
+    player.status([&player, step = change->value, done = std::move(done)](PlayerAnswer answer) {
+        const PlayerStatus* status = statusOf(answer);
+        if (!status)
+            return done(playerMissing());
+        if (!status->volume)
+            return done(replied(volumeLine(*status)));
+        player.setVolume(std::clamp(*status->volume + step, 0, 100), withStatus(done, volumeLine));
+    });
 }
 
-bool seekWithinSong(CommandContext& context, std::string_view argument)
+void seekWithinSong(Player& player, std::string_view argument, LineDone done)
 {
     const auto target = parseSeekTarget(nameOf(argument));
     if (!target) {
-        context.connection.send("\r\nusage: seek [+|-]<seconds or m:ss>");
-        return true;
+        done(replied("\r\nusage: seek [+|-]<seconds or m:ss>"));
+        return;
     }
-    const auto status = context.player.status();
-    if (!status)
-        return false;
-    if (status->state == PlayState::Stopped || !status->position) {
-        context.connection.send("\r\nNothing playing");
-        return true;
-    }
-    if (!status->canSeek) {
-        context.connection.send("\r\nSeek not available");
-        return true;
-    }
-    std::int64_t wanted = static_cast<std::int64_t>(target->milliseconds);
-    if (target->direction != 0)
-        wanted = status->elapsedMs + target->direction * wanted;
-    // The last second at most: a seek to the very end would skip to the next song.
-    const std::int64_t latest =
-        status->totalMs ? std::max<std::int64_t>(std::int64_t{*status->totalMs} - 1000, 0)
-                        : std::int64_t{UINT32_MAX};
-    wanted = std::clamp<std::int64_t>(wanted, 0, latest);
-    const auto after = context.player.seekTo(static_cast<std::uint32_t>(wanted));
-    if (!after)
-        return false;
-    context.connection.send("\r\n" + nowPlayingLine(*after));
-    return true;
+    player.status([&player, target = *target, done = std::move(done)](PlayerAnswer answer) {
+        const PlayerStatus* status = statusOf(answer);
+        if (!status)
+            return done(playerMissing());
+        if (!isPlaying(status->state) || !status->position)
+            return done(replied("\r\nNothing playing"));
+        if (!status->canSeek)
+            return done(replied("\r\nSeek not available"));
+        std::int64_t wanted = static_cast<std::int64_t>(target.milliseconds);
+        if (target.direction != 0)
+            wanted = status->elapsedMs + target.direction * wanted;
+        // The last second at most: a seek to the very end would skip to the next song.
+        const std::int64_t latest =
+            status->totalMs ? std::max<std::int64_t>(std::int64_t{*status->totalMs} - 1000, 0)
+                            : std::int64_t{UINT32_MAX};
+        wanted = std::clamp<std::int64_t>(wanted, 0, latest);
+        player.seekTo(static_cast<std::uint32_t>(wanted),
+                      withStatus(done, [](const PlayerStatus& after) {
+                          return "\r\n" + nowPlayingLine(after);
+                      }));
+    });
 }
 
-bool sleepTimer(CommandContext& context, std::string_view argument)
+void sleepTimer(CommandContext& context, std::string_view argument)
 {
     const auto typed = trimmed(nameOf(argument));
     if (typed == "off") {
@@ -309,18 +339,17 @@ bool sleepTimer(CommandContext& context, std::string_view argument)
         const auto minutes = allDigits(typed) ? digitsValue(typed) : 0;
         if (minutes < 1 || minutes > static_cast<std::uint64_t>(kMaxSleep.count())) {
             context.connection.send("\r\nusage: sleep [minutes|off]");
-            return true;
+            return;
         }
         context.host.startSleepTimer(std::chrono::minutes(minutes));
     }
     const auto left = context.host.sleepTimeLeft();
     if (!left) {
         context.connection.send("\r\nSleep timer: off");
-        return true;
+        return;
     }
     const auto minutesLeft = (left->count() + 59999) / 60000;
     context.connection.send("\r\nSleep timer: " + std::to_string(minutesLeft) + " min left");
-    return true;
 }
 
 } // namespace zelvor

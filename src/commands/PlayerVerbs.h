@@ -2,6 +2,7 @@
 #pragma once
 
 #include "commands/CommandSession.h"
+#include "commands/PlayerReply.h"
 #include "player/Player.h"
 
 #include <chrono>
@@ -13,17 +14,17 @@
 namespace zelvor {
 
 // The verbs beyond the status report: np, queue, goto, vol, seek and sleep. Each takes the
-// argument as the dispatcher splits it (from the first blank on, blank included), writes its
-// reply in one send and answers false when no player was found (the caller then sends the
-// failure line). Replies never contain the player's control bytes: titles show them as "?".
+// argument as the dispatcher splits it (from the first blank on, blank included). The player
+// verbs end the line through done with their reply in one piece, or the failure line when no
+// player answered. Replies never contain the player's control bytes: titles show them as "?".
 
-bool nowPlaying(CommandContext& context, std::string_view argument);
-bool showQueue(CommandContext& context, std::string_view argument);
-bool gotoEntry(CommandContext& context, std::string_view argument);
-bool changeVolume(CommandContext& context, std::string_view argument);
-bool seekWithinSong(CommandContext& context, std::string_view argument);
-/** Needs no player; always true. */
-bool sleepTimer(CommandContext& context, std::string_view argument);
+void nowPlaying(Player& player, std::string_view argument, LineDone done);
+void showQueue(Player& player, std::string_view argument, LineDone done);
+void gotoEntry(Player& player, std::string_view argument, LineDone done);
+void changeVolume(Player& player, std::string_view argument, LineDone done);
+void seekWithinSong(Player& player, std::string_view argument, LineDone done);
+/** Needs no player: sends its reply in one send. */
+void sleepTimer(CommandContext& context, std::string_view argument);
 
 /** A time as m:ss below an hour, h:mm:ss from an hour on (whole seconds, rounded down). */
 std::string formatPlayTime(std::uint32_t milliseconds);

@@ -2,8 +2,8 @@
 #include "commands/StatusReport.h"
 
 #include "player/Player.h"
-#include "commands/CommandSession.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,48 +11,49 @@ namespace zelvor {
 
 namespace {
 
-std::string_view playStateWord(std::int32_t answer)
+std::string_view playStateWord(PlayState state)
 {
-    switch (answer) {
-    case 0:
+    switch (state) {
+    case PlayState::Stopped:
         return "Stopped";
-    case 1:
+    case PlayState::Playing:
         return "Playing";
-    case 3:
+    case PlayState::Paused:
         return "Paused";
-    default:
-        return "Unknown";
+    case PlayState::Unknown:
+        break;
     }
+    return "Unknown";
 }
 
-std::string_view onOff(std::int32_t answer)
+std::string_view onOff(std::optional<bool> setting)
 {
-    if (answer == kNotOffered)
+    if (!setting)
         return "not available";
-    return answer != 0 ? "On" : "Off";
+    return *setting ? "On" : "Off";
 }
 
 } // namespace
 
-void SendStatus(Player& player, Connection& connection)
+void SendStatus(Player& player, LineDone done)
 {
-    std::string report = "\r\n**Winamp Current Status**";
-    const auto version = player.WinampQuery(0, kQueryVersion);
-    if (version == -1) {
-        report += "\r\nWinamp is not running";
-    } else {
-        // Only the version answer tells whether a player is there; should it go away before
-        // the later questions, their -1 answers are shown as they come.
-        report += "\r\nWinamp Version:" + std::to_string(version);
-        report += "\r\nWinamp is ";
-        report += playStateWord(player.WinampQuery(0, kQueryPlayState));
-        report += "\r\nShuffle is ";
-        report += onOff(player.WinampQuery(0, kQueryShuffle));
-        report += "\r\nRepeat is:";
-        report += onOff(player.WinampQuery(0, kQueryRepeat));
-    }
-    report += "\r\n*************************";
-    connection.send(report);
+    player.status([done = std::move(done)](PlayerAnswer answer) {
+        std::string report = "\r\n**Winamp Current Status**";
+        if (!answer.done() || !answer.status) {
+            report += "\r\nWinamp is not running";
+        } else {
+            const PlayerStatus& now = *answer.status;
+            report += "\r\nWinamp Version:" + std::to_string(now.version);
+            report += "\r\nWinamp is ";
+            report += playStateWord(now.state);
+            report += "\r\nShuffle is ";
+            report += onOff(now.shuffle);
+            report += "\r\nRepeat is:";
+            report += onOff(now.repeat);
+        }
+        report += "\r\n*************************";
+        done(replied(std::move(report)));
+    });
 }
 
 } // namespace zelvor

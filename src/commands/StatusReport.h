@@ -1,16 +1,17 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "commands/PlayerReply.h"
+
 namespace zelvor {
 
-class Connection;
 class Player;
 
 /**
- * "status": asks the player for its version, play state, shuffle and repeat, and sends the
- * framed report in one send (each line after CR LF). Without a player the report says
+ * "status": asks the player for its status and ends the line with the framed report (each
+ * line after CR LF): version, play state, shuffle and repeat. Without a player the report says
  * "Winamp is not running".
  */
-void SendStatus(Player& player, Connection& connection);
+void SendStatus(Player& player, LineDone done);
 
 } // namespace zelvor

@@ -14,6 +14,8 @@ enum class PlayState
     Stopped,
     Playing,
     Paused,
+    /** The player answered with a state Zelvor has no word for. */
+    Unknown,
 };
 
 /** What the player is doing, as one answer. */
@@ -36,6 +38,11 @@ struct PlayerStatus
     bool queueKnown = true;
     /** False when the player cannot move within an entry. */
     bool canSeek = true;
+    /** Shuffle and repeat, on or off; nothing when the player does not offer them. */
+    std::optional<bool> shuffle;
+    std::optional<bool> repeat;
+    /** The player's version as one number (see encodeVersion). */
+    std::int32_t version = 0;
 };
 
 /** One entry of the queue: its 0-based position and its display title. */
@@ -47,105 +54,103 @@ struct QueueEntry
     bool operator==(const QueueEntry&) const = default;
 };
 
-/** A page of the queue and the player's status at the same moment. */
-struct QueuePage
+/** How a player operation ended. */
+enum class Outcome
 {
-    PlayerStatus status;
+    /** Carried out (a player's own refusal of a detail, such as a volume without a mixer,
+     * still counts as done: the status tells what came of it). */
+    Done,
+    /** No player was found, it stopped answering in time, or it went away. */
+    NoPlayer,
+    /** The player is there but lacks what was asked (no shuffle, no track list to edit, ...);
+     * nothing changed. */
+    NotOffered,
+    /** The player is there and refused, or the player could not be started. */
+    Failed,
+};
+
+/** The one answer of every player operation. */
+struct PlayerAnswer
+{
+    Outcome outcome = Outcome::Done;
+    /** Why it failed, as one status line, where the backend can tell ("cannot start ..."). */
+    std::string reason;
+    /** The status, for the operations that answer with one (see Player). */
+    std::optional<PlayerStatus> status;
+    /** The entries of a queue page. */
     std::vector<QueueEntry> entries;
+
+    bool done() const { return outcome == Outcome::Done; }
+
+    static PlayerAnswer of(Outcome outcome) { return {outcome, {}, {}, {}}; }
+    static PlayerAnswer with(PlayerStatus status)
+    {
+        return {Outcome::Done, {}, std::move(status), {}};
+    }
 };
 
 /**
- * The four player operations. The three message operations answer -1 when no player is found
- * (nothing was sent), kNotOffered when the player lacks what was asked; any other value is the
- * player's answer, passed through unchanged.
+ * Called once with the answer of an operation: later from the program's event loop, or before
+ * the operation returns when nothing had to wait.
+ */
+using PlayerDone = std::function<void(PlayerAnswer)>;
+
+/**
+ * The player operations, in Zelvor's words. Each answers through its callback exactly once.
+ * The operations marked "status" answer Done with the status after them; the others answer
+ * without a status unless noted.
  */
 class Player
 {
 public:
     virtual ~Player() = default;
 
-    /** Sends a player command (WM_COMMAND id). */
-    virtual std::int32_t WinampCommand(std::int32_t id) = 0;
-    /** Sends a player query (WM_USER with wParam data, lParam id). */
-    virtual std::int32_t WinampQuery(std::int32_t data, std::int16_t id) = 0;
-    /** Hands the player a file or folder (host path) to add to its playlist. */
-    virtual std::int32_t WinampPlayFile(const std::string& path) = 0;
-    /** Starts the player program; -1 when it could not be started at all, else 0. */
-    virtual std::int32_t LaunchWinamp(const std::string& path) = 0;
-    /**
-     * Why the last LaunchWinamp answered -1, as one status line ("cannot start <path>: <the
-     * system's reason>"). Empty when it started, or when the backend cannot tell.
-     */
-    virtual std::string launchFailure() const { return {}; }
+    virtual void play(PlayerDone done) = 0;
+    virtual void stop(PlayerDone done) = 0;
+    /** Playing pauses, paused plays on; a stopped player stays stopped. */
+    virtual void pause(PlayerDone done) = 0;
+    virtual void next(PlayerDone done) = 0;
+    virtual void previous(PlayerDone done) = 0;
+    /** One step of the volume: up (+1) or down (-1). */
+    virtual void stepVolume(int direction, PlayerDone done) = 0;
+    virtual void toggleShuffle(PlayerDone done) = 0;
+    virtual void toggleRepeat(PlayerDone done) = 0;
+    /** Empties the queue. */
+    virtual void clear(PlayerDone done) = 0;
+    /** Appends a file, a playlist file, or every sound file below a folder (host path). */
+    virtual void add(const std::string& hostPath, PlayerDone done) = 0;
+    /** Starts the player at the player location; Failed with the reason when it cannot. */
+    virtual void open(const std::string& location, PlayerDone done) = 0;
+    /** Ends the player. */
+    virtual void close(PlayerDone done) = 0;
 
+    /** Status: the play state, the queue, the current entry with its times, the volume,
+     * shuffle, repeat and the version. */
+    virtual void status(PlayerDone done) = 0;
     /**
-     * LaunchWinamp for a caller that must not wait: done gets the same answer once it is
-     * decided, from the program's event loop, or before this returns when nothing needs waiting
-     * for.
+     * Status, and up to count entries from the 0-based position first (fewer at the queue's
+     * end, none past it) at the same moment.
      */
-    virtual void launchWinampThen(const std::string& path, std::function<void(std::int32_t)> done)
-    {
-        done(LaunchWinamp(path));
-    }
-
-    // Typed operations; each answers nothing or false when no player is found.
-
-    /** The play state, the queue's length, the current entry with its times, and the volume. */
-    virtual std::optional<PlayerStatus> status() = 0;
-    /**
-     * Up to count entries from the 0-based position first (fewer at the queue's end, none past
-     * it), with the status at the same moment.
-     */
-    virtual std::optional<QueuePage> queue(std::uint32_t first, std::uint32_t count) = 0;
-    // The changes answer with the status after them. An entry past the queue's end is not
-    // played; a volume the player cannot take leaves it as it was.
-    /** Plays the entry at the 0-based position. */
-    virtual std::optional<PlayerStatus> jumpTo(std::uint32_t position) = 0;
-    /** Sets the volume in percent (0 to 100). */
-    virtual std::optional<PlayerStatus> setVolume(int percent) = 0;
-    /** Moves within the current entry to the time from its start. */
-    virtual std::optional<PlayerStatus> seekTo(std::uint32_t milliseconds) = 0;
+    virtual void queue(std::uint32_t first, std::uint32_t count, PlayerDone done) = 0;
+    // An entry past the queue's end is not played; a volume the player cannot take leaves it
+    // as it was.
+    /** Status after playing the entry at the 0-based position. */
+    virtual void jumpTo(std::uint32_t position, PlayerDone done) = 0;
+    /** Status after setting the volume in percent (0 to 100). */
+    virtual void setVolume(int percent, PlayerDone done) = 0;
+    /** Status after moving within the current entry to the time from its start; Failed when
+     * the player refuses the move. */
+    virtual void seekTo(std::uint32_t milliseconds, PlayerDone done) = 0;
 
     /** Ends playback when the sleep timer runs out; a stop unless the backend knows better. */
-    virtual std::int32_t stopForSleep();
+    virtual void stopForSleep(PlayerDone done) { stop(std::move(done)); }
 
     /**
-     * Brackets the player work of one client command line. A backend may keep one connection
-     * open in between, and gives up on the rest of the line once the player stopped answering.
+     * Brackets the player work of one client command line: begin before its first operation,
+     * end once its last has answered. A backend may use them to hold one connection between.
      */
     virtual void beginCommandLine() {}
     virtual void endCommandLine() {}
 };
-
-/** The answer of a player that was found but does not offer what was asked (for example a
- * player without shuffle); nothing changed. */
-inline constexpr std::int32_t kNotOffered = -2;
-
-// Player command identifiers (WM_COMMAND).
-inline constexpr std::int32_t kCmdClose = 40001;
-inline constexpr std::int32_t kCmdToggleRepeat = 40022;
-inline constexpr std::int32_t kCmdToggleShuffle = 40023;
-inline constexpr std::int32_t kCmdPrevious = 40044;
-inline constexpr std::int32_t kCmdPlay = 40045;
-inline constexpr std::int32_t kCmdPause = 40046;
-inline constexpr std::int32_t kCmdStop = 40047;
-inline constexpr std::int32_t kCmdNext = 40048;
-inline constexpr std::int32_t kCmdVolumeUp = 40058;
-inline constexpr std::int32_t kCmdVolumeDown = 40059;
-
-// Player query identifiers (WM_USER lParam), all sent with data 0.
-inline constexpr std::int16_t kQueryVersion = 0;
-inline constexpr std::int16_t kQueryClearPlaylist = 101;
-inline constexpr std::int16_t kQueryPlayState = 104;
-inline constexpr std::int16_t kQueryShuffle = 250;
-inline constexpr std::int16_t kQueryRepeat = 251;
-
-/** Data kind of the play-file block (WM_COPYDATA dwData). */
-inline constexpr std::uint32_t kCopyDataPlayFile = 100;
-
-inline std::int32_t Player::stopForSleep()
-{
-    return WinampCommand(kCmdStop);
-}
 
 } // namespace zelvor

@@ -28,67 +28,94 @@ void PlayerSelector::endCommandLine()
     m_line = nullptr;
 }
 
-std::int32_t PlayerSelector::WinampCommand(std::int32_t id)
+void PlayerSelector::play(PlayerDone done)
 {
-    return chosen().WinampCommand(id);
+    chosen().play(std::move(done));
 }
 
-std::int32_t PlayerSelector::stopForSleep()
+void PlayerSelector::stop(PlayerDone done)
 {
-    return chosen().stopForSleep();
+    chosen().stop(std::move(done));
 }
 
-std::int32_t PlayerSelector::WinampQuery(std::int32_t data, std::int16_t id)
+void PlayerSelector::pause(PlayerDone done)
 {
-    return chosen().WinampQuery(data, id);
+    chosen().pause(std::move(done));
 }
 
-std::int32_t PlayerSelector::WinampPlayFile(const std::string& path)
+void PlayerSelector::next(PlayerDone done)
 {
-    return chosen().WinampPlayFile(path);
+    chosen().next(std::move(done));
 }
 
-std::int32_t PlayerSelector::LaunchWinamp(const std::string& path)
+void PlayerSelector::previous(PlayerDone done)
 {
-    m_launched = &chosen();
-    return m_launched->LaunchWinamp(path);
+    chosen().previous(std::move(done));
 }
 
-void PlayerSelector::launchWinampThen(const std::string& path,
-                                      std::function<void(std::int32_t)> done)
+void PlayerSelector::stepVolume(int direction, PlayerDone done)
 {
-    m_launched = &chosen();
-    m_launched->launchWinampThen(path, std::move(done));
+    chosen().stepVolume(direction, std::move(done));
 }
 
-std::string PlayerSelector::launchFailure() const
+void PlayerSelector::toggleShuffle(PlayerDone done)
 {
-    return m_launched ? m_launched->launchFailure() : std::string();
+    chosen().toggleShuffle(std::move(done));
 }
 
-std::optional<PlayerStatus> PlayerSelector::status()
+void PlayerSelector::toggleRepeat(PlayerDone done)
 {
-    return chosen().status();
+    chosen().toggleRepeat(std::move(done));
 }
 
-std::optional<QueuePage> PlayerSelector::queue(std::uint32_t first, std::uint32_t count)
+void PlayerSelector::clear(PlayerDone done)
 {
-    return chosen().queue(first, count);
+    chosen().clear(std::move(done));
 }
 
-std::optional<PlayerStatus> PlayerSelector::jumpTo(std::uint32_t position)
+void PlayerSelector::add(const std::string& hostPath, PlayerDone done)
 {
-    return chosen().jumpTo(position);
+    chosen().add(hostPath, std::move(done));
 }
 
-std::optional<PlayerStatus> PlayerSelector::setVolume(int percent)
+void PlayerSelector::open(const std::string& location, PlayerDone done)
 {
-    return chosen().setVolume(percent);
+    chosen().open(location, std::move(done));
 }
 
-std::optional<PlayerStatus> PlayerSelector::seekTo(std::uint32_t milliseconds)
+void PlayerSelector::close(PlayerDone done)
 {
-    return chosen().seekTo(milliseconds);
+    chosen().close(std::move(done));
+}
+
+void PlayerSelector::status(PlayerDone done)
+{
+    chosen().status(std::move(done));
+}
+
+void PlayerSelector::queue(std::uint32_t first, std::uint32_t count, PlayerDone done)
+{
+    chosen().queue(first, count, std::move(done));
+}
+
+void PlayerSelector::jumpTo(std::uint32_t position, PlayerDone done)
+{
+    chosen().jumpTo(position, std::move(done));
+}
+
+void PlayerSelector::setVolume(int percent, PlayerDone done)
+{
+    chosen().setVolume(percent, std::move(done));
+}
+
+void PlayerSelector::seekTo(std::uint32_t milliseconds, PlayerDone done)
+{
+    chosen().seekTo(milliseconds, std::move(done));
+}
+
+void PlayerSelector::stopForSleep(PlayerDone done)
+{
+    chosen().stopForSleep(std::move(done));
 }
 
 } // namespace zelvor

@@ -25,18 +25,24 @@ public:
           m_startable(std::move(startable))
     {}
 
-    std::int32_t WinampCommand(std::int32_t id) override;
-    std::int32_t WinampQuery(std::int32_t data, std::int16_t id) override;
-    std::int32_t WinampPlayFile(const std::string& path) override;
-    std::int32_t LaunchWinamp(const std::string& path) override;
-    void launchWinampThen(const std::string& path, std::function<void(std::int32_t)> done) override;
-    std::string launchFailure() const override;
-    std::optional<PlayerStatus> status() override;
-    std::optional<QueuePage> queue(std::uint32_t first, std::uint32_t count) override;
-    std::optional<PlayerStatus> jumpTo(std::uint32_t position) override;
-    std::optional<PlayerStatus> setVolume(int percent) override;
-    std::optional<PlayerStatus> seekTo(std::uint32_t milliseconds) override;
-    std::int32_t stopForSleep() override;
+    void play(PlayerDone done) override;
+    void stop(PlayerDone done) override;
+    void pause(PlayerDone done) override;
+    void next(PlayerDone done) override;
+    void previous(PlayerDone done) override;
+    void stepVolume(int direction, PlayerDone done) override;
+    void toggleShuffle(PlayerDone done) override;
+    void toggleRepeat(PlayerDone done) override;
+    void clear(PlayerDone done) override;
+    void add(const std::string& hostPath, PlayerDone done) override;
+    void open(const std::string& location, PlayerDone done) override;
+    void close(PlayerDone done) override;
+    void status(PlayerDone done) override;
+    void queue(std::uint32_t first, std::uint32_t count, PlayerDone done) override;
+    void jumpTo(std::uint32_t position, PlayerDone done) override;
+    void setVolume(int percent, PlayerDone done) override;
+    void seekTo(std::uint32_t milliseconds, PlayerDone done) override;
+    void stopForSleep(PlayerDone done) override;
     void beginCommandLine() override;
     void endCommandLine() override;
 
@@ -48,8 +54,6 @@ private:
     std::function<std::string()> m_location;
     ProgramFinder m_startable;
     Player* m_line = nullptr;
-    /** The backend the last start went to: it knows why that start failed. */
-    Player* m_launched = nullptr;
 };
 
 } // namespace zelvor

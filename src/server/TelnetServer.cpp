@@ -97,9 +97,7 @@ void TelnetServer::startSleepTimer(std::chrono::minutes duration)
     cancelSleepTimer();
     m_sleepTimer = m_scheduler.after(duration, [this] {
         m_sleepTimer = 0;
-        m_player.beginCommandLine();
-        m_player.stopForSleep();
-        m_player.endCommandLine();
+        m_player.stopForSleep([](const PlayerAnswer&) {});
         LogActivity("sleep");
     });
 }

@@ -77,6 +77,8 @@ def session(client, outside, started):
     check("mpv" in outside.players(), "mpv on the bus after open", outside.players())
     started.append(outside.pid())
     wait_until(lambda: outside("status") == "Playing", "mpv playing what it was started with")
+    # mpv says it plays before it has read the song's length; np shows the length once it has.
+    wait_until(lambda: outside("metadata", "mpris:length"), "mpv knowing the song's length")
     steps += 1
 
     reply = client.run("np")

@@ -8,91 +8,128 @@
 #include "settings/ServerSettings.h"
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 namespace zelvor::test {
 
-/** A player that records every call as a word ("command 40045") and answers as configured. */
+/**
+ * A player that records every call as a word ("play", "volume up", "add <path>") and answers as
+ * configured: at once, or, while holding, when release() is called.
+ */
 class RecordingPlayer : public Player
 {
 public:
     std::vector<std::string> calls;
     bool running = true;
-    std::int32_t commandAnswer = 1;
-    std::map<std::int16_t, std::int32_t> queryAnswers;
-    std::int32_t launchAnswer = 0;
+    /** What the plain commands answer while running. */
+    Outcome commandOutcome = Outcome::Done;
+    /** What "open" answers, and its reason. */
+    Outcome openOutcome = Outcome::Done;
+    std::string openFailure;
     /** What status() answers; queue() makes up "Song <n>" titles for its length. */
     PlayerStatus now;
+    /** While set, answers wait in held until release(). */
+    bool holding = false;
+    std::vector<std::function<void()>> held;
 
-    std::int32_t WinampCommand(std::int32_t id) override
+    void play(PlayerDone done) override { command("play", std::move(done)); }
+    void stop(PlayerDone done) override { command("stop", std::move(done)); }
+    void pause(PlayerDone done) override { command("pause", std::move(done)); }
+    void next(PlayerDone done) override { command("next", std::move(done)); }
+    void previous(PlayerDone done) override { command("previous", std::move(done)); }
+    void stepVolume(int direction, PlayerDone done) override
     {
-        calls.push_back("command " + std::to_string(id));
-        return running ? commandAnswer : -1;
+        command(direction < 0 ? "volume down" : "volume up", std::move(done));
     }
-    std::int32_t WinampQuery(std::int32_t data, std::int16_t id) override
+    void toggleShuffle(PlayerDone done) override { command("shuffle", std::move(done)); }
+    void toggleRepeat(PlayerDone done) override { command("repeat", std::move(done)); }
+    void clear(PlayerDone done) override { command("clear", std::move(done)); }
+    void add(const std::string& path, PlayerDone done) override
     {
-        calls.push_back("query " + std::to_string(data) + " " + std::to_string(id));
-        return running ? queryAnswers[id] : -1;
+        command("add " + path, std::move(done));
     }
-    std::int32_t WinampPlayFile(const std::string& path) override
+    void close(PlayerDone done) override { command("close", std::move(done)); }
+    void open(const std::string& location, PlayerDone done) override
     {
-        calls.push_back("playfile " + path);
-        return running ? 1 : -1;
+        calls.push_back("open " + location);
+        PlayerAnswer answer = PlayerAnswer::of(openOutcome);
+        answer.reason = openFailure;
+        reply(std::move(done), std::move(answer));
     }
-    std::int32_t LaunchWinamp(const std::string& path) override
-    {
-        calls.push_back("launch " + path);
-        return launchAnswer;
-    }
-    std::optional<PlayerStatus> status() override
+    void status(PlayerDone done) override
     {
         calls.push_back("status");
-        return running ? std::optional(now) : std::nullopt;
+        reply(std::move(done), answer());
     }
-    std::optional<QueuePage> queue(std::uint32_t first, std::uint32_t count) override
+    void queue(std::uint32_t first, std::uint32_t count, PlayerDone done) override
     {
         calls.push_back("queue " + std::to_string(first) + " " + std::to_string(count));
-        if (!running)
-            return std::nullopt;
-        QueuePage page{now, {}};
-        for (auto i = first; i < now.queueLength && i - first < count; ++i)
-            page.entries.push_back({i, "Song " + std::to_string(i + 1)});
-        return page;
+        PlayerAnswer page = answer();
+        if (running) {
+            for (auto i = first; i < now.queueLength && i - first < count; ++i)
+                page.entries.push_back({i, "Song " + std::to_string(i + 1)});
+        }
+        reply(std::move(done), std::move(page));
     }
-    std::optional<PlayerStatus> jumpTo(std::uint32_t position) override
+    void jumpTo(std::uint32_t position, PlayerDone done) override
     {
         calls.push_back("jump " + std::to_string(position));
         if (position < now.queueLength) {
             now.position = position;
             now.elapsedMs = 0;
         }
-        return answer();
+        reply(std::move(done), answer());
     }
-    std::optional<PlayerStatus> setVolume(int percent) override
+    void setVolume(int percent, PlayerDone done) override
     {
         calls.push_back("volume " + std::to_string(percent));
         if (now.volume)
             now.volume = percent;
-        return answer();
+        reply(std::move(done), answer());
     }
-    std::optional<PlayerStatus> seekTo(std::uint32_t milliseconds) override
+    void seekTo(std::uint32_t milliseconds, PlayerDone done) override
     {
         calls.push_back("seek " + std::to_string(milliseconds));
         now.elapsedMs = milliseconds;
-        return answer();
+        reply(std::move(done), answer());
     }
-    std::optional<PlayerStatus> answer() const
+    PlayerAnswer answer() const
     {
-        return running ? std::optional(now) : std::nullopt;
+        return running ? PlayerAnswer::with(now) : PlayerAnswer::of(Outcome::NoPlayer);
     }
     void beginCommandLine() override { calls.push_back("begin"); }
     void endCommandLine() override { calls.push_back("end"); }
 
+    /** Gives the held answers, in the order they were asked. */
+    void release()
+    {
+        auto waiting = std::move(held);
+        held.clear();
+        for (auto& give : waiting)
+            give();
+    }
+
     std::size_t count(const std::string& call) const
     {
         return static_cast<std::size_t>(std::count(calls.begin(), calls.end(), call));
+    }
+
+private:
+    void command(std::string word, PlayerDone done)
+    {
+        calls.push_back(std::move(word));
+        reply(std::move(done), PlayerAnswer::of(running ? commandOutcome : Outcome::NoPlayer));
+    }
+    void reply(PlayerDone done, PlayerAnswer answer)
+    {
+        if (!holding) {
+            done(std::move(answer));
+            return;
+        }
+        held.push_back([done = std::move(done), answer = std::move(answer)] { done(answer); });
     }
 };
 

@@ -45,32 +45,87 @@ TEST(CommandSplitting, ArgumentIsIgnoredAndNeverLogged)
 {
     CommandFixture f;
     EXPECT_EQ(f.run("play  something loud "), PromptSelector::Command);
-    EXPECT_EQ(f.player.calls, (Calls{"begin", "command 40045", "end"}));
+    EXPECT_EQ(f.player.calls, (Calls{"begin", "play", "end"}));
     EXPECT_TRUE(f.connection.sends.empty());
     EXPECT_EQ(f.host.activity, Calls{"play"});
     EXPECT_EQ(f.session.CommandLine, "play");
 }
 
-TEST(PlayerCommands, EachVerbSendsItsIdBracketedAndFailsWithoutPlayer)
+TEST(PlayerCommands, EachVerbRunsItsOperationBracketedAndFailsWithoutPlayer)
 {
     const struct
     {
         std::string verb;
-        int id;
-    } rows[] = {{"ff", 40048},    {"rw", 40044},      {"play", 40045},   {"stop", 40047},
-                {"pause", 40046}, {"shuffle", 40023}, {"repeat", 40022}, {"close", 40001},
-                {"next", 40048},  {"prev", 40044}};
+        std::string operation;
+        std::string notOffered;
+    } rows[] = {{"ff", "next", "Command"},        {"rw", "previous", "Command"},
+                {"play", "play", "Command"},      {"stop", "stop", "Command"},
+                {"pause", "pause", "Command"},    {"shuffle", "shuffle", "Shuffle"},
+                {"repeat", "repeat", "Repeat"},   {"close", "close", "Command"},
+                {"volup", "volume up", "Volume"}, {"voldn", "volume down", "Volume"},
+                {"next", "next", "Command"},      {"prev", "previous", "Command"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.verb);
         CommandFixture f;
-        f.player.commandAnswer = 0; // any answer but -1 is success
         EXPECT_EQ(f.run(row.verb), PromptSelector::Command);
-        EXPECT_EQ(f.player.calls, (Calls{"begin", "command " + std::to_string(row.id), "end"}));
+        EXPECT_EQ(f.player.calls, (Calls{"begin", row.operation, "end"}));
         EXPECT_TRUE(f.connection.sends.empty());
 
+        f.player.commandOutcome = Outcome::NotOffered;
+        EXPECT_EQ(f.run(row.verb), PromptSelector::Command);
+        EXPECT_EQ(f.connection.sends, Sends{"\r\n" + row.notOffered + " not available"});
+
+        for (const auto failed : {Outcome::Failed, Outcome::NoPlayer}) {
+            f.player.commandOutcome = failed;
+            EXPECT_EQ(f.run(row.verb), PromptSelector::PlayerMissing);
+            EXPECT_EQ(f.connection.sends, Sends{kFailure});
+        }
         f.player.running = false;
         EXPECT_EQ(f.run(row.verb), PromptSelector::PlayerMissing);
         EXPECT_EQ(f.connection.sends, Sends{kFailure});
+    }
+}
+
+// An answer that comes later ends the line then: the bracket closes first, then the late reply
+// goes out with its prompt selector; nothing is sent at once.
+TEST(PlayerCommands, AnswersThatComeLaterEndTheLineThroughTheLateReply)
+{
+    const struct
+    {
+        std::string line;
+        bool missing;
+        std::string reply;
+        PromptSelector selector;
+    } rows[] = {
+        {"play", false, "", PromptSelector::Command},
+        {"play", true, kFailure, PromptSelector::PlayerMissing},
+        {"np", false, "\r\nNothing queued", PromptSelector::Command},
+        {"np", true, kFailure, PromptSelector::PlayerMissing},
+        {"status", true,
+         "\r\n**Winamp Current Status**\r\nWinamp is not running\r\n*************************",
+         PromptSelector::Command},
+        {"volup 2", false, "", PromptSelector::Command},
+        {"volup 2", true, kFailure, PromptSelector::PlayerMissing},
+        {"vol +5", false, "\r\nVolume not available", PromptSelector::Command},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        CommandFixture f;
+        f.player.holding = true;
+        f.player.running = !row.missing;
+        EXPECT_EQ(f.run(row.line), PromptSelector::Pending);
+        EXPECT_TRUE(f.connection.sends.empty());
+        EXPECT_EQ(f.player.count("end"), 0u);
+        // Each answer given may ask the next step; the line ends with the last.
+        for (int round = 0; round < 4 && !f.player.held.empty(); ++round) {
+            EXPECT_TRUE(f.host.lateReplies.empty());
+            f.player.release();
+        }
+        EXPECT_EQ(f.player.calls.back(), "end");
+        EXPECT_EQ(f.player.count("end"), 1u);
+        ASSERT_EQ(f.host.lateReplies.size(), 1u);
+        EXPECT_EQ(f.host.lateReplies[0].first, row.reply);
+        EXPECT_EQ(f.host.lateReplies[0].second, row.selector);
     }
 }
 
@@ -84,15 +139,19 @@ TEST(PlayerCommands, ExitClosesTheConnectionWithoutAWord)
     EXPECT_TRUE(f.player.calls.empty());
 }
 
-TEST(PlayerCommands, ClearIgnoresTheAnswerEvenWithoutPlayer)
+TEST(PlayerCommands, ClearIgnoresTheAnswerEvenWithoutPlayerButNamesWhatIsNotOffered)
 {
     CommandFixture f;
     for (bool running : {true, false}) {
         f.player.running = running;
         EXPECT_EQ(f.run("clear"), PromptSelector::Command);
-        EXPECT_EQ(f.player.calls, (Calls{"begin", "query 0 101", "end"}));
+        EXPECT_EQ(f.player.calls, (Calls{"begin", "clear", "end"}));
         EXPECT_TRUE(f.connection.sends.empty());
     }
+    f.player.running = true;
+    f.player.commandOutcome = Outcome::NotOffered;
+    EXPECT_EQ(f.run("clear"), PromptSelector::Command);
+    EXPECT_EQ(f.connection.sends, Sends{"\r\nClear not available"});
 }
 
 TEST(PlayerCommands, OpenLaunchesTheConfiguredPlayerAndReportsOnlyMinusOne)
@@ -100,12 +159,16 @@ TEST(PlayerCommands, OpenLaunchesTheConfiguredPlayerAndReportsOnlyMinusOne)
     CommandFixture f;
     f.settings.WinampLocation = "/usr/bin/mpd --no-daemon";
     EXPECT_EQ(f.run("open"), PromptSelector::Command);
-    EXPECT_EQ(f.player.calls, (Calls{"begin", "launch /usr/bin/mpd --no-daemon", "end"}));
+    EXPECT_EQ(f.player.calls, (Calls{"begin", "open /usr/bin/mpd --no-daemon", "end"}));
     EXPECT_TRUE(f.connection.sends.empty());
+    EXPECT_EQ(f.host.activity, Calls{"open"});
 
-    f.player.launchAnswer = -1;
+    // The reason goes to the status line, not to the client.
+    f.player.openOutcome = Outcome::Failed;
+    f.player.openFailure = "cannot start /usr/bin/mpd: No such file or directory";
     EXPECT_EQ(f.run("open"), PromptSelector::PlayerMissing);
     EXPECT_EQ(f.connection.sends, Sends{kFailure});
+    EXPECT_EQ(f.host.activity, (Calls{"open", f.player.openFailure}));
 }
 
 TEST(VolumeSteps, CountIsRoundedHalfToEvenCappedAndOneMore)
@@ -150,7 +213,7 @@ TEST(VolumeSteps, CountIsRoundedHalfToEvenCappedAndOneMore)
         SCOPED_TRACE(row.line);
         CommandFixture f;
         EXPECT_EQ(f.run(row.line), PromptSelector::Command);
-        EXPECT_EQ(f.player.count("command 40058"), row.steps);
+        EXPECT_EQ(f.player.count("volume up"), row.steps);
         EXPECT_EQ(f.player.calls.size(), row.steps + 2); // begin, steps, end
         EXPECT_TRUE(f.connection.sends.empty());
     }
@@ -160,16 +223,17 @@ TEST(VolumeSteps, VolumeDownUsesItsOwnId)
 {
     CommandFixture f;
     f.run("voldn 5");
-    EXPECT_EQ(f.player.count("command 40059"), 6u);
+    EXPECT_EQ(f.player.count("volume down"), 6u);
     EXPECT_EQ(f.playerWork().size(), 6u);
 }
 
-TEST(VolumeSteps, WithoutPlayerTheFailureIsReportedOnce)
+// The line gives up at the first step the player did not answer, and says so once.
+TEST(VolumeSteps, WithoutPlayerTheRestOfTheLineIsNotAskedAndTheFailureIsReportedOnce)
 {
     CommandFixture f;
     f.player.running = false;
     EXPECT_EQ(f.run("volup 3"), PromptSelector::PlayerMissing);
-    EXPECT_EQ(f.player.count("command 40058"), 4u);
+    EXPECT_EQ(f.player.count("volume up"), 1u);
     EXPECT_EQ(f.connection.sends, Sends{kFailure});
 }
 

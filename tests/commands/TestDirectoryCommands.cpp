@@ -137,7 +137,7 @@ TEST_F(DirectoryCommands, NamesBeyondAsciiAreFoundWithoutRegardToCase)
         EXPECT_EQ(f.connection.sends, row.sends) << row.line;
     }
     f.run("load björk\\JÓGA.FLAC");
-    EXPECT_EQ(f.playerWork(), Calls{"playfile " + hostPath("/Björk/Jóga.flac")});
+    EXPECT_EQ(f.playerWork(), Calls{"add " + hostPath("/Björk/Jóga.flac")});
 }
 
 TEST_F(DirectoryCommands, LinesThatFindPrintsWorkWithCdLsAndLoad)
@@ -160,7 +160,7 @@ TEST_F(DirectoryCommands, LinesThatFindPrintsWorkWithCdLsAndLoad)
             f.run("ls " + typed);
             EXPECT_EQ(f.connection.sends, listing(below, {"Marée.mp3"}));
             f.run("load " + typed);
-            EXPECT_EQ(f.playerWork(), Calls{"playfile " + hostPath(below)});
+            EXPECT_EQ(f.playerWork(), Calls{"add " + hostPath(below)});
         }
     }
 }
@@ -204,7 +204,7 @@ TEST_F(DirectoryCommands, RootTypedWithClosingSeparator)
     EXPECT_EQ(f.connection.sends,
               listing("//Rock/", {"Live", "notes.txt", "Other.MP3", "song.mp3"}));
     f.run("load song.mp3");
-    EXPECT_EQ(f.playerWork(), Calls{"playfile " + hostPath("/Rock/song.mp3")});
+    EXPECT_EQ(f.playerWork(), Calls{"add " + hostPath("/Rock/song.mp3")});
 }
 
 TEST_F(DirectoryCommands, LoadHandsThePlayerHostPaths)
@@ -221,14 +221,13 @@ TEST_F(DirectoryCommands, LoadHandsThePlayerHostPaths)
     };
     for (const auto& row : rows) {
         f.run(row.line);
-        EXPECT_EQ(f.player.calls, (Calls{"begin", "playfile " + hostPath(row.path), "end"}))
-            << row.line;
+        EXPECT_EQ(f.player.calls, (Calls{"begin", "add " + hostPath(row.path), "end"})) << row.line;
     }
     f.run("cd Rock");
     for (const auto& [line, path] :
          {std::pair{"load", "/Rock"}, {"load ", "/Rock/"}, {"load song.mp3", "/Rock/song.mp3"}}) {
         f.run(line);
-        EXPECT_EQ(f.playerWork(), Calls{"playfile " + hostPath(path)}) << line;
+        EXPECT_EQ(f.playerWork(), Calls{"add " + hostPath(path)}) << line;
     }
 }
 
@@ -289,7 +288,7 @@ TEST_F(DirectoryCommands, AbsolutePathsStayBelowTheRoot)
     f.run("ls " + outside + "/*");
     EXPECT_EQ(f.connection.sends, listing("/" + outside + "/*", {}));
     f.run("load \\etc\\passwd");
-    EXPECT_EQ(f.playerWork(), Calls{"playfile " + hostPath("/etc/passwd")});
+    EXPECT_EQ(f.playerWork(), Calls{"add " + hostPath("/etc/passwd")});
 }
 
 TEST_F(DirectoryCommands, ControlBytesAndLongNamesAreNotFound)

@@ -11,7 +11,10 @@ namespace {
 TEST(StatusReport, RunningPlayerGetsTheSixLineReport)
 {
     CommandFixture f;
-    f.player.queryAnswers = {{0, 291}, {104, 2}, {250, 5}, {251, 0}};
+    f.player.now.version = 291;
+    f.player.now.state = PlayState::Unknown;
+    f.player.now.shuffle = true;
+    f.player.now.repeat = false;
     EXPECT_EQ(f.run("status"), PromptSelector::Command);
     EXPECT_EQ(f.connection.sends, Sends{"\r\n**Winamp Current Status**"
                                         "\r\nWinamp Version:291"
@@ -19,20 +22,24 @@ TEST(StatusReport, RunningPlayerGetsTheSixLineReport)
                                         "\r\nShuffle is On"
                                         "\r\nRepeat is:Off"
                                         "\r\n*************************"});
-    EXPECT_EQ(f.player.calls,
-              (Calls{"begin", "query 0 0", "query 0 104", "query 0 250", "query 0 251", "end"}));
+    EXPECT_EQ(f.player.calls, (Calls{"begin", "status", "end"}));
 }
 
 TEST(StatusReport, PlayStateWordsAndVersionZero)
 {
     const struct
     {
-        int answer;
+        PlayState state;
         std::string word;
-    } rows[] = {{0, "Stopped"}, {1, "Playing"}, {3, "Paused"}, {4, "Unknown"}};
+    } rows[] = {{PlayState::Stopped, "Stopped"},
+                {PlayState::Playing, "Playing"},
+                {PlayState::Paused, "Paused"},
+                {PlayState::Unknown, "Unknown"}};
     for (const auto& row : rows) {
         CommandFixture f;
-        f.player.queryAnswers = {{0, 0}, {104, row.answer}, {250, 0}, {251, 1}};
+        f.player.now.state = row.state;
+        f.player.now.shuffle = false;
+        f.player.now.repeat = true;
         f.run("status");
         EXPECT_EQ(f.connection.sends, Sends{"\r\n**Winamp Current Status**\r\nWinamp Version:0"
                                             "\r\nWinamp is " +
@@ -42,23 +49,25 @@ TEST(StatusReport, PlayStateWordsAndVersionZero)
     }
 }
 
-TEST(StatusReport, WithoutPlayerOnlyTheVersionIsAsked)
+TEST(StatusReport, WithoutPlayerTheReportSaysSo)
 {
     CommandFixture f;
     f.player.running = false;
     EXPECT_EQ(f.run("status"), PromptSelector::Command);
     EXPECT_EQ(f.connection.sends, Sends{"\r\n**Winamp Current Status**\r\nWinamp is not running"
                                         "\r\n*************************"});
-    EXPECT_EQ(f.playerWork(), Calls{"query 0 0"});
+    EXPECT_EQ(f.playerWork(), Calls{"status"});
 }
 
-TEST(StatusReport, PlayerGoneAfterTheVersionShowsItsMinusOnes)
+TEST(StatusReport, SettingsThePlayerDoesNotOfferAreNamedSo)
 {
     CommandFixture f;
-    f.player.queryAnswers = {{0, -2}, {104, -1}, {250, -1}, {251, -1}};
+    f.player.now.version = 20200;
+    f.player.now.state = PlayState::Playing;
     f.run("status");
-    EXPECT_EQ(f.connection.sends, Sends{"\r\n**Winamp Current Status**\r\nWinamp Version:-2"
-                                        "\r\nWinamp is Unknown\r\nShuffle is On\r\nRepeat is:On"
+    EXPECT_EQ(f.connection.sends, Sends{"\r\n**Winamp Current Status**\r\nWinamp Version:20200"
+                                        "\r\nWinamp is Playing\r\nShuffle is not available"
+                                        "\r\nRepeat is:not available"
                                         "\r\n*************************"});
 }
 

@@ -4,6 +4,7 @@
 #include "player/mpd/MpdBackend.h"
 
 #include "support/MpdFixture.h"
+#include "support/PlayerCalls.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -38,7 +39,8 @@ protected:
         setup.after = [this](std::chrono::milliseconds, std::function<void()> callback) {
             timers.push_back(std::move(callback));
         };
-        if (MpdBackend().WinampQuery(0, kQueryPlayState) != -1)
+        MpdBackend probe;
+        if (test::PlayerCalls(probe).state())
             GTEST_SKIP() << "an MPD of this machine answers at MPD's default place";
     }
     void TearDown() override
@@ -57,11 +59,12 @@ protected:
             player = std::make_unique<MpdBackend>(setup);
         return *player;
     }
-    /** "open" as the interpreter starts it; the answer arrives in answers. */
+    /** "open" as the interpreter starts it; the answer arrives in answers (0 done, else -1). */
     void open()
     {
-        backend().launchWinampThen("mpd",
-                                   [this](std::int32_t answer) { answers.push_back(answer); });
+        backend().open("mpd", [this](const PlayerAnswer& answer) {
+            answers.push_back(answer.done() ? 0 : -1);
+        });
         if (const pid_t mpd = pidFileNames();
             mpd > 0 && std::find(started.begin(), started.end(), mpd) == started.end())
             started.push_back(mpd);
@@ -134,7 +137,7 @@ TEST_F(OwnMpd, OpenAnswersFromTheTimersOnceScanned)
     EXPECT_EQ(answers, (std::vector<std::int32_t>{0, 0}));
     EXPECT_EQ(started.size(), 1U);
     EXPECT_EQ(mode(folder), 0700U);
-    EXPECT_EQ(backend().WinampPlayFile((root / "album").string()), 0);
+    EXPECT_EQ(test::PlayerCalls(backend()).add((root / "album").string()), Outcome::Done);
     EXPECT_EQ(queue(), (Uris{"album/01 first.wav", "album/02 second.wav"}));
 
     open();
@@ -170,7 +173,7 @@ TEST_F(OwnMpd, AnMpdThatDoesNotAnswerIsNeverJoinedByASecond)
     // Once it runs again, it answers as soon as it has taken the connections queued meanwhile.
     ::kill(first, SIGCONT);
     EXPECT_TRUE(
-        MpdFixture::waitFor([this] { return backend().WinampQuery(0, kQueryPlayState) == 0; }));
+        MpdFixture::waitFor([this] { return test::PlayerCalls(backend()).state().has_value(); }));
 }
 
 // The music folder is made after "open": the status word said it was missing, and a later load
@@ -183,7 +186,7 @@ TEST_F(OwnMpd, MusicThatCameLaterIsLoadedAndSeen)
     EXPECT_EQ(words.front(), "music folder missing");
 
     test::writeWav(root / "new" / "song.wav", 1000);
-    EXPECT_EQ(backend().WinampPlayFile((root / "new").string()), 0);
+    EXPECT_EQ(test::PlayerCalls(backend()).add((root / "new").string()), Outcome::Done);
     EXPECT_EQ(queue(), Uris{"new/song.wav"});
 }
 

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "player/mpd/MpdBackend.h"
 
-#include "player/mpd/MpdMapping.h"
+#include "player/PlayerText.h"
 #include "support/MpdFixture.h"
+#include "support/PlayerCalls.h"
 
 #include <gtest/gtest.h>
 
@@ -43,42 +44,43 @@ protected:
 
     MpdFixture mpd;
     MpdBackend player;
+    test::PlayerCalls calls{player};
 };
 
 TEST_F(MpdPlayer, TransportCommandsChangeMpdsPlayState)
 {
     queueAlbum();
-    EXPECT_EQ(player.WinampCommand(kCmdPlay), 0);
+    EXPECT_EQ(calls.play(), Outcome::Done);
     EXPECT_EQ(field("state"), "play");
     EXPECT_EQ(field("song"), "0");
-    EXPECT_EQ(player.WinampCommand(kCmdNext), 0);
+    EXPECT_EQ(calls.next(), Outcome::Done);
     EXPECT_EQ(field("song"), "1");
-    EXPECT_EQ(player.WinampCommand(kCmdPrevious), 0);
+    EXPECT_EQ(calls.previous(), Outcome::Done);
     EXPECT_EQ(field("song"), "0");
-    EXPECT_EQ(player.WinampCommand(kCmdPause), 0);
+    EXPECT_EQ(calls.pause(), Outcome::Done);
     EXPECT_EQ(field("state"), "pause");
-    EXPECT_EQ(player.WinampCommand(kCmdPause), 0);
+    EXPECT_EQ(calls.pause(), Outcome::Done);
     EXPECT_EQ(field("state"), "play");
-    EXPECT_EQ(player.WinampCommand(kCmdStop), 0);
+    EXPECT_EQ(calls.stop(), Outcome::Done);
     EXPECT_EQ(field("state"), "stop");
 }
 
 TEST_F(MpdPlayer, PauseWhileStoppedStaysStopped)
 {
     queueAlbum();
-    EXPECT_EQ(player.WinampCommand(kCmdPause), 0);
+    EXPECT_EQ(calls.pause(), Outcome::Done);
     EXPECT_EQ(field("state"), "stop");
 }
 
 TEST_F(MpdPlayer, ShuffleAndRepeatToggle)
 {
-    EXPECT_EQ(player.WinampCommand(kCmdToggleShuffle), 0);
+    EXPECT_EQ(calls.toggleShuffle(), Outcome::Done);
     EXPECT_EQ(field("random"), "1");
     EXPECT_EQ(field("repeat"), "0");
-    EXPECT_EQ(player.WinampCommand(kCmdToggleRepeat), 0);
+    EXPECT_EQ(calls.toggleRepeat(), Outcome::Done);
     EXPECT_EQ(field("repeat"), "1");
-    EXPECT_EQ(player.WinampCommand(kCmdToggleShuffle), 0);
-    EXPECT_EQ(player.WinampCommand(kCmdToggleRepeat), 0);
+    EXPECT_EQ(calls.toggleShuffle(), Outcome::Done);
+    EXPECT_EQ(calls.toggleRepeat(), Outcome::Done);
     EXPECT_EQ(field("random"), "0");
     EXPECT_EQ(field("repeat"), "0");
 }
@@ -86,10 +88,10 @@ TEST_F(MpdPlayer, ShuffleAndRepeatToggle)
 TEST_F(MpdPlayer, VolumeStepsByOnePercent)
 {
     mpd.command("setvol 50");
-    EXPECT_EQ(player.WinampCommand(kCmdVolumeUp), 0);
+    EXPECT_EQ(calls.stepVolume(+1), Outcome::Done);
     EXPECT_EQ(field("volume"), "51");
-    EXPECT_EQ(player.WinampCommand(kCmdVolumeDown), 0);
-    EXPECT_EQ(player.WinampCommand(kCmdVolumeDown), 0);
+    EXPECT_EQ(calls.stepVolume(-1), Outcome::Done);
+    EXPECT_EQ(calls.stepVolume(-1), Outcome::Done);
     EXPECT_EQ(field("volume"), "49");
 }
 
@@ -99,72 +101,63 @@ TEST_F(MpdPlayer, ManyStepsInOneLineAllAnswerAndStopAtTheLimit)
     player.beginCommandLine();
     int failures = 0;
     for (int step = 0; step < 256; ++step)
-        failures += player.WinampCommand(kCmdVolumeUp) != 0;
+        failures += calls.stepVolume(+1) != Outcome::Done;
     player.endCommandLine();
     EXPECT_EQ(failures, 0);
     EXPECT_EQ(field("volume"), "100");
 }
 
-TEST_F(MpdPlayer, UnknownCommandDoesNothingAndAnswersZero)
-{
-    queueAlbum();
-    const auto before = mpd.status();
-    EXPECT_EQ(player.WinampCommand(40999), 0);
-    EXPECT_EQ(player.WinampQuery(0, 7), 0);
-    EXPECT_EQ(mpd.status(), before);
-}
-
-TEST_F(MpdPlayer, QueriesAnswerMpdsState)
+TEST_F(MpdPlayer, StatusAnswersMpdsState)
 {
     unsigned major = 0, minor = 0, patch = 0;
     ASSERT_EQ(std::sscanf(mpd.protocolVersion().c_str(), "%u.%u.%u", &major, &minor, &patch), 3);
-    EXPECT_EQ(player.WinampQuery(0, kQueryVersion), encodeMpdVersion(major, minor, patch));
+    EXPECT_EQ(calls.status()->version, encodeVersion(major, minor, patch));
 
     queueAlbum();
-    EXPECT_EQ(player.WinampQuery(0, kQueryPlayState), 0);
+    EXPECT_EQ(calls.state(), PlayState::Stopped);
     mpd.command("play");
-    EXPECT_EQ(player.WinampQuery(0, kQueryPlayState), 1);
+    EXPECT_EQ(calls.state(), PlayState::Playing);
     mpd.command("pause 1");
-    EXPECT_EQ(player.WinampQuery(0, kQueryPlayState), 3);
+    EXPECT_EQ(calls.state(), PlayState::Paused);
 
-    EXPECT_EQ(player.WinampQuery(0, kQueryShuffle), 0);
-    EXPECT_EQ(player.WinampQuery(0, kQueryRepeat), 0);
+    EXPECT_EQ(calls.status()->shuffle, false);
+    EXPECT_EQ(calls.status()->repeat, false);
     mpd.command("random 1");
     mpd.command("repeat 1");
-    EXPECT_EQ(player.WinampQuery(0, kQueryShuffle), 1);
-    EXPECT_EQ(player.WinampQuery(0, kQueryRepeat), 1);
+    EXPECT_EQ(calls.status()->shuffle, true);
+    EXPECT_EQ(calls.status()->repeat, true);
 }
 
-TEST_F(MpdPlayer, QueryInTheSameLineSeesTheLinesOwnCommands)
+TEST_F(MpdPlayer, StatusInTheSameLineSeesTheLinesOwnCommands)
 {
     queueAlbum();
     player.beginCommandLine();
-    EXPECT_EQ(player.WinampQuery(0, kQueryPlayState), 0);
-    EXPECT_EQ(player.WinampCommand(kCmdPlay), 0);
-    EXPECT_EQ(player.WinampQuery(0, kQueryPlayState), 1);
-    EXPECT_EQ(player.WinampCommand(kCmdToggleRepeat), 0);
-    EXPECT_EQ(player.WinampQuery(0, kQueryRepeat), 1);
+    EXPECT_EQ(calls.state(), PlayState::Stopped);
+    EXPECT_EQ(calls.play(), Outcome::Done);
+    EXPECT_EQ(calls.state(), PlayState::Playing);
+    EXPECT_EQ(calls.toggleRepeat(), Outcome::Done);
+    EXPECT_EQ(calls.status()->repeat, true);
     player.endCommandLine();
 }
 
-TEST_F(MpdPlayer, ClearQueryEmptiesTheQueue)
+TEST_F(MpdPlayer, ClearEmptiesTheQueue)
 {
     queueAlbum();
-    EXPECT_EQ(player.WinampQuery(0, kQueryClearPlaylist), 0);
+    EXPECT_EQ(calls.clear(), Outcome::Done);
     EXPECT_EQ(field("playlistlength"), "0");
 }
 
 TEST_F(MpdPlayer, PlayFileAppendsOneFileWithoutStartingPlayback)
 {
     mpd.command("add top.wav");
-    EXPECT_EQ(player.WinampPlayFile(music("album/02 second.wav")), 0);
+    EXPECT_EQ(calls.add(music("album/02 second.wav")), Outcome::Done);
     EXPECT_EQ(mpd.queue(), (Uris{"top.wav", "album/02 second.wav"}));
     EXPECT_EQ(field("state"), "stop");
 }
 
 TEST_F(MpdPlayer, PlayFileOfAFolderAppendsItsAudioFilesInNameOrder)
 {
-    EXPECT_EQ(player.WinampPlayFile(music("album")), 0);
+    EXPECT_EQ(calls.add(music("album")), Outcome::Done);
     EXPECT_EQ(mpd.queue(), (Uris{"album/01 first.wav", "album/02 second.wav", "album/10 tenth.wav",
                                  "album/disc2/a.wav"}));
     EXPECT_EQ(field("state"), "stop");
@@ -176,15 +169,15 @@ TEST_F(MpdPlayer, PlayFileOfAFolderWhereMpdsOrderIsNotNameOrder)
     test::writeWav(mpd.musicDir() / "mixed" / "zz.wav", 100);
     test::writeWav(mpd.musicDir() / "mixed" / "aa" / "x.wav", 100);
     ASSERT_TRUE(mpd.update()) << mpd.error();
-    EXPECT_EQ(player.WinampPlayFile(music("mixed")), 0);
+    EXPECT_EQ(calls.add(music("mixed")), Outcome::Done);
     EXPECT_EQ(mpd.queue(), (Uris{"mixed/aa/x.wav", "mixed/zz.wav"}));
 }
 
 TEST_F(MpdPlayer, PlayFileOfTheMusicFolderOverTcpFindsItByItsListing)
 {
     mpd.useTcp();
-    EXPECT_EQ(player.WinampPlayFile(music("other/b.wav")), 0);
-    EXPECT_EQ(player.WinampPlayFile(mpd.musicDir().string()), 0);
+    EXPECT_EQ(calls.add(music("other/b.wav")), Outcome::Done);
+    EXPECT_EQ(calls.add(mpd.musicDir().string()), Outcome::Done);
     EXPECT_EQ(mpd.queue(),
               (Uris{"other/b.wav", "album/01 first.wav", "album/02 second.wav",
                     "album/10 tenth.wav", "album/disc2/a.wav", "other/b.wav", "top.wav"}));
@@ -198,14 +191,14 @@ TEST_F(MpdPlayer, PlayFileOutsideTheMusicFolderGoesByLocalFileUri)
     fs::copy_file(mpd.musicDir() / "top.wav", outside / "y.WAV");
     std::ofstream(outside / "notes.txt") << "text\n";
 
-    EXPECT_EQ(player.WinampPlayFile(outside.string()), 0);
+    EXPECT_EQ(calls.add(outside.string()), Outcome::Done);
     EXPECT_EQ(mpd.queue(),
               (Uris{(outside / "sub" / "z.wav").string(), (outside / "y.WAV").string()}));
 
     // MPD takes local files only from clients on its local socket.
     mpd.command("clear");
     mpd.useTcp();
-    EXPECT_EQ(player.WinampPlayFile(outside.string()), 0);
+    EXPECT_EQ(calls.add(outside.string()), Outcome::Done);
     EXPECT_EQ(mpd.queue(), Uris{});
 }
 
@@ -222,11 +215,11 @@ TEST_F(MpdPlayer, PlaylistFilesAppendTheirEntries)
         << "01 first.wav\nnot here.wav\n../gone/x.flac\n02 second.wav\n";
     mpd.command("add top.wav");
 
-    EXPECT_EQ(player.WinampPlayFile(music("mix.m3u")), 0);
+    EXPECT_EQ(calls.add(music("mix.m3u")), Outcome::Done);
     EXPECT_EQ(mpd.queue(), (Uris{"top.wav", "Björk/Jóga.wav", "Café del Mar/01 Ibiza.wav",
                                  "album/10 tenth.wav"}));
     mpd.command("clear");
-    EXPECT_EQ(player.WinampPlayFile(music("album/gaps.m3u")), 0);
+    EXPECT_EQ(calls.add(music("album/gaps.m3u")), Outcome::Done);
     EXPECT_EQ(mpd.queue(), (Uris{"album/01 first.wav", "album/02 second.wav"}));
     EXPECT_EQ(field("state"), "stop");
 }
@@ -237,16 +230,16 @@ TEST_F(MpdPlayer, MusicMpdDoesNotKnowYetIsLookedAtAndLoaded)
     test::writeWav(mpd.musicDir() / "new" / "b.wav", 100);
     test::writeWav(mpd.musicDir() / "new" / "a.wav", 100);
     test::writeWav(mpd.musicDir() / "single.wav", 100);
-    EXPECT_EQ(player.WinampPlayFile(music("new")), 0);
-    EXPECT_EQ(player.WinampPlayFile(music("single.wav")), 0);
+    EXPECT_EQ(calls.add(music("new")), Outcome::Done);
+    EXPECT_EQ(calls.add(music("single.wav")), Outcome::Done);
     EXPECT_EQ(mpd.queue(), (Uris{"new/a.wav", "new/b.wav", "single.wav"}));
 }
 
 TEST_F(MpdPlayer, PlayFileOfAPathMpdCannotUseAddsNothing)
 {
-    EXPECT_EQ(player.WinampPlayFile(music("no such file.wav")), 0);
-    EXPECT_EQ(player.WinampPlayFile(music("album/cover.txt")), 0);
-    EXPECT_EQ(player.WinampPlayFile(""), 0);
+    EXPECT_EQ(calls.add(music("no such file.wav")), Outcome::Done);
+    EXPECT_EQ(calls.add(music("album/cover.txt")), Outcome::Done);
+    EXPECT_EQ(calls.add(""), Outcome::Done);
     EXPECT_EQ(mpd.queue(), Uris{});
 }
 
@@ -255,87 +248,87 @@ TEST_F(MpdPlayer, SeekMpdRefusesAnswersNothingAndChangesNothing)
 {
     queueAlbum();
     const auto before = mpd.status();
-    EXPECT_EQ(player.seekTo(5000), std::nullopt);
+    EXPECT_EQ(calls.seekTo(5000), std::nullopt);
     EXPECT_EQ(mpd.status(), before);
 }
 
-TEST_F(MpdPlayer, WithoutMpdEveryMessageAnswersMinusOne)
+TEST_F(MpdPlayer, WithoutMpdEveryOperationAnswersNoPlayer)
 {
     mpd.stop();
-    EXPECT_EQ(player.WinampCommand(kCmdPlay), -1);
-    EXPECT_EQ(player.WinampCommand(kCmdVolumeUp), -1);
-    EXPECT_EQ(player.WinampCommand(40999), -1);
-    EXPECT_EQ(player.WinampQuery(0, kQueryVersion), -1);
-    EXPECT_EQ(player.WinampQuery(0, kQueryPlayState), -1);
-    EXPECT_EQ(player.WinampQuery(0, kQueryClearPlaylist), -1);
-    EXPECT_EQ(player.WinampPlayFile(music("top.wav")), -1);
+    EXPECT_EQ(calls.play(), Outcome::NoPlayer);
+    EXPECT_EQ(calls.stepVolume(+1), Outcome::NoPlayer);
+    EXPECT_EQ(calls.pause(), Outcome::NoPlayer);
+    EXPECT_EQ(calls.state(), std::nullopt);
+    EXPECT_EQ(calls.clear(), Outcome::NoPlayer);
+    EXPECT_EQ(calls.add(music("top.wav")), Outcome::NoPlayer);
+    EXPECT_EQ(calls.queue(0, 20).outcome, Outcome::NoPlayer);
+    EXPECT_EQ(calls.close(), Outcome::NoPlayer);
     mpd.useTcp();
-    EXPECT_EQ(player.WinampQuery(0, kQueryShuffle), -1);
+    EXPECT_EQ(calls.toggleShuffle(), Outcome::NoPlayer);
+    EXPECT_EQ(calls.seekTo(1000), std::nullopt);
 }
 
 TEST_F(MpdPlayer, MpdRestartedBetweenTwoLinesIsFound)
 {
-    EXPECT_EQ(player.WinampQuery(0, kQueryPlayState), 0);
+    EXPECT_EQ(calls.state(), PlayState::Stopped);
     ::kill(mpd.pid(), SIGKILL);
     mpd.stop();
-    EXPECT_EQ(player.WinampQuery(0, kQueryPlayState), -1);
+    EXPECT_EQ(calls.state(), std::nullopt);
     ASSERT_TRUE(mpd.start()) << mpd.error();
     mpd.command("add top.wav");
     mpd.command("play");
-    EXPECT_EQ(player.WinampQuery(0, kQueryPlayState), 1);
+    EXPECT_EQ(calls.state(), PlayState::Playing);
 }
 
-TEST_F(MpdPlayer, ConnectionLostInsideALineFailsTheRestOfThatLine)
+TEST_F(MpdPlayer, ConnectionLostInsideALineIsOpenedAgainForTheNextLine)
 {
     player.beginCommandLine();
-    EXPECT_EQ(player.WinampQuery(0, kQueryPlayState), 0);
+    EXPECT_EQ(calls.state(), PlayState::Stopped);
     ::kill(mpd.pid(), SIGKILL);
     mpd.stop();
-    EXPECT_EQ(player.WinampCommand(kCmdVolumeUp), -1);
-    ASSERT_TRUE(mpd.start()) << mpd.error();
-    EXPECT_EQ(player.WinampCommand(kCmdVolumeUp), -1);
+    EXPECT_EQ(calls.stepVolume(+1), Outcome::NoPlayer);
     player.endCommandLine();
-    EXPECT_EQ(player.WinampQuery(0, kQueryPlayState), 0);
+    ASSERT_TRUE(mpd.start()) << mpd.error();
+    player.beginCommandLine();
+    EXPECT_EQ(calls.state(), PlayState::Stopped);
+    player.endCommandLine();
 }
 
 TEST_F(MpdPlayer, CloseEndsTheDaemon)
 {
-    EXPECT_EQ(player.WinampCommand(kCmdClose), 0);
+    EXPECT_EQ(calls.close(), Outcome::Done);
     const pid_t daemon = mpd.pid();
     EXPECT_TRUE(MpdFixture::waitFor([daemon] { return MpdFixture::processGone(daemon); }));
-    EXPECT_EQ(player.WinampQuery(0, kQueryPlayState), -1);
+    EXPECT_EQ(calls.state(), std::nullopt);
 }
 
-TEST_F(MpdPlayer, HungMpdAnswersMinusOneAndTheLineGivesUp)
+TEST_F(MpdPlayer, HungMpdAnswersNoPlayer)
 {
     ::kill(mpd.pid(), SIGSTOP);
     const auto start = std::chrono::steady_clock::now();
     player.beginCommandLine();
-    EXPECT_EQ(player.WinampQuery(0, kQueryPlayState), -1);
-    EXPECT_EQ(player.WinampCommand(kCmdVolumeUp), -1);
-    EXPECT_EQ(player.WinampCommand(kCmdVolumeUp), -1);
+    EXPECT_EQ(calls.state(), std::nullopt);
     player.endCommandLine();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     ::kill(mpd.pid(), SIGCONT);
-    EXPECT_EQ(player.WinampQuery(0, kQueryPlayState), 0);
+    EXPECT_EQ(calls.state(), PlayState::Stopped);
 }
 
 TEST_F(MpdPlayer, LaunchStartsAPlayerTheNextQueryFinds)
 {
     mpd.stop();
-    ASSERT_EQ(player.WinampQuery(0, kQueryPlayState), -1);
-    EXPECT_EQ(player.LaunchWinamp(mpd.commandLine()), 0);
-    EXPECT_TRUE(
-        MpdFixture::waitFor([this] { return player.WinampQuery(0, kQueryPlayState) == 0; }));
-    EXPECT_EQ(player.WinampCommand(kCmdClose), 0);
+    ASSERT_EQ(calls.state(), std::nullopt);
+    EXPECT_EQ(calls.open(mpd.commandLine()).outcome, Outcome::Done);
+    EXPECT_TRUE(MpdFixture::waitFor([this] { return calls.state() == PlayState::Stopped; }));
+    EXPECT_EQ(calls.close(), Outcome::Done);
     mpd.stopLaunched();
 }
 
-TEST_F(MpdPlayer, LaunchOfAMissingProgramAnswersMinusOne)
+TEST_F(MpdPlayer, LaunchOfAMissingProgramFails)
 {
-    EXPECT_EQ(player.LaunchWinamp("/nonexistent/zelvor-player --play"), -1);
-    EXPECT_EQ(player.LaunchWinamp(music("top.wav")), -1);
-    EXPECT_EQ(player.LaunchWinamp(""), -1);
+    EXPECT_EQ(calls.open("/nonexistent/zelvor-player --play").outcome, Outcome::Failed);
+    EXPECT_EQ(calls.open(music("top.wav")).outcome, Outcome::Failed);
+    EXPECT_EQ(calls.open("").outcome, Outcome::Failed);
 }
 
 } // namespace

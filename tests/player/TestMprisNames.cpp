@@ -2,6 +2,7 @@
 #include "player/mpris/MprisNames.h"
 #include "player/PlayerRules.h"
 #include "player/PlayerSelector.h"
+#include "player/PlayerText.h"
 
 #include <gtest/gtest.h>
 
@@ -127,9 +128,9 @@ TEST(FileKinds, PlaylistsAndSoundFilesBySuffix)
     for (const char* name : {"m3u", "a.m3u/b", "song.mp3", "mix.m3u.txt"})
         EXPECT_FALSE(isPlaylistFile(name)) << name;
     for (const char* name : {"a.mp3", "B.FLAC", "c.ogg", "d.opus", "e.wav"})
-        EXPECT_TRUE(isAudioFile(name)) << name;
+        EXPECT_TRUE(isSoundFile(name)) << name;
     for (const char* name : {"cover.jpg", "mix.m3u", "notes", ".ogg/readme"})
-        EXPECT_FALSE(isAudioFile(name)) << name;
+        EXPECT_FALSE(isSoundFile(name)) << name;
 }
 
 // Records which backend each operation reached.
@@ -137,23 +138,32 @@ class Recorder : public Player
 {
 public:
     explicit Recorder(std::string name, std::vector<std::string>& log) : m_name(name), m_log(log) {}
-    std::int32_t WinampCommand(std::int32_t id) override { return note("command", id); }
-    std::int32_t WinampQuery(std::int32_t, std::int16_t id) override { return note("query", id); }
-    std::int32_t WinampPlayFile(const std::string&) override { return note("file", 0); }
-    std::int32_t LaunchWinamp(const std::string&) override { return note("launch", 0); }
-    std::optional<PlayerStatus> status() override { return note("status", 0), PlayerStatus{}; }
-    std::optional<QueuePage> queue(std::uint32_t, std::uint32_t) override { return {}; }
-    std::optional<PlayerStatus> jumpTo(std::uint32_t) override { return {}; }
-    std::optional<PlayerStatus> setVolume(int) override { return {}; }
-    std::optional<PlayerStatus> seekTo(std::uint32_t) override { return {}; }
-    void beginCommandLine() override { note("begin", 0); }
-    void endCommandLine() override { note("end", 0); }
+    void play(PlayerDone done) override { note("play", done); }
+    void stop(PlayerDone done) override { note("stop", done); }
+    void pause(PlayerDone done) override { note("pause", done); }
+    void next(PlayerDone done) override { note("next", done); }
+    void previous(PlayerDone done) override { note("previous", done); }
+    void stepVolume(int, PlayerDone done) override { note("volume step", done); }
+    void toggleShuffle(PlayerDone done) override { note("shuffle", done); }
+    void toggleRepeat(PlayerDone done) override { note("repeat", done); }
+    void clear(PlayerDone done) override { note("clear", done); }
+    void add(const std::string&, PlayerDone done) override { note("add", done); }
+    void open(const std::string&, PlayerDone done) override { note("open", done); }
+    void close(PlayerDone done) override { note("close", done); }
+    void status(PlayerDone done) override { note("status", done); }
+    void queue(std::uint32_t, std::uint32_t, PlayerDone done) override { note("queue", done); }
+    void jumpTo(std::uint32_t, PlayerDone done) override { note("jump", done); }
+    void setVolume(int, PlayerDone done) override { note("volume", done); }
+    void seekTo(std::uint32_t, PlayerDone done) override { note("seek", done); }
+    void stopForSleep(PlayerDone done) override { note("sleep", done); }
+    void beginCommandLine() override { m_log.push_back(m_name + " begin"); }
+    void endCommandLine() override { m_log.push_back(m_name + " end"); }
 
 private:
-    std::int32_t note(const char* what, int id)
+    void note(const char* what, const PlayerDone& done)
     {
-        m_log.push_back(m_name + " " + what + (id != 0 ? " " + std::to_string(id) : ""));
-        return 0;
+        m_log.push_back(m_name + " " + what);
+        done(PlayerAnswer::of(Outcome::Done));
     }
     std::string m_name;
     std::vector<std::string>& m_log;
@@ -166,18 +176,20 @@ TEST(PlayerSelector, EachLineGoesToTheBackendItsLocationChose)
     Recorder mpris("mpris", log);
     std::string location = "mpd";
     PlayerSelector selector(mpd, mpris, [&location] { return location; });
+    int answers = 0;
+    const auto counted = [&answers](const PlayerAnswer&) { ++answers; };
 
     selector.beginCommandLine();
     location = "vlc"; // a change in the middle of a line waits for the next one
-    selector.WinampCommand(kCmdPlay);
+    selector.play(counted);
     selector.endCommandLine();
-    selector.WinampQuery(0, kQueryPlayState);
-    selector.stopForSleep();
+    selector.status(counted);
+    selector.stopForSleep(counted);
     location = "/usr/sbin/mpd";
-    selector.status();
-    EXPECT_EQ(log,
-              (std::vector<std::string>{"mpd begin", "mpd command 40045", "mpd end",
-                                        "mpris query 104", "mpris command 40047", "mpd status"}));
+    selector.add("x.wav", counted);
+    EXPECT_EQ(log, (std::vector<std::string>{"mpd begin", "mpd play", "mpd end", "mpris status",
+                                             "mpris sleep", "mpd add"}));
+    EXPECT_EQ(answers, 4);
 }
 
 } // namespace

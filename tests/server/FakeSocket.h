@@ -190,38 +190,54 @@ private:
 class AbsentPlayer : public Player
 {
 public:
-    std::int32_t WinampCommand(std::int32_t) override { return -1; }
-    std::int32_t WinampQuery(std::int32_t, std::int16_t) override { return -1; }
-    std::int32_t WinampPlayFile(const std::string&) override { return -1; }
-    std::int32_t LaunchWinamp(const std::string&) override { return -1; }
-    /** What launchFailure() says. */
-    std::string failure;
-    std::string launchFailure() const override { return failure; }
-    std::optional<PlayerStatus> status() override { return std::nullopt; }
-    std::optional<QueuePage> queue(std::uint32_t, std::uint32_t) override { return std::nullopt; }
-    std::optional<PlayerStatus> jumpTo(std::uint32_t) override { return std::nullopt; }
-    std::optional<PlayerStatus> setVolume(int) override { return std::nullopt; }
-    std::optional<PlayerStatus> seekTo(std::uint32_t) override { return std::nullopt; }
+    void play(PlayerDone done) override { absent(done); }
+    void stop(PlayerDone done) override { absent(done); }
+    void pause(PlayerDone done) override { absent(done); }
+    void next(PlayerDone done) override { absent(done); }
+    void previous(PlayerDone done) override { absent(done); }
+    void stepVolume(int, PlayerDone done) override { absent(done); }
+    void toggleShuffle(PlayerDone done) override { absent(done); }
+    void toggleRepeat(PlayerDone done) override { absent(done); }
+    void clear(PlayerDone done) override { absent(done); }
+    void add(const std::string&, PlayerDone done) override { absent(done); }
+    void close(PlayerDone done) override { absent(done); }
+    void status(PlayerDone done) override { absent(done); }
+    void queue(std::uint32_t, std::uint32_t, PlayerDone done) override { absent(done); }
+    void jumpTo(std::uint32_t, PlayerDone done) override { absent(done); }
+    void setVolume(int, PlayerDone done) override { absent(done); }
+    void seekTo(std::uint32_t, PlayerDone done) override { absent(done); }
 
+    /** Why "open" failed. */
+    std::string failure;
     /** While set, "open" waits until finishLaunch() gives its answer. */
     bool launchWaits = false;
-    void launchWinampThen(const std::string&, std::function<void(std::int32_t)> done) override
+    void open(const std::string&, PlayerDone done) override
     {
         if (launchWaits)
             m_launching = std::move(done);
         else
-            done(-1);
+            finish(done, false);
     }
-    void finishLaunch(std::int32_t answer)
+    /** Answers the waiting "open": started or not. */
+    void finishLaunch(bool started)
     {
         auto done = std::move(m_launching);
         m_launching = nullptr;
         if (done)
-            done(answer);
+            finish(done, started);
     }
 
 private:
-    std::function<void(std::int32_t)> m_launching;
+    static void absent(const PlayerDone& done) { done(PlayerAnswer::of(Outcome::NoPlayer)); }
+    void finish(const PlayerDone& done, bool started) const
+    {
+        PlayerAnswer answer = PlayerAnswer::of(started ? Outcome::Done : Outcome::Failed);
+        if (!started)
+            answer.reason = failure;
+        done(std::move(answer));
+    }
+
+    PlayerDone m_launching;
 };
 
 } // namespace zelvor::test

@@ -759,7 +759,7 @@ TEST_F(TelnetServerTest, LateReplyHoldsTheClientsInputUntilItIsOut)
     EXPECT_EQ(socket.resumes, 0);
     EXPECT_EQ(log.statusWord(), "open");
 
-    player.finishLaunch(-1);
+    player.finishLaunch(false);
     EXPECT_EQ(socket.takeReceived(), "\r\nCommand Failed - Winamp may not be running\r\nZelvor>");
     EXPECT_EQ(socket.resumes, 1);
     EXPECT_FALSE(server.waitsForReply(client));
@@ -768,7 +768,7 @@ TEST_F(TelnetServerTest, LateReplyHoldsTheClientsInputUntilItIsOut)
     EXPECT_EQ(socket.takeReceived(), "pwd\r\n\\\r\nZelvor>");
 
     EXPECT_EQ(arrive("open\r"), 5U);
-    player.finishLaunch(0);
+    player.finishLaunch(true);
     EXPECT_EQ(socket.takeReceived(), "open\r\nZelvor>");
 }
 
@@ -783,7 +783,7 @@ TEST_F(TelnetServerTest, LateReplyAfterTheClientLeftReachesNoOne)
     EXPECT_EQ(arrive("open\r"), 5U);
     server.Winsock1_Close(client);
     connect();
-    player.finishLaunch(0);
+    player.finishLaunch(true);
     EXPECT_EQ(socket.takeReceived(), "");
     EXPECT_EQ(socket.resumes, 0);
     EXPECT_EQ(arrive("pwd\r"), 4U);

@@ -116,17 +116,5 @@ TEST_F(Win32BackendTest, PlayerClosedAndStartedAgainIsFoundByTheNextCall)
     EXPECT_EQ(logLines(secondLog), Lines{"user 0 0"});
 }
 
-TEST_F(Win32BackendTest, HungPlayerAnswersMinusOneAndTheRestOfTheLineIsNotSent)
-{
-    StandIn player(m_log, {"--hang", "40058"});
-    ASSERT_TRUE(player.ready());
-    m_player.beginCommandLine();
-    EXPECT_EQ(m_player.WinampCommand(kCmdVolumeUp), -1);
-    EXPECT_EQ(m_player.WinampCommand(kCmdVolumeUp), -1);
-    EXPECT_EQ(m_player.WinampQuery(0, kQueryVersion), -1);
-    m_player.endCommandLine();
-    EXPECT_EQ(logLines(m_log), Lines{"command 40058 0"});
-}
-
 } // namespace
 } // namespace zelvor

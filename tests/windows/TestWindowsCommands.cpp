@@ -114,7 +114,21 @@ TEST_F(WindowsCommandsTest, StatusReportsThePlayersAnswersOrItsAbsence)
                                         "\r\nShuffle is On"
                                         "\r\nRepeat is:Off"
                                         "\r\n*************************"});
-    EXPECT_EQ(logLines(m_log), (Lines{"user 0 0", "user 0 104", "user 0 250", "user 0 251"}));
+    // The report's four answers come first; the rest of the status follows them.
+    const auto log = logLines(m_log);
+    ASSERT_GE(log.size(), 4u);
+    EXPECT_EQ(Lines(log.begin(), log.begin() + 4),
+              (Lines{"user 0 0", "user 0 104", "user 0 250", "user 0 251"}));
+}
+
+// A player that hangs costs the line one timeout: the rest of the line is not sent.
+TEST_F(WindowsCommandsTest, HungPlayerGivesTheFailureLineAndTheRestOfTheLineIsNotSent)
+{
+    StandIn player(m_log, {"--hang", "40058"});
+    ASSERT_TRUE(player.ready());
+    EXPECT_EQ(run("volup 2"), PromptSelector::PlayerMissing);
+    EXPECT_EQ(m_connection.sends, Lines{"\r\nCommand Failed - Winamp may not be running"});
+    EXPECT_EQ(logLines(m_log), Lines{"command 40058 0"});
 }
 
 TEST_F(WindowsCommandsTest, PlayerCommandsReachTheWindowAndAMissingPlayerIsReported)
@@ -296,6 +310,7 @@ TEST_F(WindowsCommandsTest, FailedOpenTellsTheClientAsBeforeAndTheStatusWhy)
     EXPECT_EQ(m_connection.sends, Lines{"\r\nCommand Failed - Winamp may not be running"});
     ASSERT_EQ(m_host.problems.size(), 1u);
     EXPECT_EQ(m_host.problems.front(), m_player.launchFailure());
+    EXPECT_FALSE(m_host.problems.front().empty());
     EXPECT_EQ(m_host.problems.front().find("cannot start " + m_settings.WinampLocation + ": "), 0u);
 }
 

@@ -3,6 +3,7 @@
 
 #include "player/mpd/MpdMapping.h"
 #include "player/mpd/MpdQueueLoader.h"
+#include "player/PlayerText.h"
 #include "player/ProgramLauncher.h"
 
 #include <mpd/client.h>
@@ -85,6 +86,24 @@ PlayState playState(mpd_state state)
     }
 }
 
+// Everything a status answer of MPD tells, read in one place.
+PlayerStatus statusOf(const mpd_status* status)
+{
+    PlayerStatus now;
+    now.state = playState(mpd_status_get_state(status));
+    now.queueLength = mpd_status_get_queue_length(status);
+    if (const int position = mpd_status_get_song_pos(status); position >= 0)
+        now.position = static_cast<std::uint32_t>(position);
+    now.elapsedMs = mpd_status_get_elapsed_ms(status);
+    if (const unsigned total = mpd_status_get_total_time(status); total > 0)
+        now.totalMs = total * 1000;
+    if (const int volume = mpd_status_get_volume(status); volume >= 0)
+        now.volume = volume;
+    now.shuffle = mpd_status_get_random(status);
+    now.repeat = mpd_status_get_repeat(status);
+    return now;
+}
+
 std::string songTitle(const mpd_song* song)
 {
     return displayTitle(mpd_song_get_tag(song, MPD_TAG_ARTIST, 0),
@@ -105,16 +124,9 @@ struct ListedEntry
     }
 };
 
-std::int32_t playStateAnswer(mpd_state state)
+PlayerAnswer finished()
 {
-    switch (state) {
-    case MPD_STATE_PLAY:
-        return 1;
-    case MPD_STATE_PAUSE:
-        return 3;
-    default:
-        return 0;
-    }
+    return PlayerAnswer::of(Outcome::Done);
 }
 
 } // namespace
@@ -128,54 +140,44 @@ void MpdBackend::beginCommandLine()
 {
     disconnect();
     m_inLine = true;
-    m_lineFailed = false;
 }
 
 void MpdBackend::endCommandLine()
 {
     disconnect();
     m_inLine = false;
-    m_lineFailed = false;
 }
 
-// An operation outside a command line is a line of its own.
-template <typename Work> std::int32_t MpdBackend::operate(Work&& work)
+// Runs work() on a connection and hands its answer on; NoPlayer when MPD could not be reached or
+// the connection broke or timed out meanwhile. An operation outside a command line is a line of
+// its own.
+template <typename Work> void MpdBackend::operate(Work&& work, PlayerDone& done)
 {
     const bool ownLine = !m_inLine;
     if (ownLine)
         beginCommandLine();
-    std::int32_t answer = -1;
+    PlayerAnswer answer = PlayerAnswer::of(Outcome::NoPlayer);
     {
         SigpipeGuard guard;
         if (connection() != nullptr) {
-            const std::int32_t result = work();
-            answer = usable() ? result : -1;
+            PlayerAnswer result = work();
+            if (usable())
+                answer = std::move(result);
         }
     }
     if (ownLine)
         endCommandLine();
-    return answer;
-}
-
-// True when MPD was reached and is still there after the work (an error reply included).
-template <typename Work> bool MpdBackend::answered(Work&& work)
-{
-    return operate([this, &work] {
-               m_snapshot.reset();
-               work();
-               return 0;
-           }) != -1;
+    done(std::move(answer));
 }
 
 mpd_connection* MpdBackend::connection()
 {
-    if (m_connection != nullptr || m_lineFailed)
+    if (m_connection != nullptr)
         return m_connection;
     if (const auto own = m_managed.socketToTry())
         m_connection = connectMpd(own->c_str(), kTimeoutMs);
     if (m_connection == nullptr)
         m_connection = connectMpd(nullptr, kTimeoutMs);
-    m_lineFailed = m_connection == nullptr;
     if (m_connection != nullptr) {
         // A command list leaves in several writes and MPD answers only its end; without this,
         // Nagle's algorithm holds the last write back until MPD's delayed acknowledgement.
@@ -185,16 +187,15 @@ mpd_connection* MpdBackend::connection()
     return m_connection;
 }
 
-// An error reply still means MPD is there; anything else ends the connection and the line.
+// An error reply still means MPD is there; anything else ends the connection.
 bool MpdBackend::usable()
 {
     if (m_connection == nullptr)
-        return !m_lineFailed;
+        return false;
     if (mpd_connection_get_error(m_connection) == MPD_ERROR_SUCCESS ||
         mpd_connection_clear_error(m_connection))
         return true;
     disconnect();
-    m_lineFailed = true;
     return false;
 }
 
@@ -203,166 +204,157 @@ void MpdBackend::disconnect()
     if (m_connection != nullptr)
         mpd_connection_free(m_connection);
     m_connection = nullptr;
-    m_snapshot.reset();
 }
 
-// The queries of one line share one status: "status" asks for three of its fields in a row.
-std::optional<MpdBackend::Snapshot> MpdBackend::snapshot()
+std::optional<PlayerStatus> MpdBackend::currentStatus()
 {
-    if (m_snapshot)
-        return m_snapshot;
     mpd_status* status = mpd_run_status(m_connection);
     if (status == nullptr)
         return std::nullopt;
-    m_snapshot = Snapshot{playStateAnswer(mpd_status_get_state(status)),
-                          mpd_status_get_random(status), mpd_status_get_repeat(status)};
+    auto now = statusOf(status);
     mpd_status_free(status);
-    return m_snapshot;
+    return now;
 }
 
-std::int32_t MpdBackend::WinampCommand(std::int32_t id)
+template <typename Run> void MpdBackend::simple(Run&& run, PlayerDone& done)
 {
-    return operate([this, id] {
-        m_snapshot.reset();
-        runCommand(id);
-        return 0;
-    });
+    operate(
+        [this, &run] {
+            run(m_connection);
+            return finished();
+        },
+        done);
 }
 
-bool MpdBackend::runCommand(std::int32_t id)
+void MpdBackend::play(PlayerDone done)
 {
-    switch (id) {
-    case kCmdPlay:
-        return mpd_run_play(m_connection);
-    case kCmdPause:
-        return pauseOrResume();
-    case kCmdStop:
-        return mpd_run_stop(m_connection);
-    case kCmdNext:
-        return mpd_run_next(m_connection);
-    case kCmdPrevious:
-        return mpd_run_previous(m_connection);
-    case kCmdToggleShuffle:
-        return toggle(true);
-    case kCmdToggleRepeat:
-        return toggle(false);
-    case kCmdVolumeUp:
-        return mpd_run_change_volume(m_connection, 1);
-    case kCmdVolumeDown:
-        return mpd_run_change_volume(m_connection, -1);
-    case kCmdClose:
-        return closePlayer();
-    default:
-        return true;
-    }
+    simple(mpd_run_play, done);
+}
+
+void MpdBackend::stop(PlayerDone done)
+{
+    simple(mpd_run_stop, done);
+}
+
+void MpdBackend::next(PlayerDone done)
+{
+    simple(mpd_run_next, done);
+}
+
+void MpdBackend::previous(PlayerDone done)
+{
+    simple(mpd_run_previous, done);
+}
+
+void MpdBackend::clear(PlayerDone done)
+{
+    simple(mpd_run_clear, done);
+}
+
+void MpdBackend::stepVolume(int direction, PlayerDone done)
+{
+    simple(
+        [direction](mpd_connection* c) { return mpd_run_change_volume(c, direction < 0 ? -1 : 1); },
+        done);
 }
 
 // Pausing toggles between playing and paused; a stopped player stays stopped.
-bool MpdBackend::pauseOrResume()
+void MpdBackend::pause(PlayerDone done)
 {
-    const auto now = snapshot();
-    m_snapshot.reset();
-    if (!now || now->state == 0)
-        return now.has_value();
-    return mpd_run_pause(m_connection, now->state == 1);
+    operate(
+        [this] {
+            const auto now = currentStatus();
+            if (now && now->state != PlayState::Stopped)
+                mpd_run_pause(m_connection, now->state == PlayState::Playing);
+            return finished();
+        },
+        done);
 }
 
-bool MpdBackend::toggle(bool random)
+void MpdBackend::toggleShuffle(PlayerDone done)
 {
-    const auto now = snapshot();
-    m_snapshot.reset();
-    if (!now)
-        return false;
-    return random ? mpd_run_random(m_connection, !now->random)
-                  : mpd_run_repeat(m_connection, !now->repeat);
+    operate(
+        [this] {
+            if (const auto now = currentStatus())
+                mpd_run_random(m_connection, !now->shuffle.value_or(false));
+            return finished();
+        },
+        done);
+}
+
+void MpdBackend::toggleRepeat(PlayerDone done)
+{
+    operate(
+        [this] {
+            if (const auto now = currentStatus())
+                mpd_run_repeat(m_connection, !now->repeat.value_or(false));
+            return finished();
+        },
+        done);
 }
 
 // MPD ends at once on "kill" and closes the connection without an answer.
 // MPD versions without it answer "unknown command"; MPD's documented way then is SIGTERM, which
 // reaches a daemon on the local socket through the peer's process id.
-bool MpdBackend::closePlayer()
+void MpdBackend::close(PlayerDone done)
 {
-    if (!mpd_send_command(m_connection, "kill", nullptr))
-        return false;
-    mpd_response_finish(m_connection);
-    if (mpd_connection_get_error(m_connection) == MPD_ERROR_SERVER &&
-        mpd_connection_get_server_error(m_connection) == MPD_SERVER_ERROR_UNKNOWN_CMD) {
-        if (const pid_t daemon = localPeer(mpd_connection_get_fd(m_connection)); daemon > 0)
-            ::kill(daemon, SIGTERM);
-        return true;
+    const bool ownLine = !m_inLine;
+    if (ownLine)
+        beginCommandLine();
+    bool reached = false;
+    {
+        SigpipeGuard guard;
+        if (connection() != nullptr && mpd_send_command(m_connection, "kill", nullptr)) {
+            reached = true;
+            mpd_response_finish(m_connection);
+            if (mpd_connection_get_error(m_connection) == MPD_ERROR_SERVER &&
+                mpd_connection_get_server_error(m_connection) == MPD_SERVER_ERROR_UNKNOWN_CMD) {
+                if (const pid_t daemon = localPeer(mpd_connection_get_fd(m_connection)); daemon > 0)
+                    ::kill(daemon, SIGTERM);
+            }
+        }
+        disconnect();
     }
-    disconnect();
-    return true;
+    if (ownLine)
+        endCommandLine();
+    done(PlayerAnswer::of(reached ? Outcome::Done : Outcome::NoPlayer));
 }
 
-std::int32_t MpdBackend::WinampQuery(std::int32_t /*data*/, std::int16_t id)
+void MpdBackend::add(const std::string& hostPath, PlayerDone done)
 {
-    return operate([this, id] { return query(id); });
+    operate(
+        [this, &hostPath] {
+            MpdQueueLoader(m_connection).load(hostPath);
+            return finished();
+        },
+        done);
 }
 
-std::int32_t MpdBackend::query(std::int16_t id)
+namespace {
+
+PlayerAnswer launchAnswer(std::int32_t answer)
 {
-    if (id == kQueryVersion) {
-        const unsigned* version = mpd_connection_get_server_version(m_connection);
-        return encodeMpdVersion(version[0], version[1], version[2]);
-    }
-    if (id == kQueryClearPlaylist) {
-        m_snapshot.reset();
-        mpd_run_clear(m_connection);
-        return 0;
-    }
-    if (id != kQueryPlayState && id != kQueryShuffle && id != kQueryRepeat)
-        return 0;
-    const auto now = snapshot();
-    if (!now)
-        return 0;
-    if (id == kQueryPlayState)
-        return now->state;
-    return (id == kQueryShuffle ? now->random : now->repeat) ? 1 : 0;
+    return PlayerAnswer::of(answer == -1 ? Outcome::Failed : Outcome::Done);
 }
 
-std::int32_t MpdBackend::WinampPlayFile(const std::string& path)
+} // namespace
+
+void MpdBackend::open(const std::string& location, PlayerDone done)
 {
-    return operate([this, &path] {
-        m_snapshot.reset();
-        MpdQueueLoader(m_connection).load(path);
-        return 0;
-    });
+    if (!m_managed.openThen(location, [done](std::int32_t answer) { done(launchAnswer(answer)); }))
+        done(launchAnswer(launchProgram(location) < 0 ? -1 : 0));
 }
 
-std::int32_t MpdBackend::LaunchWinamp(const std::string& path)
-{
-    if (const auto answer = m_managed.open(path))
-        return *answer;
-    return launchProgram(path) < 0 ? -1 : 0;
-}
-
-void MpdBackend::launchWinampThen(const std::string& path, std::function<void(std::int32_t)> done)
-{
-    if (!m_managed.openThen(path, done))
-        done(launchProgram(path) < 0 ? -1 : 0);
-}
-
-// Reads the answers of "status" and "currentsong" at the end of a command list; the status
-// also serves the line's later questions.
+// Reads the answers of "status" and "currentsong" at the end of a command list.
 std::optional<PlayerStatus> MpdBackend::receiveStatus()
 {
     mpd_status* status = mpd_recv_status(m_connection);
     if (status == nullptr)
         return std::nullopt;
-    PlayerStatus now;
-    now.state = playState(mpd_status_get_state(status));
-    now.queueLength = mpd_status_get_queue_length(status);
-    if (const int position = mpd_status_get_song_pos(status); position >= 0)
-        now.position = static_cast<std::uint32_t>(position);
-    now.elapsedMs = mpd_status_get_elapsed_ms(status);
-    if (const unsigned total = mpd_status_get_total_time(status); total > 0)
-        now.totalMs = total * 1000;
-    if (const int volume = mpd_status_get_volume(status); volume >= 0)
-        now.volume = volume;
-    m_snapshot = Snapshot{playStateAnswer(mpd_status_get_state(status)),
-                          mpd_status_get_random(status), mpd_status_get_repeat(status)};
+    PlayerStatus now = statusOf(status);
     mpd_status_free(status);
+    const unsigned* version = mpd_connection_get_server_version(m_connection);
+    now.version = encodeVersion(version[0], version[1], version[2]);
     if (!mpd_response_next(m_connection))
         return std::nullopt;
     if (mpd_song* song = mpd_recv_song(m_connection)) {
@@ -378,41 +370,48 @@ std::optional<PlayerStatus> MpdBackend::receiveStatus()
 
 // One command list: the commands that send() adds (it answers how many, or -1), then "status"
 // and "currentsong", all in one round trip. When MPD refuses one of the commands it skips the
-// rest of the list; the status is then asked on its own, and refused (when given) is set.
+// rest of the list; the status is then asked on its own, and the answer is Failed where
+// refusedFails is set.
 template <typename Send>
-std::optional<PlayerStatus> MpdBackend::statusAfter(Send&& send, bool* refused)
+void MpdBackend::statusAfter(Send&& send, PlayerDone& done, bool refusedFails)
 {
-    std::optional<PlayerStatus> result;
-    const bool reached = answered([this, &send, &result, refused] {
-        const auto askStatus = [this] {
-            return mpd_send_status(m_connection) && mpd_send_current_song(m_connection) &&
-                   mpd_command_list_end(m_connection);
-        };
-        if (!mpd_command_list_begin(m_connection, true))
-            return;
-        const int commands = send();
-        if (commands < 0 || !askStatus())
-            return;
-        bool skipped = false;
-        for (int i = 0; i < commands && !skipped; ++i)
-            skipped = !mpd_response_next(m_connection);
-        if (!skipped) {
-            result = receiveStatus();
-            return;
-        }
-        if (refused != nullptr)
-            *refused = true;
-        if (mpd_connection_get_error(m_connection) == MPD_ERROR_SERVER &&
-            mpd_connection_clear_error(m_connection) &&
-            mpd_command_list_begin(m_connection, true) && askStatus())
-            result = receiveStatus();
-    });
-    return reached ? result : std::nullopt;
+    operate(
+        [this, &send, refusedFails] {
+            std::optional<PlayerStatus> result;
+            const auto askStatus = [this] {
+                return mpd_send_status(m_connection) && mpd_send_current_song(m_connection) &&
+                       mpd_command_list_end(m_connection);
+            };
+            const auto answer = [&result] {
+                return result ? PlayerAnswer::with(std::move(*result))
+                              : PlayerAnswer::of(Outcome::Failed);
+            };
+            if (!mpd_command_list_begin(m_connection, true))
+                return answer();
+            const int commands = send();
+            if (commands < 0 || !askStatus())
+                return answer();
+            bool skipped = false;
+            for (int i = 0; i < commands && !skipped; ++i)
+                skipped = !mpd_response_next(m_connection);
+            if (!skipped) {
+                result = receiveStatus();
+                return answer();
+            }
+            if (mpd_connection_get_error(m_connection) == MPD_ERROR_SERVER &&
+                mpd_connection_clear_error(m_connection) &&
+                mpd_command_list_begin(m_connection, true) && askStatus())
+                result = receiveStatus();
+            if (refusedFails)
+                result.reset();
+            return answer();
+        },
+        done);
 }
 
-std::optional<PlayerStatus> MpdBackend::status()
+void MpdBackend::status(PlayerDone done)
 {
-    return statusAfter([] { return 0; });
+    statusAfter([] { return 0; }, done);
 }
 
 // The entries of a queue listing, read pair by pair: a song object per entry costs several
@@ -441,59 +440,56 @@ void MpdBackend::receiveEntries(std::vector<QueueEntry>& entries, std::uint32_t 
     finish();
 }
 
-std::optional<QueuePage> MpdBackend::queue(std::uint32_t first, std::uint32_t count)
+void MpdBackend::queue(std::uint32_t first, std::uint32_t count, PlayerDone done)
 {
-    std::optional<QueuePage> page;
-    const bool reached = answered([this, &page, first, count] {
-        // A range past the end is refused, after the status has been answered.
-        if (!mpd_command_list_begin(m_connection, true) || !mpd_send_status(m_connection) ||
-            !mpd_send_list_queue_range_meta(m_connection, first, first + std::max(count, 1U)) ||
-            !mpd_command_list_end(m_connection))
-            return;
-        mpd_status* status = mpd_recv_status(m_connection);
-        if (status == nullptr)
-            return;
-        QueuePage now;
-        now.status.state = playState(mpd_status_get_state(status));
-        now.status.queueLength = mpd_status_get_queue_length(status);
-        if (const int position = mpd_status_get_song_pos(status); position >= 0)
-            now.status.position = static_cast<std::uint32_t>(position);
-        mpd_status_free(status);
-        if (mpd_response_next(m_connection))
-            receiveEntries(now.entries, count);
-        mpd_response_finish(m_connection);
-        page = std::move(now);
-    });
-    return reached ? page : std::nullopt;
+    operate(
+        [this, first, count] {
+            // A range past the end is refused, after the status has been answered.
+            if (!mpd_command_list_begin(m_connection, true) || !mpd_send_status(m_connection) ||
+                !mpd_send_list_queue_range_meta(m_connection, first, first + std::max(count, 1U)) ||
+                !mpd_command_list_end(m_connection))
+                return PlayerAnswer::of(Outcome::Failed);
+            mpd_status* status = mpd_recv_status(m_connection);
+            if (status == nullptr)
+                return PlayerAnswer::of(Outcome::Failed);
+            PlayerAnswer page = PlayerAnswer::with(statusOf(status));
+            mpd_status_free(status);
+            if (mpd_response_next(m_connection))
+                receiveEntries(page.entries, count);
+            mpd_response_finish(m_connection);
+            return page;
+        },
+        done);
 }
 
-std::optional<PlayerStatus> MpdBackend::jumpTo(std::uint32_t position)
+void MpdBackend::jumpTo(std::uint32_t position, PlayerDone done)
 {
-    return statusAfter(
-        [this, position] { return mpd_send_play_pos(m_connection, position) ? 1 : -1; });
+    statusAfter([this, position] { return mpd_send_play_pos(m_connection, position) ? 1 : -1; },
+                done);
 }
 
-std::optional<PlayerStatus> MpdBackend::setVolume(int percent)
+void MpdBackend::setVolume(int percent, PlayerDone done)
 {
-    return statusAfter([this, percent] {
-        const auto volume = static_cast<unsigned>(std::clamp(percent, 0, 100));
-        return mpd_send_set_volume(m_connection, volume) ? 1 : -1;
-    });
+    statusAfter(
+        [this, percent] {
+            const auto volume = static_cast<unsigned>(std::clamp(percent, 0, 100));
+            return mpd_send_set_volume(m_connection, volume) ? 1 : -1;
+        },
+        done);
 }
 
 // MPD's player seeks within the current song itself, also when its decoder has already moved
-// on to the next one: it starts that song's decoder afresh, and the outputs stay open.
-std::optional<PlayerStatus> MpdBackend::seekTo(std::uint32_t milliseconds)
+// on to the next one: it starts that song's decoder afresh, and the outputs stay open. MPD
+// refuses a seek while stopped, or in a song it cannot seek in; that changes nothing.
+void MpdBackend::seekTo(std::uint32_t milliseconds, PlayerDone done)
 {
     char seconds[16];
     std::snprintf(seconds, sizeof seconds, "%u.%03u", milliseconds / 1000, milliseconds % 1000);
-    bool refused = false;
-    auto after = statusAfter(
+    statusAfter(
         [this, &seconds] {
             return mpd_send_command(m_connection, "seekcur", seconds, nullptr) ? 1 : -1;
         },
-        &refused);
-    return refused ? std::nullopt : after;
+        done, true);
 }
 
 } // namespace zelvor

@@ -17,9 +17,9 @@ namespace zelvor {
  *
  * One connection serves one command line: it is opened by the line's first operation and closed
  * by endCommandLine(); an operation outside a line opens and closes its own. Connecting and every
- * reply wait at most two seconds. Once MPD could not be reached, broke the connection or did not
- * answer in time, every further operation of the line answers -1 at once. An error reply from a
- * running MPD (for example a volume change without a mixer) answers 0.
+ * reply wait at most two seconds; MPD not reached, or a connection that broke or timed out,
+ * answers NoPlayer. An error reply from a running MPD (for example a volume change without a
+ * mixer) still counts as done.
  */
 class MpdBackend : public Player
 {
@@ -29,34 +29,40 @@ public:
     MpdBackend(const MpdBackend&) = delete;
     MpdBackend& operator=(const MpdBackend&) = delete;
 
-    /** 40045 play, 40046 pause or resume, 40047 stop, 40048 next, 40044 previous, 40023 random,
-     * 40022 repeat, 40058/40059 volume +1/-1, 40001 ends MPD; any other id does nothing. */
-    std::int32_t WinampCommand(std::int32_t id) override;
-    /** 0 version (see encodeMpdVersion), 104 play state (1 play, 3 pause, 0 stop), 250 random,
-     * 251 repeat, 101 clears the queue and answers 0; any other id answers 0. */
-    std::int32_t WinampQuery(std::int32_t data, std::int16_t id) override;
-    /** Appends the file, or every audio file below the folder in name order, to the queue. */
-    std::int32_t WinampPlayFile(const std::string& path) override;
-    /** Starts Zelvor's own MPD where that is the one to start (see ManagedMpd::open), else the
-     * program detached (see launchProgram); -1 when it cannot be started. */
-    std::int32_t LaunchWinamp(const std::string& path) override;
-    /** The same, with Zelvor's own MPD waited for on the event loop (see ManagedMpd::openThen). */
-    void launchWinampThen(const std::string& path, std::function<void(std::int32_t)> done) override;
+    void play(PlayerDone done) override;
+    void stop(PlayerDone done) override;
+    void pause(PlayerDone done) override;
+    void next(PlayerDone done) override;
+    void previous(PlayerDone done) override;
+    /** One percent up or down. */
+    void stepVolume(int direction, PlayerDone done) override;
+    /** "random" swapped. */
+    void toggleShuffle(PlayerDone done) override;
+    void toggleRepeat(PlayerDone done) override;
+    void clear(PlayerDone done) override;
+    /** Appends the file, or every sound file below the folder in name order (see
+     * MpdQueueLoader). */
+    void add(const std::string& hostPath, PlayerDone done) override;
+    /** Starts Zelvor's own MPD where that is the one to start, waited for on the event loop
+     * (see ManagedMpd::openThen), else the program detached (see launchProgram). */
+    void open(const std::string& location, PlayerDone done) override;
+    /** "kill", or SIGTERM to an MPD on the local socket that does not know it. */
+    void close(PlayerDone done) override;
 
-    /** "status" and "currentsong" in one command list. */
-    std::optional<PlayerStatus> status() override;
+    /** "status" and "currentsong" in one command list; the version is the protocol's. */
+    void status(PlayerDone done) override;
     /** "status" and "playlistinfo" of the range in one command list. */
-    std::optional<QueuePage> queue(std::uint32_t first, std::uint32_t count) override;
+    void queue(std::uint32_t first, std::uint32_t count, PlayerDone done) override;
     /** "play POS", "status" and "currentsong" in one command list. */
-    std::optional<PlayerStatus> jumpTo(std::uint32_t position) override;
+    void jumpTo(std::uint32_t position, PlayerDone done) override;
     /** "setvol" and the status in one command list; MPD without a mixer refuses it. */
-    std::optional<PlayerStatus> setVolume(int percent) override;
+    void setVolume(int percent, PlayerDone done) override;
     /**
      * "seekcur" and the status in one command list: playing or paused, the song stays in that
-     * state and MPD's outputs stay open. Nothing when MPD refuses the seek (stopped, or a song
+     * state and MPD's outputs stay open. Failed when MPD refuses the seek (stopped, or a song
      * it cannot seek in), which leaves everything as it was.
      */
-    std::optional<PlayerStatus> seekTo(std::uint32_t milliseconds) override;
+    void seekTo(std::uint32_t milliseconds, PlayerDone done) override;
 
     void beginCommandLine() override;
     void endCommandLine() override;
@@ -64,34 +70,20 @@ public:
     static constexpr unsigned kTimeoutMs = 2000;
 
 private:
-    struct Snapshot
-    {
-        int state = 0;
-        bool random = false;
-        bool repeat = false;
-    };
-
-    template <typename Work> std::int32_t operate(Work&& work);
-    template <typename Work> bool answered(Work&& work);
+    template <typename Work> void operate(Work&& work, PlayerDone& done);
+    template <typename Run> void simple(Run&& run, PlayerDone& done);
     template <typename Send>
-    std::optional<PlayerStatus> statusAfter(Send&& send, bool* refused = nullptr);
+    void statusAfter(Send&& send, PlayerDone& done, bool refusedFails = false);
+    std::optional<PlayerStatus> currentStatus();
     std::optional<PlayerStatus> receiveStatus();
     void receiveEntries(std::vector<QueueEntry>& entries, std::uint32_t count);
     mpd_connection* connection();
     bool usable();
-    std::optional<Snapshot> snapshot();
-    bool runCommand(std::int32_t id);
-    bool pauseOrResume();
-    bool toggle(bool random);
-    bool closePlayer();
-    std::int32_t query(std::int16_t id);
     void disconnect();
 
     ManagedMpd m_managed;
     mpd_connection* m_connection = nullptr;
-    std::optional<Snapshot> m_snapshot;
     bool m_inLine = false;
-    bool m_lineFailed = false;
 };
 
 } // namespace zelvor

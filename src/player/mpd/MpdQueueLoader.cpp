@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "player/mpd/MpdQueueLoader.h"
 
-#include "AsciiCase.h"
 #include "player/mpd/MpdMapping.h"
-#include "player/mpris/MprisNames.h"
+#include "player/PlayerText.h"
 
 #include <mpd/client.h>
 
@@ -219,42 +218,10 @@ std::vector<std::string> MpdQueueLoader::songsBelow(const std::string& uri)
     return songs;
 }
 
-std::set<std::string> MpdQueueLoader::decoderSuffixes()
-{
-    std::set<std::string> suffixes;
-    if (!mpd_send_command(m_connection, "decoders", nullptr)) {
-        usable();
-        return suffixes;
-    }
-    while (mpd_pair* pair = mpd_recv_pair_named(m_connection, "suffix")) {
-        suffixes.insert(asciiLowerCopy(pair->value));
-        mpd_return_pair(m_connection, pair);
-    }
-    mpd_response_finish(m_connection);
-    usable();
-    return suffixes;
-}
-
 std::vector<std::string> MpdQueueLoader::localAudioFiles(const fs::path& folder)
 {
-    const auto suffixes = decoderSuffixes();
-    // An MPD-protocol server that names no decoders (Mopidy) gets the common sound files.
-    const auto isSound = [&suffixes](const std::string& name) {
-        return suffixes.empty() ? isAudioFile(name) : hasAudioSuffix(name, suffixes);
-    };
-    std::vector<std::string> names;
-    std::error_code error;
-    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied,
-                                        error);
-    for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-        std::error_code kindError;
-        const auto name = it->path().filename().string();
-        if (it->is_regular_file(kindError) && isSound(name))
-            names.push_back(it->path().lexically_relative(folder).generic_string());
-    }
-    std::sort(names.begin(), names.end(), nameOrderLess);
     std::vector<std::string> uris;
-    for (const auto& name : names)
+    for (const auto& name : soundFilesBelow(folder))
         uris.push_back("file://" + (folder / name).string());
     return uris;
 }

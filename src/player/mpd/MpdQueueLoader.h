@@ -4,7 +4,6 @@
 #include <chrono>
 #include <filesystem>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -22,7 +21,8 @@ namespace zelvor {
  * TCP the folder is found by asking MPD about each folder above the path, from the file-system
  * root down, and taking the first whose listing matches the host's files (names, kinds and
  * modification times). Other local files go by file:// URIs, which MPD accepts from
- * local-socket clients only. A folder gives every audio file below it in name order.
+ * local-socket clients only. A folder gives every sound file below it in name order (see
+ * soundFilesBelow).
  */
 class MpdQueueLoader
 {
@@ -51,7 +51,6 @@ private:
     /** The songs below a folder of MPD's database, in MPD's order. */
     std::vector<std::string> songsBelow(const std::string& uri);
     std::vector<std::string> localAudioFiles(const std::filesystem::path& folder);
-    std::set<std::string> decoderSuffixes();
     bool addAll(const std::vector<std::string>& candidates);
 
     mpd_connection* m_connection;

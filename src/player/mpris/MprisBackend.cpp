@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "player/mpris/MprisBackend.h"
 
-#include "player/mpd/MpdMapping.h"
 #include "player/mpris/MprisMessages.h"
+#include "player/PlayerText.h"
 #include "player/ProgramLauncher.h"
 
 #include <systemd/sd-bus.h>
@@ -37,6 +37,17 @@ PlayState playState(std::string_view status)
     return status == "Paused" ? PlayState::Paused : PlayState::Stopped;
 }
 
+// What the steps below answer: the player's absence, what it does not offer, or done.
+constexpr std::int32_t kGone = -1;
+constexpr std::int32_t kNotOffered = -2;
+
+PlayerAnswer answerOf(std::int32_t code)
+{
+    if (code == kGone)
+        return PlayerAnswer::of(Outcome::NoPlayer);
+    return PlayerAnswer::of(code == kNotOffered ? Outcome::NotOffered : Outcome::Done);
+}
+
 std::uint32_t milliseconds(std::int64_t microseconds)
 {
     return static_cast<std::uint32_t>(std::clamp<std::int64_t>(microseconds / 1000, 0, UINT32_MAX));
@@ -61,14 +72,12 @@ void MprisBackend::beginCommandLine()
 {
     forget();
     m_inLine = true;
-    m_lineFailed = false;
 }
 
 void MprisBackend::endCommandLine()
 {
     forget();
     m_inLine = false;
-    m_lineFailed = false;
 }
 
 void MprisBackend::forget()
@@ -84,6 +93,8 @@ template <typename Work> std::int32_t MprisBackend::operate(Work&& work)
     const bool ownLine = !m_inLine;
     if (ownLine)
         beginCommandLine();
+    // Once the player stopped answering, the rest of the operation is not asked.
+    m_lineFailed = false;
     std::int32_t answer = -1;
     if (player() != nullptr) {
         const std::int32_t result = work();
@@ -94,7 +105,7 @@ template <typename Work> std::int32_t MprisBackend::operate(Work&& work)
     return answer;
 }
 
-template <typename Work> std::optional<PlayerStatus> MprisBackend::statusAfter(Work&& work)
+template <typename Work> void MprisBackend::statusAfter(Work&& work, PlayerDone& done)
 {
     std::optional<PlayerStatus> result;
     operate([this, &work, &result] {
@@ -103,7 +114,10 @@ template <typename Work> std::optional<PlayerStatus> MprisBackend::statusAfter(W
         result = currentStatus();
         return 0;
     });
-    return m_lineFailed ? std::nullopt : result;
+    if (m_lineFailed)
+        done(PlayerAnswer::of(Outcome::NoPlayer));
+    else
+        done(result ? PlayerAnswer::with(std::move(*result)) : PlayerAnswer::of(Outcome::Failed));
 }
 
 sd_bus* MprisBackend::bus()
@@ -333,6 +347,11 @@ std::optional<PlayerStatus> MprisBackend::currentStatus()
     if (now->volume)
         status.volume = static_cast<int>(std::lround(std::clamp(*now->volume, 0.0, 1.0) * 100));
     status.canSeek = now->canSeek;
+    status.shuffle = now->shuffle;
+    if (now->loopStatus)
+        status.repeat = *now->loopStatus != "None";
+    // The version of the MPRIS interface the backend speaks.
+    status.version = encodeVersion(2, 2, 0);
     const bool current = !now->trackId.empty() && now->trackId != kNoTrack;
     const auto list = can->hasTrackList ? tracks() : std::nullopt;
     status.queueKnown = list.has_value();
@@ -347,53 +366,79 @@ std::optional<PlayerStatus> MprisBackend::currentStatus()
     return status;
 }
 
-std::int32_t MprisBackend::WinampCommand(std::int32_t id)
+template <typename Step> void MprisBackend::command(Step&& step, PlayerDone& done)
 {
-    return operate([this, id] {
-        const auto answer = runCommand(id);
+    done(answerOf(operate([this, &step] {
+        const auto answer = step();
         m_snapshot.reset();
         return answer;
-    });
+    })));
 }
 
-std::int32_t MprisBackend::runCommand(std::int32_t id)
+void MprisBackend::method(const char* member, PlayerDone& done)
 {
-    const auto method = [this](const char* member) {
-        call(kPlayerInterface, member);
-        return 0;
-    };
-    switch (id) {
-    case kCmdPlay:
-        return method("Play");
-    case kCmdPause:
-        return pauseOrResume();
-    case kCmdStop:
-        return method("Stop");
-    case kCmdNext:
-        return method("Next");
-    case kCmdPrevious:
-        return method("Previous");
-    case kCmdToggleShuffle:
-        return toggleShuffle();
-    case kCmdToggleRepeat:
-        return toggleLoop();
-    case kCmdVolumeUp:
-        return stepVolume(1);
-    case kCmdVolumeDown:
-        return stepVolume(-1);
-    case kCmdClose:
-        return closePlayer();
-    default:
-        return 0;
-    }
+    command(
+        [this, member] {
+            call(kPlayerInterface, member);
+            return 0;
+        },
+        done);
 }
 
-std::int32_t MprisBackend::stopForSleep()
+void MprisBackend::play(PlayerDone done)
 {
-    return operate([this] {
-        call(kPlayerInterface, "Pause");
-        return 0;
-    });
+    method("Play", done);
+}
+
+void MprisBackend::stop(PlayerDone done)
+{
+    method("Stop", done);
+}
+
+void MprisBackend::next(PlayerDone done)
+{
+    method("Next", done);
+}
+
+void MprisBackend::previous(PlayerDone done)
+{
+    method("Previous", done);
+}
+
+void MprisBackend::pause(PlayerDone done)
+{
+    command([this] { return pauseOrResume(); }, done);
+}
+
+void MprisBackend::toggleShuffle(PlayerDone done)
+{
+    command([this] { return shuffleSwapped(); }, done);
+}
+
+void MprisBackend::toggleRepeat(PlayerDone done)
+{
+    command([this] { return loopSwapped(); }, done);
+}
+
+void MprisBackend::stepVolume(int direction, PlayerDone done)
+{
+    command([this, direction] { return volumeStepped(direction < 0 ? -1 : 1); }, done);
+}
+
+void MprisBackend::close(PlayerDone done)
+{
+    command([this] { return closePlayer(); }, done);
+}
+
+void MprisBackend::clear(PlayerDone done)
+{
+    command([this] { return clearTracks(); }, done);
+}
+
+// Pause: some players empty their playlist on Stop.
+void MprisBackend::stopForSleep(PlayerDone done)
+{
+    method("Pause", done);
 }
 
 // Pausing toggles between playing and paused; a stopped player stays stopped. mpv started idle
@@ -408,7 +453,7 @@ std::int32_t MprisBackend::pauseOrResume()
     return 0;
 }
 
-std::int32_t MprisBackend::toggleShuffle()
+std::int32_t MprisBackend::shuffleSwapped()
 {
     const auto now = snapshot();
     if (!now)
@@ -418,7 +463,7 @@ std::int32_t MprisBackend::toggleShuffle()
     return setProperty("Shuffle", "b", static_cast<int>(!*now->shuffle)) ? 0 : kNotOffered;
 }
 
-std::int32_t MprisBackend::toggleLoop()
+std::int32_t MprisBackend::loopSwapped()
 {
     const auto now = snapshot();
     if (!now)
@@ -430,7 +475,7 @@ std::int32_t MprisBackend::toggleLoop()
 }
 
 // One step is one percent, as on MPD.
-std::int32_t MprisBackend::stepVolume(int step)
+std::int32_t MprisBackend::volumeStepped(int step)
 {
     const auto now = snapshot();
     if (!now)
@@ -458,32 +503,6 @@ std::int32_t MprisBackend::closePlayer()
     return 0;
 }
 
-std::int32_t MprisBackend::WinampQuery(std::int32_t /*data*/, std::int16_t id)
-{
-    return operate([this, id] { return query(id); });
-}
-
-std::int32_t MprisBackend::query(std::int16_t id)
-{
-    // The version answer also tells whether the player answers at all.
-    if (id == kQueryVersion)
-        return snapshot() ? encodeMpdVersion(2, 2, 0) : 0;
-    if (id == kQueryClearPlaylist)
-        return clearTracks();
-    if (id != kQueryPlayState && id != kQueryShuffle && id != kQueryRepeat)
-        return 0;
-    const auto now = snapshot();
-    if (!now)
-        return 0;
-    if (id == kQueryPlayState) {
-        const auto state = playState(now->playbackStatus);
-        return state == PlayState::Playing ? 1 : state == PlayState::Paused ? 3 : 0;
-    }
-    if (id == kQueryShuffle)
-        return now->shuffle ? (*now->shuffle ? 1 : 0) : kNotOffered;
-    return now->loopStatus ? (*now->loopStatus != "None" ? 1 : 0) : kNotOffered;
-}
-
 std::int32_t MprisBackend::clearTracks()
 {
     if (!canEditTracks())
@@ -496,15 +515,17 @@ std::int32_t MprisBackend::clearTracks()
     return 0;
 }
 
-std::int32_t MprisBackend::WinampPlayFile(const std::string& path)
+void MprisBackend::add(const std::string& path, PlayerDone done)
 {
-    return operate([this, &path] {
-        m_snapshot.reset();
-        if (!isPlaylistFile(path) && canEditTracks())
-            return addTracks(path);
-        call(kPlayerInterface, "OpenUri", "s", fileUri(path).c_str());
-        return 0;
-    });
+    command(
+        [this, &path] {
+            m_snapshot.reset();
+            if (!isPlaylistFile(path) && canEditTracks())
+                return addTracks(path);
+            call(kPlayerInterface, "OpenUri", "s", fileUri(path).c_str());
+            return 0;
+        },
+        done);
 }
 
 // Appends at the track list's end, in name order, without starting playback.
@@ -513,11 +534,8 @@ std::int32_t MprisBackend::addTracks(const std::string& path)
     std::vector<std::string> files;
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) {
-        std::filesystem::recursive_directory_iterator walk(path, error), end;
-        for (; !error && walk != end; walk.increment(error))
-            if (walk->is_regular_file(error) && isAudioFile(walk->path().native()))
-                files.push_back(walk->path().native());
-        std::sort(files.begin(), files.end());
+        for (const auto& name : soundFilesBelow(path))
+            files.push_back((std::filesystem::path(path) / name).string());
     } else {
         files.push_back(path);
     }
@@ -534,21 +552,26 @@ std::int32_t MprisBackend::addTracks(const std::string& path)
     return 0;
 }
 
-std::int32_t MprisBackend::LaunchWinamp(const std::string& path)
+void MprisBackend::open(const std::string& location, PlayerDone done)
 {
-    const auto choice = choosePlayer(path, canStartProgram);
+    done(PlayerAnswer::of(launch(location) ? Outcome::Done : Outcome::Failed));
+}
+
+bool MprisBackend::launch(const std::string& location)
+{
+    const auto choice = choosePlayer(location, canStartProgram);
     if (operate([] { return 0; }) == 0)
-        return 0;
+        return true;
     if (choice.program.empty() || bus() == nullptr)
-        return -1;
+        return false;
     // A copy started before that is not on the bus yet is waited for, not started again.
     if (!programAlive(m_started)) {
         const pid_t started = launchProgram(choice.program);
         if (started < 0)
-            return -1;
+            return false;
         m_started = started;
     }
-    return waitForPlayer(choice) ? 0 : -1;
+    return waitForPlayer(choice);
 }
 
 bool MprisBackend::waitForPlayer(const PlayerChoice& choice)
@@ -562,19 +585,19 @@ bool MprisBackend::waitForPlayer(const PlayerChoice& choice)
     return false;
 }
 
-std::optional<PlayerStatus> MprisBackend::status()
+void MprisBackend::status(PlayerDone done)
 {
-    return statusAfter([] {});
+    statusAfter([] {}, done);
 }
 
-std::optional<QueuePage> MprisBackend::queue(std::uint32_t first, std::uint32_t count)
+void MprisBackend::queue(std::uint32_t first, std::uint32_t count, PlayerDone done)
 {
-    std::optional<QueuePage> page;
+    std::optional<PlayerAnswer> page;
     operate([this, &page, first, count] {
         const auto now = currentStatus();
         if (!now)
             return 0;
-        page = QueuePage{*now, {}};
+        page = PlayerAnswer::with(*now);
         if (!now->queueKnown || first >= now->queueLength)
             return 0;
         const auto list = tracks().value_or(std::vector<std::string>{});
@@ -604,40 +627,49 @@ std::optional<QueuePage> MprisBackend::queue(std::uint32_t first, std::uint32_t 
         }
         return 0;
     });
-    return m_lineFailed ? std::nullopt : page;
+    if (m_lineFailed)
+        done(PlayerAnswer::of(Outcome::NoPlayer));
+    else
+        done(page ? std::move(*page) : PlayerAnswer::of(Outcome::Failed));
 }
 
-std::optional<PlayerStatus> MprisBackend::jumpTo(std::uint32_t position)
+void MprisBackend::jumpTo(std::uint32_t position, PlayerDone done)
 {
-    return statusAfter([this, position] {
-        const auto can = abilities();
-        if (!can || !can->hasTrackList)
-            return;
-        const auto list = tracks();
-        if (list && position < list->size())
-            call(kTrackList, "GoTo", "o", (*list)[position].c_str());
-    });
+    statusAfter(
+        [this, position] {
+            const auto can = abilities();
+            if (!can || !can->hasTrackList)
+                return;
+            const auto list = tracks();
+            if (list && position < list->size())
+                call(kTrackList, "GoTo", "o", (*list)[position].c_str());
+        },
+        done);
 }
 
-std::optional<PlayerStatus> MprisBackend::setVolume(int percent)
+void MprisBackend::setVolume(int percent, PlayerDone done)
 {
-    return statusAfter([this, percent] {
-        const auto now = snapshot();
-        if (now && now->volume)
-            setProperty("Volume", "d", static_cast<double>(std::clamp(percent, 0, 100)) / 100);
-    });
+    statusAfter(
+        [this, percent] {
+            const auto now = snapshot();
+            if (now && now->volume)
+                setProperty("Volume", "d", static_cast<double>(std::clamp(percent, 0, 100)) / 100);
+        },
+        done);
 }
 
-std::optional<PlayerStatus> MprisBackend::seekTo(std::uint32_t milliseconds)
+void MprisBackend::seekTo(std::uint32_t milliseconds, PlayerDone done)
 {
-    return statusAfter([this, milliseconds] {
-        // Track ids differ from player to player and from track to track: read it each time.
-        m_snapshot.reset();
-        const auto now = snapshot();
-        if (now && now->canSeek && !now->trackId.empty())
-            call(kPlayerInterface, "SetPosition", "ox", now->trackId.c_str(),
-                 static_cast<std::int64_t>(milliseconds) * 1000);
-    });
+    statusAfter(
+        [this, milliseconds] {
+            // Track ids differ from player to player and from track to track: read it each time.
+            m_snapshot.reset();
+            const auto now = snapshot();
+            if (now && now->canSeek && !now->trackId.empty())
+                call(kPlayerInterface, "SetPosition", "ox", now->trackId.c_str(),
+                     static_cast<std::int64_t>(milliseconds) * 1000);
+        },
+        done);
 }
 
 } // namespace zelvor

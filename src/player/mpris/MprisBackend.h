@@ -31,10 +31,10 @@ struct MprisSetup
  * The player operations carried out on an MPRIS player on the session bus (sd-bus, the bus of
  * DBUS_SESSION_BUS_ADDRESS, else the user's). The player is found afresh for each command line
  * from the location (see choosePlayer and pickPlayer). One bus connection is kept open; every call
- * waits at most two seconds. Once the player did not answer in time or left the bus, every
- * further operation of the line answers -1 at once. What the player does not offer (no Shuffle,
- * no LoopStatus, no Volume, no track list to edit) answers kNotOffered and changes nothing.
- * Without a session bus every operation answers -1, and a status word says so once.
+ * waits at most two seconds. Once the player did not answer in time or left the bus, the
+ * operation answers NoPlayer. What the player does not offer (no Shuffle, no LoopStatus, no
+ * Volume, no track list to edit) answers NotOffered and changes nothing. Without a session bus
+ * every operation answers NoPlayer, and a status word says so once.
  */
 class MprisBackend : public Player
 {
@@ -44,33 +44,43 @@ public:
     MprisBackend(const MprisBackend&) = delete;
     MprisBackend& operator=(const MprisBackend&) = delete;
 
-    /** 40045 Play, 40046 Pause or Play by PlaybackStatus (a stopped player stays stopped),
-     * 40047 Stop, 40048 Next, 40044 Previous, 40023 Shuffle toggled, 40022 LoopStatus None and
-     * Playlist swapped, 40058/40059 Volume +-0.01, 40001 Quit (or ends the program "open"
-     * started); any other id does nothing. */
-    std::int32_t WinampCommand(std::int32_t id) override;
-    /** 0 the MPRIS version (20200), 104 play state (1 play, 3 pause, 0 stop), 250 Shuffle, 251
-     * LoopStatus other than None, 101 removes every track (RemoveTrack) and answers 0. */
-    std::int32_t WinampQuery(std::int32_t data, std::int16_t id) override;
+    void play(PlayerDone done) override;
+    void stop(PlayerDone done) override;
+    /** Pause or Play by PlaybackStatus; a stopped player stays stopped. */
+    void pause(PlayerDone done) override;
+    void next(PlayerDone done) override;
+    void previous(PlayerDone done) override;
+    /** Volume +-0.01. */
+    void stepVolume(int direction, PlayerDone done) override;
+    /** Shuffle swapped. */
+    void toggleShuffle(PlayerDone done) override;
+    /** LoopStatus None and Playlist swapped. */
+    void toggleRepeat(PlayerDone done) override;
+    /** Removes every track (RemoveTrack). */
+    void clear(PlayerDone done) override;
     /** A file or every sound file below a folder (name order) through AddTrack at the track
      * list's end; a playlist file, or any path on a player without an editable track list,
      * through OpenUri. */
-    std::int32_t WinampPlayFile(const std::string& path) override;
-    /** 0 when the player is on the bus; else starts the location's program and waits until its
-     * player appears (at most kStartLimit); -1 when there is nothing to start or it failed. */
-    std::int32_t LaunchWinamp(const std::string& path) override;
+    void add(const std::string& hostPath, PlayerDone done) override;
+    /** Done when the player is on the bus; else starts the location's program and waits until
+     * its player appears (at most kStartLimit); Failed when there is nothing to start or it
+     * failed. */
+    void open(const std::string& location, PlayerDone done) override;
+    /** Quit, or the end of the program "open" started. */
+    void close(PlayerDone done) override;
 
-    std::optional<PlayerStatus> status() override;
-    std::optional<QueuePage> queue(std::uint32_t first, std::uint32_t count) override;
+    /** The version is the MPRIS interface's, 2.2 (20200). */
+    void status(PlayerDone done) override;
+    void queue(std::uint32_t first, std::uint32_t count, PlayerDone done) override;
     /** GoTo the track at the position in Tracks; without a track list only the status. */
-    std::optional<PlayerStatus> jumpTo(std::uint32_t position) override;
+    void jumpTo(std::uint32_t position, PlayerDone done) override;
     /** Sets Volume (1.0 is 100 %). */
-    std::optional<PlayerStatus> setVolume(int percent) override;
+    void setVolume(int percent, PlayerDone done) override;
     /** SetPosition with the current mpris:trackid. */
-    std::optional<PlayerStatus> seekTo(std::uint32_t milliseconds) override;
+    void seekTo(std::uint32_t milliseconds, PlayerDone done) override;
 
     /** Pause: some players empty their playlist on Stop. */
-    std::int32_t stopForSleep() override;
+    void stopForSleep(PlayerDone done) override;
     void beginCommandLine() override;
     void endCommandLine() override;
 
@@ -96,7 +106,9 @@ private:
     };
 
     template <typename Work> std::int32_t operate(Work&& work);
-    template <typename Work> std::optional<PlayerStatus> statusAfter(Work&& work);
+    template <typename Work> void statusAfter(Work&& work, PlayerDone& done);
+    template <typename Step> void command(Step&& step, PlayerDone& done);
+    void method(const char* member, PlayerDone& done);
     sd_bus* bus();
     const std::string* player();
     std::optional<std::string> findPlayer(const PlayerChoice& choice);
@@ -110,13 +122,12 @@ private:
     bool canEditTracks();
     std::optional<std::vector<std::string>> tracks();
     std::optional<PlayerStatus> currentStatus();
-    std::int32_t runCommand(std::int32_t id);
     std::int32_t pauseOrResume();
-    std::int32_t toggleShuffle();
-    std::int32_t toggleLoop();
-    std::int32_t stepVolume(int step);
+    std::int32_t shuffleSwapped();
+    std::int32_t loopSwapped();
+    std::int32_t volumeStepped(int step);
     std::int32_t closePlayer();
-    std::int32_t query(std::int16_t id);
+    bool launch(const std::string& location);
     std::int32_t clearTracks();
     std::int32_t addTracks(const std::string& path);
     bool waitForPlayer(const PlayerChoice& choice);

@@ -149,12 +149,4 @@ bool isPlaylistFile(std::string_view path)
     return hasSuffix(path, kPlaylists);
 }
 
-bool isAudioFile(std::string_view path)
-{
-    static constexpr std::array<std::string_view, 16> kAudio = {
-        "mp3", "ogg", "oga", "opus", "flac", "wav",  "m4a", "aac",
-        "wma", "ape", "wv",  "mpc",  "aif",  "aiff", "mka", "alac"};
-    return hasSuffix(path, kAudio);
-}
-
 } // namespace zelvor

@@ -74,7 +74,5 @@ std::string percentDecoded(std::string_view text);
 
 /** A playlist file (.m3u, .m3u8, .pls, .xspf, .cue), by its suffix in any letter case. */
 bool isPlaylistFile(std::string_view path);
-/** A sound file a player reads, by its suffix in any letter case. */
-bool isAudioFile(std::string_view path);
 
 } // namespace zelvor

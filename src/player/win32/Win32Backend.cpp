@@ -105,31 +105,47 @@ std::string systemMessage(DWORD error)
     return message.empty() ? "error " + std::to_string(error) : message;
 }
 
-PlayState playStateOf(std::int32_t answer)
-{
-    switch (answer) {
-    case 1:
-        return PlayState::Playing;
-    case 3:
-        return PlayState::Paused;
-    default:
-        return PlayState::Stopped;
-    }
-}
-
+// One answer each; a status stops at the first message that is not answered in time.
 std::optional<PlayerStatus> readStatus(HWND window)
 {
-    const auto state = ask(window, 0, kQueryPlayState);
-    const auto length = ask(window, 0, kQueryQueueLength);
-    const auto position = ask(window, 0, kQueryQueuePosition);
-    const auto elapsed = ask(window, 0, kQueryPlayTime);
-    const auto total = ask(window, 1, kQueryPlayTime);
-    const auto volume = ask(window, kReadVolume, kQueryVolume);
-    if (!state || !length || !position || !elapsed || !total || !volume)
-        return std::nullopt;
     PlayerStatus now;
+    const auto version = ask(window, 0, kQueryVersion);
+    if (!version)
+        return std::nullopt;
+    now.version = *version;
+    const auto state = ask(window, 0, kQueryPlayState);
+    if (!state)
+        return std::nullopt;
     now.state = playStateOf(*state);
+    const auto shuffle = ask(window, 0, kQueryShuffle);
+    if (!shuffle)
+        return std::nullopt;
+    now.shuffle = *shuffle != 0;
+    const auto repeat = ask(window, 0, kQueryRepeat);
+    if (!repeat)
+        return std::nullopt;
+    now.repeat = *repeat != 0;
+    const auto length = ask(window, 0, kQueryQueueLength);
+    if (!length)
+        return std::nullopt;
     now.queueLength = static_cast<std::uint32_t>(std::max(*length, 0));
+    const auto position = ask(window, 0, kQueryQueuePosition);
+    if (!position)
+        return std::nullopt;
+    const auto elapsed = ask(window, 0, kQueryPlayTime);
+    if (!elapsed)
+        return std::nullopt;
+    // Stopped, the player answers -1 for the elapsed time.
+    now.elapsedMs = static_cast<std::uint32_t>(std::max(*elapsed, 0));
+    const auto total = ask(window, 1, kQueryPlayTime);
+    if (!total)
+        return std::nullopt;
+    if (*total > 0)
+        now.totalMs = static_cast<std::uint32_t>(*total) * 1000;
+    const auto volume = ask(window, kReadVolume, kQueryVolume);
+    if (!volume)
+        return std::nullopt;
+    now.volume = fromPlayerVolume(*volume);
     if (*position >= 0 && static_cast<std::uint32_t>(*position) < now.queueLength) {
         now.position = static_cast<std::uint32_t>(*position);
         auto title = entryTitle(window, *now.position);
@@ -137,42 +153,29 @@ std::optional<PlayerStatus> readStatus(HWND window)
             return std::nullopt;
         now.title = std::move(*title);
     }
-    // Stopped, the player answers -1 for the elapsed time.
-    now.elapsedMs = static_cast<std::uint32_t>(std::max(*elapsed, 0));
-    if (*total > 0)
-        now.totalMs = static_cast<std::uint32_t>(*total) * 1000;
-    now.volume = fromPlayerVolume(*volume);
     return now;
+}
+
+PlayerAnswer commandAnswer(std::int32_t answer)
+{
+    return PlayerAnswer::of(answer == -1 ? Outcome::NoPlayer : Outcome::Done);
 }
 
 } // namespace
 
-void Win32Backend::beginCommandLine()
-{
-    m_inLine = true;
-    m_lineFailed = false;
-}
+namespace {
 
-void Win32Backend::endCommandLine()
+// The window is looked up for every message: a player started or closed in between is met.
+template <typename Send> std::int32_t sendToPlayer(Send&& send)
 {
-    m_inLine = false;
-    m_lineFailed = false;
-}
-
-// A player that timed out once in a line is not asked again in that line.
-template <typename Send> std::int32_t Win32Backend::sendToPlayer(Send&& send)
-{
-    if (m_inLine && m_lineFailed)
-        return -1;
     HWND window = FindWindowA(kWinampWindowClass, nullptr);
     if (window == nullptr)
         return -1;
     std::int32_t answer = 0;
-    if (send(window, answer))
-        return answer;
-    m_lineFailed = m_inLine;
-    return -1;
+    return send(window, answer) ? answer : -1;
 }
+
+} // namespace
 
 std::int32_t Win32Backend::WinampCommand(std::int32_t id)
 {
@@ -237,83 +240,148 @@ std::string Win32Backend::launchFailure() const
     return m_launchFailure;
 }
 
-// Runs work(window) on the player's window; false when there is none or it stopped answering.
-template <typename Work> bool Win32Backend::withPlayer(Work&& work)
-{
-    return sendToPlayer([&work](HWND window, std::int32_t& answer) {
-               answer = 0;
-               return work(window);
-           }) != -1;
-}
-
-// Runs change(window), then reads the status.
-template <typename Change> std::optional<PlayerStatus> Win32Backend::statusAfter(Change&& change)
+// Runs change(window), then reads the status; NoPlayer when there is no window or it stopped
+// answering.
+template <typename Change> void Win32Backend::statusAfter(Change&& change, PlayerDone& done)
 {
     std::optional<PlayerStatus> now;
-    const bool answered = withPlayer([&change, &now](HWND window) {
-        if (!change(window))
-            return false;
-        now = readStatus(window);
+    sendToPlayer([&change, &now](HWND window, std::int32_t& answer) {
+        answer = 0;
+        if (change(window))
+            now = readStatus(window);
         return now.has_value();
     });
-    return answered ? now : std::nullopt;
+    done(now ? PlayerAnswer::with(std::move(*now)) : PlayerAnswer::of(Outcome::NoPlayer));
 }
 
-std::optional<PlayerStatus> Win32Backend::status()
+void Win32Backend::play(PlayerDone done)
 {
-    return statusAfter([](HWND) { return true; });
+    done(commandAnswer(WinampCommand(kCmdPlay)));
 }
 
-std::optional<QueuePage> Win32Backend::queue(std::uint32_t first, std::uint32_t count)
+void Win32Backend::stop(PlayerDone done)
 {
-    QueuePage page;
-    const bool answered = withPlayer([&page, first, count](HWND window) {
-        auto now = readStatus(window);
-        if (!now)
-            return false;
-        page.status = std::move(*now);
-        const auto end =
-            std::min<std::uint64_t>(std::uint64_t{first} + count, page.status.queueLength);
-        for (std::uint64_t index = first; index < end; ++index) {
-            auto title = entryTitle(window, static_cast<std::uint32_t>(index));
-            if (!title)
+    done(commandAnswer(WinampCommand(kCmdStop)));
+}
+
+void Win32Backend::pause(PlayerDone done)
+{
+    done(commandAnswer(WinampCommand(kCmdPause)));
+}
+
+void Win32Backend::next(PlayerDone done)
+{
+    done(commandAnswer(WinampCommand(kCmdNext)));
+}
+
+void Win32Backend::previous(PlayerDone done)
+{
+    done(commandAnswer(WinampCommand(kCmdPrevious)));
+}
+
+void Win32Backend::stepVolume(int direction, PlayerDone done)
+{
+    done(commandAnswer(WinampCommand(direction < 0 ? kCmdVolumeDown : kCmdVolumeUp)));
+}
+
+void Win32Backend::toggleShuffle(PlayerDone done)
+{
+    done(commandAnswer(WinampCommand(kCmdToggleShuffle)));
+}
+
+void Win32Backend::toggleRepeat(PlayerDone done)
+{
+    done(commandAnswer(WinampCommand(kCmdToggleRepeat)));
+}
+
+void Win32Backend::clear(PlayerDone done)
+{
+    done(commandAnswer(WinampQuery(0, kQueryClearPlaylist)));
+}
+
+void Win32Backend::add(const std::string& hostPath, PlayerDone done)
+{
+    done(commandAnswer(WinampPlayFile(hostPath)));
+}
+
+void Win32Backend::open(const std::string& location, PlayerDone done)
+{
+    if (LaunchWinamp(location) != -1) {
+        done(PlayerAnswer::of(Outcome::Done));
+        return;
+    }
+    PlayerAnswer failed = PlayerAnswer::of(Outcome::Failed);
+    failed.reason = m_launchFailure;
+    done(std::move(failed));
+}
+
+void Win32Backend::close(PlayerDone done)
+{
+    done(commandAnswer(WinampCommand(kCmdClose)));
+}
+
+void Win32Backend::status(PlayerDone done)
+{
+    statusAfter([](HWND) { return true; }, done);
+}
+
+void Win32Backend::queue(std::uint32_t first, std::uint32_t count, PlayerDone done)
+{
+    PlayerAnswer page;
+    const bool answered =
+        sendToPlayer([&page, first, count](HWND window, std::int32_t& answer) {
+            answer = 0;
+            auto now = readStatus(window);
+            if (!now)
                 return false;
-            page.entries.push_back({static_cast<std::uint32_t>(index), std::move(*title)});
-        }
-        return true;
-    });
-    if (!answered)
-        return std::nullopt;
-    return page;
-}
-
-std::optional<PlayerStatus> Win32Backend::jumpTo(std::uint32_t position)
-{
-    return statusAfter([position](HWND window) {
-        // The player is not asked to go past its queue's end.
-        const auto length = ask(window, 0, kQueryQueueLength);
-        if (!length)
-            return false;
-        if (position >= static_cast<std::uint32_t>(std::max(*length, 0)))
+            page.status = std::move(*now);
+            const auto end =
+                std::min<std::uint64_t>(std::uint64_t{first} + count, page.status->queueLength);
+            for (std::uint64_t index = first; index < end; ++index) {
+                auto title = entryTitle(window, static_cast<std::uint32_t>(index));
+                if (!title)
+                    return false;
+                page.entries.push_back({static_cast<std::uint32_t>(index), std::move(*title)});
+            }
             return true;
-        std::int32_t answer = 0;
-        return ask(window, static_cast<std::int32_t>(position), kQuerySetQueuePosition) &&
-               sendWithTimeout(window, commandMessage(kCmdPlay), answer);
-    });
+        }) != -1;
+    done(answered ? std::move(page) : PlayerAnswer::of(Outcome::NoPlayer));
 }
 
-std::optional<PlayerStatus> Win32Backend::setVolume(int percent)
+void Win32Backend::jumpTo(std::uint32_t position, PlayerDone done)
 {
-    return statusAfter([percent](HWND window) {
-        return ask(window, toPlayerVolume(percent), kQueryVolume).has_value();
-    });
+    statusAfter(
+        [position](HWND window) {
+            // The player is not asked to go past its queue's end.
+            const auto length = ask(window, 0, kQueryQueueLength);
+            if (!length)
+                return false;
+            if (position >= static_cast<std::uint32_t>(std::max(*length, 0)))
+                return true;
+            std::int32_t answer = 0;
+            return ask(window, static_cast<std::int32_t>(position), kQuerySetQueuePosition) &&
+                   sendWithTimeout(window, commandMessage(kCmdPlay), answer);
+        },
+        done);
 }
 
-std::optional<PlayerStatus> Win32Backend::seekTo(std::uint32_t milliseconds)
+void Win32Backend::setVolume(int percent, PlayerDone done)
 {
-    return statusAfter([milliseconds](HWND window) {
-        return ask(window, static_cast<std::int32_t>(milliseconds), kQueryJumpToTime).has_value();
-    });
+    statusAfter(
+        [percent](HWND window) {
+            return ask(window, toPlayerVolume(percent), kQueryVolume).has_value();
+        },
+        done);
+}
+
+void Win32Backend::seekTo(std::uint32_t milliseconds, PlayerDone done)
+{
+    statusAfter(
+        [milliseconds](HWND window) {
+            return ask(window, static_cast<std::int32_t>(milliseconds), kQueryJumpToTime)
+                .has_value();
+        },
+        done);
 }
 
 } // namespace zelvor

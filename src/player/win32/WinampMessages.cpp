@@ -3,8 +3,6 @@
 
 #include <algorithm>
 
-#include "player/Player.h"
-
 namespace zelvor {
 
 namespace {
@@ -41,6 +39,20 @@ PlayFileBlock playFileBlock(const std::string& path)
     block.bytes.push_back('\0');
     block.cbData = static_cast<std::uint32_t>(block.bytes.size());
     return block;
+}
+
+PlayState playStateOf(std::int32_t answer)
+{
+    switch (answer) {
+    case 0:
+        return PlayState::Stopped;
+    case 1:
+        return PlayState::Playing;
+    case 3:
+        return PlayState::Paused;
+    default:
+        return PlayState::Unknown;
+    }
 }
 
 std::int32_t toPlayerVolume(int percent)

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "player/Player.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -44,6 +46,29 @@ WindowMessage playFileMessage();
 /** The block for a path given as 8-bit bytes: kind 100, the bytes and a closing zero byte. */
 PlayFileBlock playFileBlock(const std::string& path);
 
+// Player command identifiers (WM_COMMAND).
+inline constexpr std::int32_t kCmdClose = 40001;
+inline constexpr std::int32_t kCmdToggleRepeat = 40022;
+inline constexpr std::int32_t kCmdToggleShuffle = 40023;
+inline constexpr std::int32_t kCmdPrevious = 40044;
+inline constexpr std::int32_t kCmdPlay = 40045;
+inline constexpr std::int32_t kCmdPause = 40046;
+inline constexpr std::int32_t kCmdStop = 40047;
+inline constexpr std::int32_t kCmdNext = 40048;
+inline constexpr std::int32_t kCmdVolumeUp = 40058;
+inline constexpr std::int32_t kCmdVolumeDown = 40059;
+
+// Player query identifiers (WM_USER lParam), all sent with data 0.
+inline constexpr std::int16_t kQueryVersion = 0;
+inline constexpr std::int16_t kQueryClearPlaylist = 101;
+/** 1 playing, 3 paused, 0 stopped (see playStateOf). */
+inline constexpr std::int16_t kQueryPlayState = 104;
+inline constexpr std::int16_t kQueryShuffle = 250;
+inline constexpr std::int16_t kQueryRepeat = 251;
+
+/** Data kind of the play-file block (WM_COPYDATA dwData). */
+inline constexpr std::uint32_t kCopyDataPlayFile = 100;
+
 // Queries of the typed operations (WM_USER lParam), with the data each takes.
 /** Data 0: the elapsed time in ms; data 1: the current entry's length in s (-1 unknown). */
 inline constexpr std::int16_t kQueryPlayTime = 105;
@@ -63,6 +88,9 @@ inline constexpr std::int16_t kQueryEntryTitle = 212;
 inline constexpr std::int32_t kReadVolume = -666;
 /** The most bytes read of a text in the player's memory. */
 inline constexpr std::size_t kMaxPlayerText = 1024;
+
+/** The play state the player answers to query 104. */
+PlayState playStateOf(std::int32_t answer);
 
 /** A volume in percent (clamped to 0..100) as the player's 0..255, rounded. */
 std::int32_t toPlayerVolume(int percent);
