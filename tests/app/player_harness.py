@@ -201,28 +201,46 @@ class Sandbox:
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wait_until(lambda: os.path.exists(os.path.join(folder, "native")), "PulseAudio")
 
-    def start_zelvor(self, zelvor, location):
-        """A headless zelvor on a free port with this player location, and a client on it."""
-        port = free_port()
-        folder = self.mkdir(".config", "zelvor")
-        with open(os.path.join(folder, "zelvor.ini"), "wb") as f:
-            f.write(b"[Zelvor]\r\nPort=%d\r\nLogin=True\r\nServer Root=%s\r\n"
-                    b"Winamp Location=%s\r\n" % (port, self.music.encode(), location.encode()))
-        if self.user:
-            os.chown(os.path.join(folder, "zelvor.ini"), *self.user)
-        errors = os.path.join(self.home, "zelvor-stderr.txt")
+    def start_zelvor(self, zelvor, location, avoid=()):
+        """A headless zelvor on a free port with this player location, and a client on it.
+
+        The port is free when chosen, yet another test may take it before zelvor listens:
+        zelvor then says the port is in use, and it is started again on another.
+        """
         program = zelvor
         if self.user:
             # The build tree may lie where the ordinary user cannot reach it.
             program = os.path.join(self.home, "zelvor")
             shutil.copy(zelvor, program)
             os.chmod(program, 0o755)
-        self.zelvor = self.spawn([program], stdout=subprocess.DEVNULL,
-                                 stderr=open(errors, "wb"))
-        # With a desktop platform (Strawberry needs QT_QPA_PLATFORM) zelvor prints nothing.
-        wait_until(lambda: listening(port), "zelvor listening")
-        self.client = Client(port)
-        return self.client
+        errors = os.path.join(self.home, "zelvor-stderr.txt")
+        for attempt in range(3):
+            port = free_port()
+            while port in avoid:
+                port = free_port()
+            self._write_settings(port, location)
+            self.zelvor = self.spawn([program], stdout=subprocess.DEVNULL,
+                                     stderr=open(errors, "wb"))
+            in_use = lambda: b" in use" in open(errors, "rb").read()
+            # With a desktop platform (Strawberry needs QT_QPA_PLATFORM) zelvor prints nothing.
+            try:
+                wait_until(lambda: listening(port) or in_use(), "zelvor listening", timeout=30)
+            except SystemExit as failed:
+                raise SystemExit("%s; its errors: %r" % (failed, open(errors, "rb").read()[-2000:]))
+            if listening(port):
+                self.client = Client(port)
+                return self.client
+            self.zelvor.send_signal(signal.SIGTERM)
+            self.zelvor.wait(timeout=10)
+        raise SystemExit("zelvor found no free port in three tries")
+
+    def _write_settings(self, port, location):
+        folder = self.mkdir(".config", "zelvor")
+        with open(os.path.join(folder, "zelvor.ini"), "wb") as f:
+            f.write(b"[Zelvor]\r\nPort=%d\r\nLogin=True\r\nServer Root=%s\r\n"
+                    b"Winamp Location=%s\r\n" % (port, self.music.encode(), location.encode()))
+        if self.user:
+            os.chown(os.path.join(folder, "zelvor.ini"), *self.user)
 
     def stop_zelvor(self):
         self.client.close()

@@ -47,11 +47,20 @@ def vlc(zelvor):
 
         # Untagged files: the title is the file's name from xesam:url.
         reply = client.run("np")
-        check(re.search(r"Playing: one\.ogg \(0:\d\d/3:20\)", reply), "np", reply)
+        check(re.search(r"Playing: 1/2 one\.ogg \(0:\d\d/3:20\)", reply), "np", reply)
+        # VLC says HasTrackList false, yet publishes its Tracks.
+        reply = client.run("queue")
+        check(re.search(r"^\r\n>1 one\.ogg\r\n 2 two\.ogg\r\n\(1-2 of 2\)$", reply), "queue",
+              reply)
         client.run("next")
         wait_until(lambda: url_of(box, "vlc").endswith("/two.ogg"), "next")
         client.run("prev")
         wait_until(lambda: url_of(box, "vlc").endswith("/one.ogg"), "prev")
+        client.run("goto 2")
+        wait_until(lambda: url_of(box, "vlc").endswith("/two.ogg"), "goto 2")
+        # HasTrackList false: the file goes through OpenUri and plays.
+        check(client.run("load one.ogg") == "", "load", "")
+        wait_until(lambda: re.search(r"Playing: 3/3 one\.ogg", client.run("np")), "np after load")
 
         client.run("vol 70")
         wait_until(lambda: volume(box, "vlc") == 70, "vol 70 from outside")
@@ -59,6 +68,7 @@ def vlc(zelvor):
         client.run("close")
         wait_until(lambda: "vlc" not in box.players(), "VLC gone after close")
         check(FAILURE in client.run("play"), "play after close", "")
+        check(FAILURE in client.run("load one.ogg"), "load without a player", "")
 
         # A name that is not VLC's: open waits in vain, and the next open starts no second copy.
         os.symlink("/usr/bin/cvlc", os.path.join(folder, "myvlc"))
@@ -87,6 +97,13 @@ def audacious(zelvor):
         client.run("seek 1:00")
         wait_until(lambda: 60 <= int(audtool("current-song-output-length-seconds") or 0) < 70,
                    "seek 1:00 from outside")
+        # No OpenUri: files go through Audacious's own interface, appended to its playlist.
+        reply = client.run("load one.ogg")
+        check(reply == "" and audtool("playlist-length") == "3", "load of a file",
+              (reply, audtool("playlist-length")))
+        client.run("load")
+        check(audtool("playlist-length") == "5", "load of a folder", audtool("playlist-length"))
+        check(audtool("playlist-position") == "2", "what plays stays", audtool("playlist-position"))
         client.run("close")
         wait_until(lambda: "audacious" not in box.players(), "Audacious gone after close")
     return 5
@@ -114,11 +131,19 @@ def cmus(zelvor):
             wait_until(lambda: 60 <= int(field("position") or 0) < 70, "seek 1:00 from outside")
             client.run("pause")
             wait_until(lambda: field("status") == "paused", "pause")
-            # cmus 2.10 tells neither the title of an untagged file nor its address.
-            remote("-C", "player-play %s/two.ogg" % box.music)
-            wait_until(lambda: field("file").endswith("/two.ogg"), "second file playing")
+            # cmus takes a plain path and plays it at once. It tells neither the title of an
+            # untagged file nor its address.
+            client.run("load two.ogg")
+            wait_until(lambda: field("file") == box.music + "/two.ogg", "load of a file")
+            reply = client.run("load")
+            check(reply == "\r\nLoad not available: cmus takes no folders over the bus",
+                  "load of a folder", reply)
             reply = client.run("np")
             check(re.search(r"^\r\nPlaying: \(0:\d\d/3:20\)$", reply), "np untagged", reply)
+            # CanQuit is false, and zelvor did not start it.
+            reply = client.run("close")
+            check(reply == "\r\nClose not available", "close", reply)
+            check("cmus" in box.players(), "cmus still there", box.players())
         finally:
             terminal.terminate(force=True)
     return 4
@@ -136,6 +161,13 @@ def strawberry(zelvor):
         player = lambda *args: box.run("playerctl", "--player=strawberry", *args)
         wait_until(lambda: player("status") == "Playing", "Strawberry playing what was loaded")
         check(player("metadata", "xesam:title") == "First", "title", player("metadata"))
+        # Its Tracks is always empty: np, seek and goto answer as for a player without a queue.
+        reply = client.run("np")
+        check(re.search(r"^\r\nPlaying: First \(0:\d\d/3:20\)$", reply), "np", reply)
+        client.run("seek 1:00")
+        wait_until(lambda: 60 <= float(player("position") or 0) < 70, "seek 1:00 from outside")
+        reply = client.run("goto 2")
+        check("Queue not available: the player shows none" in reply, "goto", reply)
         client.run("pause")
         wait_until(lambda: player("status") == "Paused", "pause")
         client.run("close")
@@ -157,7 +189,7 @@ def mopidy(zelvor):
                     "[http]\nenabled = false\n[stream]\nenabled = false\n"
                     "[m3u]\nenabled = false\n".format(box.home, box.music, port))
         box.env.update(MPD_HOST="127.0.0.1", MPD_PORT=str(port))
-        client = box.start_zelvor(zelvor, "mopidy --config " + config)
+        client = box.start_zelvor(zelvor, "mopidy --config " + config, avoid=(port,))
         reply = client.run("open")
         check(FAILURE not in reply, "open", reply)
         mpc = lambda *args: box.run("mpc", *args)

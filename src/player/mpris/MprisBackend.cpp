@@ -233,7 +233,7 @@ MprisBackend::Answer MprisBackend::call(const char* interface, const char* membe
         va_end(arguments);
         if (appended < 0) {
             sd_bus_message_unref(request);
-            return {nullptr, true};
+            return {nullptr, true, {}, {}};
         }
     }
     return finish(request);
@@ -245,10 +245,14 @@ MprisBackend::Answer MprisBackend::finish(sd_bus_message* request)
     sd_bus_message* reply = nullptr;
     const int called = sd_bus_call(m_bus, request, kTimeoutUs, &error, &reply);
     sd_bus_message_unref(request);
-    Answer answer{Message(reply), false};
+    Answer answer{Message(reply), false, {}, {}};
     if (called < 0) {
         answer.refused = !playerGone(sd_bus_error_is_set(&error) ? error.name : nullptr);
         m_lineFailed = !answer.refused;
+        if (answer.refused && sd_bus_error_is_set(&error)) {
+            answer.error = error.name;
+            answer.reason = error.message != nullptr ? error.message : error.name;
+        }
     }
     sd_bus_error_free(&error);
     return answer;
@@ -307,6 +311,8 @@ std::optional<MprisBackend::Abilities> MprisBackend::abilities()
 
 bool MprisBackend::canEditTracks()
 {
+    // VLC publishes a track list while HasTrackList says false, and AddTrack adds nothing there:
+    // a list is edited only where the player says it has one.
     const auto can = abilities();
     if (!can || !can->hasTrackList)
         return false;
@@ -353,7 +359,9 @@ std::optional<PlayerStatus> MprisBackend::currentStatus()
     // The version of the MPRIS interface the backend speaks.
     status.version = encodeVersion(2, 2, 0);
     const bool current = !now->trackId.empty() && now->trackId != kNoTrack;
-    const auto list = can->hasTrackList ? tracks() : std::nullopt;
+    auto list = tracks();
+    if (!trackListShown(list.has_value(), list ? list->size() : 0, current))
+        list.reset();
     status.queueKnown = list.has_value();
     if (list) {
         status.queueLength = static_cast<std::uint32_t>(list->size());
@@ -494,8 +502,10 @@ std::int32_t MprisBackend::closePlayer()
         return 0;
     if (can->canQuit) {
         call(kRoot, "Quit");
-    } else if (m_started > 0) {
+    } else if (programAlive(m_started)) {
         ::kill(m_started, SIGTERM);
+    } else {
+        return kNotOffered;
     }
     m_started = -1;
     // A player that quits may leave the bus before it answers.
@@ -517,28 +527,56 @@ std::int32_t MprisBackend::clearTracks()
 
 void MprisBackend::add(const std::string& path, PlayerDone done)
 {
-    command(
-        [this, &path] {
-            m_snapshot.reset();
-            if (!isPlaylistFile(path) && canEditTracks())
-                return addTracks(path);
-            call(kPlayerInterface, "OpenUri", "s", fileUri(path).c_str());
-            return 0;
-        },
-        done);
+    PlayerAnswer answer;
+    const auto code = operate([this, &path, &answer] {
+        m_snapshot.reset();
+        if (!isPlaylistFile(path) && canEditTracks())
+            return addTracks(path);
+        answer = handOver(path);
+        return 0;
+    });
+    done(code == kGone ? PlayerAnswer::of(Outcome::NoPlayer) : std::move(answer));
+}
+
+// The sound files below a folder in name order, or the file itself.
+static std::vector<std::string> filesOf(const std::string& path)
+{
+    std::error_code error;
+    if (!std::filesystem::is_directory(path, error))
+        return {path};
+    std::vector<std::string> files;
+    for (const auto& name : soundFilesBelow(path))
+        files.push_back((std::filesystem::path(path) / name).string());
+    return files;
+}
+
+// A player without an editable track list gets the files as its rule says (see PlayerRules).
+PlayerAnswer MprisBackend::handOver(const std::string& path)
+{
+    const auto name = m_player->substr(kMprisPrefix.size());
+    const auto rule = ruleForBusName(name);
+    std::error_code error;
+    const bool folder = std::filesystem::is_directory(path, error);
+    if (folder && !rule.takesFolders)
+        return {Outcome::NotOffered, name + " takes no folders over the bus", {}, {}};
+    const bool each = rule.files == FileHandover::AudaciousInterface || !folder;
+    const auto files = each ? filesOf(path) : std::vector<std::string>{path};
+    sd_bus_message* request = newHandoverCall(m_bus, *m_player, rule.files, files);
+    if (request == nullptr)
+        return PlayerAnswer::of(Outcome::Failed);
+    const auto answer = finish(request);
+    if (answer || !answer.refused)
+        return {};
+    if (answer.error == SD_BUS_ERROR_UNKNOWN_METHOD ||
+        answer.error == SD_BUS_ERROR_UNKNOWN_OBJECT || answer.error == SD_BUS_ERROR_SERVICE_UNKNOWN)
+        return {Outcome::NotOffered, name + " takes no files over the bus", {}, {}};
+    return {Outcome::Failed, answer.reason, {}, {}};
 }
 
 // Appends at the track list's end, in name order, without starting playback.
 std::int32_t MprisBackend::addTracks(const std::string& path)
 {
-    std::vector<std::string> files;
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) {
-        for (const auto& name : soundFilesBelow(path))
-            files.push_back((std::filesystem::path(path) / name).string());
-    } else {
-        files.push_back(path);
-    }
+    const auto files = filesOf(path);
     const auto list = tracks();
     std::string after = list && !list->empty() ? list->back() : kNoTrack;
     for (const auto& file : files) {
@@ -637,9 +675,6 @@ void MprisBackend::jumpTo(std::uint32_t position, PlayerDone done)
 {
     statusAfter(
         [this, position] {
-            const auto can = abilities();
-            if (!can || !can->hasTrackList)
-                return;
             const auto list = tracks();
             if (list && position < list->size())
                 call(kTrackList, "GoTo", "o", (*list)[position].c_str());

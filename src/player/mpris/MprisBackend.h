@@ -102,6 +102,9 @@ private:
         Message reply;
         /** The player answered with an error: it is there but refused. */
         bool refused = false;
+        /** The error's name and message, when it refused. */
+        std::string error;
+        std::string reason;
         explicit operator bool() const { return reply != nullptr; }
     };
 
@@ -130,6 +133,7 @@ private:
     bool launch(const std::string& location);
     std::int32_t clearTracks();
     std::int32_t addTracks(const std::string& path);
+    PlayerAnswer handOver(const std::string& path);
     bool waitForPlayer(const PlayerChoice& choice);
     void forget();
 
