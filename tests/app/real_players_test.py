@@ -204,7 +204,12 @@ def mopidy(zelvor):
         wait_until(lambda: "[playing]" in (mpc("status") or ""), "play")
         reply = client.run("np")
         check(re.search(r"Playing: 1/2 First \(0:\d\d", reply), "np", reply)
-    return 4
+        # Mopidy refuses "kill": its reason follows the failure line, and it plays on.
+        reply = client.run("close")
+        check(reply == "\r\n%s\r\nyou don't have permission for \"kill\"" % FAILURE, "close",
+              reply)
+        check("[playing]" in (mpc("status") or ""), "Mopidy plays on", mpc("status"))
+    return 5
 
 
 PLAYERS = {"vlc": vlc, "audacious": audacious, "cmus": cmus, "strawberry": strawberry,

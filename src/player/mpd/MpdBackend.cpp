@@ -302,29 +302,41 @@ void MpdBackend::close(PlayerDone done)
     if (ownLine)
         beginCommandLine();
     bool reached = false;
+    // An MPD-protocol server may forbid "kill" (Mopidy): its reason goes to the client.
+    std::string refusal;
     {
         SigpipeGuard guard;
         if (connection() != nullptr && mpd_send_command(m_connection, "kill", nullptr)) {
             reached = true;
             mpd_response_finish(m_connection);
-            if (mpd_connection_get_error(m_connection) == MPD_ERROR_SERVER &&
+            const bool refused = mpd_connection_get_error(m_connection) == MPD_ERROR_SERVER;
+            if (refused &&
                 mpd_connection_get_server_error(m_connection) == MPD_SERVER_ERROR_UNKNOWN_CMD) {
                 if (const pid_t daemon = localPeer(mpd_connection_get_fd(m_connection)); daemon > 0)
                     ::kill(daemon, SIGTERM);
+            } else if (refused) {
+                refusal = mpd_connection_get_error_message(m_connection);
             }
         }
         disconnect();
     }
     if (ownLine)
         endCommandLine();
-    done(PlayerAnswer::of(reached ? Outcome::Done : Outcome::NoPlayer));
+    if (!refusal.empty())
+        done({Outcome::Failed, refusal, {}, {}});
+    else
+        done(PlayerAnswer::of(reached ? Outcome::Done : Outcome::NoPlayer));
 }
 
 void MpdBackend::add(const std::string& hostPath, PlayerDone done)
 {
     operate(
         [this, &hostPath] {
-            MpdQueueLoader(m_connection).load(hostPath);
+            MpdQueueLoader loader(m_connection);
+            loader.load(hostPath);
+            // Nothing taken: the first refusal says why.
+            if (!loader.addedAny() && !loader.firstRefusal().empty())
+                return PlayerAnswer{Outcome::Failed, loader.firstRefusal(), {}, {}};
             return finished();
         },
         done);

@@ -83,10 +83,14 @@ bool MpdQueueLoader::addInMusicFolder(const std::string& uri, bool folder)
 // (m3u, pls, xspf, cue, ...); "load" appends its entries, and skips those MPD cannot find.
 bool MpdQueueLoader::addFile(const std::string& uri)
 {
-    if (mpd_run_add(m_connection, uri.c_str()) || !usable())
+    if (mpd_run_add(m_connection, uri.c_str())) {
+        m_added = true;
         return usable();
+    }
+    if (!usable())
+        return false;
     m_refusal.reset();
-    mpd_run_load(m_connection, uri.c_str());
+    m_added = mpd_run_load(m_connection, uri.c_str()) || m_added;
     return usable();
 }
 
@@ -135,6 +139,8 @@ bool MpdQueueLoader::usable()
     const auto error = mpd_connection_get_error(m_connection);
     if (error == MPD_ERROR_SERVER)
         m_refusal = mpd_connection_get_server_error(m_connection);
+    if (error == MPD_ERROR_SERVER && m_firstRefusal.empty())
+        m_firstRefusal = mpd_connection_get_error_message(m_connection);
     if (error != MPD_ERROR_SUCCESS)
         m_broken = !mpd_connection_clear_error(m_connection);
     return !m_broken;
@@ -242,13 +248,16 @@ bool MpdQueueLoader::addAll(const std::vector<std::string>& candidates)
             mpd_response_finish(m_connection);
         const auto error = mpd_connection_get_error(m_connection);
         if (error == MPD_ERROR_SUCCESS) {
+            m_added = true;
             next = end;
             continue;
         }
         if (error != MPD_ERROR_SERVER)
             break;
         const auto refused = mpd_connection_get_server_error(m_connection);
-        next += mpd_connection_get_server_error_location(m_connection) + 1;
+        const auto at = mpd_connection_get_server_error_location(m_connection);
+        m_added = m_added || at > 0;
+        next += at + 1;
         if (!usable() || refused == MPD_SERVER_ERROR_PERMISSION)
             break;
     }

@@ -32,6 +32,10 @@ public:
     /** Appends what the path names; false only when the connection broke or timed out. A path
      * MPD cannot use adds nothing and still returns true. */
     bool load(const std::filesystem::path& path);
+    /** True when MPD took at least one of the adds. */
+    bool addedAny() const { return m_added; }
+    /** MPD's message for the first command it refused; empty when it refused none. */
+    const std::string& firstRefusal() const { return m_firstRefusal; }
 
     /** Adds at most this many URIs per command list. */
     static constexpr std::size_t kBatchSize = 1000;
@@ -57,6 +61,8 @@ private:
     bool m_broken = false;
     /** MPD's reason for the last command it refused (an mpd_server_error). */
     std::optional<int> m_refusal;
+    bool m_added = false;
+    std::string m_firstRefusal;
 };
 
 } // namespace zelvor
