@@ -21,8 +21,9 @@ constexpr PlayerRule kRules[] = {
     {"cvlc", "vlc", FileHandover::Uri},
     {"qvlc", "vlc", FileHandover::Uri},
     {"nvlc", "vlc", FileHandover::Uri},
-    // cmus 2.10 takes OpenUri's text as the name of one file, which it plays at once.
-    {"cmus", "cmus", FileHandover::PlainPath, false},
+    // cmus 2.10 takes OpenUri's text as the name of one file, which it plays at once, and sends
+    // Seeked before its position moved.
+    {"cmus", "cmus", FileHandover::PlainPath, false, false},
     {"audacious", "audacious", FileHandover::AudaciousInterface},
 };
 

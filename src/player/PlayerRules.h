@@ -27,6 +27,8 @@ struct PlayerRule
     FileHandover files = FileHandover::Uri;
     /** False when the player takes single files only: a folder handed over adds nothing. */
     bool takesFolders = true;
+    /** False when the player's Seeked signal carries the position from before the seek. */
+    bool seekedTellsNewPosition = true;
 
     bool speaksMpd() const { return busName.empty(); }
 };

@@ -62,8 +62,14 @@ def vlc(zelvor):
         check(client.run("load one.ogg") == "", "load", "")
         wait_until(lambda: re.search(r"Playing: 3/3 one\.ogg", client.run("np")), "np after load")
 
-        client.run("vol 70")
+        # VLC applies a volume a moment after it answered: the reply waits for it.
+        reply = client.run("vol 70")
+        check(reply == "\r\nVolume: 70%", "vol 70", reply)
         wait_until(lambda: volume(box, "vlc") == 70, "vol 70 from outside")
+        client.run("volup 9")
+        wait_until(lambda: volume(box, "vlc") == 80, "volup 9 from 70")
+        client.run("voldn 4")
+        wait_until(lambda: volume(box, "vlc") == 75, "voldn 4 from 80")
 
         client.run("close")
         wait_until(lambda: "vlc" not in box.players(), "VLC gone after close")
@@ -94,9 +100,16 @@ def audacious(zelvor):
         check(re.search(r"Playing: First \(0:\d\d/3:20\)", reply), "np", reply)
         client.run("next")
         wait_until(lambda: audtool("playlist-position") == "2", "next")
-        client.run("seek 1:00")
+        # Audacious seeks a moment after it answered: the reply waits for its Seeked.
+        reply = client.run("seek 1:00")
+        check(re.search(r"Playing: Second \(1:0\d/3:20\)", reply), "seek 1:00", reply)
         wait_until(lambda: 60 <= int(audtool("current-song-output-length-seconds") or 0) < 70,
                    "seek 1:00 from outside")
+        client.run("seek 2:00")
+        reply = client.run("seek +10")
+        check(re.search(r"Playing: Second \(2:1\d/3:20\)", reply), "seek +10", reply)
+        wait_until(lambda: 130 <= int(audtool("current-song-output-length-seconds") or 0) < 140,
+                   "seek 2:00, then +10, from outside")
         # No OpenUri: files go through Audacious's own interface, appended to its playlist.
         reply = client.run("load one.ogg")
         check(reply == "" and audtool("playlist-length") == "3", "load of a file",
@@ -129,6 +142,9 @@ def cmus(zelvor):
             check(re.search(r"Playing: First \(0:\d\d/3:20\)", reply), "np", reply)
             client.run("seek 1:00")
             wait_until(lambda: 60 <= int(field("position") or 0) < 70, "seek 1:00 from outside")
+            reply = client.run("seek +10")
+            check(re.search(r"Playing: First \(1:1\d/3:20\)", reply), "seek +10", reply)
+            wait_until(lambda: 70 <= int(field("position") or 0) < 80, "seek +10 from outside")
             client.run("pause")
             wait_until(lambda: field("status") == "paused", "pause")
             # cmus takes a plain path and plays it at once. It tells neither the title of an
@@ -204,12 +220,16 @@ def mopidy(zelvor):
         wait_until(lambda: "[playing]" in (mpc("status") or ""), "play")
         reply = client.run("np")
         check(re.search(r"Playing: 1/2 First \(0:\d\d", reply), "np", reply)
+        # Mopidy starts the entry a moment after it answered: the reply waits for it.
+        reply = client.run("goto 2")
+        check(re.search(r"^\r\nPlaying: 2/2 Second \(0:0\d/3:20\)$", reply), "goto 2", reply)
+        wait_until(lambda: (mpc("current") or "") == "Second", "goto 2 from outside")
         # Mopidy refuses "kill": its reason follows the failure line, and it plays on.
         reply = client.run("close")
         check(reply == "\r\n%s\r\nyou don't have permission for \"kill\"" % FAILURE, "close",
               reply)
         check("[playing]" in (mpc("status") or ""), "Mopidy plays on", mpc("status"))
-    return 5
+    return 6
 
 
 PLAYERS = {"vlc": vlc, "audacious": audacious, "cmus": cmus, "strawberry": strawberry,

@@ -72,6 +72,8 @@ TEST(PlayerRules, BusNameAndFileHandoverByProgramOrBusName)
     EXPECT_EQ(ruleForBusName("vlc.instance4021").busName, "vlc");
     EXPECT_EQ(ruleForBusName("cmus").files, FileHandover::PlainPath);
     EXPECT_FALSE(ruleForBusName("cmus").takesFolders);
+    EXPECT_FALSE(ruleForBusName("cmus").seekedTellsNewPosition);
+    EXPECT_TRUE(ruleForBusName("audacious").seekedTellsNewPosition);
     EXPECT_TRUE(ruleForBusName("vlc").takesFolders);
     EXPECT_EQ(ruleForBusName("Audacious").files, FileHandover::AudaciousInterface);
     EXPECT_EQ(ruleForBusName("mpd").files, FileHandover::Uri);

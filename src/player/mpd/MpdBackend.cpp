@@ -17,6 +17,7 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
 
@@ -476,8 +477,71 @@ void MpdBackend::queue(std::uint32_t first, std::uint32_t count, PlayerDone done
 
 void MpdBackend::jumpTo(std::uint32_t position, PlayerDone done)
 {
+    // The line's connection stays open for the wait (see settleOnEntry).
+    const bool ownLine = !m_inLine;
+    if (ownLine)
+        beginCommandLine();
+    PlayerDone settled = [this, position, &done](PlayerAnswer answer) {
+        if (answer.done() && answer.status && m_connection != nullptr) {
+            SigpipeGuard guard;
+            settleOnEntry(position, *answer.status);
+            if (!usable())
+                answer = PlayerAnswer::of(Outcome::NoPlayer);
+        }
+        done(std::move(answer));
+    };
     statusAfter([this, position] { return mpd_send_play_pos(m_connection, position) ? 1 : -1; },
-                done);
+                settled);
+    if (ownLine)
+        endCommandLine();
+}
+
+// Mopidy starts an entry a moment after it answered "play", so the status in the same command
+// list still shows the entry from before. MPD's player events are waited for, at most
+// kSettleLimit in all; then the entry asked for is the answer.
+void MpdBackend::settleOnEntry(std::uint32_t position, PlayerStatus& now)
+{
+    const auto deadline = std::chrono::steady_clock::now() + kSettleLimit;
+    const auto arrived = [&now, position] {
+        return now.position == position || position >= now.queueLength;
+    };
+    while (!arrived()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !awaitPlayerEvent(left))
+            break;
+        if (!mpd_command_list_begin(m_connection, true) || !mpd_send_status(m_connection) ||
+            !mpd_send_current_song(m_connection) || !mpd_command_list_end(m_connection))
+            return;
+        auto fresh = receiveStatus();
+        if (!fresh)
+            return;
+        now = std::move(*fresh);
+    }
+    if (arrived())
+        return;
+    now.position = position;
+    now.elapsedMs = 0;
+    now.totalMs.reset();
+    if (mpd_song* song = mpd_run_get_queue_song_pos(m_connection, position)) {
+        now.title = songTitle(song);
+        if (const unsigned duration = mpd_song_get_duration_ms(song); duration > 0)
+            now.totalMs = duration;
+        mpd_song_free(song);
+    }
+}
+
+// True when MPD told of a change of its player within the limit ("idle player").
+bool MpdBackend::awaitPlayerEvent(std::chrono::milliseconds limit)
+{
+    if (!mpd_send_idle_mask(m_connection, MPD_IDLE_PLAYER))
+        return false;
+    pollfd ready{mpd_connection_get_fd(m_connection), POLLIN, 0};
+    const bool came = ::poll(&ready, 1, static_cast<int>(limit.count())) > 0;
+    if (!came)
+        mpd_send_noidle(m_connection);
+    const auto events = mpd_recv_idle(m_connection, false);
+    return came && events != 0 && usable();
 }
 
 void MpdBackend::setVolume(int percent, PlayerDone done)

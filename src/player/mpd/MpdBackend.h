@@ -4,6 +4,8 @@
 #include "player/mpd/ManagedMpd.h"
 #include "player/Player.h"
 
+#include <chrono>
+#include <functional>
 #include <optional>
 
 struct mpd_connection;
@@ -68,12 +70,16 @@ public:
     void endCommandLine() override;
 
     static constexpr unsigned kTimeoutMs = 2000;
+    /** How long a change waits for MPD's event that it took effect. */
+    static constexpr std::chrono::milliseconds kSettleLimit{300};
 
 private:
     template <typename Work> void operate(Work&& work, PlayerDone& done);
     template <typename Run> void simple(Run&& run, PlayerDone& done);
     template <typename Send>
     void statusAfter(Send&& send, PlayerDone& done, bool refusedFails = false);
+    void settleOnEntry(std::uint32_t position, PlayerStatus& now);
+    bool awaitPlayerEvent(std::chrono::milliseconds limit);
     std::optional<PlayerStatus> currentStatus();
     std::optional<PlayerStatus> receiveStatus();
     void receiveEntries(std::vector<QueueEntry>& entries, std::uint32_t count);

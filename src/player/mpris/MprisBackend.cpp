@@ -82,6 +82,7 @@ void MprisBackend::endCommandLine()
 
 void MprisBackend::forget()
 {
+    m_volumeWritten.reset();
     m_player.reset();
     m_snapshot.reset();
     m_abilities.reset();
@@ -105,13 +106,17 @@ template <typename Work> std::int32_t MprisBackend::operate(Work&& work)
     return answer;
 }
 
-template <typename Work> void MprisBackend::statusAfter(Work&& work, PlayerDone& done)
+template <typename Work, typename Adjust>
+void MprisBackend::statusAfter(Work&& work, PlayerDone& done, Adjust&& adjust)
 {
     std::optional<PlayerStatus> result;
-    operate([this, &work, &result] {
+    operate([this, &work, &result, &adjust] {
         work();
         m_snapshot.reset();
         result = currentStatus();
+        // What the player's signal told, or what was asked for, over a status read too soon.
+        if (result)
+            adjust(*result);
         return 0;
     });
     if (m_lineFailed)
@@ -482,16 +487,17 @@ std::int32_t MprisBackend::loopSwapped()
     return setProperty("LoopStatus", "s", next) ? 0 : kNotOffered;
 }
 
-// One step is one percent, as on MPD.
+// One step is one percent, as on MPD. The volume is read once a line: a player that applies
+// it late (VLC) would answer the value from before the step just written.
 std::int32_t MprisBackend::volumeStepped(int step)
 {
-    const auto now = snapshot();
-    if (!now)
-        return 0;
-    if (!now->volume)
-        return kNotOffered;
-    const auto percent = std::clamp(std::lround(*now->volume * 100) + step, 0L, 100L);
-    return setProperty("Volume", "d", static_cast<double>(percent) / 100) ? 0 : kNotOffered;
+    const auto now = m_volumeWritten ? m_snapshot : snapshot();
+    if (!m_volumeWritten && (!now || !now->volume))
+        return now ? kNotOffered : 0;
+    const double from = m_volumeWritten.value_or(now ? now->volume.value_or(0) : 0);
+    const auto percent = std::clamp(std::lround(from * 100) + step, 0L, 100L);
+    m_volumeWritten = static_cast<double>(percent) / 100;
+    return setProperty("Volume", "d", *m_volumeWritten) ? 0 : kNotOffered;
 }
 
 // Quit where the player offers it, else the end of the program "open" started.
@@ -682,29 +688,112 @@ void MprisBackend::jumpTo(std::uint32_t position, PlayerDone done)
         done);
 }
 
+namespace {
+
+// The signals settled() waits for: the Player interface's Volume in PropertiesChanged, Seeked.
+int volumeNoticed(sd_bus_message* m, void* into, sd_bus_error*)
+{
+    const char* interface = nullptr;
+    PlayerProperties changed;
+    if (sd_bus_message_read(m, "s", &interface) >= 0 &&
+        std::strcmp(interface, "org.mpris.MediaPlayer2.Player") == 0 &&
+        readPlayerProperties(m, changed) && changed.volume) {
+        auto* notice = static_cast<MprisBackend::Notice*>(into);
+        notice->came = true;
+        notice->volume = changed.volume;
+    }
+    return 0;
+}
+
+int seekNoticed(sd_bus_message* m, void* into, sd_bus_error*)
+{
+    std::int64_t position = 0;
+    if (sd_bus_message_read(m, "x", &position) >= 0) {
+        auto* notice = static_cast<MprisBackend::Notice*>(into);
+        notice->came = true;
+        notice->positionUs = position;
+    }
+    return 0;
+}
+
+} // namespace
+
+// Some players apply a change a moment after they answered it (VLC's Volume, Audacious's and
+// cmus's seeks), so the status read at once shows the state from before. The change's signal
+// ("PropertiesChanged" or "Seeked") is waited for, at most kSettleLimit.
+template <typename Change>
+MprisBackend::Notice MprisBackend::settled(const char* member, Change&& change)
+{
+    Notice notice;
+    const bool seek = std::strcmp(member, "Seeked") == 0;
+    sd_bus_creds* creds = nullptr;
+    const char* owner = nullptr;
+    sd_bus_slot* slot = nullptr;
+    if (sd_bus_get_name_creds(m_bus, m_player->c_str(), SD_BUS_CREDS_UNIQUE_NAME, &creds) >= 0 &&
+        sd_bus_creds_get_unique_name(creds, &owner) >= 0)
+        sd_bus_match_signal(m_bus, &slot, owner, kObject, seek ? kPlayerInterface : kProperties,
+                            member, seek ? seekNoticed : volumeNoticed, &notice);
+    sd_bus_creds_unref(creds);
+    change();
+    const auto deadline = std::chrono::steady_clock::now() + kSettleLimit;
+    while (slot != nullptr && !notice.came && !m_lineFailed) {
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+            deadline - std::chrono::steady_clock::now());
+        const int processed = left.count() > 0 ? sd_bus_process(m_bus, nullptr) : -1;
+        if (processed < 0)
+            break;
+        if (processed == 0)
+            sd_bus_wait(m_bus, static_cast<std::uint64_t>(left.count()));
+    }
+    sd_bus_slot_unref(slot);
+    return notice;
+}
+
 void MprisBackend::setVolume(int percent, PlayerDone done)
 {
+    const double wanted = static_cast<double>(std::clamp(percent, 0, 100)) / 100;
+    std::optional<double> volume;
     statusAfter(
-        [this, percent] {
+        [this, wanted, &volume] {
             const auto now = snapshot();
-            if (now && now->volume)
-                setProperty("Volume", "d", static_cast<double>(std::clamp(percent, 0, 100)) / 100);
+            if (!now || !now->volume)
+                return;
+            const auto notice = settled("PropertiesChanged",
+                                        [this, wanted] { setProperty("Volume", "d", wanted); });
+            volume = notice.volume.value_or(wanted);
         },
-        done);
+        done,
+        [&volume](PlayerStatus& after) {
+            if (volume)
+                after.volume = static_cast<int>(std::lround(std::clamp(*volume, 0.0, 1.0) * 100));
+        });
 }
 
 void MprisBackend::seekTo(std::uint32_t milliseconds, PlayerDone done)
 {
+    std::optional<std::int64_t> position;
     statusAfter(
-        [this, milliseconds] {
+        [this, milliseconds, &position] {
             // Track ids differ from player to player and from track to track: read it each time.
             m_snapshot.reset();
             const auto now = snapshot();
-            if (now && now->canSeek && !now->trackId.empty())
+            if (!now || !now->canSeek || now->trackId.empty())
+                return;
+            const auto notice = settled("Seeked", [this, &now, milliseconds] {
                 call(kPlayerInterface, "SetPosition", "ox", now->trackId.c_str(),
                      static_cast<std::int64_t>(milliseconds) * 1000);
+            });
+            const bool told =
+                ruleForBusName(m_player->substr(kMprisPrefix.size())).seekedTellsNewPosition;
+            position = told ? notice.positionUs.value_or(std::int64_t{milliseconds} * 1000)
+                            : std::int64_t{milliseconds} * 1000;
         },
-        done);
+        done,
+        [&position](PlayerStatus& after) {
+            if (position)
+                after.elapsedMs = static_cast<std::uint32_t>(
+                    std::clamp<std::int64_t>(*position / 1000, 0, UINT32_MAX));
+        });
 }
 
 } // namespace zelvor

@@ -86,9 +86,19 @@ public:
 
     static constexpr std::chrono::milliseconds kTimeout{2000};
     static constexpr std::chrono::seconds kStartLimit{5};
+    /** How long a change waits for the player's signal that it took effect. */
+    static constexpr std::chrono::milliseconds kSettleLimit{300};
 
     using Snapshot = PlayerProperties;
     using Abilities = RootProperties;
+
+    /** What the player's signal told of a change it applied (see settled). */
+    struct Notice
+    {
+        bool came = false;
+        std::optional<double> volume;
+        std::optional<std::int64_t> positionUs;
+    };
 
 private:
     struct MessageUnref
@@ -109,7 +119,9 @@ private:
     };
 
     template <typename Work> std::int32_t operate(Work&& work);
-    template <typename Work> void statusAfter(Work&& work, PlayerDone& done);
+    template <typename Work, typename Adjust = void (*)(PlayerStatus&)>
+    void statusAfter(
+        Work&& work, PlayerDone& done, Adjust&& adjust = [](PlayerStatus&) {});
     template <typename Step> void command(Step&& step, PlayerDone& done);
     void method(const char* member, PlayerDone& done);
     sd_bus* bus();
@@ -129,6 +141,7 @@ private:
     std::int32_t shuffleSwapped();
     std::int32_t loopSwapped();
     std::int32_t volumeStepped(int step);
+    template <typename Change> Notice settled(const char* member, Change&& change);
     std::int32_t closePlayer();
     bool launch(const std::string& location);
     std::int32_t clearTracks();
@@ -141,6 +154,8 @@ private:
     sd_bus* m_bus = nullptr;
     std::optional<std::string> m_player;
     std::optional<Snapshot> m_snapshot;
+    /** The volume this command line wrote last: the steps of volup go on from it. */
+    std::optional<double> m_volumeWritten;
     std::optional<Abilities> m_abilities;
     bool m_inLine = false;
     bool m_lineFailed = false;
