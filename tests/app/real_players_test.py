@@ -105,7 +105,12 @@ def audacious(zelvor):
         check(re.search(r"Playing: Second \(1:0\d/3:20\)", reply), "seek 1:00", reply)
         wait_until(lambda: 60 <= int(audtool("current-song-output-length-seconds") or 0) < 70,
                    "seek 1:00 from outside")
-        client.run("seek 2:00")
+        reply = client.run("seek 2:00")
+        check(re.search(r"Playing: Second \(2:0\d/3:20\)", reply), "seek 2:00", reply)
+        # A seek Audacious took longer than the wait to apply would leave the next relative
+        # seek to start from the old position: that one starts from where the player is.
+        wait_until(lambda: int(audtool("current-song-output-length-seconds") or 0) >= 120,
+                   "seek 2:00 from outside")
         reply = client.run("seek +10")
         check(re.search(r"Playing: Second \(2:1\d/3:20\)", reply), "seek +10", reply)
         wait_until(lambda: 130 <= int(audtool("current-song-output-length-seconds") or 0) < 140,
