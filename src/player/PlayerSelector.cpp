@@ -113,6 +113,11 @@ void PlayerSelector::seekTo(std::uint32_t milliseconds, PlayerDone done)
     chosen().seekTo(milliseconds, std::move(done));
 }
 
+void PlayerSelector::seekBy(std::int64_t offset, std::uint32_t to, PlayerDone done)
+{
+    chosen().seekBy(offset, to, std::move(done));
+}
+
 void PlayerSelector::stopForSleep(PlayerDone done)
 {
     chosen().stopForSleep(std::move(done));

@@ -42,6 +42,7 @@ public:
     void jumpTo(std::uint32_t position, PlayerDone done) override;
     void setVolume(int percent, PlayerDone done) override;
     void seekTo(std::uint32_t milliseconds, PlayerDone done) override;
+    void seekBy(std::int64_t offset, std::uint32_t to, PlayerDone done) override;
     void stopForSleep(PlayerDone done) override;
     void beginCommandLine() override;
     void endCommandLine() override;

@@ -107,8 +107,8 @@ def audacious(zelvor):
                    "seek 1:00 from outside")
         reply = client.run("seek 2:00")
         check(re.search(r"Playing: Second \(2:0\d/3:20\)", reply), "seek 2:00", reply)
-        # A seek Audacious took longer than the wait to apply would leave the next relative
-        # seek to start from the old position: that one starts from where the player is.
+        # Audacious's Position may lag behind the seek for a while: a relative seek goes as its
+        # own Seek, which counts from where Audacious really is.
         wait_until(lambda: int(audtool("current-song-output-length-seconds") or 0) >= 120,
                    "seek 2:00 from outside")
         reply = client.run("seek +10")

@@ -771,15 +771,31 @@ void MprisBackend::setVolume(int percent, PlayerDone done)
 
 void MprisBackend::seekTo(std::uint32_t milliseconds, PlayerDone done)
 {
+    seek(std::nullopt, milliseconds, done);
+}
+
+// Seek moves from where the player is by its own count (Audacious's Position lags behind it).
+void MprisBackend::seekBy(std::int64_t offset, std::uint32_t to, PlayerDone done)
+{
+    seek(offset, to, done);
+}
+
+// SetPosition to the time, or Seek by the offset, which lands at the time by the caller's count.
+void MprisBackend::seek(std::optional<std::int64_t> offset, std::uint32_t milliseconds,
+                        PlayerDone& done)
+{
     std::optional<std::int64_t> position;
     statusAfter(
-        [this, milliseconds, &position] {
+        [this, offset, milliseconds, &position] {
             // Track ids differ from player to player and from track to track: read it each time.
             m_snapshot.reset();
             const auto now = snapshot();
             if (!now || !now->canSeek || now->trackId.empty())
                 return;
-            const auto notice = settled("Seeked", [this, &now, milliseconds] {
+            const auto notice = settled("Seeked", [this, &now, offset, milliseconds] {
+                // A player without Seek refuses it; it still has SetPosition.
+                if (offset && !call(kPlayerInterface, "Seek", "x", *offset * 1000).refused)
+                    return;
                 call(kPlayerInterface, "SetPosition", "ox", now->trackId.c_str(),
                      static_cast<std::int64_t>(milliseconds) * 1000);
             });

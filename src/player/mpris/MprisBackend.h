@@ -78,6 +78,8 @@ public:
     void setVolume(int percent, PlayerDone done) override;
     /** SetPosition with the current mpris:trackid. */
     void seekTo(std::uint32_t milliseconds, PlayerDone done) override;
+    /** Seek by the offset. */
+    void seekBy(std::int64_t offset, std::uint32_t to, PlayerDone done) override;
 
     /** Pause: some players empty their playlist on Stop. */
     void stopForSleep(PlayerDone done) override;
@@ -141,6 +143,7 @@ private:
     std::int32_t shuffleSwapped();
     std::int32_t loopSwapped();
     std::int32_t volumeStepped(int step);
+    void seek(std::optional<std::int64_t> offset, std::uint32_t milliseconds, PlayerDone& done);
     template <typename Change> Notice settled(const char* member, Change&& change);
     std::int32_t closePlayer();
     bool launch(const std::string& location);
