@@ -145,6 +145,18 @@ class Sandbox:
         names = [n for n in self.players() if n == player or n.startswith(player + ".")]
         return len({self.pid_of("org.mpris.MediaPlayer2." + n) for n in names})
 
+    def running(self, program):
+        """How many of the sandbox's processes run the program (its own name or its script's)."""
+        count = 0
+        for pid in self._sandbox_pids():
+            try:
+                with open("/proc/%d/cmdline" % pid, "rb") as f:
+                    words = f.read().split(b"\0")[:2]
+            except OSError:
+                continue
+            count += any(os.path.basename(w.decode(errors="replace")) == program for w in words)
+        return count
+
     def _sandbox_pids(self):
         """Every process whose environment holds this sandbox's HOME."""
         marker = ("HOME=" + self.home).encode() + b"\0"

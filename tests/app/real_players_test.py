@@ -215,6 +215,9 @@ def mopidy(zelvor):
         check(FAILURE not in reply, "open", reply)
         mpc = lambda *args: box.run("mpc", *args)
         wait_until(lambda: mpc("status") is not None, "Mopidy answering", timeout=30)
+        # The Mopidy that open started runs: a second open starts no second one.
+        check(FAILURE not in client.run("open"), "second open", "")
+        check(box.running("mopidy") == 1, "one Mopidy after two opens", box.running("mopidy"))
         client.run("load Album/one.ogg")
         check(mpc("playlist") == "First", "load of a file", mpc("playlist"))
         # Mopidy names its library "Files/Music/...": the folder goes file by file.

@@ -354,8 +354,12 @@ PlayerAnswer launchAnswer(std::int32_t answer)
 
 void MpdBackend::open(const std::string& location, PlayerDone done)
 {
-    if (!m_managed.openThen(location, [done](std::int32_t answer) { done(launchAnswer(answer)); }))
-        done(launchAnswer(launchProgram(location) < 0 ? -1 : 0));
+    if (m_managed.openThen(location, [done](std::int32_t answer) { done(launchAnswer(answer)); }))
+        return;
+    // While the program started before runs, it is not started again.
+    if (!programAlive(m_started))
+        m_started = launchProgram(location);
+    done(launchAnswer(m_started < 0 ? -1 : 0));
 }
 
 // Reads the answers of "status" and "currentsong" at the end of a command list.

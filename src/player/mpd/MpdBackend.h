@@ -8,6 +8,8 @@
 #include <functional>
 #include <optional>
 
+#include <sys/types.h>
+
 struct mpd_connection;
 
 namespace zelvor {
@@ -88,6 +90,8 @@ private:
     void disconnect();
 
     ManagedMpd m_managed;
+    /** The program the last "open" started other than Zelvor's own MPD (Mopidy, say). */
+    pid_t m_started = -1;
     mpd_connection* m_connection = nullptr;
     bool m_inLine = false;
 };
