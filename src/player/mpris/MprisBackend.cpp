@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string_view>
@@ -801,8 +802,12 @@ void MprisBackend::seek(std::optional<std::int64_t> offset, std::uint32_t millis
             });
             const bool told =
                 ruleForBusName(m_player->substr(kMprisPrefix.size())).seekedTellsNewPosition;
-            position = told ? notice.positionUs.value_or(std::int64_t{milliseconds} * 1000)
-                            : std::int64_t{milliseconds} * 1000;
+            const std::int64_t asked = std::int64_t{milliseconds} * 1000;
+            position = told ? notice.positionUs.value_or(asked) : asked;
+            // A player lands on its nearest frame (mpv: 59.98 s for 1:00); within a second of
+            // the time asked for, that time is the answer.
+            if (std::llabs(*position - asked) < 1'000'000)
+                position = asked;
         },
         done,
         [&position](PlayerStatus& after) {
