@@ -245,11 +245,11 @@ TEST_F(MpdPlayer, PlayFileOutsideTheMusicFolderGoesByLocalFileUri)
     EXPECT_EQ(mpd.queue(),
               (Uris{(outside / "sub" / "z.wav").string(), (outside / "y.WAV").string()}));
 
-    // MPD takes local files only from clients on its local socket.
+    // MPD takes local files only from clients on its local socket; its refusal is the answer.
     mpd.command("clear");
     mpd.useTcp();
     MpdBackend overTcp(loop);
-    EXPECT_EQ(test::PlayerCalls(overTcp, wait()).add(outside.string()), Outcome::Done);
+    EXPECT_EQ(test::PlayerCalls(overTcp, wait()).add(outside.string()), Outcome::Failed);
     EXPECT_EQ(mpd.queue(), Uris{});
 }
 
@@ -289,7 +289,8 @@ TEST_F(MpdPlayer, MusicMpdDoesNotKnowYetIsLookedAtAndLoaded)
 TEST_F(MpdPlayer, PlayFileOfAPathMpdCannotUseAddsNothing)
 {
     EXPECT_EQ(calls.add(music("no such file.wav")), Outcome::Done);
-    EXPECT_EQ(calls.add(music("album/cover.txt")), Outcome::Done);
+    // MPD refuses what it cannot read as a song or a playlist.
+    EXPECT_EQ(calls.add(music("album/cover.txt")), Outcome::Failed);
     EXPECT_EQ(calls.add(""), Outcome::Done);
     EXPECT_EQ(mpd.queue(), Uris{});
 }

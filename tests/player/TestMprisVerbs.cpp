@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <chrono>
 
 namespace zelvor {
@@ -262,10 +264,11 @@ TEST_F(MprisVerbs, WhatThePlayerLacksAnswersOneLine)
     EXPECT_EQ(run("status"), "\r\n**Winamp Current Status**\r\nWinamp Version:20200"
                              "\r\nWinamp is Playing\r\nShuffle is not available"
                              "\r\nRepeat is:not available\r\n*************************");
+    std::ofstream(music.path() / "x.ogg").put('x');
     EXPECT_EQ(run("load x.ogg"), "");
     EXPECT_EQ(standIn.takeCalls(), Calls{"OpenUri file://" + music.path().string() + "/x.ogg"});
-    // No Quit and no program of Zelvor's: close leaves the player alone.
-    EXPECT_EQ(run("close"), "");
+    // No Quit and no program of Zelvor's: close says so and leaves the player alone.
+    EXPECT_EQ(run("close"), "\r\nClose not available");
     EXPECT_EQ(run("np"), "\r\nPlaying: Björk - Joga (1:02/3:45)");
 }
 

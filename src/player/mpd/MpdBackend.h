@@ -6,7 +6,11 @@
 #include "player/Player.h"
 #include "player/PlayerLoop.h"
 
+#include <chrono>
+#include <memory>
 #include <optional>
+
+#include <sys/types.h>
 
 namespace zelvor {
 
@@ -73,17 +77,27 @@ public:
     const MpdChannel& channel() const { return m_channel; }
 
     static constexpr unsigned kTimeoutMs = 2000;
+    /** How long goto waits for MPD's event that the entry asked for plays. */
+    static constexpr std::chrono::milliseconds kSettleLimit{300};
 
 private:
     void simple(MpdCommand command, PlayerDone& done);
     template <typename Change> void afterStatus(Change change, PlayerDone& done);
     void statusAfter(std::vector<MpdCommand> commands, PlayerDone& done, bool refusedFails = false);
+    void settleOnEntry(std::uint32_t position, std::chrono::steady_clock::time_point by,
+                       PlayerDone done);
+    void answerEntry(std::uint32_t position, const std::vector<MpdPair>& status,
+                     const PlayerDone& done);
     PlayerStatus statusFrom(const std::vector<MpdPair>& status,
                             const std::vector<MpdPair>& song) const;
 
     PlayerLoop& m_loop;
     ManagedMpd m_managed;
     MpdChannel m_channel;
+    /** The program the last "open" started other than Zelvor's own MPD (Mopidy, say). */
+    pid_t m_started = -1;
+    /** The loop's timers check it, so one that runs after this object is gone does nothing. */
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 } // namespace zelvor

@@ -74,6 +74,14 @@ public:
      * done once with the answer, from the loop. */
     void send(std::vector<MpdCommand> commands, Done done);
 
+    /**
+     * Waits in "idle" for a change of the subsystem (MPD's "player", say), with no time limit,
+     * and calls done when MPD tells of one or once wake() ended the wait (no "changed" lines).
+     */
+    void idle(const std::string& subsystem, Done done);
+    /** Ends a wait of idle(): MPD answers it at once, within kTimeout. */
+    void wake();
+
     /** While held (a command line runs), the connection does not go back to idle. */
     void hold(bool held);
 
@@ -119,6 +127,8 @@ private:
     bool owesAnswer() const;
     void updateWatch();
     void queue(const std::string& text, Done done, bool idle);
+    /** Answers not reached, from the loop. */
+    void unreachedLater(Done done);
 
     PlayerLoop& m_loop;
     std::function<std::optional<std::string>()> m_ownSocket;

@@ -84,6 +84,8 @@ public:
     void setVolume(int percent, PlayerDone done) override;
     /** SetPosition with the current mpris:trackid. */
     void seekTo(std::uint32_t milliseconds, PlayerDone done) override;
+    /** Seek by the offset; SetPosition where the player refuses Seek. */
+    void seekBy(std::int64_t offset, std::uint32_t to, PlayerDone done) override;
 
     /** Pause: some players empty their playlist on Stop. */
     void stopForSleep(PlayerDone done) override;
@@ -92,6 +94,8 @@ public:
 
     static constexpr std::chrono::milliseconds kTimeout{2000};
     static constexpr std::chrono::milliseconds kStartLimit{5000};
+    /** How long a seek waits for the player's Seeked. */
+    static constexpr std::chrono::milliseconds kSettleLimit{300};
 
     using Snapshot = PlayerProperties;
     using Abilities = RootProperties;
@@ -110,6 +114,9 @@ private:
         bool refused = false;
         /** The player is not there, or did not answer in time. */
         bool gone = false;
+        /** The error's name and message, when the player answered with one. */
+        std::string error;
+        std::string reason;
         explicit operator bool() const { return reply != nullptr; }
     };
     using Then = std::function<void(Answer)>;
@@ -117,6 +124,7 @@ private:
     struct Operation;
     using Op = std::shared_ptr<Operation>;
     struct Load;
+    struct SeekWait;
     struct Start;
     using Tracks = std::optional<std::vector<std::string>>;
 
@@ -161,7 +169,13 @@ private:
     void clearTracks(const Op& op);
     void removeNext(const Op& op, std::shared_ptr<std::vector<std::string>> left);
     void addTracks(const Op& op, const std::string& path);
+    void handOver(const Op& op, const std::string& path);
+    void seek(std::optional<std::int64_t> offset, std::uint32_t milliseconds, PlayerDone& done);
     static int onTrackAdded(sd_bus_message* signal, void* data, sd_bus_error* error);
+    static int onSeeked(sd_bus_message* signal, void* data, sd_bus_error* error);
+    void awaitSeeked(const std::shared_ptr<SeekWait>& wait);
+    static std::uint32_t seekShown(const SeekWait& wait, const std::string& player,
+                                   std::uint32_t asked);
     void addNext(const Op& op, const std::shared_ptr<Load>& load);
     void launch(const Op& op, const std::string& location);
     void started(const std::string& busName);
@@ -188,6 +202,8 @@ private:
     bool m_inLine = false;
     std::optional<std::string> m_linePlayer;
     std::optional<Abilities> m_lineAbilities;
+    /** The volume this command line wrote last: the steps of volup go on from it. */
+    std::optional<double> m_lineVolume;
     bool m_toldNoBus = false;
     pid_t m_started = -1;
 };
