@@ -346,6 +346,38 @@ TEST_F(MpdPlayer, ConnectionLostInsideALineIsOpenedAgainForTheNextLine)
     player.endCommandLine();
 }
 
+// goto waits for the player's change this way where the server starts the entry late.
+TEST_F(MpdPlayer, IdleOnTheKeptConnectionHearsAChangeOrEndsWhenWoken)
+{
+    queueAlbum();
+    MpdChannel channel(loop, [] { return std::optional<std::string>(); });
+    channel.hold(true);
+    const auto answer = [this, &channel](const std::function<void(MpdChannel::Done)>& ask) {
+        std::optional<MpdReply> got;
+        ask([&got](MpdReply reply) { got = std::move(reply); });
+        EXPECT_TRUE(loop.runUntil([&got] { return got.has_value(); }));
+        return got.value_or(MpdReply{});
+    };
+    EXPECT_TRUE(answer([&](MpdChannel::Done d) { channel.send({{"ping"}}, d); }).reached);
+
+    std::optional<MpdReply> heard;
+    channel.idle("player", [&heard](MpdReply reply) { heard = std::move(reply); });
+    mpd.command("play 1");
+    ASSERT_TRUE(loop.runUntil([&heard] { return heard.has_value(); }));
+    EXPECT_TRUE(heard->reached);
+    EXPECT_EQ(valueOf(heard->pairs, "changed"), "player");
+
+    const auto woken = answer([&](MpdChannel::Done d) {
+        channel.idle("player", d);
+        channel.wake();
+    });
+    EXPECT_TRUE(woken.reached);
+    EXPECT_EQ(valueOf(woken.pairs, "changed"), std::nullopt);
+    // The connection serves the next command as before.
+    const auto status = answer([&](MpdChannel::Done d) { channel.send({{"status"}}, d); });
+    EXPECT_EQ(valueOf(status.pairs, "song"), "1");
+}
+
 TEST_F(MpdPlayer, CloseEndsTheDaemon)
 {
     EXPECT_EQ(calls.close(), Outcome::Done);
