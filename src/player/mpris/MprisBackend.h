@@ -65,14 +65,16 @@ public:
     void clear(PlayerDone done) override;
     /** A file or every sound file below a folder (name order) through AddTrack at the track
      * list's end, each after the one added before it (as TrackAdded names it), the track list
-     * read once; a playlist file, or any path on a player without an editable track list,
-     * through OpenUri. */
+     * read once; a playlist file, or any path on a player without an editable track list, as
+     * the player's rule says (OpenUri with an address or a plain path, Audacious's AddList).
+     * NotOffered with its reason where the player takes no files (or no folders) that way,
+     * Failed with the player's refusal. */
     void add(const std::string& hostPath, PlayerDone done) override;
     /** Done when the player is on the bus; else starts the location's program and answers once
      * its player takes its name (at most kStartLimit); Failed when there is nothing to start,
      * it failed or its player never came. */
     void open(const std::string& location, PlayerDone done) override;
-    /** Quit, or the end of the program "open" started. */
+    /** Quit, or the end of the program "open" started; NotOffered when neither is there. */
     void close(PlayerDone done) override;
 
     /** The version is the MPRIS interface's, 2.2 (20200). */
@@ -82,7 +84,8 @@ public:
     void jumpTo(std::uint32_t position, PlayerDone done) override;
     /** Sets Volume (1.0 is 100 %). */
     void setVolume(int percent, PlayerDone done) override;
-    /** SetPosition with the current mpris:trackid. */
+    /** SetPosition with the current mpris:trackid; the reply shows where Seeked says the
+     * player went (at most kSettleLimit, then the time asked for). */
     void seekTo(std::uint32_t milliseconds, PlayerDone done) override;
     /** Seek by the offset; SetPosition where the player refuses Seek. */
     void seekBy(std::int64_t offset, std::uint32_t to, PlayerDone done) override;
