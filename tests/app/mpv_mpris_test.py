@@ -104,7 +104,70 @@ def check(condition, what, got):
         raise SystemExit("%s: got %r" % (what, got))
 
 
-def session(client, outside, started):
+def busy_line(port):
+    """What a second client is told while the first one is served."""
+    with socket.create_connection(("127.0.0.1", port), timeout=20) as other:
+        got = b""
+        while b"busy" not in got:
+            chunk = other.recv(4096)
+            if not chunk:
+                break
+            got += chunk
+        return got
+
+
+def waiting(client):
+    """True while the client has had no reply to what it typed."""
+    try:
+        client.telnet.expect_exact(PROMPT, timeout=0)
+        return False
+    except pexpect.TIMEOUT:
+        return True
+
+
+def frozen(client, outside, port):
+    """mpv stopped by SIGSTOP: a status waits for its answer while the program serves the others,
+    and ends with the player missing once the call's time limit passed."""
+    pid = outside.pid()
+    os.kill(pid, signal.SIGSTOP)
+    try:
+        client.telnet.send(b"status\r")
+        client.telnet.expect_exact(b"status")
+        got = busy_line(port)
+        check(b"Zelvor is busy: one client at a time." in got, "busy line while frozen", got)
+        check(waiting(client), "status still waiting for the frozen player", client.telnet.before)
+        client.telnet.expect_exact(PROMPT)
+        reply = client.telnet.before.decode("utf-8", "replace")
+        check("Winamp is not running" in reply, "status of the frozen player", reply)
+    finally:
+        os.kill(pid, signal.SIGCONT)
+    reply = client.run("status")
+    check("Winamp is Playing" in reply, "status once mpv goes on", reply)
+    return 2
+
+
+def terminated_while_frozen(client, outside, process, started):
+    """SIGTERM is served while a status waits for a frozen mpv: the program ends before the
+    answer, which could only have come after the call's time limit."""
+    reply = client.run("open")
+    check(FAILURE.decode() not in reply, "open again", reply)
+    pid = wait_until(outside.pid, "mpv on the bus again")
+    started.append(pid)
+    os.kill(pid, signal.SIGSTOP)
+    client.telnet.send(b"status\r")
+    client.telnet.expect_exact(b"status")
+    process.send_signal(signal.SIGTERM)
+    code = process.wait(timeout=10)
+    rest = b""
+    try:
+        rest = client.telnet.read()
+    except pexpect.ExceptionPexpect:
+        pass
+    check(code == 0 and b"Winamp" not in rest, "SIGTERM while the status waits", (code, rest))
+    return 1
+
+
+def session(client, outside, started, port):
     steps = 0
     reply = client.run("open")
     check(FAILURE.decode() not in reply, "open", reply)
@@ -149,6 +212,8 @@ def session(client, outside, started):
     check("Sleep timer: off" in client.run("sleep off"), "sleep off", reply)
     steps += 3
 
+    steps += frozen(client, outside, port)
+
     client.run("close")
     wait_until(lambda: "mpv" not in outside.players(), "mpv gone after close")
     reply = client.run("play")
@@ -182,14 +247,18 @@ def main():
         try:
             wait_until(lambda: b" started\n" in open(errors, "rb").read(), "zelvor listening")
             client = Client(port)
-            steps = session(client, Outside(env), started)
-            client.close()
+            outside = Outside(env)
+            steps = session(client, outside, started, port)
+            steps += terminated_while_frozen(client, outside, process, started)
+            client.telnet.close()
         finally:
-            process.send_signal(signal.SIGTERM)
+            if process.poll() is None:
+                process.send_signal(signal.SIGTERM)
             code = process.wait(timeout=10)
             # The mpv that open started, should a failed step have left it running.
             for pid in started:
                 try:
+                    os.kill(pid, signal.SIGCONT)
                     os.kill(pid, signal.SIGTERM)
                 except (ProcessLookupError, TypeError):
                     pass

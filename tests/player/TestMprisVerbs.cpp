@@ -10,6 +10,7 @@
 #include "server/TelnetServer.h"
 #include "settings/ServerSettings.h"
 #include "support/MprisStandIn.h"
+#include "support/PollLoop.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -69,7 +70,22 @@ protected:
         return standIn;
     }
 
-    std::string run(const std::string& line) { return socket.run(line); }
+    /** Types a line and lets the loop run until its prompt came back; the reply between the
+     * echo and the prompt. */
+    std::string run(const std::string& line)
+    {
+        const std::string prompt = "\r\nZelvor>";
+        server->Winsock1_DataArrival(socket.current, line + "\r");
+        std::string got;
+        const auto prompted = [&] {
+            got += socket.takeReceived();
+            return got.size() >= line.size() + prompt.size() &&
+                   got.compare(got.size() - prompt.size(), prompt.size(), prompt) == 0;
+        };
+        if (!loop.runUntil(prompted))
+            return "(no prompt) " + got;
+        return got.substr(line.size(), got.size() - line.size() - prompt.size());
+    }
 
     test::PrivateSessionBus bus;
     test::TempDir music;
@@ -77,7 +93,9 @@ protected:
     test::FakeSocket socket;
     ActivityLog log{settings, [] { return std::string("2026-12-07 10:11:12"); }};
     std::vector<std::string> words;
-    MprisBackend player{{[this] { return settings.WinampLocation; },
+    test::PollLoop loop;
+    MprisBackend player{loop,
+                        {[this] { return settings.WinampLocation; },
                          [this](const std::string& word) { words.push_back(word); }}};
     HostFolders folders;
     test::ManualScheduler scheduler;
@@ -166,6 +184,67 @@ TEST_F(MprisVerbs, LoadAppendsFilesAndHandsPlaylistsOver)
     EXPECT_EQ(standIn.state().playbackStatus, "Stopped");
 }
 
+// A folder's load is one AddTrack per file, each after the track added before it, with the
+// track list read once; a player that does not name the added track has it read after each.
+// Clear reads it once and removes each track.
+TEST_F(MprisVerbs, FolderLoadAndClearGrowWithTheFiles)
+{
+    for (int i = 0; i < 40; ++i)
+        music.write("many/" + std::string(i < 10 ? "0" : "") + std::to_string(i) + ".ogg", "x");
+    const struct
+    {
+        bool tellsAdded;
+        int readsForLoad;
+    } rows[] = {{true, 1}, {false, 41}};
+    for (const auto& row : rows) {
+        StandInOptions options;
+        options.tellsAdded = row.tellsAdded;
+        auto& standIn = start(options);
+        EXPECT_EQ(run("load many"), "");
+        const auto calls = standIn.takeCalls();
+        EXPECT_EQ(calls.size(), 40u);
+        EXPECT_EQ(calls.front(),
+                  "AddTrack file://" + music.path().string() +
+                      "/many/00.ogg /org/mpris/MediaPlayer2/TrackList/NoTrack false");
+        EXPECT_EQ(standIn.trackListReads(), row.readsForLoad) << row.tellsAdded;
+        const auto tracks = standIn.state().tracks;
+        ASSERT_EQ(tracks.size(), 40u);
+        for (std::size_t i = 0; i < 40; ++i)
+            EXPECT_EQ(tracks[i].title, (i < 10 ? "0" : "") + std::to_string(i) + ".ogg");
+        EXPECT_EQ(run("clear"), "");
+        EXPECT_EQ(standIn.takeCalls().size(), 40u);
+        EXPECT_EQ(standIn.trackListReads(), 1);
+        EXPECT_TRUE(standIn.state().tracks.empty());
+        players.clear();
+    }
+}
+
+// A player that never answers holds nothing but its own line: the loop goes on serving its
+// timers, and the line ends with the player missing once the call's time limit passed.
+TEST_F(MprisVerbs, HungPlayerLeavesTheLoopFreeUntilItsLineFails)
+{
+    StandInOptions hung;
+    hung.hangs = true;
+    start(hung);
+    server->Winsock1_DataArrival(socket.current, "status\r");
+    EXPECT_EQ(socket.takeReceived(), "status");
+    bool ticked = false;
+    loop.after(20ms, [&ticked] { ticked = true; });
+    std::string got;
+    ASSERT_TRUE(loop.runUntil([&] {
+        got += socket.takeReceived();
+        return ticked || !got.empty();
+    }));
+    EXPECT_TRUE(ticked);
+    EXPECT_EQ(got, "");
+    ASSERT_TRUE(loop.runUntil([&] {
+        got += socket.takeReceived();
+        return got.find("Zelvor>") != std::string::npos;
+    }));
+    EXPECT_EQ(got, "\r\n**Winamp Current Status**\r\nWinamp is not running"
+                   "\r\n*************************\r\nZelvor>");
+}
+
 TEST_F(MprisVerbs, WhatThePlayerLacksAnswersOneLine)
 {
     StandInOptions bare;
@@ -197,11 +276,30 @@ TEST_F(MprisVerbs, SleepPausesAndClosePlayerQuits)
     auto& standIn = startPlaying();
     EXPECT_EQ(run("sleep 1"), "\r\nSleep timer: 1 min left");
     scheduler.advance(60s);
+    EXPECT_TRUE(loop.runUntil([&] { return standIn.state().playbackStatus == "Paused"; }));
     EXPECT_EQ(standIn.takeCalls(), Calls{"Pause"});
     EXPECT_EQ(standIn.state().playbackStatus, "Paused");
     EXPECT_EQ(run("close"), "");
     EXPECT_EQ(standIn.takeCalls(), Calls{"Quit"});
     EXPECT_EQ(run("play"), kFailure);
+    EXPECT_EQ(run("open"), kFailure);
+}
+
+// open starts the location's program and answers once its player took its name on the bus;
+// close ends it through Quit, or with SIGTERM when the player offers no Quit. A program whose
+// player never comes fails open once the start limit passed.
+TEST_F(MprisVerbs, OpenStartsTheProgramAndAnswersWhenItsPlayerCame)
+{
+    for (const char* arguments : {"", " --no-quit"}) {
+        settings.WinampLocation = std::string(ZELVOR_STANDIN_PLAYER) + arguments;
+        EXPECT_EQ(run("play"), kFailure) << arguments;
+        EXPECT_EQ(run("open"), "") << arguments;
+        EXPECT_EQ(run("np"), "\r\nNothing queued") << arguments;
+        EXPECT_EQ(run("open"), "") << arguments;
+        EXPECT_EQ(run("close"), "") << arguments;
+        EXPECT_TRUE(loop.runUntil([&] { return run("play") == kFailure; })) << arguments;
+    }
+    settings.WinampLocation = "/bin/true";
     EXPECT_EQ(run("open"), kFailure);
 }
 
@@ -243,6 +341,27 @@ TEST_F(MprisVerbs, PlayerThatLeavesOrHangsGivesTheFailureLine)
     EXPECT_EQ(run("status"), "\r\n**Winamp Current Status**\r\nWinamp is not running"
                              "\r\n*************************");
     EXPECT_EQ(run("help").substr(0, 2), "\r\n");
+}
+
+// The one bus connection is kept from line to line; when its bus goes away the line in
+// progress fails, the dead connection is no longer watched, and the next line opens a new one.
+TEST_F(MprisVerbs, BusThatWentAwayIsOpenedAgainAtTheNextLine)
+{
+    auto other = std::make_unique<test::PrivateSessionBus>();
+    ASSERT_FALSE(other->address().empty());
+    auto& first = startPlaying();
+    EXPECT_EQ(run("play"), "");
+    EXPECT_EQ(run("stop"), "");
+    EXPECT_EQ(first.takeCalls(), (Calls{"Play", "Stop"}));
+    EXPECT_EQ(loop.watched(), 1u);
+    players.clear();
+    other.reset();
+    EXPECT_EQ(run("play"), kFailure);
+    EXPECT_EQ(loop.watched(), 0u);
+    auto& second = startPlaying();
+    EXPECT_EQ(run("play"), "");
+    EXPECT_EQ(second.takeCalls(), Calls{"Play"});
+    EXPECT_EQ(loop.watched(), 1u);
 }
 
 TEST_F(MprisVerbs, WithoutSessionBusTheFailureLineAndOneStatusWord)

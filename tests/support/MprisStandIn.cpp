@@ -158,6 +158,12 @@ void MprisStandIn::setState(const State& state)
     m_state = state;
 }
 
+int MprisStandIn::trackListReads()
+{
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_trackListReads, 0);
+}
+
 void MprisStandIn::record(std::string call)
 {
     m_calls.push_back(std::move(call));
@@ -194,6 +200,9 @@ int MprisStandIn::reply(sd_bus_message* m, const std::string& interface, const s
         sd_bus_message_read(m, "s", &of);
         if (member == "Get")
             sd_bus_message_read(m, "s", &name);
+        if (of != nullptr && std::strcmp(of, kTrackList) == 0 &&
+            (member == "GetAll" || std::strcmp(name, "Tracks") == 0))
+            ++m_trackListReads;
         sd_bus_message* answer = nullptr;
         sd_bus_message_new_method_return(m, &answer);
         const int r = appendProperties(answer, of, name);
@@ -259,6 +268,15 @@ int MprisStandIn::reply(sd_bus_message* m, const std::string& interface, const s
             StandInTrack track{"/t/" + std::to_string(m_nextTrack++), uri, "", "", 0};
             track.title = track.url.substr(track.url.find_last_of('/') + 1);
             s.tracks.insert(at == s.tracks.end() ? s.tracks.begin() : at + 1, track);
+            if (m_options.tellsAdded) {
+                // As players do, the signal goes out before the reply.
+                sd_bus_message* added = nullptr;
+                sd_bus_message_new_signal(m_bus, &added, kObject, kTrackList, "TrackAdded");
+                appendMetadata(added, &track);
+                sd_bus_message_append(added, "o", after);
+                sd_bus_send(nullptr, added, nullptr);
+                sd_bus_message_unref(added);
+            }
             return done();
         }
         if (member == "RemoveTrack" || member == "GoTo") {

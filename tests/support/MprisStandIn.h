@@ -53,6 +53,8 @@ struct StandInOptions
     bool trackList = true;
     bool canSeek = true;
     bool canQuit = true;
+    /** Names each track AddTrack added in a TrackAdded signal, before the reply. */
+    bool tellsAdded = true;
     /** Takes its name but never answers a call. */
     bool hangs = false;
     /** Leaves the bus, without an answer, when a call of this member arrives. */
@@ -74,8 +76,12 @@ public:
 
     /** False when it could not take its name on the bus. */
     bool ready() const { return m_ready; }
+    /** True once it was told to Quit or left the bus. */
+    bool stopped() const { return m_stop; }
     /** The calls since the last take, property reads left out. */
     std::vector<std::string> takeCalls();
+    /** How often the track list was read since the last take. */
+    int trackListReads();
 
     // The player's state, read and set by the test.
     struct State
@@ -110,6 +116,7 @@ private:
     State m_state;
     std::vector<std::string> m_calls;
     int m_nextTrack = 1;
+    int m_trackListReads = 0;
     std::thread m_thread;
 };
 

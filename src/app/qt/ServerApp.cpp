@@ -28,7 +28,7 @@ std::string musicFolder()
 struct Backends
 {
     Backends(ManagedMpdSetup managed, MprisSetup setup)
-        : mpd(loop, std::move(managed)), mpris(std::move(setup))
+        : mpd(loop, std::move(managed)), mpris(loop, std::move(setup))
     {}
 
     QtPlayerLoop loop;

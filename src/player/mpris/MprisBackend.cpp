@@ -13,7 +13,10 @@
 #include <cstring>
 #include <filesystem>
 #include <string_view>
-#include <thread>
+#include <utility>
+
+#include <poll.h>
+#include <time.h>
 
 #include <signal.h>
 
@@ -48,6 +51,14 @@ PlayerAnswer answerOf(std::int32_t code)
     return PlayerAnswer::of(code == kNotOffered ? Outcome::NotOffered : Outcome::Done);
 }
 
+std::uint64_t monotonicNowUs()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000 +
+           static_cast<std::uint64_t>(now.tv_nsec) / 1000;
+}
+
 std::uint32_t milliseconds(std::int64_t microseconds)
 {
     return static_cast<std::uint32_t>(std::clamp<std::int64_t>(microseconds / 1000, 0, UINT32_MAX));
@@ -60,329 +71,591 @@ void MprisBackend::MessageUnref::operator()(sd_bus_message* message) const
     sd_bus_message_unref(message);
 }
 
-MprisBackend::MprisBackend(MprisSetup setup) : m_setup(std::move(setup)) {}
+/** A call on the bus awaiting its reply. */
+struct MprisBackend::Pending
+{
+    MprisBackend* self = nullptr;
+    std::uint64_t id = 0;
+    sd_bus_slot* slot = nullptr;
+    Then then;
+};
+
+/** One operation: its answer, and what it found out on the way. */
+struct MprisBackend::Operation
+{
+    PlayerDone done;
+    std::uint64_t line = 0;
+    std::string player;
+    std::optional<Snapshot> snapshot;
+    std::optional<Abilities> abilities;
+    bool ended = false;
+};
+
+/** An open waiting for its player to take its name on the bus. */
+struct MprisBackend::Start
+{
+    Op op;
+    std::string name;
+    PlayerLoop::Id timer = 0;
+};
+
+MprisBackend::MprisBackend(PlayerLoop& loop, MprisSetup setup)
+    : m_loop(loop), m_setup(std::move(setup))
+{}
 
 MprisBackend::~MprisBackend()
 {
+    // Unanswered operations are dropped with the backend: nobody is left to hear them.
+    for (auto& [id, pending] : m_pending)
+        sd_bus_slot_unref(pending->slot);
+    m_pending.clear();
+    for (const auto& start : m_starting)
+        m_loop.cancel(start->timer);
+    m_starting.clear();
+    m_loop.unwatch(m_watch);
+    m_loop.cancel(m_timer);
+    sd_bus_slot_unref(m_ownerMatch);
     if (m_bus != nullptr)
         sd_bus_flush_close_unref(m_bus);
 }
 
 void MprisBackend::beginCommandLine()
 {
-    forget();
+    ++m_line;
     m_inLine = true;
+    m_linePlayer.reset();
+    m_lineAbilities.reset();
 }
 
 void MprisBackend::endCommandLine()
 {
-    forget();
+    ++m_line;
     m_inLine = false;
-}
-
-void MprisBackend::forget()
-{
-    m_player.reset();
-    m_snapshot.reset();
-    m_abilities.reset();
+    m_linePlayer.reset();
+    m_lineAbilities.reset();
 }
 
 // An operation outside a command line is a line of its own.
-template <typename Work> std::int32_t MprisBackend::operate(Work&& work)
+MprisBackend::Op MprisBackend::begin(PlayerDone done)
 {
-    const bool ownLine = !m_inLine;
-    if (ownLine)
-        beginCommandLine();
-    // Once the player stopped answering, the rest of the operation is not asked.
-    m_lineFailed = false;
-    std::int32_t answer = -1;
-    if (player() != nullptr) {
-        const std::int32_t result = work();
-        answer = m_lineFailed ? -1 : result;
-    }
-    if (ownLine)
-        endCommandLine();
-    return answer;
+    auto op = std::make_shared<Operation>();
+    op->done = std::move(done);
+    op->line = m_inLine ? m_line : 0;
+    if (op->line != 0)
+        op->abilities = m_lineAbilities;
+    return op;
 }
 
-template <typename Work> void MprisBackend::statusAfter(Work&& work, PlayerDone& done)
+void MprisBackend::end(const Op& op, PlayerAnswer answer)
 {
-    std::optional<PlayerStatus> result;
-    operate([this, &work, &result] {
-        work();
-        m_snapshot.reset();
-        result = currentStatus();
-        return 0;
-    });
-    if (m_lineFailed)
-        done(PlayerAnswer::of(Outcome::NoPlayer));
-    else
-        done(result ? PlayerAnswer::with(std::move(*result)) : PlayerAnswer::of(Outcome::Failed));
+    if (op->ended)
+        return;
+    op->ended = true;
+    const auto done = std::move(op->done);
+    done(std::move(answer));
 }
 
-sd_bus* MprisBackend::bus()
+void MprisBackend::finish(const Op& op, std::int32_t code)
+{
+    end(op, answerOf(code));
+}
+
+// --- The bus on the event loop ---
+
+bool MprisBackend::openBus()
 {
     if (m_bus != nullptr && sd_bus_is_open(m_bus) > 0)
-        return m_bus;
+        return true;
+    // A bus that closed is replaced at the next operation, never from within its own dispatch.
+    if (m_processing)
+        return false;
+    closeBus();
+    // Someone told of the old connection's end may have opened the new one already.
     if (m_bus != nullptr)
-        m_bus = sd_bus_flush_close_unref(m_bus);
+        return sd_bus_is_open(m_bus) > 0;
     sd_bus* opened = nullptr;
     if (sd_bus_open_user(&opened) < 0) {
         if (!m_toldNoBus && m_setup.report)
             m_setup.report("No session bus: MPRIS players cannot be reached");
         m_toldNoBus = true;
-        return nullptr;
+        return false;
     }
-    sd_bus_set_method_call_timeout(opened, kTimeoutUs);
     m_toldNoBus = false;
     m_bus = opened;
-    return m_bus;
+    sd_bus_match_signal_async(m_bus, &m_ownerMatch, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                              "org.freedesktop.DBus", "NameOwnerChanged",
+                              &MprisBackend::onOwnerChanged, nullptr, this);
+    m_watch = m_loop.watch(sd_bus_get_fd(m_bus), true, false, [this] { onBusReady(); });
+    rearm();
+    return true;
+}
+
+void MprisBackend::closeBus()
+{
+    m_loop.unwatch(m_watch);
+    m_loop.cancel(m_timer);
+    m_watch = m_timer = 0;
+    m_timerAt = 0;
+    m_ownerMatch = sd_bus_slot_unref(m_ownerMatch);
+    auto pending = std::move(m_pending);
+    m_pending.clear();
+    for (auto& [id, call] : pending)
+        sd_bus_slot_unref(call->slot);
+    if (m_bus != nullptr)
+        m_bus = sd_bus_flush_close_unref(m_bus);
+    m_names.clear();
+    m_namesKnown = m_listing = false;
+    // Whoever waited on the old connection hears that its player is gone.
+    for (auto& [id, call] : pending)
+        if (call->then)
+            call->then(Answer{nullptr, false, true});
+    for (auto& waiting : std::exchange(m_namesWaiting, {}))
+        waiting();
+}
+
+// The loop watches what the bus waits for: its descriptor, and the earliest call's time limit.
+void MprisBackend::rearm()
+{
+    if (m_bus == nullptr)
+        return;
+    if (sd_bus_is_open(m_bus) <= 0) {
+        // A closed connection's descriptor would be ready for ever. The calls still waiting on
+        // a closing one are answered by its last dispatch.
+        m_loop.unwatch(m_watch);
+        m_loop.cancel(m_timer);
+        m_watch = m_timer = 0;
+        if (!m_pending.empty())
+            m_timer = m_loop.after(std::chrono::milliseconds(0), [this] {
+                m_timer = 0;
+                onBusReady();
+            });
+        return;
+    }
+    const int events = sd_bus_get_events(m_bus);
+    m_loop.rewatch(m_watch, events < 0 || (events & POLLIN) != 0,
+                   events > 0 && (events & POLLOUT) != 0);
+    std::uint64_t at = UINT64_MAX;
+    if (sd_bus_get_timeout(m_bus, &at) < 0)
+        at = UINT64_MAX;
+    if (at == m_timerAt && m_timer != 0)
+        return;
+    m_loop.cancel(m_timer);
+    m_timer = 0;
+    m_timerAt = at;
+    if (at == UINT64_MAX)
+        return;
+    const auto now = monotonicNowUs();
+    const auto delay = std::chrono::milliseconds(at > now ? (at - now + 999) / 1000 : 0);
+    m_timer = m_loop.after(delay, [this] {
+        m_timer = 0;
+        onBusReady();
+    });
+}
+
+void MprisBackend::onBusReady()
+{
+    if (m_bus == nullptr || m_processing)
+        return;
+    m_processing = true;
+    while (sd_bus_process(m_bus, nullptr) > 0) {
+    }
+    m_processing = false;
+    rearm();
+}
+
+int MprisBackend::onReply(sd_bus_message* reply, void* data, sd_bus_error*)
+{
+    auto* pending = static_cast<Pending*>(data);
+    MprisBackend& self = *pending->self;
+    const auto found = self.m_pending.find(pending->id);
+    if (found == self.m_pending.end())
+        return 0;
+    Then then = std::move(found->second->then);
+    sd_bus_slot* slot = found->second->slot;
+    self.m_pending.erase(found);
+    sd_bus_slot_unref(slot);
+    Answer answer;
+    if (sd_bus_message_is_method_error(reply, nullptr)) {
+        const sd_bus_error* error = sd_bus_message_get_error(reply);
+        answer.gone = playerGone(error != nullptr ? error->name : nullptr);
+        answer.refused = !answer.gone;
+    } else {
+        answer.reply = Message(sd_bus_message_ref(reply));
+    }
+    then(std::move(answer));
+    return 0;
+}
+
+int MprisBackend::onOwnerChanged(sd_bus_message* signal, void* data, sd_bus_error*)
+{
+    auto& self = *static_cast<MprisBackend*>(data);
+    const char* name = nullptr;
+    const char* before = nullptr;
+    const char* after = nullptr;
+    if (sd_bus_message_read(signal, "sss", &name, &before, &after) < 0 ||
+        !mprisNameMatches(name, {}))
+        return 0;
+    if (after[0] == '\0') {
+        self.m_names.erase(name);
+    } else {
+        self.m_names.insert(name);
+        self.started(name);
+    }
+    return 0;
+}
+
+MprisBackend::Message MprisBackend::request(const char* destination, const char* interface,
+                                            const char* member)
+{
+    sd_bus_message* made = nullptr;
+    if (m_bus == nullptr ||
+        sd_bus_message_new_method_call(m_bus, &made, destination, kObject, interface, member) < 0)
+        return nullptr;
+    return Message(made);
+}
+
+// Sends the call; its answer comes from the loop. Unless told otherwise, an answer that the
+// player is gone ends the operation with NoPlayer, and the rest of it is not asked.
+void MprisBackend::send(const Op& op, Message request, Then then, bool goneEnds)
+{
+    Then answered = std::move(then);
+    if (op && goneEnds)
+        answered = [this, op, then = std::move(answered)](Answer answer) {
+            if (op->ended)
+                return;
+            if (answer.gone)
+                end(op, PlayerAnswer::of(Outcome::NoPlayer));
+            else
+                then(std::move(answer));
+        };
+    auto pending = std::make_unique<Pending>();
+    pending->self = this;
+    pending->id = m_nextCall++;
+    if (!request || sd_bus_call_async(m_bus, &pending->slot, request.get(), &MprisBackend::onReply,
+                                      pending.get(), kTimeoutUs) < 0) {
+        rearm();
+        answered(Answer{nullptr, false, true});
+        return;
+    }
+    pending->then = std::move(answered);
+    m_pending.emplace(pending->id, std::move(pending));
+    rearm();
+}
+
+template <typename... Args>
+void MprisBackend::call(const Op& op, const char* interface, const char* member, Then then,
+                        const char* types, Args... arguments)
+{
+    auto made = request(op->player.c_str(), interface, member);
+    if (made && types != nullptr && sd_bus_message_append(made.get(), types, arguments...) < 0) {
+        then(Answer{nullptr, true, false});
+        return;
+    }
+    send(op, std::move(made), std::move(then));
+}
+
+// --- Which player ---
+
+void MprisBackend::listNames(std::function<void()> then)
+{
+    m_namesWaiting.push_back(std::move(then));
+    if (m_listing)
+        return;
+    m_listing = true;
+    send(nullptr, request("org.freedesktop.DBus", "org.freedesktop.DBus", "ListNames"),
+         [this](Answer answer) {
+             // The signals that came before the answer are in it already.
+             char** names = nullptr;
+             if (answer && sd_bus_message_read_strv(answer.reply.get(), &names) >= 0) {
+                 m_names.clear();
+                 for (char** name = names; name != nullptr && *name != nullptr; ++name) {
+                     if (mprisNameMatches(*name, {}))
+                         m_names.insert(*name);
+                     std::free(*name);
+                 }
+                 std::free(names);
+                 m_namesKnown = true;
+             }
+             m_listing = false;
+             for (auto& waiting : std::exchange(m_namesWaiting, {}))
+                 waiting();
+         });
+}
+
+void MprisBackend::whenNamesKnown(std::function<void()> then)
+{
+    if (m_namesKnown)
+        then();
+    else
+        listNames(std::move(then));
 }
 
 // The player of this line, found once per line.
-const std::string* MprisBackend::player()
+void MprisBackend::withPlayer(const Op& op, std::function<void()> then)
 {
-    if (m_player || m_lineFailed)
-        return m_player ? &*m_player : nullptr;
+    if (!openBus()) {
+        end(op, PlayerAnswer::of(Outcome::NoPlayer));
+        return;
+    }
+    if (op->line != 0 && op->line == m_line && m_linePlayer) {
+        op->player = *m_linePlayer;
+        then();
+        return;
+    }
     const auto location = m_setup.location ? m_setup.location() : std::string("mpris");
-    m_player = findPlayer(choosePlayer(location));
-    m_lineFailed = !m_player;
-    return m_player ? &*m_player : nullptr;
+    whenNamesKnown([this, op, choice = choosePlayer(location), then = std::move(then)] {
+        choose(op, choice, false, then);
+    });
 }
 
-std::vector<std::string> MprisBackend::busNames()
+// A player that took its name a moment ago may not have been heard of yet: when none matches,
+// the names are listed once more before the answer is no player.
+void MprisBackend::choose(const Op& op, const PlayerChoice& choice, bool listed,
+                          std::function<void()> then)
 {
     std::vector<std::string> names;
-    char** acquired = nullptr;
-    if (bus() == nullptr || sd_bus_list_names(m_bus, &acquired, nullptr) < 0)
-        return names;
-    for (char** name = acquired; name != nullptr && *name != nullptr; ++name) {
-        if (mprisNameMatches(*name, {}))
-            names.emplace_back(*name);
-        std::free(*name);
+    for (const auto& name : m_names)
+        if (mprisNameMatches(name, choice.name))
+            names.push_back(name);
+    if (names.empty() && !listed) {
+        listNames([this, op, choice, then = std::move(then)] { choose(op, choice, true, then); });
+    } else if (names.empty()) {
+        end(op, PlayerAnswer::of(Outcome::NoPlayer));
+    } else if (names.size() == 1 || !choice.name.empty()) {
+        chosen(op, names.front(), then);
+    } else {
+        mostActive(op, std::move(names), std::move(then));
     }
-    std::free(acquired);
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
-std::optional<std::string> MprisBackend::findPlayer(const PlayerChoice& choice)
+void MprisBackend::chosen(const Op& op, const std::string& name, const std::function<void()>& then)
 {
-    auto names = busNames();
-    std::erase_if(names,
-                  [&choice](const std::string& n) { return !mprisNameMatches(n, choice.name); });
-    if (names.size() <= 1 || !choice.name.empty())
-        return names.empty() ? std::nullopt : std::optional<std::string>(names.front());
-    return mostActive(names);
+    op->player = name;
+    if (op->line != 0 && op->line == m_line)
+        m_linePlayer = name;
+    then();
 }
 
 // Asks every player its PlaybackStatus at once, so one that hangs costs the time limit once.
-std::optional<std::string> MprisBackend::mostActive(const std::vector<std::string>& names)
+void MprisBackend::mostActive(const Op& op, std::vector<std::string> names,
+                              std::function<void()> then)
 {
-    std::vector<BusPlayer> players;
-    std::vector<sd_bus_slot*> slots;
-    for (const auto& name : names)
-        players.push_back({name, {}});
-    const auto answered = [](sd_bus_message* reply, void* into, sd_bus_error*) {
-        const char* status = nullptr;
-        if (!sd_bus_message_is_method_error(reply, nullptr) &&
-            sd_bus_message_read(reply, "v", "s", &status) >= 0)
-            static_cast<BusPlayer*>(into)->playbackStatus = status;
-        else
-            static_cast<BusPlayer*>(into)->playbackStatus = "None";
-        return 0;
+    struct Asked
+    {
+        std::vector<BusPlayer> players;
+        std::size_t waiting = 0;
+        std::function<void()> then;
     };
-    for (auto& player : players) {
-        sd_bus_slot* slot = nullptr;
-        if (sd_bus_call_method_async(m_bus, &slot, player.busName.c_str(), kObject, kProperties,
-                                     "Get", answered, &player, "ss", kPlayerInterface,
-                                     "PlaybackStatus") >= 0)
-            slots.push_back(slot);
+    auto asked = std::make_shared<Asked>();
+    asked->waiting = names.size();
+    asked->then = std::move(then);
+    for (auto& name : names)
+        asked->players.push_back({std::move(name), {}});
+    for (std::size_t i = 0; i < asked->players.size(); ++i) {
+        auto made = request(asked->players[i].busName.c_str(), kProperties, "Get");
+        if (made && sd_bus_message_append(made.get(), "ss", kPlayerInterface, "PlaybackStatus") < 0)
+            made.reset();
+        send(nullptr, std::move(made), [this, op, asked, i](Answer answer) {
+            const char* status = nullptr;
+            asked->players[i].playbackStatus =
+                answer && sd_bus_message_read(answer.reply.get(), "v", "s", &status) >= 0 ? status
+                                                                                          : "None";
+            if (--asked->waiting == 0)
+                chosen(op, *pickPlayer(std::move(asked->players)), asked->then);
+        });
     }
-    const auto deadline = std::chrono::steady_clock::now() + kTimeout;
-    const auto allAnswered = [&players] {
-        return std::all_of(players.begin(), players.end(),
-                           [](const BusPlayer& p) { return !p.playbackStatus.empty(); });
-    };
-    while (!allAnswered() && std::chrono::steady_clock::now() < deadline) {
-        const int processed = sd_bus_process(m_bus, nullptr);
-        if (processed < 0)
-            break;
-        if (processed == 0)
-            sd_bus_wait(m_bus, 100000);
-    }
-    for (sd_bus_slot* slot : slots)
-        sd_bus_slot_unref(slot);
-    return pickPlayer(std::move(players));
 }
 
-MprisBackend::Answer MprisBackend::call(const char* interface, const char* member,
-                                        const char* types, ...)
+// --- Reading the player ---
+
+template <typename... Args>
+void MprisBackend::setProperty(const Op& op, const char* name, std::function<void(bool)> then,
+                               const char* type, Args... arguments)
 {
-    sd_bus_message* request = nullptr;
-    if (m_lineFailed || bus() == nullptr ||
-        sd_bus_message_new_method_call(m_bus, &request, m_player->c_str(), kObject, interface,
-                                       member) < 0) {
-        m_lineFailed = true;
-        return {};
+    auto made = request(op->player.c_str(), kProperties, "Set");
+    if (!made) {
+        end(op, PlayerAnswer::of(Outcome::NoPlayer));
+        return;
     }
-    if (types != nullptr) {
-        va_list arguments;
-        va_start(arguments, types);
-        const int appended = sd_bus_message_appendv(request, types, arguments);
-        va_end(arguments);
-        if (appended < 0) {
-            sd_bus_message_unref(request);
-            return {nullptr, true};
+    if (sd_bus_message_append(made.get(), "ss", kPlayerInterface, name) < 0 ||
+        sd_bus_message_open_container(made.get(), 'v', type) < 0 ||
+        sd_bus_message_append(made.get(), type, arguments...) < 0 ||
+        sd_bus_message_close_container(made.get()) < 0) {
+        then(false);
+        return;
+    }
+    op->snapshot.reset();
+    send(op, std::move(made), [then = std::move(then)](Answer answer) { then(bool(answer)); });
+}
+
+void MprisBackend::snapshot(const Op& op, std::function<void(const Snapshot*)> then)
+{
+    if (op->snapshot) {
+        then(&*op->snapshot);
+        return;
+    }
+    call(
+        op, kProperties, "GetAll",
+        [op, then = std::move(then)](Answer answer) {
+            Snapshot now;
+            if (!answer || !readPlayerProperties(answer.reply.get(), now)) {
+                then(nullptr);
+                return;
+            }
+            op->snapshot = std::move(now);
+            then(&*op->snapshot);
+        },
+        "s", kPlayerInterface);
+}
+
+void MprisBackend::abilities(const Op& op, std::function<void(const Abilities*)> then)
+{
+    if (op->abilities) {
+        then(&*op->abilities);
+        return;
+    }
+    call(
+        op, kProperties, "GetAll",
+        [this, op, then = std::move(then)](Answer answer) {
+            if (!answer) {
+                then(nullptr);
+                return;
+            }
+            Abilities now;
+            readRootProperties(answer.reply.get(), now);
+            op->abilities = now;
+            if (op->line != 0 && op->line == m_line)
+                m_lineAbilities = now;
+            then(&*op->abilities);
+        },
+        "s", kRoot);
+}
+
+void MprisBackend::canEditTracks(const Op& op, std::function<void(bool)> then)
+{
+    abilities(op, [this, op, then = std::move(then)](const Abilities* can) {
+        if (can == nullptr || !can->hasTrackList) {
+            then(false);
+            return;
         }
-    }
-    return finish(request);
+        call(
+            op, kProperties, "Get",
+            [then](Answer answer) {
+                int editable = 0;
+                then(answer && sd_bus_message_read(answer.reply.get(), "v", "b", &editable) >= 0 &&
+                     editable != 0);
+            },
+            "ss", kTrackList, "CanEditTracks");
+    });
 }
 
-MprisBackend::Answer MprisBackend::finish(sd_bus_message* request)
+void MprisBackend::tracks(const Op& op, std::function<void(Tracks)> then)
 {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
-    sd_bus_message* reply = nullptr;
-    const int called = sd_bus_call(m_bus, request, kTimeoutUs, &error, &reply);
-    sd_bus_message_unref(request);
-    Answer answer{Message(reply), false};
-    if (called < 0) {
-        answer.refused = !playerGone(sd_bus_error_is_set(&error) ? error.name : nullptr);
-        m_lineFailed = !answer.refused;
-    }
-    sd_bus_error_free(&error);
-    return answer;
+    call(
+        op, kProperties, "Get",
+        [then = std::move(then)](Answer answer) {
+            char** ids = nullptr;
+            if (!answer || sd_bus_message_enter_container(answer.reply.get(), 'v', "ao") < 0 ||
+                sd_bus_message_read_strv(answer.reply.get(), &ids) < 0) {
+                then(std::nullopt);
+                return;
+            }
+            std::vector<std::string> list;
+            for (char** id = ids; id != nullptr && *id != nullptr; ++id) {
+                list.emplace_back(*id);
+                std::free(*id);
+            }
+            std::free(ids);
+            then(std::move(list));
+        },
+        "ss", kTrackList, "Tracks");
 }
 
-bool MprisBackend::setProperty(const char* name, const char* type, ...)
-{
-    sd_bus_message* request = nullptr;
-    if (m_lineFailed || bus() == nullptr ||
-        sd_bus_message_new_method_call(m_bus, &request, m_player->c_str(), kObject, kProperties,
-                                       "Set") < 0 ||
-        sd_bus_message_append(request, "ss", kPlayerInterface, name) < 0 ||
-        sd_bus_message_open_container(request, 'v', type) < 0) {
-        sd_bus_message_unref(request);
-        m_lineFailed = true;
-        return false;
-    }
-    va_list arguments;
-    va_start(arguments, type);
-    const int appended = sd_bus_message_appendv(request, type, arguments);
-    va_end(arguments);
-    if (appended < 0 || sd_bus_message_close_container(request) < 0) {
-        sd_bus_message_unref(request);
-        return false;
-    }
-    m_snapshot.reset();
-    return static_cast<bool>(finish(request));
-}
+namespace {
 
-std::optional<MprisBackend::Snapshot> MprisBackend::snapshot()
+PlayerStatus statusOf(const PlayerProperties& now,
+                      const std::optional<std::vector<std::string>>& list)
 {
-    if (m_snapshot)
-        return m_snapshot;
-    const auto answer = call(kProperties, "GetAll", "s", kPlayerInterface);
-    Snapshot now;
-    if (!answer || !readPlayerProperties(answer.reply.get(), now))
-        return std::nullopt;
-    m_snapshot = now;
-    return m_snapshot;
-}
-
-std::optional<MprisBackend::Abilities> MprisBackend::abilities()
-{
-    if (m_abilities)
-        return m_abilities;
-    Abilities now;
-    const auto root = call(kProperties, "GetAll", "s", kRoot);
-    if (!root)
-        return std::nullopt;
-    readRootProperties(root.reply.get(), now);
-    if (m_lineFailed)
-        return std::nullopt;
-    m_abilities = now;
-    return m_abilities;
-}
-
-bool MprisBackend::canEditTracks()
-{
-    const auto can = abilities();
-    if (!can || !can->hasTrackList)
-        return false;
-    const auto answer = call(kProperties, "Get", "ss", kTrackList, "CanEditTracks");
-    int editable = 0;
-    return answer && sd_bus_message_read(answer.reply.get(), "v", "b", &editable) >= 0 &&
-           editable != 0;
-}
-
-std::optional<std::vector<std::string>> MprisBackend::tracks()
-{
-    const auto answer = call(kProperties, "Get", "ss", kTrackList, "Tracks");
-    char** ids = nullptr;
-    if (!answer || sd_bus_message_enter_container(answer.reply.get(), 'v', "ao") < 0 ||
-        sd_bus_message_read_strv(answer.reply.get(), &ids) < 0)
-        return std::nullopt;
-    std::vector<std::string> list;
-    for (char** id = ids; id != nullptr && *id != nullptr; ++id) {
-        list.emplace_back(*id);
-        std::free(*id);
-    }
-    std::free(ids);
-    return list;
-}
-
-std::optional<PlayerStatus> MprisBackend::currentStatus()
-{
-    const auto now = snapshot();
-    const auto can = abilities();
-    if (!now || !can)
-        return std::nullopt;
     PlayerStatus status;
-    status.state = playState(now->playbackStatus);
-    status.title = displayTitle(now->artist.c_str(), now->title.c_str(), percentDecoded(now->url));
-    status.elapsedMs = milliseconds(now->positionUs);
-    if (now->lengthUs > 0)
-        status.totalMs = milliseconds(now->lengthUs);
-    if (now->volume)
-        status.volume = static_cast<int>(std::lround(std::clamp(*now->volume, 0.0, 1.0) * 100));
-    status.canSeek = now->canSeek;
-    status.shuffle = now->shuffle;
-    if (now->loopStatus)
-        status.repeat = *now->loopStatus != "None";
+    status.state = playState(now.playbackStatus);
+    status.title = displayTitle(now.artist.c_str(), now.title.c_str(), percentDecoded(now.url));
+    status.elapsedMs = milliseconds(now.positionUs);
+    if (now.lengthUs > 0)
+        status.totalMs = milliseconds(now.lengthUs);
+    if (now.volume)
+        status.volume = static_cast<int>(std::lround(std::clamp(*now.volume, 0.0, 1.0) * 100));
+    status.canSeek = now.canSeek;
+    status.shuffle = now.shuffle;
+    if (now.loopStatus)
+        status.repeat = *now.loopStatus != "None";
     // The version of the MPRIS interface the backend speaks.
     status.version = encodeVersion(2, 2, 0);
-    const bool current = !now->trackId.empty() && now->trackId != kNoTrack;
-    const auto list = can->hasTrackList ? tracks() : std::nullopt;
+    const bool current = !now.trackId.empty() && now.trackId != kNoTrack;
     status.queueKnown = list.has_value();
     if (list) {
         status.queueLength = static_cast<std::uint32_t>(list->size());
-        if (const auto at = std::find(list->begin(), list->end(), now->trackId);
+        if (const auto at = std::find(list->begin(), list->end(), now.trackId);
             current && at != list->end())
             status.position = static_cast<std::uint32_t>(at - list->begin());
-    } else if (current || !now->title.empty() || !now->url.empty()) {
+    } else if (current || !now.title.empty() || !now.url.empty()) {
         status.position = 0;
     }
     return status;
 }
 
-template <typename Step> void MprisBackend::command(Step&& step, PlayerDone& done)
+} // namespace
+
+// The status, and the track list it was read with.
+void MprisBackend::currentStatus(const Op& op,
+                                 std::function<void(std::optional<PlayerStatus>, Tracks)> then)
 {
-    done(answerOf(operate([this, &step] {
-        const auto answer = step();
-        m_snapshot.reset();
-        return answer;
-    })));
+    snapshot(op, [this, op, then = std::move(then)](const Snapshot* now) {
+        if (now == nullptr) {
+            then(std::nullopt, std::nullopt);
+            return;
+        }
+        abilities(op, [this, op, then](const Abilities* can) {
+            if (can == nullptr || !op->snapshot) {
+                then(std::nullopt, std::nullopt);
+                return;
+            }
+            const auto answer = [op, then](Tracks list) {
+                auto status = statusOf(*op->snapshot, list);
+                then(std::move(status), std::move(list));
+            };
+            if (can->hasTrackList)
+                tracks(op, answer);
+            else
+                answer(std::nullopt);
+        });
+    });
+}
+
+template <typename Work> void MprisBackend::statusAfter(PlayerDone& done, Work&& work)
+{
+    const auto op = begin(std::move(done));
+    withPlayer(op, [this, op, work = std::forward<Work>(work)] {
+        work(op, [this, op] {
+            op->snapshot.reset();
+            currentStatus(op, [this, op](std::optional<PlayerStatus> now, Tracks) {
+                end(op,
+                    now ? PlayerAnswer::with(std::move(*now)) : PlayerAnswer::of(Outcome::Failed));
+            });
+        });
+    });
+}
+
+template <typename Work> void MprisBackend::command(PlayerDone& done, Work&& work)
+{
+    const auto op = begin(std::move(done));
+    withPlayer(op, [op, work = std::forward<Work>(work)] { work(op); });
 }
 
 void MprisBackend::method(const char* member, PlayerDone& done)
 {
-    command(
-        [this, member] {
-            call(kPlayerInterface, member);
-            return 0;
-        },
-        done);
+    command(done, [this, member](const Op& op) {
+        call(op, kPlayerInterface, member, [this, op](Answer) { finish(op, 0); });
+    });
 }
 
 void MprisBackend::play(PlayerDone done)
@@ -407,32 +680,32 @@ void MprisBackend::previous(PlayerDone done)
 
 void MprisBackend::pause(PlayerDone done)
 {
-    command([this] { return pauseOrResume(); }, done);
+    command(done, [this](const Op& op) { pauseOrResume(op); });
 }
 
 void MprisBackend::toggleShuffle(PlayerDone done)
 {
-    command([this] { return shuffleSwapped(); }, done);
+    command(done, [this](const Op& op) { shuffleSwapped(op); });
 }
 
 void MprisBackend::toggleRepeat(PlayerDone done)
 {
-    command([this] { return loopSwapped(); }, done);
+    command(done, [this](const Op& op) { loopSwapped(op); });
 }
 
 void MprisBackend::stepVolume(int direction, PlayerDone done)
 {
-    command([this, direction] { return volumeStepped(direction < 0 ? -1 : 1); }, done);
+    command(done, [this, direction](const Op& op) { volumeStepped(op, direction < 0 ? -1 : 1); });
 }
 
 void MprisBackend::close(PlayerDone done)
 {
-    command([this] { return closePlayer(); }, done);
+    command(done, [this](const Op& op) { closePlayer(op); });
 }
 
 void MprisBackend::clear(PlayerDone done)
 {
-    command([this] { return clearTracks(); }, done);
+    command(done, [this](const Op& op) { clearTracks(op); });
 }
 
 // Pause: some players empty their playlist on Stop.
@@ -444,229 +717,347 @@ void MprisBackend::stopForSleep(PlayerDone done)
 // Pausing toggles between playing and paused; a stopped player stays stopped. mpv started idle
 // reports Stopped while it plays what it was handed later: with a current track, Pause goes
 // out, which a player that really is stopped ignores.
-std::int32_t MprisBackend::pauseOrResume()
+void MprisBackend::pauseOrResume(const Op& op)
 {
-    const auto now = snapshot();
-    if (!now || (now->playbackStatus == "Stopped" && now->trackId.empty()))
-        return 0;
-    call(kPlayerInterface, now->playbackStatus == "Paused" ? "Play" : "Pause");
-    return 0;
+    snapshot(op, [this, op](const Snapshot* now) {
+        if (now == nullptr || (now->playbackStatus == "Stopped" && now->trackId.empty())) {
+            finish(op, 0);
+            return;
+        }
+        call(op, kPlayerInterface, now->playbackStatus == "Paused" ? "Play" : "Pause",
+             [this, op](Answer) { finish(op, 0); });
+    });
 }
 
-std::int32_t MprisBackend::shuffleSwapped()
+void MprisBackend::shuffleSwapped(const Op& op)
 {
-    const auto now = snapshot();
-    if (!now)
-        return 0;
-    if (!now->shuffle)
-        return kNotOffered;
-    return setProperty("Shuffle", "b", static_cast<int>(!*now->shuffle)) ? 0 : kNotOffered;
+    snapshot(op, [this, op](const Snapshot* now) {
+        if (now == nullptr || !now->shuffle) {
+            finish(op, now == nullptr ? 0 : kNotOffered);
+            return;
+        }
+        setProperty(
+            op, "Shuffle", [this, op](bool set) { finish(op, set ? 0 : kNotOffered); }, "b",
+            static_cast<int>(!*now->shuffle));
+    });
 }
 
-std::int32_t MprisBackend::loopSwapped()
+void MprisBackend::loopSwapped(const Op& op)
 {
-    const auto now = snapshot();
-    if (!now)
-        return 0;
-    if (!now->loopStatus)
-        return kNotOffered;
-    const char* next = *now->loopStatus == "None" ? "Playlist" : "None";
-    return setProperty("LoopStatus", "s", next) ? 0 : kNotOffered;
+    snapshot(op, [this, op](const Snapshot* now) {
+        if (now == nullptr || !now->loopStatus) {
+            finish(op, now == nullptr ? 0 : kNotOffered);
+            return;
+        }
+        const char* next = *now->loopStatus == "None" ? "Playlist" : "None";
+        setProperty(
+            op, "LoopStatus", [this, op](bool set) { finish(op, set ? 0 : kNotOffered); }, "s",
+            next);
+    });
 }
 
 // One step is one percent, as on MPD.
-std::int32_t MprisBackend::volumeStepped(int step)
+void MprisBackend::volumeStepped(const Op& op, int step)
 {
-    const auto now = snapshot();
-    if (!now)
-        return 0;
-    if (!now->volume)
-        return kNotOffered;
-    const auto percent = std::clamp(std::lround(*now->volume * 100) + step, 0L, 100L);
-    return setProperty("Volume", "d", static_cast<double>(percent) / 100) ? 0 : kNotOffered;
+    snapshot(op, [this, op, step](const Snapshot* now) {
+        if (now == nullptr || !now->volume) {
+            finish(op, now == nullptr ? 0 : kNotOffered);
+            return;
+        }
+        const auto percent = std::clamp(std::lround(*now->volume * 100) + step, 0L, 100L);
+        setProperty(
+            op, "Volume", [this, op](bool set) { finish(op, set ? 0 : kNotOffered); }, "d",
+            static_cast<double>(percent) / 100);
+    });
 }
 
 // Quit where the player offers it, else the end of the program "open" started.
-std::int32_t MprisBackend::closePlayer()
+void MprisBackend::closePlayer(const Op& op)
 {
-    const auto can = abilities();
-    if (!can)
-        return 0;
-    if (can->canQuit) {
-        call(kRoot, "Quit");
-    } else if (m_started > 0) {
-        ::kill(m_started, SIGTERM);
-    }
-    m_started = -1;
-    // A player that quits may leave the bus before it answers.
-    m_lineFailed = false;
-    return 0;
+    abilities(op, [this, op](const Abilities* can) {
+        const bool quits = can != nullptr && can->canQuit;
+        if (can != nullptr && !quits && m_started > 0)
+            ::kill(m_started, SIGTERM);
+        if (can != nullptr)
+            m_started = -1;
+        if (!quits) {
+            finish(op, 0);
+            return;
+        }
+        // A player that quits may leave the bus before it answers.
+        send(
+            op, request(op->player.c_str(), kRoot, "Quit"), [this, op](Answer) { finish(op, 0); },
+            false);
+    });
 }
 
-std::int32_t MprisBackend::clearTracks()
+// One read of the track list, then one call per track.
+void MprisBackend::clearTracks(const Op& op)
 {
-    if (!canEditTracks())
-        return m_lineFailed ? 0 : kNotOffered;
-    const auto list = tracks();
-    for (const auto& track : list.value_or(std::vector<std::string>{}))
-        if (!m_lineFailed)
-            call(kTrackList, "RemoveTrack", "o", track.c_str());
-    m_snapshot.reset();
+    canEditTracks(op, [this, op](bool editable) {
+        if (!editable) {
+            finish(op, kNotOffered);
+            return;
+        }
+        tracks(op, [this, op](Tracks list) {
+            auto left = std::make_shared<std::vector<std::string>>(
+                list.value_or(std::vector<std::string>{}));
+            std::reverse(left->begin(), left->end());
+            removeNext(op, std::move(left));
+        });
+    });
+}
+
+void MprisBackend::removeNext(const Op& op, std::shared_ptr<std::vector<std::string>> left)
+{
+    if (left->empty()) {
+        finish(op, 0);
+        return;
+    }
+    const auto track = std::move(left->back());
+    left->pop_back();
+    call(
+        op, kTrackList, "RemoveTrack", [this, op, left](Answer) { removeNext(op, left); }, "o",
+        track.c_str());
+}
+
+/** A load in progress: the files still to add and the track the next one goes after. */
+struct MprisBackend::Load
+{
+    std::vector<std::string> files;
+    std::size_t next = 0;
+    std::string after;
+    /** The track TrackAdded named for the call in flight. */
+    std::optional<std::string> added;
+    sd_bus_slot* match = nullptr;
+
+    Load() = default;
+    Load(const Load&) = delete;
+    Load& operator=(const Load&) = delete;
+    ~Load() { sd_bus_slot_unref(match); }
+};
+
+int MprisBackend::onTrackAdded(sd_bus_message* signal, void* data, sd_bus_error*)
+{
+    auto& load = *static_cast<Load*>(data);
+    Snapshot track;
+    const char* after = nullptr;
+    if (readMetadata(signal, track) && sd_bus_message_read(signal, "o", &after) >= 0 &&
+        load.after == after && !track.trackId.empty())
+        load.added = track.trackId;
     return 0;
 }
 
 void MprisBackend::add(const std::string& path, PlayerDone done)
 {
-    command(
-        [this, &path] {
-            m_snapshot.reset();
-            if (!isPlaylistFile(path) && canEditTracks())
-                return addTracks(path);
-            call(kPlayerInterface, "OpenUri", "s", fileUri(path).c_str());
-            return 0;
-        },
-        done);
+    command(done, [this, path](const Op& op) {
+        canEditTracks(op, [this, op, path](bool editable) {
+            if (editable && !isPlaylistFile(path)) {
+                addTracks(op, path);
+                return;
+            }
+            call(
+                op, kPlayerInterface, "OpenUri", [this, op](Answer) { finish(op, 0); }, "s",
+                fileUri(path).c_str());
+        });
+    });
 }
 
-// Appends at the track list's end, in name order, without starting playback.
-std::int32_t MprisBackend::addTracks(const std::string& path)
+// Appends at the track list's end, in name order, without starting playback. The track list is
+// read once; each new track goes after the one added before it, so the order holds. A player
+// that does not name the added track in TrackAdded has its track list read after each.
+void MprisBackend::addTracks(const Op& op, const std::string& path)
 {
-    std::vector<std::string> files;
+    auto load = std::make_shared<Load>();
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) {
         for (const auto& name : soundFilesBelow(path))
-            files.push_back((std::filesystem::path(path) / name).string());
+            load->files.push_back((std::filesystem::path(path) / name).string());
     } else {
-        files.push_back(path);
+        load->files.push_back(path);
     }
-    const auto list = tracks();
-    std::string after = list && !list->empty() ? list->back() : kNoTrack;
-    for (const auto& file : files) {
-        if (m_lineFailed)
-            break;
-        call(kTrackList, "AddTrack", "sob", fileUri(file).c_str(), after.c_str(), 0);
-        // Each new track goes after the one added before it, so the order holds.
-        if (const auto now = tracks(); now && !now->empty())
-            after = now->back();
+    sd_bus_match_signal_async(m_bus, &load->match, nullptr, kObject, kTrackList, "TrackAdded",
+                              &MprisBackend::onTrackAdded, nullptr, load.get());
+    tracks(op, [this, op, load](Tracks list) {
+        load->after = list && !list->empty() ? list->back() : kNoTrack;
+        addNext(op, load);
+    });
+}
+
+void MprisBackend::addNext(const Op& op, const std::shared_ptr<Load>& load)
+{
+    if (load->next == load->files.size()) {
+        finish(op, 0);
+        return;
     }
-    return 0;
+    load->added.reset();
+    const auto uri = fileUri(load->files[load->next++]);
+    call(
+        op, kTrackList, "AddTrack",
+        [this, op, load](Answer) {
+            if (load->added) {
+                load->after = *load->added;
+                addNext(op, load);
+                return;
+            }
+            tracks(op, [this, op, load](Tracks now) {
+                if (now && !now->empty())
+                    load->after = now->back();
+                addNext(op, load);
+            });
+        },
+        "sob", uri.c_str(), load->after.c_str(), 0);
 }
 
 void MprisBackend::open(const std::string& location, PlayerDone done)
 {
-    done(PlayerAnswer::of(launch(location) ? Outcome::Done : Outcome::Failed));
+    launch(begin(std::move(done)), location);
 }
 
-bool MprisBackend::launch(const std::string& location)
+void MprisBackend::launch(const Op& op, const std::string& location)
 {
     const auto choice = choosePlayer(location);
-    if (operate([] { return 0; }) == 0)
-        return true;
-    if (choice.program.empty() || bus() == nullptr)
-        return false;
-    const pid_t started = launchProgram(choice.program);
-    if (started < 0)
-        return false;
-    m_started = started;
-    return waitForPlayer(choice);
+    if (!openBus()) {
+        end(op, PlayerAnswer::of(Outcome::Failed));
+        return;
+    }
+    // Listed afresh: a player that left a moment ago must not count as there.
+    listNames([this, op, choice] {
+        for (const auto& name : m_names)
+            if (mprisNameMatches(name, choice.name)) {
+                end(op, PlayerAnswer::of(Outcome::Done));
+                return;
+            }
+        const pid_t started = choice.program.empty() ? -1 : launchProgram(choice.program);
+        if (started < 0) {
+            end(op, PlayerAnswer::of(Outcome::Failed));
+            return;
+        }
+        m_started = started;
+        auto start = std::make_shared<Start>(Start{op, choice.name, 0});
+        start->timer = m_loop.after(kStartLimit, [this, weak = std::weak_ptr(start)] {
+            const auto waited = weak.lock();
+            if (!waited)
+                return;
+            std::erase(m_starting, waited);
+            end(waited->op, PlayerAnswer::of(Outcome::Failed));
+        });
+        m_starting.push_back(std::move(start));
+    });
 }
 
-bool MprisBackend::waitForPlayer(const PlayerChoice& choice)
+// A player took its name: the opens waiting for it are done.
+void MprisBackend::started(const std::string& busName)
 {
-    const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (findPlayer(choice))
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::vector<std::shared_ptr<Start>> done;
+    std::erase_if(m_starting, [&](const std::shared_ptr<Start>& start) {
+        if (!mprisNameMatches(busName, start->name))
+            return false;
+        done.push_back(start);
+        return true;
+    });
+    for (const auto& start : done) {
+        m_loop.cancel(start->timer);
+        end(start->op, PlayerAnswer::of(Outcome::Done));
     }
-    return false;
 }
 
 void MprisBackend::status(PlayerDone done)
 {
-    statusAfter([] {}, done);
+    statusAfter(done, [](const Op&, const std::function<void()>& then) { then(); });
 }
 
 void MprisBackend::queue(std::uint32_t first, std::uint32_t count, PlayerDone done)
 {
-    std::optional<PlayerAnswer> page;
-    operate([this, &page, first, count] {
-        const auto now = currentStatus();
-        if (!now)
-            return 0;
-        page = PlayerAnswer::with(*now);
-        if (!now->queueKnown || first >= now->queueLength)
-            return 0;
-        const auto list = tracks().value_or(std::vector<std::string>{});
-        const auto end = std::min<std::size_t>(list.size(), std::size_t{first} + count);
-        if (first >= end)
-            return 0;
-        sd_bus_message* request = nullptr;
-        if (sd_bus_message_new_method_call(m_bus, &request, m_player->c_str(), kObject, kTrackList,
-                                           "GetTracksMetadata") < 0)
-            return 0;
-        sd_bus_message_open_container(request, 'a', "o");
-        for (auto i = std::size_t{first}; i < end; ++i)
-            sd_bus_message_append(request, "o", list[i].c_str());
-        sd_bus_message_close_container(request);
-        const auto answer = finish(request);
-        if (!answer || sd_bus_message_enter_container(answer.reply.get(), 'a', "a{sv}") < 0)
-            return 0;
-        for (auto i = std::size_t{first}; i < end; ++i) {
-            Snapshot entry;
-            if (!readMetadata(answer.reply.get(), entry))
-                break;
-            const auto at = std::find(list.begin(), list.end(), entry.trackId);
-            page->entries.push_back(
-                {static_cast<std::uint32_t>(at != list.end() ? at - list.begin() : i),
-                 displayTitle(entry.artist.c_str(), entry.title.c_str(),
-                              percentDecoded(entry.url))});
-        }
-        return 0;
+    const auto op = begin(std::move(done));
+    withPlayer(op, [this, op, first, count] {
+        currentStatus(op, [this, op, first, count](std::optional<PlayerStatus> now, Tracks list) {
+            if (!now) {
+                end(op, PlayerAnswer::of(Outcome::Failed));
+                return;
+            }
+            auto page = std::make_shared<PlayerAnswer>(PlayerAnswer::with(*now));
+            const auto last =
+                list ? std::min<std::size_t>(list->size(), std::size_t{first} + count) : 0;
+            auto made = request(op->player.c_str(), kTrackList, "GetTracksMetadata");
+            if (!now->queueKnown || first >= last || !made ||
+                sd_bus_message_open_container(made.get(), 'a', "o") < 0) {
+                end(op, std::move(*page));
+                return;
+            }
+            for (auto i = std::size_t{first}; i < last; ++i)
+                sd_bus_message_append(made.get(), "o", (*list)[i].c_str());
+            sd_bus_message_close_container(made.get());
+            auto ids = std::make_shared<std::vector<std::string>>(std::move(*list));
+            send(op, std::move(made), [this, op, page, ids, first, last](Answer answer) {
+                if (answer && sd_bus_message_enter_container(answer.reply.get(), 'a', "a{sv}") >= 0)
+                    for (auto i = std::size_t{first}; i < last; ++i) {
+                        Snapshot entry;
+                        if (!readMetadata(answer.reply.get(), entry))
+                            break;
+                        const auto at = std::find(ids->begin(), ids->end(), entry.trackId);
+                        page->entries.push_back(
+                            {static_cast<std::uint32_t>(at != ids->end() ? at - ids->begin() : i),
+                             displayTitle(entry.artist.c_str(), entry.title.c_str(),
+                                          percentDecoded(entry.url))});
+                    }
+                end(op, std::move(*page));
+            });
+        });
     });
-    if (m_lineFailed)
-        done(PlayerAnswer::of(Outcome::NoPlayer));
-    else
-        done(page ? std::move(*page) : PlayerAnswer::of(Outcome::Failed));
 }
 
 void MprisBackend::jumpTo(std::uint32_t position, PlayerDone done)
 {
-    statusAfter(
-        [this, position] {
-            const auto can = abilities();
-            if (!can || !can->hasTrackList)
+    statusAfter(done, [this, position](const Op& op, const std::function<void()>& then) {
+        abilities(op, [this, op, position, then](const Abilities* can) {
+            if (can == nullptr || !can->hasTrackList) {
+                then();
                 return;
-            const auto list = tracks();
-            if (list && position < list->size())
-                call(kTrackList, "GoTo", "o", (*list)[position].c_str());
-        },
-        done);
+            }
+            tracks(op, [this, op, position, then](Tracks list) {
+                if (!list || position >= list->size()) {
+                    then();
+                    return;
+                }
+                call(
+                    op, kTrackList, "GoTo", [then](Answer) { then(); }, "o",
+                    (*list)[position].c_str());
+            });
+        });
+    });
 }
 
 void MprisBackend::setVolume(int percent, PlayerDone done)
 {
-    statusAfter(
-        [this, percent] {
-            const auto now = snapshot();
-            if (now && now->volume)
-                setProperty("Volume", "d", static_cast<double>(std::clamp(percent, 0, 100)) / 100);
-        },
-        done);
+    statusAfter(done, [this, percent](const Op& op, const std::function<void()>& then) {
+        snapshot(op, [this, op, percent, then](const Snapshot* now) {
+            if (now == nullptr || !now->volume) {
+                then();
+                return;
+            }
+            setProperty(
+                op, "Volume", [then](bool) { then(); }, "d",
+                static_cast<double>(std::clamp(percent, 0, 100)) / 100);
+        });
+    });
 }
 
 void MprisBackend::seekTo(std::uint32_t milliseconds, PlayerDone done)
 {
-    statusAfter(
-        [this, milliseconds] {
-            // Track ids differ from player to player and from track to track: read it each time.
-            m_snapshot.reset();
-            const auto now = snapshot();
-            if (now && now->canSeek && !now->trackId.empty())
-                call(kPlayerInterface, "SetPosition", "ox", now->trackId.c_str(),
-                     static_cast<std::int64_t>(milliseconds) * 1000);
-        },
-        done);
+    statusAfter(done, [this, milliseconds](const Op& op, const std::function<void()>& then) {
+        // Track ids differ from player to player and from track to track: read it each time.
+        op->snapshot.reset();
+        snapshot(op, [this, op, milliseconds, then](const Snapshot* now) {
+            if (now == nullptr || !now->canSeek || now->trackId.empty()) {
+                then();
+                return;
+            }
+            call(
+                op, kPlayerInterface, "SetPosition", [then](Answer) { then(); }, "ox",
+                now->trackId.c_str(), static_cast<std::int64_t>(milliseconds) * 1000);
+        });
+    });
 }
 
 } // namespace zelvor

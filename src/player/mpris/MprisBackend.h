@@ -4,17 +4,19 @@
 #include "player/mpris/MprisMessages.h"
 #include "player/mpris/MprisNames.h"
 #include "player/Player.h"
+#include "player/PlayerLoop.h"
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
+#include <systemd/sd-bus.h>
 #include <sys/types.h>
-
-struct sd_bus;
-struct sd_bus_message;
 
 namespace zelvor {
 
@@ -29,17 +31,20 @@ struct MprisSetup
 
 /**
  * The player operations carried out on an MPRIS player on the session bus (sd-bus, the bus of
- * DBUS_SESSION_BUS_ADDRESS, else the user's). The player is found afresh for each command line
- * from the location (see choosePlayer and pickPlayer). One bus connection is kept open; every call
- * waits at most two seconds. Once the player did not answer in time or left the bus, the
- * operation answers NoPlayer. What the player does not offer (no Shuffle, no LoopStatus, no
- * Volume, no track list to edit) answers NotOffered and changes nothing. Without a session bus
- * every operation answers NoPlayer, and a status word says so once.
+ * DBUS_SESSION_BUS_ADDRESS, else the user's). One bus connection is kept for the program's life
+ * (opened again at the next command line should the bus go away); its descriptor and timeout are
+ * watched by the program's event loop, and every call goes out at once and answers later from
+ * the loop, within two seconds. The players on the bus are followed from NameOwnerChanged; the
+ * player is chosen once per command line from the location (see choosePlayer and pickPlayer).
+ * Once the player did not answer in time or left the bus, the operation answers NoPlayer. What
+ * the player does not offer (no Shuffle, no LoopStatus, no Volume, no track list to edit)
+ * answers NotOffered and changes nothing. Without a session bus every operation answers
+ * NoPlayer, and a status word says so once.
  */
 class MprisBackend : public Player
 {
 public:
-    explicit MprisBackend(MprisSetup setup);
+    MprisBackend(PlayerLoop& loop, MprisSetup setup);
     ~MprisBackend() override;
     MprisBackend(const MprisBackend&) = delete;
     MprisBackend& operator=(const MprisBackend&) = delete;
@@ -56,15 +61,16 @@ public:
     void toggleShuffle(PlayerDone done) override;
     /** LoopStatus None and Playlist swapped. */
     void toggleRepeat(PlayerDone done) override;
-    /** Removes every track (RemoveTrack). */
+    /** Removes every track (RemoveTrack), the track list read once. */
     void clear(PlayerDone done) override;
     /** A file or every sound file below a folder (name order) through AddTrack at the track
-     * list's end; a playlist file, or any path on a player without an editable track list,
+     * list's end, each after the one added before it (as TrackAdded names it), the track list
+     * read once; a playlist file, or any path on a player without an editable track list,
      * through OpenUri. */
     void add(const std::string& hostPath, PlayerDone done) override;
-    /** Done when the player is on the bus; else starts the location's program and waits until
-     * its player appears (at most kStartLimit); Failed when there is nothing to start or it
-     * failed. */
+    /** Done when the player is on the bus; else starts the location's program and answers once
+     * its player takes its name (at most kStartLimit); Failed when there is nothing to start,
+     * it failed or its player never came. */
     void open(const std::string& location, PlayerDone done) override;
     /** Quit, or the end of the program "open" started. */
     void close(PlayerDone done) override;
@@ -85,7 +91,7 @@ public:
     void endCommandLine() override;
 
     static constexpr std::chrono::milliseconds kTimeout{2000};
-    static constexpr std::chrono::seconds kStartLimit{5};
+    static constexpr std::chrono::milliseconds kStartLimit{5000};
 
     using Snapshot = PlayerProperties;
     using Abilities = RootProperties;
@@ -102,44 +108,86 @@ private:
         Message reply;
         /** The player answered with an error: it is there but refused. */
         bool refused = false;
+        /** The player is not there, or did not answer in time. */
+        bool gone = false;
         explicit operator bool() const { return reply != nullptr; }
     };
+    using Then = std::function<void(Answer)>;
+    struct Pending;
+    struct Operation;
+    using Op = std::shared_ptr<Operation>;
+    struct Load;
+    struct Start;
+    using Tracks = std::optional<std::vector<std::string>>;
 
-    template <typename Work> std::int32_t operate(Work&& work);
-    template <typename Work> void statusAfter(Work&& work, PlayerDone& done);
-    template <typename Step> void command(Step&& step, PlayerDone& done);
+    Op begin(PlayerDone done);
+    void end(const Op& op, PlayerAnswer answer);
+    void finish(const Op& op, std::int32_t code);
+    template <typename Work> void command(PlayerDone& done, Work&& work);
+    template <typename Work> void statusAfter(PlayerDone& done, Work&& work);
     void method(const char* member, PlayerDone& done);
-    sd_bus* bus();
-    const std::string* player();
-    std::optional<std::string> findPlayer(const PlayerChoice& choice);
-    std::optional<std::string> mostActive(const std::vector<std::string>& names);
-    std::vector<std::string> busNames();
-    Answer call(const char* interface, const char* member, const char* types = nullptr, ...);
-    Answer finish(sd_bus_message* request);
-    bool setProperty(const char* name, const char* type, ...);
-    std::optional<Snapshot> snapshot();
-    std::optional<Abilities> abilities();
-    bool canEditTracks();
-    std::optional<std::vector<std::string>> tracks();
-    std::optional<PlayerStatus> currentStatus();
-    std::int32_t pauseOrResume();
-    std::int32_t shuffleSwapped();
-    std::int32_t loopSwapped();
-    std::int32_t volumeStepped(int step);
-    std::int32_t closePlayer();
-    bool launch(const std::string& location);
-    std::int32_t clearTracks();
-    std::int32_t addTracks(const std::string& path);
-    bool waitForPlayer(const PlayerChoice& choice);
-    void forget();
 
+    bool openBus();
+    void closeBus();
+    void rearm();
+    void onBusReady();
+    static int onReply(sd_bus_message* reply, void* data, sd_bus_error* error);
+    static int onOwnerChanged(sd_bus_message* signal, void* data, sd_bus_error* error);
+    void listNames(std::function<void()> then);
+    void whenNamesKnown(std::function<void()> then);
+    void withPlayer(const Op& op, std::function<void()> then);
+    void choose(const Op& op, const PlayerChoice& choice, bool listed, std::function<void()> then);
+    void mostActive(const Op& op, std::vector<std::string> names, std::function<void()> then);
+    void chosen(const Op& op, const std::string& name, const std::function<void()>& then);
+
+    Message request(const char* destination, const char* interface, const char* member);
+    void send(const Op& op, Message request, Then then, bool goneEnds = true);
+    template <typename... Args>
+    void call(const Op& op, const char* interface, const char* member, Then then,
+              const char* types = nullptr, Args... arguments);
+    template <typename... Args>
+    void setProperty(const Op& op, const char* name, std::function<void(bool)> then,
+                     const char* type, Args... arguments);
+    void snapshot(const Op& op, std::function<void(const Snapshot*)> then);
+    void abilities(const Op& op, std::function<void(const Abilities*)> then);
+    void canEditTracks(const Op& op, std::function<void(bool)> then);
+    void tracks(const Op& op, std::function<void(Tracks)> then);
+    void currentStatus(const Op& op, std::function<void(std::optional<PlayerStatus>, Tracks)> then);
+    void pauseOrResume(const Op& op);
+    void shuffleSwapped(const Op& op);
+    void loopSwapped(const Op& op);
+    void volumeStepped(const Op& op, int step);
+    void closePlayer(const Op& op);
+    void clearTracks(const Op& op);
+    void removeNext(const Op& op, std::shared_ptr<std::vector<std::string>> left);
+    void addTracks(const Op& op, const std::string& path);
+    static int onTrackAdded(sd_bus_message* signal, void* data, sd_bus_error* error);
+    void addNext(const Op& op, const std::shared_ptr<Load>& load);
+    void launch(const Op& op, const std::string& location);
+    void started(const std::string& busName);
+
+    PlayerLoop& m_loop;
     MprisSetup m_setup;
     sd_bus* m_bus = nullptr;
-    std::optional<std::string> m_player;
-    std::optional<Snapshot> m_snapshot;
-    std::optional<Abilities> m_abilities;
+    PlayerLoop::Id m_watch = 0;
+    PlayerLoop::Id m_timer = 0;
+    std::uint64_t m_timerAt = 0;
+    bool m_processing = false;
+    std::uint64_t m_nextCall = 1;
+    std::map<std::uint64_t, std::unique_ptr<Pending>> m_pending;
+    sd_bus_slot* m_ownerMatch = nullptr;
+    /** The MPRIS players on the bus, once listed; kept from NameOwnerChanged. */
+    std::set<std::string> m_names;
+    bool m_namesKnown = false;
+    bool m_listing = false;
+    std::vector<std::function<void()>> m_namesWaiting;
+    /** The opens waiting for their player to take its name. */
+    std::vector<std::shared_ptr<Start>> m_starting;
+    // What one command line found out once: its player and the player's root properties.
+    std::uint64_t m_line = 0;
     bool m_inLine = false;
-    bool m_lineFailed = false;
+    std::optional<std::string> m_linePlayer;
+    std::optional<Abilities> m_lineAbilities;
     bool m_toldNoBus = false;
     pid_t m_started = -1;
 };
