@@ -3,6 +3,7 @@
 
 #include "player/Player.h"
 #include "server/ActivityLog.h"
+#include "server/NowPlayingFollow.h"
 #include "server/Scheduler.h"
 #include "server/SessionInput.h"
 #include "server/Winsock.h"
@@ -33,6 +34,7 @@ SessionStage promptStage(PromptSelector selector)
     switch (selector) {
     case PromptSelector::Closed:
     case PromptSelector::Pending:
+    case PromptSelector::Following:
         return SessionStage::Closed;
     case PromptSelector::PlayerMissing:
     case PromptSelector::Command:
@@ -70,6 +72,8 @@ struct TelnetServer::Client : KeystrokeSink, Connection
     Scheduler::TimerId retryPause = 0;
     /** The ticket of the late reply this client waits for; 0 when none is pending. */
     std::uint64_t pendingReply = 0;
+    /** Set while the client follows np lines. */
+    std::unique_ptr<NowPlayingFollow> follow;
 };
 
 TelnetServer::TelnetServer(ServerSettings& settings, Winsock& socket, ActivityLog& log,
@@ -134,6 +138,28 @@ bool TelnetServer::waitsForReply(ConnectionId connection) const
 {
     const Client* client = find(connection);
     return client && client->pendingReply != 0;
+}
+
+FollowStart TelnetServer::followNowPlaying()
+{
+    if (!m_session)
+        return [](const PlayerStatus&) {};
+    return [this, alive = std::weak_ptr<bool>(m_alive),
+            connection = m_session->id](const PlayerStatus& shown) {
+        if (alive.expired())
+            return;
+        Client* client = find(connection);
+        if (!client || client != m_session)
+            return;
+        client->follow = std::make_unique<NowPlayingFollow>(m_player, m_scheduler, *client);
+        client->follow->start(shown);
+    };
+}
+
+bool TelnetServer::follows(ConnectionId connection) const
+{
+    const Client* client = find(connection);
+    return client && client->follow;
 }
 
 void TelnetServer::Server_Load()
@@ -281,6 +307,7 @@ bool TelnetServer::close(Client& client)
     if (!client.open)
         return false;
     client.open = false;
+    client.follow.reset();
     cancelTimers(client);
     m_socket.close(client.id);
     log(client, "disconnecting");
@@ -369,11 +396,52 @@ std::size_t TelnetServer::Winsock1_DataArrival(ConnectionId connection, std::str
     // What the client types while a reply is pending waits in the socket, in order.
     if (client->pendingReply != 0)
         return 0;
+    if (client->follow)
+        return followInput(*client, chunk);
     const std::size_t used = decodeKeystrokes(chunk, client->session, *client);
+    // What came after the Enter of "np follow" in the same chunk is the next keystroke.
+    if (client->open && client->follow && used < chunk.size())
+        return used + followInput(*client, chunk.substr(used));
     // After the connection ended or a failed login, what remains is dropped.
     if (!client->open || client->retryPause != 0)
         return chunk.size();
     return used;
+}
+
+namespace {
+
+/** Tells whether a chunk holds a keystroke; telnet negotiation in it is answered as always. */
+struct KeystrokeSeen : KeystrokeSink
+{
+    explicit KeystrokeSeen(std::function<void(std::string_view)> answer)
+        : negotiate(std::move(answer))
+    {}
+    void onText(std::string_view) override { seen = true; }
+    void onBackspace() override { seen = true; }
+    bool onEnter() override
+    {
+        seen = true;
+        return true;
+    }
+    void onNegotiation(std::string_view reply) override { negotiate(reply); }
+
+    std::function<void(std::string_view)> negotiate;
+    bool seen = false;
+};
+
+} // namespace
+
+// A keystroke ends the follow and is dropped, so that it never starts the next command line.
+std::size_t TelnetServer::followInput(Client& client, std::string_view chunk)
+{
+    KeystrokeSeen keys(
+        [this, &client](std::string_view reply) { m_socket.send(client.id, reply); });
+    decodeKeystrokes(chunk, client.session, keys);
+    if (keys.seen) {
+        client.follow.reset();
+        sendPrompt(client, SessionStage::Command);
+    }
+    return chunk.size();
 }
 
 void TelnetServer::cancelTimers(Client& client)
@@ -449,7 +517,7 @@ bool TelnetServer::onEnter(Client& client)
     }
     }
     // A client that does not read its replies gets no more until it has caught up.
-    return client.open && client.retryPause == 0 && client.pendingReply == 0 &&
+    return client.open && client.retryPause == 0 && client.pendingReply == 0 && !client.follow &&
            !m_socket.congested(client.id);
 }
 

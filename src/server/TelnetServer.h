@@ -76,6 +76,10 @@ public:
     LateReply deferReply() override;
     /** True while the client waits for a late reply: its input is not taken meanwhile. */
     bool waitsForReply(ConnectionId connection) const;
+    /** The session's client follows np lines (see NowPlayingFollow) until its next keystroke. */
+    FollowStart followNowPlaying() override;
+    /** True while the client follows np lines. */
+    bool follows(ConnectionId connection) const;
 
     /** The session's state; without one, the newest waiting client's; without any client, the
      * state the next one starts with. */
@@ -109,6 +113,7 @@ private:
     bool onEnter(Client& client);
     void checkLogin(Client& client);
     void cancelTimers(Client& client);
+    std::size_t followInput(Client& client, std::string_view chunk);
 
     ServerSettings& m_settings;
     Winsock& m_socket;

@@ -358,8 +358,11 @@ void MpdChannel::finishFront()
     m_loop.cancel(m_timer);
     m_timer = 0;
     arm();
-    if (owed.idle)
+    if (owed.idle) {
         m_idling = false;
+        if (onChange && valueOf(owed.reply.pairs, "changed"))
+            onChange();
+    }
     if (owed.done)
         owed.done(std::move(owed.reply));
     idleIfQuiet();
@@ -369,7 +372,7 @@ void MpdChannel::idleIfQuiet()
 {
     if (m_fd < 0 || !m_welcomed || m_held || !m_owed.empty())
         return;
-    queue("idle\n", nullptr, true);
+    queue("idle player playlist\n", nullptr, true);
     m_idling = true;
 }
 
@@ -393,6 +396,13 @@ void MpdChannel::arm()
 
 void MpdChannel::fail()
 {
+    if (m_fd >= 0 && onChange) {
+        const auto alive = m_alive;
+        m_loop.after(std::chrono::milliseconds(0), [this, alive] {
+            if (*alive && onChange)
+                onChange();
+        });
+    }
     m_loop.unwatch(m_watch);
     m_watch = 0;
     m_loop.cancel(m_timer);
