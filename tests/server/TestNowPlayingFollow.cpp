@@ -101,22 +101,31 @@ TEST_F(FollowTest, ChangesAreSentTimeRunningOnIsNotAndBurstsAreGathered)
     };
     const Row rows[] = {
         {"time running on", 5000ms, playing(0, 15000), {}},
-        {"next entry, at once", 1000ms, playing(1, 0),
-         {"\r\nPlaying: 2/3 Song 2 (0:00/3:20)"}},
+        {"next entry, at once", 1000ms, playing(1, 0), {"\r\nPlaying: 2/3 Song 2 (0:00/3:20)"}},
         {"a change within the gathering waits", 50ms, playing(1, 50, PlayState::Paused), {}},
         {"and another", 50ms, playing(2, 0, PlayState::Paused), {}},
-        {"their line comes at the end, with the last state", 100ms, std::nullopt,
+        {"their line comes at the end, with the last state",
+         100ms,
+         std::nullopt,
          {"\r\nPaused: 3/3 Song 3 (0:00/3:20)"}},
         {"a duplicate after the gathering", 1000ms, playing(2, 0, PlayState::Paused), {}},
         {"paused time does not run", 5000ms, playing(2, 0, PlayState::Paused), {}},
-        {"a seek while paused", 1000ms, playing(2, 60000, PlayState::Paused),
+        {"a seek while paused",
+         1000ms,
+         playing(2, 60000, PlayState::Paused),
          {"\r\nPaused: 3/3 Song 3 (1:00/3:20)"}},
-        {"a queue that grew", 1000ms, playing(2, 60000, PlayState::Paused, 4),
+        {"a queue that grew",
+         1000ms,
+         playing(2, 60000, PlayState::Paused, 4),
          {"\r\nPaused: 3/4 Song 3 (1:00/3:20)"}},
-        {"playing on", 1000ms, playing(2, 60000, PlayState::Playing, 4),
+        {"playing on",
+         1000ms,
+         playing(2, 60000, PlayState::Playing, 4),
          {"\r\nPlaying: 3/4 Song 3 (1:00/3:20)"}},
         {"half a second off is no seek", 3000ms, playing(2, 63500, PlayState::Playing, 4), {}},
-        {"a seek back", 1000ms, playing(2, 4000, PlayState::Playing, 4),
+        {"a seek back",
+         1000ms,
+         playing(2, 4000, PlayState::Playing, 4),
          {"\r\nPlaying: 3/4 Song 3 (0:04/3:20)"}},
     };
     for (const auto& row : rows) {
@@ -202,7 +211,8 @@ TEST_F(FollowSession, AKeystrokeEndsTheFollowAndIsDropped)
     player.change(playing(1, 0));
     EXPECT_EQ(socket.takeReceived(), "\r\nPlaying: 2/3 Song 2 (0:00/3:20)");
     // A window size from the client's telnet is no keystroke.
-    server.Winsock1_DataArrival(client, std::string_view("\xff\xfa\x1f\x00\x50\x00\x18\xff\xf0", 9));
+    server.Winsock1_DataArrival(client,
+                                std::string_view("\xff\xfa\x1f\x00\x50\x00\x18\xff\xf0", 9));
     EXPECT_TRUE(server.follows(client));
     EXPECT_EQ(server.Winsock1_DataArrival(client, "q"), 1U);
     EXPECT_FALSE(server.follows(client));
