@@ -141,9 +141,8 @@ int main()
     std::printf("|%s|%s|%s|\n", std::string(54, '-').c_str(), std::string(26, '-').c_str(),
                 std::string(36, '-').c_str());
     row("keystroke echo", fmt("%.1f / %.1f us", echo.p50, echo.p99), "");
-    row("floor: MPD's idle wakes an MPD client after next", fmt("%.1f / %.1f us", wakeFigures.p50,
-                                                                   wakeFigures.p99),
-        "the same changes");
+    row("floor: MPD's idle wakes an MPD client after next",
+        fmt("%.1f / %.1f us", wakeFigures.p50, wakeFigures.p99), "the same changes");
     row("floor: that wake, then status + currentsong",
         fmt("%.1f / %.1f us", readFigures.p50, readFigures.p99),
         fmt("%.2fx of the wake", readFigures.p50 / wakeFigures.p50));

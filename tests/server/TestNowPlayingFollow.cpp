@@ -35,6 +35,14 @@ public:
     {
         return tells ? m_watchers.add(std::move(changed)) : nullptr;
     }
+    void stopForSleep(PlayerDone done) override
+    {
+        PlayerStatus stopped = now.value_or(PlayerStatus{});
+        stopped.state = PlayState::Stopped;
+        stopped.elapsedMs = 0;
+        done(PlayerAnswer::of(Outcome::Done));
+        change(stopped);
+    }
     void change(std::optional<PlayerStatus> status)
     {
         now = std::move(status);
@@ -220,6 +228,17 @@ TEST_F(FollowSession, AKeystrokeEndsTheFollowAndIsDropped)
     player.change(playing(2, 0));
     EXPECT_EQ(socket.takeReceived(), "");
     EXPECT_EQ(socket.run("np"), "\r\nPlaying: 3/3 Song 3 (0:00/3:20)");
+}
+
+TEST_F(FollowSession, TheSleepTimerRunsOutWhileFollowingAndItsStopIsPushed)
+{
+    player.now = playing(0, 0);
+    EXPECT_EQ(socket.run("sleep 1"), "\r\nSleep timer: 1 min left");
+    server.Winsock1_DataArrival(client, "np follow\r");
+    socket.takeReceived();
+    scheduler.advance(std::chrono::minutes(1));
+    EXPECT_EQ(socket.takeReceived(), "\r\nStopped: 1/3 Song 1 (0:00/3:20)");
+    EXPECT_TRUE(server.follows(client));
 }
 
 TEST_F(FollowSession, WithoutAPlayerItIsTheFailureLineAndThePromptAsForNp)

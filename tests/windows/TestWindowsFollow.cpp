@@ -55,14 +55,17 @@ TEST(WindowsFollow, ThePlayerIsReadOnceASecondAndEachChangeIsOneLine)
         Lines lines;
     } rows[] = {
         {"nothing changes", [] {}, {}},
-        {"another entry", [&] { elsewhere.jumpTo(1, ignored); },
+        {"another entry",
+         [&] { elsewhere.jumpTo(1, ignored); },
          {"\r\nPlaying: 2/2 Beta - Two (0:00/3:45)"}},
-        {"a seek", [&] { elsewhere.seekTo(60000, ignored); },
+        {"a seek",
+         [&] { elsewhere.seekTo(60000, ignored); },
          {"\r\nPlaying: 2/2 Beta - Two (1:00/3:45)"}},
         {"paused", [&] { elsewhere.pause(ignored); }, {"\r\nPaused: 2/2 Beta - Two (1:00/3:45)"}},
         {"still paused", [] {}, {}},
         {"stopped", [&] { elsewhere.stop(ignored); }, {"\r\nStopped: 2/2 Beta - Two (0:00/3:45)"}},
-        {"the player gone", [&] { window.reset(); },
+        {"the player gone",
+         [&] { window.reset(); },
          {"\r\nCommand Failed - Winamp may not be running"}},
         {"told once", [] {}, {}},
     };
