@@ -62,11 +62,15 @@ PromptSelector replyWhenDone(CommandContext& context, const std::function<void(L
     auto ending = std::make_shared<Ending>();
     Player& player = context.player;
     work([ending, &player](LineEnd end) {
-        player.endCommandLine();
-        if (!ending->waiting)
+        if (!ending->waiting) {
+            player.endCommandLine();
             ending->atOnce = std::move(end);
-        else if (ending->late)
+            return;
+        }
+        // The client hears first; the next line's input waits for the event loop anyway.
+        if (ending->late)
             ending->late(end.reply, end.selector);
+        player.endCommandLine();
     });
     if (ending->atOnce) {
         if (!ending->atOnce->reply.empty())

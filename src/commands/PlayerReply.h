@@ -45,9 +45,10 @@ LineEnd endOf(const PlayerAnswer& answer, Feature feature = Feature::Command);
 
 /**
  * Runs the player work of a command line, which ends the line through the function it is
- * given. The player's command line is ended first (Player::endCommandLine). Ended before work
- * returns, the reply is sent at once and its selector returned; else the reply is put off
- * (CommandHost::deferReply) and Pending returned, and the late end sends it. The work must not
+ * given; that end also ends the player's command line (Player::endCommandLine). Ended before
+ * work returns, the reply is sent at once and its selector returned; else the reply is put off
+ * (CommandHost::deferReply) and Pending returned, and the late end sends it, then ends the
+ * player's line. The work must not
  * keep the context: only the player and the host outlive the line's call.
  */
 PromptSelector replyWhenDone(CommandContext& context, const std::function<void(LineDone)>& work);

@@ -85,8 +85,8 @@ TEST(PlayerCommands, EachVerbRunsItsOperationBracketedAndFailsWithoutPlayer)
     }
 }
 
-// An answer that comes later ends the line then: the bracket closes first, then the late reply
-// goes out with its prompt selector; nothing is sent at once.
+// An answer that comes later ends the line then: the late reply goes out with its prompt
+// selector, then the player's line ends; nothing is sent at once.
 TEST(PlayerCommands, AnswersThatComeLaterEndTheLineThroughTheLateReply)
 {
     const struct

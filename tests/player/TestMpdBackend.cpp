@@ -53,6 +53,50 @@ protected:
     test::PlayerCalls calls{player, wait()};
 };
 
+// Every operation answers once and only from the loop, with MPD there and with MPD gone: no
+// answer arrives inside the call, so a caller never sees its own callback run under it.
+TEST_F(MpdPlayer, EveryOperationAnswersOnceAndOnlyFromTheLoop)
+{
+    queueAlbum();
+    const std::string album = music("album");
+    const std::pair<const char*, std::function<void(PlayerDone)>> operations[] = {
+        {"play", [&](PlayerDone d) { player.play(d); }},
+        {"pause", [&](PlayerDone d) { player.pause(d); }},
+        {"next", [&](PlayerDone d) { player.next(d); }},
+        {"previous", [&](PlayerDone d) { player.previous(d); }},
+        {"volume step", [&](PlayerDone d) { player.stepVolume(-1, d); }},
+        {"shuffle", [&](PlayerDone d) { player.toggleShuffle(d); }},
+        {"repeat", [&](PlayerDone d) { player.toggleRepeat(d); }},
+        {"status", [&](PlayerDone d) { player.status(d); }},
+        {"queue", [&](PlayerDone d) { player.queue(1, 2, d); }},
+        {"jump", [&](PlayerDone d) { player.jumpTo(1, d); }},
+        {"volume", [&](PlayerDone d) { player.setVolume(30, d); }},
+        {"seek", [&](PlayerDone d) { player.seekTo(0, d); }},
+        {"add", [&](PlayerDone d) { player.add(album, d); }},
+        {"stop", [&](PlayerDone d) { player.stop(d); }},
+        {"sleep", [&](PlayerDone d) { player.stopForSleep(d); }},
+        {"clear", [&](PlayerDone d) { player.clear(d); }},
+    };
+    for (const bool running : {true, false}) {
+        if (!running)
+            mpd.stop();
+        for (const auto& [name, start] : operations) {
+            SCOPED_TRACE(std::string(name) + (running ? "" : " without MPD"));
+            int answers = 0;
+            Outcome outcome = Outcome::Failed;
+            start([&](const PlayerAnswer& answer) {
+                ++answers;
+                outcome = answer.outcome;
+            });
+            EXPECT_EQ(answers, 0);
+            EXPECT_TRUE(loop.runUntil([&] { return answers > 0; }));
+            EXPECT_EQ(outcome, running ? Outcome::Done : Outcome::NoPlayer);
+        }
+        // A last answer shows that none of the earlier ones came twice.
+        EXPECT_TRUE(calls.state().has_value() == running);
+    }
+}
+
 TEST_F(MpdPlayer, TransportCommandsChangeMpdsPlayState)
 {
     queueAlbum();

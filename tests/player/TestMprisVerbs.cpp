@@ -45,6 +45,7 @@ protected:
         log.onStatus = [this](const std::string& word) { words.push_back(word); };
         server = std::make_unique<TelnetServer>(settings, socket, log, player, folders, scheduler);
         socket.server = server.get();
+        socket.pump = [this](const std::function<bool()>& condition) { loop.runUntil(condition); };
         server->Server_Load();
         socket.connect();
         socket.takeReceived();
@@ -71,22 +72,7 @@ protected:
         return standIn;
     }
 
-    /** Types a line and lets the loop run until its prompt came back; the reply between the
-     * echo and the prompt. */
-    std::string run(const std::string& line)
-    {
-        const std::string prompt = "\r\nZelvor>";
-        server->Winsock1_DataArrival(socket.current, line + "\r");
-        std::string got;
-        const auto prompted = [&] {
-            got += socket.takeReceived();
-            return got.size() >= line.size() + prompt.size() &&
-                   got.compare(got.size() - prompt.size(), prompt.size(), prompt) == 0;
-        };
-        if (!loop.runUntil(prompted))
-            return "(no prompt) " + got;
-        return got.substr(line.size(), got.size() - line.size() - prompt.size());
-    }
+    std::string run(const std::string& line) { return socket.run(line); }
 
     test::PrivateSessionBus bus;
     test::TempDir music;

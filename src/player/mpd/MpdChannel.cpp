@@ -174,6 +174,8 @@ void MpdChannel::close()
 
 void MpdChannel::queue(const std::string& text, Done done, bool idle)
 {
+    if (!idle && !owesAnswer())
+        restartTime();
     m_out += text;
     m_owed.push_back({std::move(done), {}, idle});
     arm();
@@ -226,6 +228,7 @@ bool MpdChannel::connectTo(const Place& place)
         if (*alive)
             ready();
     });
+    restartTime();
     arm();
     return true;
 }
@@ -258,7 +261,7 @@ void MpdChannel::ready()
 
 void MpdChannel::readSome()
 {
-    const auto connection = m_connections;
+    const auto connection = m_generation;
     char buffer[65536];
     while (m_fd >= 0) {
         const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
@@ -270,15 +273,19 @@ void MpdChannel::readSome()
             break;
         m_in.append(buffer, static_cast<std::size_t>(got));
     }
-    // An answer's callback may close this connection, or open the next one.
-    while (m_fd >= 0 && m_connections == connection) {
-        const auto end = m_in.find('\n');
+    // An answer's callback may close this connection (which empties the buffer), or open the
+    // next one; the lines are taken from the front and the buffer is cut once.
+    std::size_t taken = 0;
+    while (m_fd >= 0 && m_generation == connection) {
+        const auto end = m_in.find('\n', taken);
         if (end == std::string::npos)
             break;
-        const std::string text = m_in.substr(0, end);
-        m_in.erase(0, end + 1);
+        const std::string text = m_in.substr(taken, end - taken);
+        taken = end + 1;
         line(text);
     }
+    if (m_generation == connection)
+        m_in.erase(0, taken);
 }
 
 void MpdChannel::writeSome()
@@ -320,8 +327,7 @@ void MpdChannel::welcome(std::string_view text)
         m_out.insert(0, password + "\n");
         m_owed.push_front({nullptr, {}, false});
     }
-    m_loop.cancel(m_timer);
-    m_timer = 0;
+    restartTime();
     arm();
     if (m_owed.empty())
         idleIfQuiet();
@@ -355,9 +361,7 @@ void MpdChannel::finishFront()
 {
     Owed owed = std::move(m_owed.front());
     m_owed.pop_front();
-    m_loop.cancel(m_timer);
-    m_timer = 0;
-    arm();
+    restartTime();
     if (owed.idle) {
         m_idling = false;
         if (onChange && valueOf(owed.reply.pairs, "changed"))
@@ -376,22 +380,39 @@ void MpdChannel::idleIfQuiet()
     m_idling = true;
 }
 
-// While an answer is owed (or the connection is being made), it must come within the time.
+// While an answer is owed (or the connection is being made), it must come within the time,
+// counted afresh from each answer. One timer serves many answers: when it runs early, it waits
+// on for the rest of the time.
 void MpdChannel::arm()
 {
-    if (m_timer != 0 || m_fd < 0)
+    if (m_fd < 0)
         return;
-    const bool owed =
-        std::any_of(m_owed.begin(), m_owed.end(), [](const Owed& o) { return !o.idle; });
-    if (m_welcomed && !owed)
+    if (m_welcomed && !owesAnswer())
+        return;
+    if (m_timer != 0)
         return;
     const auto alive = m_alive;
-    m_timer = m_loop.after(kTimeout, [this, alive] {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(m_deadline - std::chrono::steady_clock::now());
+    m_timer = m_loop.after(std::max(left, std::chrono::milliseconds(0)), [this, alive] {
         if (!*alive)
             return;
         m_timer = 0;
-        fail();
+        if (std::chrono::steady_clock::now() < m_deadline)
+            arm();
+        else if (m_fd >= 0 && (!m_welcomed || owesAnswer()))
+            fail();
     });
+}
+
+bool MpdChannel::owesAnswer() const
+{
+    return std::any_of(m_owed.begin(), m_owed.end(), [](const Owed& o) { return !o.idle; });
+}
+
+void MpdChannel::restartTime()
+{
+    m_deadline = std::chrono::steady_clock::now() + kTimeout;
 }
 
 void MpdChannel::fail()
@@ -403,6 +424,7 @@ void MpdChannel::fail()
                 onChange();
         });
     }
+    ++m_generation;
     m_loop.unwatch(m_watch);
     m_watch = 0;
     m_loop.cancel(m_timer);

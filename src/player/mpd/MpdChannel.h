@@ -118,6 +118,9 @@ private:
     void fail();
     void idleIfQuiet();
     void arm();
+    void restartTime();
+    /** True while an answer other than idle's is owed. */
+    bool owesAnswer() const;
     void updateWatch();
     void queue(const std::string& text, Done done, bool idle);
 
@@ -126,6 +129,8 @@ private:
     int m_fd = -1;
     PlayerLoop::Id m_watch = 0;
     PlayerLoop::Id m_timer = 0;
+    /** When the answer waited for is due. */
+    std::chrono::steady_clock::time_point m_deadline{};
     bool m_welcomed = false;
     bool m_held = false;
     /** An "idle" is the last thing sent and no "noidle" went after it yet. */
@@ -138,6 +143,8 @@ private:
     std::deque<Owed> m_owed;
     std::array<unsigned, 3> m_version{};
     std::uint64_t m_connections = 0;
+    /** Counts the connections ended, so that reading stops at the end of its own. */
+    std::uint64_t m_generation = 0;
     /** Timers and watches check it, so one that runs after this object is gone does nothing. */
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

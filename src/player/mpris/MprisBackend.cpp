@@ -9,16 +9,15 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string_view>
 #include <utility>
 
 #include <poll.h>
-#include <time.h>
-
 #include <signal.h>
+#include <time.h>
 
 namespace zelvor {
 
@@ -860,14 +859,21 @@ int MprisBackend::onTrackAdded(sd_bus_message* signal, void* data, sd_bus_error*
 void MprisBackend::add(const std::string& path, PlayerDone done)
 {
     command(done, [this, path](const Op& op) {
-        canEditTracks(op, [this, op, path](bool editable) {
-            if (editable && !isPlaylistFile(path)) {
-                addTracks(op, path);
-                return;
-            }
+        const auto openUri = [this, op, path] {
             call(
                 op, kPlayerInterface, "OpenUri", [this, op](Answer) { finish(op, 0); }, "s",
                 fileUri(path).c_str());
+        };
+        // A playlist goes to the player as it is: its track list is not asked about.
+        if (isPlaylistFile(path)) {
+            openUri();
+            return;
+        }
+        canEditTracks(op, [this, op, path, openUri](bool editable) {
+            if (editable)
+                addTracks(op, path);
+            else
+                openUri();
         });
     });
 }

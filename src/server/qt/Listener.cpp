@@ -303,7 +303,9 @@ void Listener::resumeInput(ConnectionId connection)
     if (!held)
         return;
     held->flow.release();
-    // Taken up from the event loop, not from inside whatever reported the late reply.
+    // The late reply goes out now; the input that waited is taken up from the event loop, not
+    // from inside whatever reported the late reply.
+    held->flushReplies();
     QMetaObject::invokeMethod(
         this,
         [this, connection] {
