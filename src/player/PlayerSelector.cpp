@@ -112,6 +112,11 @@ void PlayerSelector::seekTo(std::uint32_t milliseconds, PlayerDone done)
     chosen().seekTo(milliseconds, std::move(done));
 }
 
+std::unique_ptr<PlayerWatch> PlayerSelector::watchChanges(std::function<void()> changed)
+{
+    return chosen().watchChanges(std::move(changed));
+}
+
 void PlayerSelector::stopForSleep(PlayerDone done)
 {
     chosen().stopForSleep(std::move(done));

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "player/ChangeWatchers.h"
 #include "player/mpd/ManagedMpd.h"
 #include "player/mpd/MpdChannel.h"
 #include "player/Player.h"
@@ -69,6 +70,9 @@ public:
     void beginCommandLine() override;
     void endCommandLine() override;
 
+    /** From the kept connection's idle ("player" and "playlist"), and its end. */
+    std::unique_ptr<PlayerWatch> watchChanges(std::function<void()> changed) override;
+
     /** The kept connection, for those who look at it (tests, benchmarks). */
     const MpdChannel& channel() const { return m_channel; }
 
@@ -84,6 +88,7 @@ private:
     PlayerLoop& m_loop;
     ManagedMpd m_managed;
     MpdChannel m_channel;
+    ChangeWatchers m_watchers;
 };
 
 } // namespace zelvor

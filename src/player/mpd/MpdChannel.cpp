@@ -362,8 +362,11 @@ void MpdChannel::finishFront()
     Owed owed = std::move(m_owed.front());
     m_owed.pop_front();
     restartTime();
-    if (owed.idle)
+    if (owed.idle) {
         m_idling = false;
+        if (onChange && valueOf(owed.reply.pairs, "changed"))
+            onChange();
+    }
     if (owed.done)
         owed.done(std::move(owed.reply));
     idleIfQuiet();
@@ -373,7 +376,7 @@ void MpdChannel::idleIfQuiet()
 {
     if (m_fd < 0 || !m_welcomed || m_held || !m_owed.empty())
         return;
-    queue("idle\n", nullptr, true);
+    queue("idle player playlist\n", nullptr, true);
     m_idling = true;
 }
 
@@ -414,6 +417,13 @@ void MpdChannel::restartTime()
 
 void MpdChannel::fail()
 {
+    if (m_fd >= 0 && onChange) {
+        const auto alive = m_alive;
+        m_loop.after(std::chrono::milliseconds(0), [this, alive] {
+            if (*alive && onChange)
+                onChange();
+        });
+    }
     ++m_generation;
     m_loop.unwatch(m_watch);
     m_watch = 0;

@@ -90,6 +90,10 @@ public:
 
     static constexpr std::chrono::milliseconds kTimeout{2000};
 
+    /** Called from the loop when the idle tells of a change of the player or the queue, and
+     * when an open connection ends. */
+    std::function<void()> onChange;
+
 private:
     struct Owed
     {
