@@ -510,6 +510,9 @@ private:
             delivering = true;
             const std::size_t used = server.Winsock1_DataArrival(socket.connection, pending);
             delivering = false;
+            // "np follow" ends its line without a prompt; a keystroke brings the prompt later.
+            if (inCommand && server.follows(socket.connection))
+                inCommand = false;
             if (inCommand)
                 violated("a command reply without the command prompt after it", verb);
             if (used == 0 || used > offered)

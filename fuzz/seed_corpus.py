@@ -93,6 +93,8 @@ session = {
         "vol 37", "vol +200", "vol -5", "vol 101", "seek +30", "seek -1:00", "seek 1:00:00",
         "seek 1:7", "help np") + advance(14) + lines("np", "queue", "goto 14", "seek 5")
     + advance(20) + lines("vol 10", "queue 1"),
+    "np-follow": bytes([PLAYER]) + lines("np follow") + advance(14) + advance(20)
+    + chunk("x") + lines("np follow", "np") + HANG_UP_OR_CONNECT + lines("np follow"),
     "find-everywhere": bytes([PLAYER]) + lines(
         "find song", "find *.MP3", "find ?", "find ..", "find Loop", "find ../secret",
         "find *", "cd Rock", "find best", "find b*", "cd Best", "find *", "find"),

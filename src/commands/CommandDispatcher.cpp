@@ -242,6 +242,16 @@ PromptSelector typed(CommandContext& context, std::string_view argument)
         context, [&player, argument](LineDone done) { Verb(player, argument, std::move(done)); });
 }
 
+// "np follow" goes on after its line; any other argument is ignored, as by "np".
+PromptSelector nowPlayingVerb(CommandContext& context, std::string_view argument)
+{
+    if (nameOf(argument) != "follow")
+        return typed<nowPlaying>(context, argument);
+    Player& player = context.player;
+    return replyWhenDone(context, [&player, start = context.host.followNowPlaying()](
+                                      LineDone done) { followNowPlaying(player, start, done); });
+}
+
 PromptSelector sleep(CommandContext& context, std::string_view argument)
 {
     sleepTimer(context, argument);
@@ -284,7 +294,7 @@ constexpr CommandRow kCommandTable[] = {
     {"ls", &directory<listDirectory>, Uses::Nothing},
     {"load", &load, Uses::Player},
     {"status", &status, Uses::Player},
-    {"np", &typed<nowPlaying>, Uses::Player},
+    {"np", &nowPlayingVerb, Uses::Player},
     {"queue", &typed<showQueue>, Uses::Player},
     {"goto", &typed<gotoEntry>, Uses::Player},
     {"vol", &typed<changeVolume>, Uses::Player},

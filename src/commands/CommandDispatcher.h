@@ -18,6 +18,8 @@ enum class PromptSelector : std::int16_t
     Closed = 3,
     /** The reply and the prompt come later, through CommandHost::deferReply. */
     Pending = 4,
+    /** "np follow": no prompt; the session pushes np lines until the next keystroke. */
+    Following = 5,
 };
 
 /**

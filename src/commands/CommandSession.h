@@ -12,6 +12,7 @@ namespace zelvor {
 
 class MusicFolders;
 class Player;
+struct PlayerStatus;
 struct ServerSettings;
 enum class PromptSelector : std::int16_t;
 
@@ -20,6 +21,9 @@ enum class PromptSelector : std::int16_t;
  * prompt selector, as the command would have written and returned them.
  */
 using LateReply = std::function<void(std::string_view reply, PromptSelector selector)>;
+
+/** Puts the client that typed the line in "np follow" from the status its reply shows. */
+using FollowStart = std::function<void(const PlayerStatus& shown)>;
 
 /** The client connection as the command interpreter sees it: bytes out, one write per call. */
 class Connection
@@ -72,6 +76,17 @@ public:
      * called, once. A call after the connection ended does nothing.
      */
     virtual LateReply deferReply() = 0;
+
+    /**
+     * For a line that ends with PromptSelector::Following: the returned function, called once
+     * before the line's end, makes the session push the np line to its client each time it
+     * changes, until the client's next keystroke. A call after that client is gone, or lost
+     * the session, does nothing.
+     */
+    virtual FollowStart followNowPlaying()
+    {
+        return [](const PlayerStatus&) {};
+    }
 };
 
 /** Everything one command line works on; built by the server for each line. */

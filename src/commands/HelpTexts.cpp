@@ -60,7 +60,8 @@ constexpr HelpTopic kTopics[] = {
     {"status", "\r\nStatus: Display Winamp Status"
                "\r\nusage: status - displays running status of winamp"},
     {"np", "\r\nNp: Now playing"
-           "\r\nusage: np - shows state, entry, title and times of the current song"},
+           "\r\nusage: np - shows state, entry, title and times of the current song"
+           "\r\n       np follow - shows it again each time it changes, until a key"},
     {"queue", "\r\nQueue: Show the queue"
               "\r\nusage: queue - shows 20 entries around the current one, marked with >"
               "\r\n       queue n - shows 20 entries from entry n"},

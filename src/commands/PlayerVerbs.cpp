@@ -216,6 +216,17 @@ void nowPlaying(Player& player, std::string_view, LineDone done)
     }));
 }
 
+void followNowPlaying(Player& player, FollowStart start, LineDone done)
+{
+    player.status([start = std::move(start), done = std::move(done)](PlayerAnswer answer) {
+        const PlayerStatus* status = statusOf(answer);
+        if (!status)
+            return done(playerMissing());
+        start(*status);
+        done({"\r\n" + nowPlayingLine(*status), PromptSelector::Following});
+    });
+}
+
 void showQueue(Player& player, std::string_view argument, LineDone done)
 {
     std::string typed(nameOf(argument));

@@ -19,6 +19,8 @@ namespace zelvor {
 // player answered. Replies never contain the player's control bytes: titles show them as "?".
 
 void nowPlaying(Player& player, std::string_view argument, LineDone done);
+/** "np follow": the np line, then start is called and the line ends with Following. */
+void followNowPlaying(Player& player, FollowStart start, LineDone done);
 void showQueue(Player& player, std::string_view argument, LineDone done);
 void gotoEntry(Player& player, std::string_view argument, LineDone done);
 void changeVolume(Player& player, std::string_view argument, LineDone done);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -95,6 +96,13 @@ struct PlayerAnswer
  */
 using PlayerDone = std::function<void(PlayerAnswer)>;
 
+/** Held by whoever follows a player's changes: destroying it ends the following. */
+class PlayerWatch
+{
+public:
+    virtual ~PlayerWatch() = default;
+};
+
 /**
  * The player operations, in Zelvor's words. Each answers through its callback exactly once.
  * The operations marked "status" answer Done with the status after them; the others answer
@@ -162,6 +170,18 @@ public:
      */
     virtual void beginCommandLine() {}
     virtual void endCommandLine() {}
+
+    /**
+     * Calls changed from the event loop each time what the status shows may have changed other
+     * than by time running on (the play state, the current entry, the queue, a seek), and when
+     * the player went away or came back; duplicates included, for as long as the returned
+     * watch lives. Nothing: the player cannot tell, and the follower reads the status itself.
+     */
+    virtual std::unique_ptr<PlayerWatch> watchChanges(std::function<void()> changed)
+    {
+        (void)changed;
+        return nullptr;
+    }
 };
 
 } // namespace zelvor

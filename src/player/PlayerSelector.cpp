@@ -118,6 +118,11 @@ void PlayerSelector::seekBy(std::int64_t offset, std::uint32_t to, PlayerDone do
     chosen().seekBy(offset, to, std::move(done));
 }
 
+std::unique_ptr<PlayerWatch> PlayerSelector::watchChanges(std::function<void()> changed)
+{
+    return chosen().watchChanges(std::move(changed));
+}
+
 void PlayerSelector::stopForSleep(PlayerDone done)
 {
     chosen().stopForSleep(std::move(done));

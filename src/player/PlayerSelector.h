@@ -46,6 +46,8 @@ public:
     void stopForSleep(PlayerDone done) override;
     void beginCommandLine() override;
     void endCommandLine() override;
+    /** The changes of the backend chosen at the moment of the call. */
+    std::unique_ptr<PlayerWatch> watchChanges(std::function<void()> changed) override;
 
 private:
     Player& chosen();

@@ -3,10 +3,12 @@
 
 #include "commands/CommandDispatcher.h"
 #include "server/ActivityLog.h"
+#include "server/NowPlayingFollow.h"
 #include "server/SessionServices.h"
 #include "settings/ServerSettings.h"
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 namespace zelvor {
@@ -18,6 +20,7 @@ SessionStage promptStage(PromptSelector selector)
     switch (selector) {
     case PromptSelector::Closed:
     case PromptSelector::Pending:
+    case PromptSelector::Following:
         return SessionStage::Closed;
     case PromptSelector::PlayerMissing:
     case PromptSelector::Command:
@@ -119,6 +122,7 @@ bool ClientSession::close()
         return false;
     m_open = false;
     m_alive.reset();
+    m_follow.reset();
     cancelTimers();
     m_parts.socket.close(m_id);
     log("disconnecting");
@@ -140,7 +144,12 @@ std::size_t ClientSession::arrive(std::string_view chunk)
     // What the client types while a reply is pending waits in the socket, in order.
     if (m_pendingReply != 0)
         return 0;
+    if (m_follow)
+        return followInput(chunk);
     const std::size_t used = decodeKeystrokes(chunk, m_session, *this);
+    // What came after the Enter of "np follow" in the same chunk is the next keystroke.
+    if (m_open && m_follow && used < chunk.size())
+        return used + followInput(chunk.substr(used));
     // After the connection ended or a failed login, what remains is dropped.
     if (!m_open || m_retryPause != 0)
         return chunk.size();
@@ -196,7 +205,8 @@ bool ClientSession::onEnter()
     }
     }
     // A client that does not read its replies gets no more until it has caught up.
-    return m_open && m_retryPause == 0 && m_pendingReply == 0 && !m_parts.socket.congested(m_id);
+    return m_open && m_retryPause == 0 && m_pendingReply == 0 && !m_follow &&
+           !m_parts.socket.congested(m_id);
 }
 
 void ClientSession::checkLogin()
@@ -264,6 +274,53 @@ LateReply ClientSession::deferReply()
         sendPrompt(promptStage(selector));
         m_parts.socket.resumeInput(m_id);
     };
+}
+
+FollowStart ClientSession::followNowPlaying()
+{
+    return [this, alive = std::weak_ptr<bool>(m_alive)](const PlayerStatus& shown) {
+        // The client may have gone, or lost the session, meanwhile.
+        if (alive.expired() || !m_open)
+            return;
+        Connection& client = *this;
+        m_follow = std::make_unique<NowPlayingFollow>(m_parts.player, m_parts.scheduler, client);
+        m_follow->start(shown);
+    };
+}
+
+namespace {
+
+/** Tells whether a chunk holds a keystroke; telnet negotiation in it is answered as always. */
+struct KeystrokeSeen : KeystrokeSink
+{
+    explicit KeystrokeSeen(std::function<void(std::string_view)> answer)
+        : negotiate(std::move(answer))
+    {}
+    void onText(std::string_view) override { seen = true; }
+    void onBackspace() override { seen = true; }
+    bool onEnter() override
+    {
+        seen = true;
+        return true;
+    }
+    void onNegotiation(std::string_view reply) override { negotiate(reply); }
+
+    std::function<void(std::string_view)> negotiate;
+    bool seen = false;
+};
+
+} // namespace
+
+// A keystroke ends the follow and is dropped, so that it never starts the next command line.
+std::size_t ClientSession::followInput(std::string_view chunk)
+{
+    KeystrokeSeen keys([this](std::string_view reply) { onNegotiation(reply); });
+    decodeKeystrokes(chunk, m_session, keys);
+    if (keys.seen) {
+        m_follow.reset();
+        sendPrompt(SessionStage::Command);
+    }
+    return chunk.size();
 }
 
 ClientSession& ClientList::add(std::unique_ptr<ClientSession> client)

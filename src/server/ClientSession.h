@@ -20,6 +20,7 @@ namespace zelvor {
 class ActivityLog;
 class ClientSession;
 class MusicFolders;
+class NowPlayingFollow;
 class Player;
 class SessionServices;
 struct ServerSettings;
@@ -97,6 +98,10 @@ public:
     /** The reply and the prompt go out when the returned function is called; meanwhile arrive()
      * takes nothing, and the socket is asked to resume input after. */
     LateReply deferReply() override;
+    /** "np follow": the np line is pushed to this client until its next keystroke. */
+    FollowStart followNowPlaying() override;
+    /** True while the client follows np lines. */
+    bool follows() const { return m_follow != nullptr; }
 
 private:
     void onText(std::string_view run) override;
@@ -106,6 +111,7 @@ private:
     void checkLogin();
     void loginFailed();
     void cancelTimers();
+    std::size_t followInput(std::string_view chunk);
 
     SessionParts m_parts;
     Admission& m_door;
@@ -121,6 +127,8 @@ private:
     /** The ticket of the late reply the client waits for; 0 when none is pending. */
     std::uint64_t m_pendingReply = 0;
     std::uint64_t m_lastReplyTicket = 0;
+    /** Set while the client follows np lines. */
+    std::unique_ptr<NowPlayingFollow> m_follow;
     /** Late replies check it, so one that comes after the client has gone does nothing. */
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

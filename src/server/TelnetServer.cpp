@@ -23,6 +23,12 @@ bool TelnetServer::waitsForReply(ConnectionId connection) const
     return client && client->waitsForReply();
 }
 
+bool TelnetServer::follows(ConnectionId connection) const
+{
+    const ClientSession* client = m_clients.find(connection);
+    return client && client->follows();
+}
+
 void TelnetServer::Server_Load()
 {
     const std::string portText = m_settings.Port;

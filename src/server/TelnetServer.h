@@ -53,6 +53,8 @@ public:
     /** The Restart button: closes every client and listens again with the current settings. */
     void Cmd_Start_Click();
     bool waitsForReply(ConnectionId connection) const override;
+    /** True while the client follows np lines until its next keystroke. */
+    bool follows(ConnectionId connection) const;
 
     /** Sends the session's prompt for a stage ("User:", "Pass:", the command prompt, or none
      * when Closed); the command prompt also logs "connected". */

@@ -139,6 +139,22 @@ def terminated_while_frozen(client, outside, zelvor):
     return 1
 
 
+def followed(client, outside):
+    """np follow: what playerctl changes from outside is pushed, without a prompt, until a key."""
+    client.telnet.send(b"np follow\r")
+    client.telnet.expect(rb"\r\nPlaying: two\.ogg \(\d:\d\d/3:20\)")
+    outside("previous")
+    client.telnet.expect(rb"\r\nPlaying: one\.ogg \(0:0\d")
+    outside("next")
+    client.telnet.expect(rb"\r\nPlaying: two\.ogg \(0:0\d")
+    check(waiting(client), "no prompt while following", client.telnet.before)
+    client.telnet.send(b"\r")
+    client.telnet.expect_exact(PROMPT)
+    reply = client.run("np")
+    check(re.search(r"Playing: two\.ogg \(0:\d\d/3:20\)", reply), "np after follow", reply)
+    return 3
+
+
 def session(client, outside, port):
     steps = 0
     reply = client.run("open")
@@ -171,6 +187,7 @@ def session(client, outside, port):
     reply = client.run("status")
     check("Winamp is Playing" in reply and "Repeat is:Off" in reply, "status", reply)
     steps += 3
+    steps += followed(client, outside)
 
     # mpv-mpris has no track list: the file goes through OpenUri and plays at once.
     reply = client.run("load three song.ogg")

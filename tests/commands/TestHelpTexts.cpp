@@ -124,6 +124,16 @@ TEST(HelpTexts, TheWindowsReadmeListsEveryVerbThatHelpKnows)
 }
 #endif
 
+TEST(HelpTexts, NpTellsWhatNpFollowDoes)
+{
+    CommandFixture f;
+    f.run("help np");
+    EXPECT_EQ(f.connection.sends,
+              Sends{"\r\nNp: Now playing"
+                    "\r\nusage: np - shows state, entry, title and times of the current song"
+                    "\r\n       np follow - shows it again each time it changes, until a key"});
+}
+
 TEST(HelpTexts, AnythingButAnExactVerbGetsTheOverview)
 {
     for (const char* line :

@@ -7,6 +7,7 @@
 #include "commands/MusicFolders.h"
 #include "server/ActivityLog.h"
 #include "server/FakeSocket.h"
+#include "server/NowPlayingFollow.h"
 #include "server/TelnetServer.h"
 #include "settings/ServerSettings.h"
 #include "support/MprisStandIn.h"
@@ -414,6 +415,44 @@ TEST_F(MprisVerbs, WithoutSessionBusTheFailureLineAndOneStatusWord)
     EXPECT_EQ(
         std::count(words.begin(), words.end(), "No session bus: MPRIS players cannot be reached"),
         1);
+}
+
+} // namespace
+} // namespace zelvor
+
+namespace zelvor {
+namespace {
+
+// The stand-in sends no signals: it is read once a second while followed. It leaves the bus and
+// comes back under the same name: the failure line once, then its line, and the follow goes on.
+TEST_F(MprisVerbs, NpFollowReadsASilentPlayerAndFollowsItBackOntoTheBus)
+{
+    auto& standIn = startPlaying();
+    // The next line, and the end of the gathering time after it (on the manual clock).
+    const auto next = [this] {
+        loop.runUntil([this] { return !socket.writes().empty(); });
+        scheduler.advance(NowPlayingFollow::kGathering);
+        return socket.takeReceived();
+    };
+    server->Winsock1_DataArrival(socket.current, "np follow\r");
+    EXPECT_EQ(next(), "np follow");
+    EXPECT_EQ(next(), "\r\nPlaying: 2/3 Björk - Joga (1:02/3:45)");
+    auto state = standIn.state();
+    state.current = 2;
+    state.positionUs = 0;
+    standIn.setState(state);
+    EXPECT_EQ(next(), "\r\nPlaying: 3/3 Outro (0:00/3:45)");
+
+    players.clear();
+    EXPECT_EQ(next(), "\r\nCommand Failed - Winamp may not be running");
+    auto& back = start();
+    state.playbackStatus = "Paused";
+    back.setState(state);
+    EXPECT_EQ(next(), "\r\nPaused: 3/3 Outro (0:00/3:45)");
+    state.current = 0;
+    back.setState(state);
+    EXPECT_EQ(next(), "\r\nPaused: 1/3 Intro (0:00/3:45)");
+    EXPECT_TRUE(server->follows(socket.current));
 }
 
 } // namespace

@@ -126,7 +126,9 @@ PlayerAnswer reachedOr(const MpdReply& reply, PlayerAnswer answer)
 MpdBackend::MpdBackend(PlayerLoop& loop, ManagedMpdSetup managed)
     : m_loop(loop), m_managed(std::move(managed)),
       m_channel(loop, [this] { return m_managed.socketToTry(); })
-{}
+{
+    m_channel.onChange = [this] { m_watchers.notify(); };
+}
 
 MpdBackend::~MpdBackend()
 {
@@ -141,6 +143,11 @@ void MpdBackend::beginCommandLine()
 void MpdBackend::endCommandLine()
 {
     m_channel.hold(false);
+}
+
+std::unique_ptr<PlayerWatch> MpdBackend::watchChanges(std::function<void()> changed)
+{
+    return m_watchers.add(std::move(changed));
 }
 
 void MpdBackend::simple(MpdCommand command, PlayerDone& done)

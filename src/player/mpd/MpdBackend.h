@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "player/ChangeWatchers.h"
 #include "player/mpd/ManagedMpd.h"
 #include "player/mpd/MpdChannel.h"
 #include "player/Player.h"
@@ -76,6 +77,9 @@ public:
     void beginCommandLine() override;
     void endCommandLine() override;
 
+    /** From the kept connection's idle ("player" and "playlist"), and its end. */
+    std::unique_ptr<PlayerWatch> watchChanges(std::function<void()> changed) override;
+
     /** The kept connection, for those who look at it (tests, benchmarks). */
     const MpdChannel& channel() const { return m_channel; }
 
@@ -101,6 +105,7 @@ private:
     pid_t m_started = -1;
     /** The loop's timers check it, so one that runs after this object is gone does nothing. */
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    ChangeWatchers m_watchers;
 };
 
 } // namespace zelvor

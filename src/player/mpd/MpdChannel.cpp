@@ -185,7 +185,7 @@ void MpdChannel::wake()
         return;
     m_idling = false;
     // From here on MPD owes the answer like any other.
-    m_owed.back().idle = false;
+    m_owed.back().woken = true;
     m_out += "noidle\n";
     restartTime();
     arm();
@@ -395,8 +395,11 @@ void MpdChannel::finishFront()
     Owed owed = std::move(m_owed.front());
     m_owed.pop_front();
     restartTime();
-    if (owed.idle)
+    if (owed.idle) {
         m_idling = false;
+        if (onChange && valueOf(owed.reply.pairs, "changed"))
+            onChange();
+    }
     if (owed.done)
         owed.done(std::move(owed.reply));
     idleIfQuiet();
@@ -406,7 +409,7 @@ void MpdChannel::idleIfQuiet()
 {
     if (m_fd < 0 || !m_welcomed || m_held || !m_owed.empty())
         return;
-    queue("idle\n", nullptr, true);
+    queue("idle player playlist\n", nullptr, true);
     m_idling = true;
 }
 
@@ -437,7 +440,8 @@ void MpdChannel::arm()
 
 bool MpdChannel::owesAnswer() const
 {
-    return std::any_of(m_owed.begin(), m_owed.end(), [](const Owed& o) { return !o.idle; });
+    return std::any_of(m_owed.begin(), m_owed.end(),
+                       [](const Owed& o) { return !o.idle || o.woken; });
 }
 
 void MpdChannel::restartTime()
@@ -447,6 +451,13 @@ void MpdChannel::restartTime()
 
 void MpdChannel::fail()
 {
+    if (m_fd >= 0 && onChange) {
+        const auto alive = m_alive;
+        m_loop.after(std::chrono::milliseconds(0), [this, alive] {
+            if (*alive && onChange)
+                onChange();
+        });
+    }
     ++m_generation;
     m_loop.unwatch(m_watch);
     m_watch = 0;

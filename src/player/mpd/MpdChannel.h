@@ -98,12 +98,18 @@ public:
 
     static constexpr std::chrono::milliseconds kTimeout{2000};
 
+    /** Called from the loop when the idle tells of a change of the player or the queue, and
+     * when an open connection ends. */
+    std::function<void()> onChange;
+
 private:
     struct Owed
     {
         Done done;
         MpdReply reply;
         bool idle = false;
+        /** An idle that wake() ended: its answer is due within kTimeout. */
+        bool woken = false;
     };
     struct Place
     {
@@ -123,7 +129,7 @@ private:
     void idleIfQuiet();
     void arm();
     void restartTime();
-    /** True while an answer other than idle's is owed. */
+    /** True while an answer is owed other than that of an idle nobody woke. */
     bool owesAnswer() const;
     void updateWatch();
     void queue(const std::string& text, Done done, bool idle);

@@ -100,7 +100,9 @@ struct MprisBackend::Start
 
 MprisBackend::MprisBackend(PlayerLoop& loop, MprisSetup setup)
     : m_loop(loop), m_setup(std::move(setup))
-{}
+{
+    m_watchers.onWatched = [this](bool watched) { watchSignals(watched); };
+}
 
 MprisBackend::~MprisBackend()
 {
@@ -113,6 +115,8 @@ MprisBackend::~MprisBackend()
     m_starting.clear();
     m_loop.unwatch(m_watch);
     m_loop.cancel(m_timer);
+    m_watchers.onWatched = nullptr;
+    watchSignals(false);
     sd_bus_slot_unref(m_ownerMatch);
     if (m_bus != nullptr)
         sd_bus_flush_close_unref(m_bus);
@@ -187,6 +191,8 @@ bool MprisBackend::openBus()
                               "org.freedesktop.DBus", "NameOwnerChanged",
                               &MprisBackend::onOwnerChanged, nullptr, this);
     m_watch = m_loop.watch(sd_bus_get_fd(m_bus), true, false, [this] { onBusReady(); });
+    if (!m_watchers.empty())
+        watchSignals(true);
     rearm();
     return true;
 }
@@ -198,6 +204,8 @@ void MprisBackend::closeBus()
     m_watch = m_timer = 0;
     m_timerAt = 0;
     m_ownerMatch = sd_bus_slot_unref(m_ownerMatch);
+    m_propertiesMatch = sd_bus_slot_unref(m_propertiesMatch);
+    m_seekedMatch = sd_bus_slot_unref(m_seekedMatch);
     auto pending = std::move(m_pending);
     m_pending.clear();
     for (auto& [id, call] : pending)
@@ -306,6 +314,7 @@ int MprisBackend::onOwnerChanged(sd_bus_message* signal, void* data, sd_bus_erro
         self.m_names.insert(name);
         self.started(name);
     }
+    self.m_watchers.notify();
     return 0;
 }
 
@@ -1250,6 +1259,97 @@ void MprisBackend::seek(std::optional<std::int64_t> offset, std::uint32_t millis
                 "x", *offset * 1000);
         });
     });
+}
+
+// --- Following changes ---
+
+namespace {
+
+// Whether a PropertiesChanged of the player names what the np line shows.
+bool namesShownProperty(sd_bus_message* signal)
+{
+    const char* interface = nullptr;
+    if (sd_bus_message_read(signal, "s", &interface) < 0 ||
+        std::strcmp(interface, kPlayerInterface) != 0)
+        return false;
+    const auto shown = [](const char* name) {
+        return std::strcmp(name, "PlaybackStatus") == 0 || std::strcmp(name, "Metadata") == 0;
+    };
+    if (sd_bus_message_enter_container(signal, 'a', "{sv}") < 0)
+        return false;
+    while (sd_bus_message_enter_container(signal, 'e', "sv") > 0) {
+        const char* name = nullptr;
+        if (sd_bus_message_read(signal, "s", &name) < 0)
+            return false;
+        if (shown(name))
+            return true;
+        if (sd_bus_message_skip(signal, "v") < 0 || sd_bus_message_exit_container(signal) < 0)
+            return false;
+    }
+    if (sd_bus_message_exit_container(signal) < 0)
+        return false;
+    char** invalidated = nullptr;
+    if (sd_bus_message_read_strv(signal, &invalidated) < 0)
+        return false;
+    bool named = false;
+    for (char** name = invalidated; name != nullptr && *name != nullptr; ++name) {
+        named = named || shown(*name);
+        std::free(*name);
+    }
+    std::free(invalidated);
+    return named;
+}
+
+} // namespace
+
+std::unique_ptr<PlayerWatch> MprisBackend::watchChanges(std::function<void()> changed)
+{
+    return m_watchers.add(std::move(changed));
+}
+
+int MprisBackend::onPlayerSignal(sd_bus_message* signal, void* data, sd_bus_error*)
+{
+    auto& self = *static_cast<MprisBackend*>(data);
+    if (sd_bus_message_is_signal(signal, kProperties, "PropertiesChanged") > 0 &&
+        !namesShownProperty(signal))
+        return 0;
+    self.m_watchers.notify();
+    return 0;
+}
+
+// The matches live on the kept connection, so a player that leaves and comes back under the
+// same name is heard again; a bus opened afresh gets them again.
+void MprisBackend::watchSignals(bool watched)
+{
+    m_propertiesMatch = sd_bus_slot_unref(m_propertiesMatch);
+    m_seekedMatch = sd_bus_slot_unref(m_seekedMatch);
+    m_loop.cancel(m_tick);
+    m_tick = 0;
+    if (!watched)
+        return;
+    m_tick = m_loop.after(kChangePoll, [this] { tick(); });
+    // A bus opened now comes back here with its matches.
+    if (m_bus == nullptr) {
+        openBus();
+        return;
+    }
+    sd_bus_match_signal_async(m_bus, &m_propertiesMatch, nullptr, kObject, kProperties,
+                              "PropertiesChanged", &MprisBackend::onPlayerSignal, nullptr, this);
+    sd_bus_match_signal_async(m_bus, &m_seekedMatch, nullptr, kObject, kPlayerInterface, "Seeked",
+                              &MprisBackend::onPlayerSignal, nullptr, this);
+    rearm();
+}
+
+// A player that sends no signals is read again while someone follows; the bus, should it have
+// gone, is opened again.
+void MprisBackend::tick()
+{
+    m_tick = 0;
+    if (m_bus == nullptr || sd_bus_is_open(m_bus) <= 0)
+        openBus();
+    if (m_tick == 0)
+        m_tick = m_loop.after(kChangePoll, [this] { tick(); });
+    m_watchers.notify();
 }
 
 } // namespace zelvor

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "player/ChangeWatchers.h"
 #include "player/mpris/MprisMessages.h"
 #include "player/mpris/MprisNames.h"
 #include "player/Player.h"
@@ -94,8 +95,12 @@ public:
     void stopForSleep(PlayerDone done) override;
     void beginCommandLine() override;
     void endCommandLine() override;
+    /** PropertiesChanged (PlaybackStatus, Metadata) and Seeked of any MPRIS player, a player
+     * taking or leaving its name, and once every kChangePoll for players that tell nothing. */
+    std::unique_ptr<PlayerWatch> watchChanges(std::function<void()> changed) override;
 
     static constexpr std::chrono::milliseconds kTimeout{2000};
+    static constexpr std::chrono::milliseconds kChangePoll{1000};
     static constexpr std::chrono::milliseconds kStartLimit{5000};
     /** How long a seek waits for the player's Seeked. */
     static constexpr std::chrono::milliseconds kSettleLimit{300};
@@ -182,6 +187,9 @@ private:
     void addNext(const Op& op, const std::shared_ptr<Load>& load);
     void launch(const Op& op, const std::string& location);
     void started(const std::string& busName);
+    void watchSignals(bool watched);
+    void tick();
+    static int onPlayerSignal(sd_bus_message* signal, void* data, sd_bus_error* error);
 
     PlayerLoop& m_loop;
     MprisSetup m_setup;
@@ -209,6 +217,11 @@ private:
     std::optional<double> m_lineVolume;
     bool m_toldNoBus = false;
     pid_t m_started = -1;
+    // Following changes: the signal matches and the poll, while someone watches.
+    ChangeWatchers m_watchers;
+    sd_bus_slot* m_propertiesMatch = nullptr;
+    sd_bus_slot* m_seekedMatch = nullptr;
+    PlayerLoop::Id m_tick = 0;
 };
 
 } // namespace zelvor
