@@ -77,7 +77,10 @@ constexpr int kPortPicks = 5;
 
 const std::string kWelcome = "\xff\xfb\x01\xff\xfb\x03Zelvor v.1.0\r\n";
 
-/** The first bytes a client on the port receives; empty when nothing listens. */
+/**
+ * The first bytes a client on the port receives, up to the first prompt ("User:", or the
+ * command prompt with login off); empty when nothing listens.
+ */
 std::string greeting(std::uint16_t port, bool ipv6 = false)
 {
     SOCKET client = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -102,7 +105,8 @@ std::string greeting(std::uint16_t port, bool ipv6 = false)
         setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs),
                    sizeof timeoutMs);
         char buffer[512];
-        while (received.find("User:") == std::string::npos) {
+        while (received.find("User:") == std::string::npos &&
+               received.find("Zelvor>") == std::string::npos) {
             const int n = recv(client, buffer, sizeof buffer, 0);
             if (n <= 0)
                 break;
