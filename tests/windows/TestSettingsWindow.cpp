@@ -234,8 +234,10 @@ private:
         startup.cb = sizeof startup;
         std::string commandLine = "\"" + program + "\"";
         if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
-                            nullptr, m_folder.path().c_str(), &startup, &m_process))
+                            nullptr, m_folder.path().c_str(), &startup, &m_process)) {
+            std::fprintf(stderr, "zelvor.exe did not start: error %lu\n", GetLastError());
             return;
+        }
         waitFor([this] { return (m_window = findWindow()) != nullptr; });
         // The answer comes from the message loop, so the window is complete and listening.
         if (m_window)
