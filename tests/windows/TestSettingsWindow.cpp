@@ -39,20 +39,48 @@ template <typename Condition> bool waitFor(Condition condition)
     return true;
 }
 
+/**
+ * A port free right now on every address of both families, as zelvor.exe listens on all of
+ * them: a port taken on 127.0.0.2 or ::1 alone is free on 127.0.0.1. The probe is closed
+ * before zelvor.exe binds, so another program may still take the port meanwhile; the status
+ * word tells (see ZelvorProgram).
+ */
 std::uint16_t freePort()
 {
-    SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    SOCKET probe = socket(AF_INET6, SOCK_STREAM, IPPROTO_TCP);
+    const DWORD dualStack = 0;
+    setsockopt(probe, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&dualStack),
+               sizeof dualStack);
+    const BOOL exclusive = TRUE;
+    setsockopt(probe, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
+               sizeof exclusive);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_any;
+    std::uint16_t port = 0;
     int length = sizeof address;
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    if (bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin6_port);
     closesocket(probe);
-    return ntohs(address.sin_port);
+    return port;
 }
 
-/** The first bytes a client on the port receives; empty when nothing listens. */
+/** What zelvor.exe says when another program holds its port. */
+std::string inUse(std::uint16_t port)
+{
+    return "port " + std::to_string(port) + " in use";
+}
+
+/** How often the harness picks another port when another program took the one it picked. */
+constexpr int kPortPicks = 5;
+
+const std::string kWelcome = "\xff\xfb\x01\xff\xfb\x03Zelvor v.1.0\r\n";
+
+/**
+ * The first bytes a client on the port receives, up to the first prompt ("User:", or the
+ * command prompt with login off); empty when nothing listens.
+ */
 std::string greeting(std::uint16_t port, bool ipv6 = false)
 {
     SOCKET client = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -77,7 +105,8 @@ std::string greeting(std::uint16_t port, bool ipv6 = false)
         setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs),
                    sizeof timeoutMs);
         char buffer[512];
-        while (received.find("User:") == std::string::npos) {
+        while (received.find("User:") == std::string::npos &&
+               received.find("Zelvor>") == std::string::npos) {
             const int n = recv(client, buffer, sizeof buffer, 0);
             if (n <= 0)
                 break;
@@ -101,41 +130,36 @@ bool shown(HWND window)
     return (GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) != 0;
 }
 
+/** Asks ZelvorProgram to pick a free port itself. */
+constexpr std::uint16_t kAnyFreePort = 0;
+
 /** zelvor.exe started in a folder of its own, with login on and a free port. */
 class ZelvorProgram
 {
 public:
-    explicit ZelvorProgram(std::uint16_t port = freePort(), const std::string& iniLines = {})
-        : m_port(port)
+    explicit ZelvorProgram(std::uint16_t port = kAnyFreePort, const std::string& iniLines = {})
     {
         const std::string program = m_folder / "zelvor.exe";
         CopyFileA(windowsPath(ZELVOR_PROGRAM).c_str(), program.c_str(), FALSE);
-        m_folder.write("zelvor.ini", "[Zelvor]\r\nPort=" + std::to_string(m_port) +
-                                         "\r\nUser=ann\r\nPassword=00\r\n" + iniLines);
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        std::string commandLine = "\"" + program + "\"";
-        if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
-                            nullptr, m_folder.path().c_str(), &startup, &m_process))
-            return;
-        waitFor([this] { return (m_window = findWindow()) != nullptr; });
-        // The answer comes from the message loop, so the window is complete and listening.
-        DWORD_PTR answer = 0;
-        if (m_window)
-            SendMessageTimeoutW(m_window, WM_NULL, 0, 0, SMTO_NORMAL, 20000, &answer);
-    }
-
-    ~ZelvorProgram()
-    {
-        if (m_window)
-            PostMessageW(m_window, WM_CLOSE, 0, 0);
-        if (m_process.hProcess) {
-            if (WaitForSingleObject(m_process.hProcess, 20000) != WAIT_OBJECT_0)
-                TerminateProcess(m_process.hProcess, 1);
-            CloseHandle(m_process.hProcess);
-            CloseHandle(m_process.hThread);
+        // The port is free when picked, but the probe lets go of it before zelvor.exe binds, and
+        // another program (another test's MPD, say) may take it in between. zelvor.exe then
+        // says so in its status word and the tests would talk to that program. Picking another
+        // port then is no second try of a failed test: it makes sure that the program under
+        // test is the one that listens.
+        for (int pick = 0; pick < kPortPicks; ++pick) {
+            m_port = port == kAnyFreePort ? freePort() : port;
+            m_folder.write("zelvor.ini", "[Zelvor]\r\nPort=" + std::to_string(m_port) +
+                                             "\r\nUser=ann\r\nPassword=00\r\n" + iniLines);
+            start(program);
+            if (port != kAnyFreePort || !m_window || status() != inUse(m_port))
+                return;
+            std::fprintf(stderr, "another program took port %u; zelvor.exe starts on another\n",
+                         static_cast<unsigned>(m_port));
+            stop();
         }
     }
+
+    ~ZelvorProgram() { stop(); }
 
     HWND window() const { return m_window; }
     HANDLE process() const { return m_process.hProcess; }
@@ -165,7 +189,75 @@ public:
     HWND control(std::string_view name) const { return GetDlgItem(m_window, controlId(name)); }
     std::uint16_t port() const { return m_port; }
 
+    std::string status() const { return windowText(control("Lbl_Status")); }
+
+    /**
+     * The first bytes to a client that leaves at once, returned once zelvor.exe has seen it
+     * go. The end of a connection opens the listener afresh with the port and login option the
+     * form holds at that moment, so a test that edits the form next must wait for it.
+     */
+    std::string greetingOf(std::uint16_t port) const
+    {
+        const std::string received = greeting(port);
+        waitFor([this] { return status() == "started"; });
+        return received;
+    }
+
+    /**
+     * Types a free port into the form and has zelvor.exe restart on it; the port it listens on
+     * now. As at the start, another port is picked when another program took the first.
+     */
+    std::uint16_t restartOnAFreePort(std::uint16_t typed = kAnyFreePort)
+    {
+        HWND field = control("Txt_Port");
+        for (int pick = 0; pick < kPortPicks; ++pick) {
+            if (typed == kAnyFreePort || pick > 0) {
+                typed = freePort();
+                SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+                for (const char digit : std::to_string(typed))
+                    SendMessageW(field, WM_CHAR, static_cast<WPARAM>(digit), 0);
+            }
+            SendMessageW(m_window, WM_COMMAND, MAKEWPARAM(controlId("Cmd_Start"), BN_CLICKED),
+                         reinterpret_cast<LPARAM>(control("Cmd_Start")));
+            if (status() != inUse(typed))
+                break;
+            std::fprintf(stderr, "another program took port %u; zelvor.exe restarts on another\n",
+                         static_cast<unsigned>(typed));
+        }
+        return typed;
+    }
+
 private:
+    void start(const std::string& program)
+    {
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        std::string commandLine = "\"" + program + "\"";
+        if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                            nullptr, m_folder.path().c_str(), &startup, &m_process)) {
+            std::fprintf(stderr, "zelvor.exe did not start: error %lu\n", GetLastError());
+            return;
+        }
+        waitFor([this] { return (m_window = findWindow()) != nullptr; });
+        // The answer comes from the message loop, so the window is complete and listening.
+        if (m_window)
+            sync();
+    }
+
+    void stop()
+    {
+        if (m_window)
+            PostMessageW(m_window, WM_CLOSE, 0, 0);
+        m_window = nullptr;
+        if (m_process.hProcess) {
+            if (WaitForSingleObject(m_process.hProcess, 20000) != WAIT_OBJECT_0)
+                TerminateProcess(m_process.hProcess, 1);
+            CloseHandle(m_process.hProcess);
+            CloseHandle(m_process.hThread);
+        }
+        m_process = {};
+    }
+
     HWND findWindow() const
     {
         HWND found = nullptr;
@@ -179,7 +271,7 @@ private:
     }
 
     ScratchFolder m_folder;
-    std::uint16_t m_port;
+    std::uint16_t m_port = 0;
     PROCESS_INFORMATION m_process{};
     HWND m_window = nullptr;
 };
@@ -304,29 +396,31 @@ TEST_F(SettingsWindowTest, RestartHidesTheWarningAndListensOnTheNewPort)
 {
     ZelvorProgram zelvor;
     ASSERT_NE(zelvor.window(), nullptr);
-    ASSERT_TRUE(waitFor([&zelvor] { return !greeting(zelvor.port()).empty(); }));
+    ASSERT_EQ(zelvor.status(), "started");
+    const std::uint16_t oldPort = zelvor.port();
+    const std::string before = zelvor.greetingOf(oldPort);
+    ASSERT_EQ(before.find(kWelcome), 0u) << before;
+    ASSERT_EQ(zelvor.status(), "started");
 
-    const std::uint16_t newPort = freePort();
+    const std::uint16_t typed = freePort();
     HWND port = zelvor.control("Txt_Port");
     SendMessageA(port, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
-    for (const char digit : std::to_string(newPort))
+    for (const char digit : std::to_string(typed))
         SendMessageW(port, WM_CHAR, static_cast<WPARAM>(digit), 0);
     // Choosing the other login option needs a restart too.
     SendMessageW(zelvor.window(), WM_COMMAND, MAKEWPARAM(controlId("Opt_Login(0)"), BN_CLICKED),
                  reinterpret_cast<LPARAM>(zelvor.control("Opt_Login(0)")));
     EXPECT_TRUE(shown(zelvor.control("lbl_restartwarning")));
-    EXPECT_EQ(greeting(zelvor.port()).find("\xff\xfb\x01\xff\xfb\x03Zelvor v.1.0\r\n"), 0u)
-        << "still the old port";
+    const std::string stillOld = zelvor.greetingOf(oldPort);
+    EXPECT_EQ(stillOld.find(kWelcome), 0u) << "still the old port: " << stillOld;
 
-    HWND restart = zelvor.control("Cmd_Start");
-    SendMessageW(zelvor.window(), WM_COMMAND, MAKEWPARAM(controlId("Cmd_Start"), BN_CLICKED),
-                 reinterpret_cast<LPARAM>(restart));
+    const std::uint16_t newPort = zelvor.restartOnAFreePort(typed);
     EXPECT_FALSE(shown(zelvor.control("lbl_restartwarning")));
+    EXPECT_EQ(zelvor.status(), "started");
     const std::string welcome = greeting(newPort);
-    EXPECT_EQ(welcome.find("\xff\xfb\x01\xff\xfb\x03Zelvor v.1.0\r\n"), 0u);
+    EXPECT_EQ(welcome.find(kWelcome), 0u) << welcome;
     EXPECT_NE(welcome.find("Zelvor>"), std::string::npos) << "login is off now: " << welcome;
-    EXPECT_EQ(greeting(zelvor.port()), "") << "the old port is closed";
-    EXPECT_EQ(windowText(zelvor.control("Lbl_Status")), "started");
+    EXPECT_EQ(greeting(oldPort), "") << "the old port is closed";
 }
 
 TEST_F(SettingsWindowTest, PortInUseIsTheStatusWordUntilRestartFindsItFree)
@@ -347,13 +441,13 @@ TEST_F(SettingsWindowTest, PortInUseIsTheStatusWordUntilRestartFindsItFree)
 
     ZelvorProgram zelvor(port);
     ASSERT_NE(zelvor.window(), nullptr);
-    EXPECT_EQ(windowText(zelvor.control("Lbl_Status")), "port " + std::to_string(port) + " in use");
+    EXPECT_EQ(zelvor.status(), inUse(port));
 
     closesocket(holder);
     SendMessageW(zelvor.window(), WM_COMMAND, MAKEWPARAM(controlId("Cmd_Start"), BN_CLICKED),
                  reinterpret_cast<LPARAM>(zelvor.control("Cmd_Start")));
-    EXPECT_EQ(windowText(zelvor.control("Lbl_Status")), "started");
-    EXPECT_EQ(greeting(port).find("\xff\xfb\x01\xff\xfb\x03Zelvor v.1.0\r\n"), 0u);
+    EXPECT_EQ(zelvor.status(), "started");
+    EXPECT_EQ(greeting(port).find(kWelcome), 0u);
 }
 
 void click(HWND window, std::string_view name)
@@ -383,9 +477,9 @@ TEST_F(SettingsWindowTest, ListenAddressNegotiateAndTheOpenDoor)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.iniLines);
-        ZelvorProgram zelvor(freePort(), row.iniLines);
+        ZelvorProgram zelvor(kAnyFreePort, row.iniLines);
         ASSERT_NE(zelvor.window(), nullptr);
-        EXPECT_EQ(windowText(zelvor.control("Lbl_Status")), "started");
+        EXPECT_EQ(zelvor.status(), "started");
         if (row.refusedIpv4) {
             EXPECT_EQ(greeting(zelvor.port(), false), "");
         }
@@ -394,7 +488,7 @@ TEST_F(SettingsWindowTest, ListenAddressNegotiateAndTheOpenDoor)
         }
         EXPECT_EQ(greeting(zelvor.port(), row.servedIpv6).find(row.start), 0u);
     }
-    ZelvorProgram zelvor(freePort(), "LogLevel1=True\r\n");
+    ZelvorProgram zelvor(kAnyFreePort, "LogLevel1=True\r\n");
     ASSERT_NE(zelvor.window(), nullptr);
     std::ifstream file(zelvor.folder() / "zelvor.log", std::ios::binary);
     const std::string log((std::istreambuf_iterator<char>(file)), {});

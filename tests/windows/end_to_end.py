@@ -12,6 +12,7 @@ through the window (WM_CLOSE, and the end of the Windows session) writes zelvor.
 right bytes. With login off, a second client is told the server is busy, and 10,000 clients
 that each connect the moment the previous one has closed are all greeted at the first try."""
 import os
+import re
 import select
 import getpass
 import shutil
@@ -35,11 +36,51 @@ def windows_path(path):
 
 
 def free_port():
-    # Free on every address: the program listens on all of them, and a port taken on
-    # 127.0.0.2 alone is free on 127.0.0.1.
+    # Free on every address of both families: the program listens on all of them, and a port
+    # taken on 127.0.0.2 or ::1 alone is free on 127.0.0.1.
     with socket.socket(socket.AF_INET6, socket.SOCK_STREAM) as s:
+        s.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 0)
         s.bind(("::", 0))
         return s.getsockname()[1]
+
+
+def hold_port():
+    """A free port, and a probe bound to it on every address that no other program's bind(0)
+    or outgoing connection picks while it is held; nothing listens on it. A program that binds
+    with SO_REUSEADDR, as the Linux program does, can still bind it."""
+    probe = socket.socket(socket.AF_INET6, socket.SOCK_STREAM)
+    probe.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 0)
+    probe.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    probe.bind(("::", 0))
+    return probe.getsockname()[1], probe
+
+
+# How often a program is started on another port when another program took the one picked.
+PORT_PICKS = 5
+
+
+def listener_status(log_path, start, port):
+    """Waits, bounded, for what the program logged after byte start about opening its
+    listener: "started", or "in use" when another program holds the port."""
+    in_use = b"\tport %d in use\"" % port
+    deadline = time.monotonic() + LIMIT
+    while time.monotonic() < deadline:
+        try:
+            with open(log_path, "rb") as f:
+                f.seek(start)
+                said = f.read()
+        except FileNotFoundError:
+            said = b""
+        if b"\tstarted\"" in said:
+            return "started"
+        if in_use in said:
+            return "in use"
+        time.sleep(0.02)
+    fail("the program said nothing of its listener on port %d" % port)
+
+
+def log_size(path):
+    return os.path.getsize(path) if os.path.exists(path) else 0
 
 
 def fail(message):
@@ -306,10 +347,30 @@ class WindowsProgram:
         self.process = None
 
     def start(self):
-        self.process = subprocess.Popen(["wine", os.path.join(self.folder, "zelvor.exe")],
-                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL)
-        wait_listening(self.port)
+        """Starts zelvor.exe and returns once it listens itself. The port was free when picked,
+        but the probe let go of it before zelvor.exe binds, and another program may take it in
+        between; zelvor.exe then logs so and the checks would talk to that program. Another
+        port is picked then: no second try of a failed check, it makes sure that the program
+        under test is the one that listens."""
+        log_path = os.path.join(self.folder, "activity.log")
+        for _ in range(PORT_PICKS):
+            start = log_size(log_path)
+            self.process = subprocess.Popen(["wine", os.path.join(self.folder, "zelvor.exe")],
+                                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                            stderr=subprocess.DEVNULL)
+            if listener_status(log_path, start, self.port) == "started":
+                wait_listening(self.port)
+                return
+            print("another program took port %d; zelvor.exe starts on another" % self.port)
+            # Ended without a word, so that it does not write zelvor.ini on the way out.
+            self.process.kill()
+            self.process.wait(timeout=LIMIT)
+            self.port = free_port()
+            with open(self.ini, "rb") as f:
+                kept = f.read()
+            with open(self.ini, "wb") as f:
+                f.write(re.sub(rb"(?im)^port=\d+", b"port=%d" % self.port, kept, count=1))
+        fail("other programs took every port picked for zelvor.exe")
 
     def window_tool(self, verb, window_class=MAIN_WINDOW):
         return subprocess.run(["wine", WINDOW_TOOL, verb, window_class],
@@ -355,21 +416,34 @@ def linux_transcript(scratch, music):
     home = os.path.join(scratch, "linux")
     config = os.path.join(home, "config", "zelvor")
     os.makedirs(config)
-    port = free_port()
-    write_ini(os.path.join(config, "zelvor.ini"), port, os.path.abspath(music),
-              os.path.join(home, "activity.log"))
+    log_path = os.path.join(home, "activity.log")
+    # No MPD to reach: the held port has nothing listening on it, and nothing else takes it.
+    mpd_port, mpd_probe = hold_port()
     env = {k: v for k, v in os.environ.items()
            if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
     env.update(XDG_CONFIG_HOME=os.path.join(home, "config"), HOME=home,
-               MPD_HOST="127.0.0.1", MPD_PORT=str(free_port()))
-    process = subprocess.Popen([LINUX_PROGRAM], env=env, stdin=subprocess.DEVNULL,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    try:
-        wait_listening(port)
-        return run_script(port, wrong_password_first=True)[0]
-    finally:
-        process.terminate()
-        process.wait(timeout=LIMIT)
+               MPD_HOST="127.0.0.1", MPD_PORT=str(mpd_port))
+    with mpd_probe:
+        # The port is held until the program listens on it; as with zelvor.exe, another port
+        # is picked should another program have taken it all the same.
+        for _ in range(PORT_PICKS):
+            port, probe = hold_port()
+            write_ini(os.path.join(config, "zelvor.ini"), port, os.path.abspath(music), log_path)
+            start = log_size(log_path)
+            with probe:
+                process = subprocess.Popen([LINUX_PROGRAM], env=env, stdin=subprocess.DEVNULL,
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                status = listener_status(log_path, start, port)
+            try:
+                if status == "started":
+                    wait_listening(port)
+                    return run_script(port, wrong_password_first=True)[0]
+                print("another program took port %d; the Linux program starts on another"
+                      % port)
+            finally:
+                process.terminate()
+                process.wait(timeout=LIMIT)
+    fail("other programs took every port picked for the Linux program")
 
 
 def main():
