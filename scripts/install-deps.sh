@@ -8,6 +8,8 @@ packages=(
     qt6-base-dev libgl-dev libxcb1-dev
     libmpdclient-dev libicu-dev mpd mpc
     libsystemd-dev dbus-daemon mpv mpv-mpris playerctl
+    vlc-bin vlc-plugin-base audacious audacious-plugins cmus strawberry mopidy mopidy-mpd
+    pulseaudio
     libgtest-dev libgmock-dev googletest
     clang-format clang libclang-rt-14-dev
     sox telnet putty-tools netcat-openbsd python3 python3-pexpect tmux

@@ -158,6 +158,21 @@ PromptSelector closeSession(CommandContext& context, std::string_view)
     return PromptSelector::Closed;
 }
 
+// A player that cannot end says so, and one that refuses to (an MPD-protocol server that forbids
+// "kill") says why on the line after the failure line.
+PromptSelector closePlayer(CommandContext& context, std::string_view)
+{
+    Player& player = context.player;
+    return replyWhenDone(context, [&player](LineDone done) {
+        player.close([done = std::move(done)](PlayerAnswer answer) {
+            auto end = endOf(answer, Feature::Close);
+            if (answer.outcome == Outcome::Failed && !answer.reason.empty())
+                end.reply += "\r\n" + answer.reason;
+            done(std::move(end));
+        });
+    });
+}
+
 // A player that is not there leaves the line as it is; one that cannot clear says so.
 PromptSelector clearPlaylist(CommandContext& context, std::string_view)
 {
@@ -271,7 +286,7 @@ constexpr CommandRow kCommandTable[] = {
     {"shuffle", &sendCommand<&Player::toggleShuffle, Feature::Shuffle>, Uses::Player},
     {"repeat", &sendCommand<&Player::toggleRepeat, Feature::Repeat>, Uses::Player},
     {"clear", &clearPlaylist, Uses::Player},
-    {"close", &sendCommand<&Player::close>, Uses::Player},
+    {"close", &closePlayer, Uses::Player},
     {"open", &openPlayer, Uses::Player},
     {"help", &help, Uses::Nothing},
     {"pwd", &pwd, Uses::Nothing},
@@ -286,6 +301,9 @@ constexpr CommandRow kCommandTable[] = {
     {"seek", &typed<seekWithinSong>, Uses::Player},
     {"find", &directory<findFiles>, Uses::Nothing},
     {"sleep", &sleep, Uses::Nothing},
+    // The names other remotes give ff and rw.
+    {"next", &sendCommand<&Player::next>, Uses::Player},
+    {"prev", &sendCommand<&Player::previous>, Uses::Player},
 };
 
 PromptSelector unknownVerb(CommandContext& context, std::string_view verb)

@@ -100,6 +100,40 @@ void listDirectory(CommandContext& context, std::string_view argument)
         context.connection.send("\r\n" + name);
 }
 
+namespace {
+
+// True when the path names what lies below the root: the root, a folder, or an entry that its
+// folder lists.
+bool namesEntry(MusicFolders& folders, const MusicPath& path)
+{
+    if (path.names.empty() || folders.isFolder(path))
+        return true;
+    MusicPath folder = path;
+    folder.names.pop_back();
+    folder.trailingSeparator = false;
+    return !folders.list(folder, path.names.back()).empty();
+}
+
+// A load that added nothing says why: no player, a player that takes no files (or no folders)
+// over the bus, or the first refusal.
+LineEnd loadEnd(const PlayerAnswer& answer)
+{
+    const auto why = answer.reason.empty() ? std::string() : ": " + answer.reason;
+    switch (answer.outcome) {
+    case Outcome::Done:
+        break;
+    case Outcome::NoPlayer:
+        return playerMissing();
+    case Outcome::NotOffered:
+        return replied("\r\nLoad not available" + why);
+    case Outcome::Failed:
+        return replied("\r\nLoad failed" + why);
+    }
+    return {};
+}
+
+} // namespace
+
 void loadPath(CommandContext& context, std::string_view argument, LineDone done)
 {
     const std::string& root = context.settings.ServerRoot;
@@ -108,14 +142,15 @@ void loadPath(CommandContext& context, std::string_view argument, LineDone done)
     const std::string text =
         argument.empty() ? root + std::string(dir.substr(0, dir.empty() ? 0 : dir.size() - 1))
                          : root + std::string(dir) + std::string(nameOf(argument));
-    // What ls leaves out is not loaded either.
+    // What ls leaves out is not loaded either, and a name not found stays silent, as in cd.
     const auto path = resolveMusicPath(root, text);
-    if (!path || context.folders.isMarkedHidden(*path)) {
+    if (!path || context.folders.isMarkedHidden(*path) || !namesEntry(context.folders, *path)) {
         done({});
         return;
     }
-    context.player.add(context.folders.hostPath(*path),
-                       [done = std::move(done)](const PlayerAnswer&) { done({}); });
+    context.player.add(
+        context.folders.hostPath(*path),
+        [done = std::move(done)](const PlayerAnswer& answer) { done(loadEnd(answer)); });
 }
 
 } // namespace zelvor

@@ -81,6 +81,10 @@ constexpr HelpTopic kTopics[] = {
     {"sleep", "\r\nSleep: Sleep timer"
               "\r\nusage: sleep m - stops playing in m minutes (1 to 720)"
               "\r\n       sleep off - cancels the timer; sleep alone shows it"},
+    {"next", "\r\nNext: Next track"
+             "\r\nusage: next - goes forward 1 track, as ff does"},
+    {"prev", "\r\nPrev: Previous track"
+             "\r\nusage: prev - goes back 1 track, as rw does"},
 };
 
 constexpr std::string_view kOverview =
@@ -89,7 +93,7 @@ constexpr std::string_view kOverview =
     "\r\nZelvor understands the following commands. Type 'help <command>' to learn more."
     "\r\nopen, close, play, stop, pause, ff, rw, volup, voldn, shuffle, repeat, clear,"
     "\r\nload, status, ls, pwd, cd, exit"
-    "\r\nAlso: np, queue, goto, vol, seek, find, sleep";
+    "\r\nAlso: np, queue, goto, vol, seek, find, sleep, next, prev";
 
 } // namespace
 

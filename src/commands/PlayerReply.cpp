@@ -29,6 +29,8 @@ std::string_view featureWord(Feature feature)
         return "Volume";
     case Feature::Clear:
         return "Clear";
+    case Feature::Close:
+        return "Close";
     case Feature::Command:
         break;
     }

@@ -37,6 +37,7 @@ enum class Feature
     Repeat,
     Volume,
     Clear,
+    Close,
 };
 
 /** A plain player command's end: nothing when done, "<Feature> not available" when not

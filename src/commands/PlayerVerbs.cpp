@@ -80,8 +80,10 @@ std::string nowPlayingLine(const PlayerStatus& status)
     const std::string place = status.queueKnown ? std::to_string(*status.position + 1) + "/" +
                                                       std::to_string(status.queueLength) + " "
                                                 : std::string();
-    std::string line = std::string(stateWord(status.state)) + ": " + place +
-                       printable(status.title) + " (" + formatPlayTime(status.elapsedMs);
+    // A player that tells neither a title nor a file name leaves the name out.
+    const std::string name = status.title.empty() ? std::string() : printable(status.title) + " ";
+    std::string line = std::string(stateWord(status.state)) + ": " + place + name + "(" +
+                       formatPlayTime(status.elapsedMs);
     if (status.totalMs)
         line += "/" + formatPlayTime(*status.totalMs);
     return line + ")";
@@ -322,10 +324,14 @@ void seekWithinSong(Player& player, std::string_view argument, LineDone done)
             status->totalMs ? std::max<std::int64_t>(std::int64_t{*status->totalMs} - 1000, 0)
                             : std::int64_t{UINT32_MAX};
         wanted = std::clamp<std::int64_t>(wanted, 0, latest);
-        player.seekTo(static_cast<std::uint32_t>(wanted),
-                      withStatus(done, [](const PlayerStatus& after) {
-                          return "\r\n" + nowPlayingLine(after);
-                      }));
+        auto reply = withStatus(
+            done, [](const PlayerStatus& after) { return "\r\n" + nowPlayingLine(after); });
+        // A relative move goes as one, where the player has one.
+        if (target.direction != 0)
+            player.seekBy(wanted - status->elapsedMs, static_cast<std::uint32_t>(wanted),
+                          std::move(reply));
+        else
+            player.seekTo(static_cast<std::uint32_t>(wanted), std::move(reply));
     });
 }
 

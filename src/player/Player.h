@@ -149,6 +149,17 @@ public:
     /** Status after moving within the current entry to the time from its start; Failed when
      * the player refuses the move. */
     virtual void seekTo(std::uint32_t milliseconds, PlayerDone done) = 0;
+    /**
+     * Status after moving by the offset from where the player is, as the player counts it; to
+     * is where that lands by the status the caller read. By default a seekTo(to); a player
+     * with a move of its own (MPRIS's Seek) takes the offset, which its position, read a moment
+     * too soon, cannot spoil.
+     */
+    virtual void seekBy(std::int64_t offset, std::uint32_t to, PlayerDone done)
+    {
+        static_cast<void>(offset);
+        seekTo(to, std::move(done));
+    }
 
     /** Ends playback when the sleep timer runs out; a stop unless the backend knows better. */
     virtual void stopForSleep(PlayerDone done) { stop(std::move(done)); }

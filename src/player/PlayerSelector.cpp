@@ -9,7 +9,8 @@ Player& PlayerSelector::chosen()
 {
     if (m_line != nullptr)
         return *m_line;
-    const bool mpris = choosePlayer(m_location()).backend == PlayerChoice::Backend::Mpris;
+    const bool mpris =
+        choosePlayer(m_location(), m_startable).backend == PlayerChoice::Backend::Mpris;
     return mpris ? m_mpris : m_mpd;
 }
 
@@ -110,6 +111,11 @@ void PlayerSelector::setVolume(int percent, PlayerDone done)
 void PlayerSelector::seekTo(std::uint32_t milliseconds, PlayerDone done)
 {
     chosen().seekTo(milliseconds, std::move(done));
+}
+
+void PlayerSelector::seekBy(std::int64_t offset, std::uint32_t to, PlayerDone done)
+{
+    chosen().seekBy(offset, to, std::move(done));
 }
 
 std::unique_ptr<PlayerWatch> PlayerSelector::watchChanges(std::function<void()> changed)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "player/mpris/MprisNames.h"
 #include "player/Player.h"
 
 #include <functional>
@@ -17,8 +18,11 @@ namespace zelvor {
 class PlayerSelector : public Player
 {
 public:
-    PlayerSelector(Player& mpd, Player& mpris, std::function<std::string()> location)
-        : m_mpd(mpd), m_mpris(mpris), m_location(std::move(location))
+    /** startable tells which reading of the location the start would run (see choosePlayer). */
+    PlayerSelector(Player& mpd, Player& mpris, std::function<std::string()> location,
+                   ProgramFinder startable = {})
+        : m_mpd(mpd), m_mpris(mpris), m_location(std::move(location)),
+          m_startable(std::move(startable))
     {}
 
     void play(PlayerDone done) override;
@@ -38,6 +42,7 @@ public:
     void jumpTo(std::uint32_t position, PlayerDone done) override;
     void setVolume(int percent, PlayerDone done) override;
     void seekTo(std::uint32_t milliseconds, PlayerDone done) override;
+    void seekBy(std::int64_t offset, std::uint32_t to, PlayerDone done) override;
     void stopForSleep(PlayerDone done) override;
     void beginCommandLine() override;
     void endCommandLine() override;
@@ -50,6 +55,7 @@ private:
     Player& m_mpd;
     Player& m_mpris;
     std::function<std::string()> m_location;
+    ProgramFinder m_startable;
     Player* m_line = nullptr;
 };
 

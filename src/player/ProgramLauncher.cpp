@@ -224,4 +224,15 @@ pid_t launchProgram(const std::string& program, const std::vector<std::string>& 
     return launch(planFor(*executable, std::move(words)));
 }
 
+bool canStartProgram(const std::string& program)
+{
+    return resolveProgram(program).has_value();
+}
+
+// The player is not the server's child, so it leaves no zombie: once it ended, its id is gone.
+bool programAlive(pid_t process)
+{
+    return process > 0 && (::kill(process, 0) == 0 || errno == EPERM);
+}
+
 } // namespace zelvor

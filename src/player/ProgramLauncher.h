@@ -22,4 +22,10 @@ pid_t launchProgram(const std::string& commandLine);
 /** Starts the program the same way, with these arguments as they are. */
 pid_t launchProgram(const std::string& program, const std::vector<std::string>& arguments);
 
+/** True when launchProgram would find the program (a reading of a line, see ProgramFinder). */
+bool canStartProgram(const std::string& program);
+
+/** True while the process of this id (one that launchProgram started) has not ended. */
+bool programAlive(pid_t process);
+
 } // namespace zelvor

@@ -155,7 +155,7 @@ TEST_F(EndToEnd, QueueVerbsOverTheWire)
                            "\r\nopen, close, play, stop, pause, ff, rw, volup, voldn, shuffle, "
                            "repeat, clear,"
                            "\r\nload, status, ls, pwd, cd, exit"
-                           "\r\nAlso: np, queue, goto, vol, seek, find, sleep");
+                           "\r\nAlso: np, queue, goto, vol, seek, find, sleep, next, prev");
 }
 
 TEST_F(EndToEnd, ClientCannotLeaveTheMusicFolder)

@@ -26,6 +26,7 @@ public:
     bool running = true;
     /** What the plain commands answer while running. */
     Outcome commandOutcome = Outcome::Done;
+    std::string commandReason;
     /** What "open" answers, and its reason. */
     Outcome openOutcome = Outcome::Done;
     std::string openFailure;
@@ -121,7 +122,9 @@ private:
     void command(std::string word, PlayerDone done)
     {
         calls.push_back(std::move(word));
-        reply(std::move(done), PlayerAnswer::of(running ? commandOutcome : Outcome::NoPlayer));
+        PlayerAnswer answer = PlayerAnswer::of(running ? commandOutcome : Outcome::NoPlayer);
+        answer.reason = running ? commandReason : std::string();
+        reply(std::move(done), std::move(answer));
     }
     void reply(PlayerDone done, PlayerAnswer answer)
     {

@@ -61,8 +61,9 @@ TEST(PlayerCommands, EachVerbRunsItsOperationBracketedAndFailsWithoutPlayer)
     } rows[] = {{"ff", "next", "Command"},        {"rw", "previous", "Command"},
                 {"play", "play", "Command"},      {"stop", "stop", "Command"},
                 {"pause", "pause", "Command"},    {"shuffle", "shuffle", "Shuffle"},
-                {"repeat", "repeat", "Repeat"},   {"close", "close", "Command"},
-                {"volup", "volume up", "Volume"}, {"voldn", "volume down", "Volume"}};
+                {"repeat", "repeat", "Repeat"},   {"close", "close", "Close"},
+                {"volup", "volume up", "Volume"}, {"voldn", "volume down", "Volume"},
+                {"next", "next", "Command"},      {"prev", "previous", "Command"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.verb);
         CommandFixture f;

@@ -217,17 +217,58 @@ TEST_F(DirectoryCommands, LoadHandsThePlayerHostPaths)
         {"load ", "/"},
         {"load Rock", "/Rock"},
         {"load rock\\SONG.mp3", "/Rock/song.mp3"},
-        {"load Rock\\New.mp3", "/Rock/New.mp3"},
     };
     for (const auto& row : rows) {
         f.run(row.line);
         EXPECT_EQ(f.player.calls, (Calls{"begin", "add " + hostPath(row.path), "end"})) << row.line;
     }
+    // A name that is not there is not handed over, and nothing is said, as by cd.
+    f.run("load Rock\\New.mp3");
+    EXPECT_EQ(f.player.calls, (Calls{"begin", "end"}));
+    EXPECT_TRUE(f.connection.sends.empty());
     f.run("cd Rock");
     for (const auto& [line, path] :
          {std::pair{"load", "/Rock"}, {"load ", "/Rock/"}, {"load song.mp3", "/Rock/song.mp3"}}) {
         f.run(line);
         EXPECT_EQ(f.playerWork(), Calls{"add " + hostPath(path)}) << line;
+    }
+}
+
+// A load that added nothing, or a close that ended nothing, says why; a name not found below
+// the root stays silent.
+TEST_F(DirectoryCommands, LoadAndCloseSayWhyNothingHappened)
+{
+    const std::string failure = "\r\nCommand Failed - Winamp may not be running";
+    const struct
+    {
+        std::string line;
+        bool running;
+        Outcome outcome;
+        std::string reason;
+        std::string reply;
+        PromptSelector selector;
+    } rows[] = {
+        {"load Rock", true, Outcome::Done, "", "", PromptSelector::Command},
+        {"load Rock", false, Outcome::Done, "", failure, PromptSelector::PlayerMissing},
+        {"load Rock", true, Outcome::NotOffered, "audacious takes no files over the bus",
+         "\r\nLoad not available: audacious takes no files over the bus", PromptSelector::Command},
+        {"load Rock", true, Outcome::Failed, "Not found", "\r\nLoad failed: Not found",
+         PromptSelector::Command},
+        {"load Nowhere", false, Outcome::Done, "", "", PromptSelector::Command},
+        {"close", true, Outcome::NotOffered, "", "\r\nClose not available",
+         PromptSelector::Command},
+        {"close", true, Outcome::Failed, "you don't have permission for \"kill\"",
+         failure + "\r\nyou don't have permission for \"kill\"", PromptSelector::PlayerMissing},
+        {"close", false, Outcome::Done, "", failure, PromptSelector::PlayerMissing},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line + " " + row.reply);
+        f.player.running = row.running;
+        f.player.commandOutcome = row.outcome;
+        f.player.commandReason = row.reason;
+        f.connection.sends.clear();
+        EXPECT_EQ(f.run(row.line), row.selector);
+        EXPECT_EQ(f.connection.sends, row.reply.empty() ? Sends{} : Sends{row.reply});
     }
 }
 
@@ -287,8 +328,9 @@ TEST_F(DirectoryCommands, AbsolutePathsStayBelowTheRoot)
     EXPECT_EQ(f.session.CurrentDir, "\\");
     f.run("ls " + outside + "/*");
     EXPECT_EQ(f.connection.sends, listing("/" + outside + "/*", {}));
+    // It would name root/etc/passwd, which is not there.
     f.run("load \\etc\\passwd");
-    EXPECT_EQ(f.playerWork(), Calls{"add " + hostPath("/etc/passwd")});
+    EXPECT_TRUE(f.playerWork().empty());
 }
 
 TEST_F(DirectoryCommands, ControlBytesAndLongNamesAreNotFound)

@@ -18,7 +18,7 @@ const std::string kOverview =
     "\r\nZelvor understands the following commands. Type 'help <command>' to learn more."
     "\r\nopen, close, play, stop, pause, ff, rw, volup, voldn, shuffle, repeat, clear,"
     "\r\nload, status, ls, pwd, cd, exit"
-    "\r\nAlso: np, queue, goto, vol, seek, find, sleep";
+    "\r\nAlso: np, queue, goto, vol, seek, find, sleep, next, prev";
 
 TEST(HelpTexts, EveryTopicSendsItsLinesInOneSend)
 {
@@ -56,6 +56,8 @@ TEST(HelpTexts, EveryTopicSendsItsLinesInOneSend)
                  "\r\n       using load with no arguments loads contents of current directory"},
         {"status",
          "\r\nStatus: Display Winamp Status\r\nusage: status - displays running status of winamp"},
+        {"next", "\r\nNext: Next track\r\nusage: next - goes forward 1 track, as ff does"},
+        {"prev", "\r\nPrev: Previous track\r\nusage: prev - goes back 1 track, as rw does"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.topic);
@@ -69,7 +71,8 @@ TEST(HelpTexts, EveryTopicSendsItsLinesInOneSend)
 // usage line, and continuation lines under the text behind "usage: ".
 TEST(HelpTexts, LaterVerbsHaveTopicsOfTheSameForm)
 {
-    for (const std::string verb : {"np", "queue", "goto", "vol", "seek", "find", "sleep"}) {
+    for (const std::string verb :
+         {"np", "queue", "goto", "vol", "seek", "find", "sleep", "next", "prev"}) {
         SCOPED_TRACE(verb);
         CommandFixture f;
         f.run("help " + verb);
@@ -116,7 +119,7 @@ TEST(HelpTexts, TheWindowsReadmeListsEveryVerbThatHelpKnows)
         if (word != "Also:")
             verbs.insert(word);
     }
-    EXPECT_EQ(verbs.size(), 26U);
+    EXPECT_EQ(verbs.size(), 28U);
     EXPECT_EQ(readmeVerbs(), verbs);
 }
 #endif

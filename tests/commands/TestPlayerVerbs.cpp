@@ -37,6 +37,9 @@ TEST(PlayerVerbs, NowPlayingLine)
     stopped.position.reset();
     PlayerStatus control = playing(0, 1);
     control.title = "bad\x1b[2J\r\ntitle";
+    PlayerStatus nameless = playing(0, 0);
+    nameless.title.clear();
+    nameless.queueKnown = false;
     const struct
     {
         PlayerStatus status;
@@ -48,6 +51,7 @@ TEST(PlayerVerbs, NowPlayingLine)
         {stopped, "Stopped: 7 queued"},
         {PlayerStatus{}, "Nothing queued"},
         {control, "Playing: 1/1 bad?[2J??title (1:02/3:45)"},
+        {nameless, "Playing: (1:02/3:45)"},
     };
     for (const auto& row : rows)
         EXPECT_EQ(nowPlayingLine(row.status), row.line);

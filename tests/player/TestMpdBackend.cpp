@@ -245,11 +245,11 @@ TEST_F(MpdPlayer, PlayFileOutsideTheMusicFolderGoesByLocalFileUri)
     EXPECT_EQ(mpd.queue(),
               (Uris{(outside / "sub" / "z.wav").string(), (outside / "y.WAV").string()}));
 
-    // MPD takes local files only from clients on its local socket.
+    // MPD takes local files only from clients on its local socket; its refusal is the answer.
     mpd.command("clear");
     mpd.useTcp();
     MpdBackend overTcp(loop);
-    EXPECT_EQ(test::PlayerCalls(overTcp, wait()).add(outside.string()), Outcome::Done);
+    EXPECT_EQ(test::PlayerCalls(overTcp, wait()).add(outside.string()), Outcome::Failed);
     EXPECT_EQ(mpd.queue(), Uris{});
 }
 
@@ -289,7 +289,8 @@ TEST_F(MpdPlayer, MusicMpdDoesNotKnowYetIsLookedAtAndLoaded)
 TEST_F(MpdPlayer, PlayFileOfAPathMpdCannotUseAddsNothing)
 {
     EXPECT_EQ(calls.add(music("no such file.wav")), Outcome::Done);
-    EXPECT_EQ(calls.add(music("album/cover.txt")), Outcome::Done);
+    // MPD refuses what it cannot read as a song or a playlist.
+    EXPECT_EQ(calls.add(music("album/cover.txt")), Outcome::Failed);
     EXPECT_EQ(calls.add(""), Outcome::Done);
     EXPECT_EQ(mpd.queue(), Uris{});
 }
@@ -343,6 +344,38 @@ TEST_F(MpdPlayer, ConnectionLostInsideALineIsOpenedAgainForTheNextLine)
     player.beginCommandLine();
     EXPECT_EQ(calls.state(), PlayState::Stopped);
     player.endCommandLine();
+}
+
+// goto waits for the player's change this way where the server starts the entry late.
+TEST_F(MpdPlayer, IdleOnTheKeptConnectionHearsAChangeOrEndsWhenWoken)
+{
+    queueAlbum();
+    MpdChannel channel(loop, [] { return std::optional<std::string>(); });
+    channel.hold(true);
+    const auto answer = [this, &channel](const std::function<void(MpdChannel::Done)>& ask) {
+        std::optional<MpdReply> got;
+        ask([&got](MpdReply reply) { got = std::move(reply); });
+        EXPECT_TRUE(loop.runUntil([&got] { return got.has_value(); }));
+        return got.value_or(MpdReply{});
+    };
+    EXPECT_TRUE(answer([&](MpdChannel::Done d) { channel.send({{"ping"}}, d); }).reached);
+
+    std::optional<MpdReply> heard;
+    channel.idle("player", [&heard](MpdReply reply) { heard = std::move(reply); });
+    mpd.command("play 1");
+    ASSERT_TRUE(loop.runUntil([&heard] { return heard.has_value(); }));
+    EXPECT_TRUE(heard->reached);
+    EXPECT_EQ(valueOf(heard->pairs, "changed"), "player");
+
+    const auto woken = answer([&](MpdChannel::Done d) {
+        channel.idle("player", d);
+        channel.wake();
+    });
+    EXPECT_TRUE(woken.reached);
+    EXPECT_EQ(valueOf(woken.pairs, "changed"), std::nullopt);
+    // The connection serves the next command as before.
+    const auto status = answer([&](MpdChannel::Done d) { channel.send({{"status"}}, d); });
+    EXPECT_EQ(valueOf(status.pairs, "song"), "1");
 }
 
 TEST_F(MpdPlayer, CloseEndsTheDaemon)

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "player/mpris/MprisNames.h"
+#include "player/PlayerRules.h"
 #include "player/PlayerSelector.h"
 #include "player/PlayerText.h"
 
@@ -34,6 +35,51 @@ TEST(ChoosePlayer, LocationPicksTheBackendAndThePlayer)
         EXPECT_EQ(choosePlayer(row.location), row.expected) << row.location;
 }
 
+TEST(ChoosePlayer, TheProgramTheStartWouldRunNamesThePlayer)
+{
+    struct Row
+    {
+        const char* location;
+        PlayerChoice expected;
+    };
+    // Blanks in a folder name: the start tries "/opt/my", then "/opt/my player/mpd", ...
+    const auto startable = [](const std::string& program) {
+        return program == "/opt/my player/mpd" || program == "/opt/my player/cvlc" ||
+               program == "cvlc";
+    };
+    const Row rows[] = {
+        {"/opt/my player/mpd one two", {}},
+        {"/opt/my player/cvlc --control dbus",
+         {Backend::Mpris, "vlc", "/opt/my player/cvlc --control dbus"}},
+        {"cvlc -I dummy", {Backend::Mpris, "vlc", "cvlc -I dummy"}},
+        {"/usr/bin/qvlc", {Backend::Mpris, "vlc", "/usr/bin/qvlc"}},
+        {"mopidy --config /x/mopidy.conf", {}},
+        {"/usr/bin/cmus", {Backend::Mpris, "cmus", "/usr/bin/cmus"}},
+        // Nothing startable: the first reading, as before the start fails.
+        {"/opt/no such/vlc", {Backend::Mpris, "no", "/opt/no such/vlc"}},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(choosePlayer(row.location, startable), row.expected) << row.location;
+}
+
+TEST(PlayerRules, BusNameAndFileHandoverByProgramOrBusName)
+{
+    EXPECT_EQ(ruleForProgram("cvlc").busName, "vlc");
+    EXPECT_EQ(ruleForProgram("rhythmbox").busName, "rhythmbox");
+    EXPECT_EQ(ruleForProgram("rhythmbox").files, FileHandover::Uri);
+    EXPECT_TRUE(ruleForProgram("mopidy").speaksMpd());
+    EXPECT_FALSE(ruleForProgram("mpv").speaksMpd());
+    EXPECT_EQ(ruleForBusName("vlc.instance4021").busName, "vlc");
+    EXPECT_EQ(ruleForBusName("cmus").files, FileHandover::PlainPath);
+    EXPECT_FALSE(ruleForBusName("cmus").takesFolders);
+    EXPECT_FALSE(ruleForBusName("cmus").seekedTellsNewPosition);
+    EXPECT_TRUE(ruleForBusName("audacious").seekedTellsNewPosition);
+    EXPECT_TRUE(ruleForBusName("vlc").takesFolders);
+    EXPECT_EQ(ruleForBusName("Audacious").files, FileHandover::AudaciousInterface);
+    EXPECT_EQ(ruleForBusName("mpd").files, FileHandover::Uri);
+    EXPECT_FALSE(ruleForBusName("mpd").speaksMpd());
+}
+
 TEST(MprisNameMatches, NameOrInstanceRegardlessOfCase)
 {
     EXPECT_TRUE(mprisNameMatches("org.mpris.MediaPlayer2.vlc", "vlc"));
@@ -52,6 +98,14 @@ TEST(PickPlayer, PlayingBeforePausedBeforeNameOrder)
     EXPECT_EQ(pickPlayer({{"b", "Stopped"}, {"a", "Stopped"}}), "a");
     EXPECT_EQ(pickPlayer({{"a", "Stopped"}, {"c", "Paused"}, {"b", "Paused"}}), "b");
     EXPECT_EQ(pickPlayer({{"a", "Paused"}, {"z", "Playing"}, {"b", ""}}), "z");
+}
+
+TEST(TrackListShown, APublishedListUnlessEmptyWhileATrackPlays)
+{
+    EXPECT_TRUE(trackListShown(true, 3, true));
+    EXPECT_TRUE(trackListShown(true, 0, false));
+    EXPECT_FALSE(trackListShown(true, 0, true));
+    EXPECT_FALSE(trackListShown(false, 0, false));
 }
 
 TEST(FileUri, PercentEncodesAllButUnreservedBytes)

@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <chrono>
 
 namespace zelvor {
@@ -132,6 +134,21 @@ TEST_F(MprisVerbs, SeekShowsWhereThePlayerWasSentBeforeItHasMoved)
     EXPECT_EQ(standIn.takeCalls(), Calls{"SetPosition /t/2 90000000"});
     EXPECT_EQ(standIn.state().positionUs, 90'000'000);
     EXPECT_EQ(run("np"), "\r\nPlaying: 2/3 Björk - Joga (1:30/3:45)");
+}
+
+// As Audacious: Position lags behind the seeks, Seek counts from where the player really is,
+// and Seeked tells where it went.
+TEST_F(MprisVerbs, RelativeSeekGoesAsSeekAndShowsWhereSeekedSaysItWent)
+{
+    StandInOptions lagging;
+    lagging.seeksLater = true;
+    lagging.tellsSeeked = true;
+    auto& standIn = startPlaying(lagging);
+    EXPECT_EQ(run("seek 2:00"), "\r\nPlaying: 2/3 Björk - Joga (2:00/3:45)");
+    // Position still says 1:02, so the time asked for is 1:12; the player went to 2:10.
+    EXPECT_EQ(run("seek +10"), "\r\nPlaying: 2/3 Björk - Joga (2:10/3:45)");
+    EXPECT_EQ(standIn.takeCalls(), (Calls{"SetPosition /t/2 120000000", "Seek 10000000"}));
+    EXPECT_EQ(standIn.state().positionUs, 130'000'000);
 }
 
 TEST_F(MprisVerbs, TrackListVerbsNowPlayingSeekAndVolume)
@@ -263,11 +280,37 @@ TEST_F(MprisVerbs, WhatThePlayerLacksAnswersOneLine)
     EXPECT_EQ(run("status"), "\r\n**Winamp Current Status**\r\nWinamp Version:20200"
                              "\r\nWinamp is Playing\r\nShuffle is not available"
                              "\r\nRepeat is:not available\r\n*************************");
+    std::ofstream(music.path() / "x.ogg").put('x');
     EXPECT_EQ(run("load x.ogg"), "");
     EXPECT_EQ(standIn.takeCalls(), Calls{"OpenUri file://" + music.path().string() + "/x.ogg"});
-    // No Quit and no program of Zelvor's: close leaves the player alone.
-    EXPECT_EQ(run("close"), "");
+    // No Quit and no program of Zelvor's: close says so and leaves the player alone.
+    EXPECT_EQ(run("close"), "\r\nClose not available");
     EXPECT_EQ(run("np"), "\r\nPlaying: Björk - Joga (1:02/3:45)");
+}
+
+// cmus takes plain paths and single files; Audacious takes files only through an interface of
+// its own, which a player of that name without it lacks.
+TEST_F(MprisVerbs, LoadHandsFilesAsThePlayersRuleSaysAndSaysWhyItAddedNothing)
+{
+    std::ofstream(music.path() / "x.ogg").put('x');
+    for (const char* name : {"cmus", "audacious"}) {
+        SCOPED_TRACE(name);
+        StandInOptions options;
+        options.name = name;
+        options.trackList = false;
+        auto& standIn = startPlaying(options);
+        settings.WinampLocation = std::string("mpris:") + name;
+        const bool cmus = std::string(name) == "cmus";
+        EXPECT_EQ(run("load x.ogg"),
+                  cmus ? "" : "\r\nLoad not available: audacious takes no files over the bus");
+        EXPECT_EQ(run("load"),
+                  cmus ? "\r\nLoad not available: cmus takes no folders over the bus"
+                       : "\r\nLoad not available: audacious takes no files over the bus");
+        // A name not found stays silent and hands nothing over.
+        EXPECT_EQ(run("load missing.ogg"), "");
+        EXPECT_EQ(standIn.takeCalls(),
+                  cmus ? Calls{"OpenUri " + (music.path() / "x.ogg").string()} : Calls{});
+    }
 }
 
 TEST_F(MprisVerbs, SleepPausesAndClosePlayerQuits)

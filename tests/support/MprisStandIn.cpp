@@ -191,6 +191,19 @@ int MprisStandIn::dispatch(sd_bus_message* m)
     return reply(m, interface, member);
 }
 
+// Called with the state's lock held, as reply() is.
+void MprisStandIn::seekTo(std::int64_t position)
+{
+    if (m_options.seeksLater)
+        m_seekTo = position;
+    else
+        m_state.positionUs = position;
+    if (!m_options.tellsSeeked)
+        return;
+    // As players do, the signal goes out before the reply.
+    sd_bus_emit_signal(m_bus, kObject, kPlayer, "Seeked", "x", position);
+}
+
 int MprisStandIn::reply(sd_bus_message* m, const std::string& interface, const std::string& member)
 {
     auto& s = m_state;
@@ -255,10 +268,15 @@ int MprisStandIn::reply(sd_bus_message* m, const std::string& interface, const s
             record("SetPosition " + std::string(track) + " " + std::to_string(position));
             if (!hasCurrent || s.tracks[static_cast<std::size_t>(s.current)].id != track)
                 return done();
-            if (m_options.seeksLater)
-                m_seekTo = position;
-            else
-                s.positionUs = position;
+            seekTo(position);
+            return done();
+        }
+        if (member == "Seek" && m_options.tellsSeeked) {
+            std::int64_t offset = 0;
+            sd_bus_message_read(m, "x", &offset);
+            record("Seek " + std::to_string(offset));
+            // From where the player really is, which a Position read may not show yet.
+            seekTo(std::max<std::int64_t>(m_seekTo.value_or(s.positionUs) + offset, 0));
             return done();
         }
     }

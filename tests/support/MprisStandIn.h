@@ -60,6 +60,8 @@ struct StandInOptions
     /** Answers SetPosition first and moves only once the test next reads its state, as mpv
      * seeks on its next turn. */
     bool seeksLater = false;
+    /** Offers Seek, and tells where each seek went in a Seeked signal, as Audacious does. */
+    bool tellsSeeked = false;
     /** Leaves the bus, without an answer, when a call of this member arrives. */
     std::string leavesOn;
 };
@@ -109,6 +111,7 @@ private:
                          const std::string& only);
     int setProperty(sd_bus_message* m);
     void record(std::string call);
+    void seekTo(std::int64_t position);
     void run();
 
     StandInOptions m_options;

@@ -8,6 +8,7 @@
 
 #include "player/mpd/MpdBackend.h"
 #include "player/PlayerSelector.h"
+#include "player/ProgramLauncher.h"
 #include "player/mpris/MprisBackend.h"
 #include "server/qt/QtPlayerLoop.h"
 
@@ -47,7 +48,7 @@ class LinuxPlayer : public PlayerSelector
 {
 public:
     LinuxPlayer(std::unique_ptr<Backends> backends, std::function<std::string()> location)
-        : PlayerSelector(backends->mpd, backends->mpris, std::move(location)),
+        : PlayerSelector(backends->mpd, backends->mpris, std::move(location), canStartProgram),
           m_backends(std::move(backends))
     {}
 

@@ -130,7 +130,10 @@ MpdBackend::MpdBackend(PlayerLoop& loop, ManagedMpdSetup managed)
     m_channel.onChange = [this] { m_watchers.notify(); };
 }
 
-MpdBackend::~MpdBackend() = default;
+MpdBackend::~MpdBackend()
+{
+    *m_alive = false;
+}
 
 void MpdBackend::beginCommandLine()
 {
@@ -235,11 +238,15 @@ void MpdBackend::close(PlayerDone done)
 {
     auto sent = std::make_shared<bool>(false);
     m_channel.send({{"kill"}}, [this, sent, done = std::move(done)](const MpdReply& reply) {
-        if (reply.refusal && reply.refusal->code == MPD_SERVER_ERROR_UNKNOWN_CMD) {
+        const bool unknown = reply.refusal && reply.refusal->code == MPD_SERVER_ERROR_UNKNOWN_CMD;
+        if (unknown) {
             if (const pid_t daemon = localPeer(m_channel.fd()); daemon > 0)
                 ::kill(daemon, SIGTERM);
         }
         m_channel.close();
+        // An MPD-protocol server may forbid "kill" (Mopidy): its reason goes to the client.
+        if (reply.refusal && !unknown)
+            return done({Outcome::Failed, reply.refusal->message, {}, {}});
         done(PlayerAnswer::of(*sent ? Outcome::Done : Outcome::NoPlayer));
     });
     // Once the command went out on a connection, a connection that ends is MPD ending.
@@ -248,9 +255,15 @@ void MpdBackend::close(PlayerDone done)
 
 void MpdBackend::add(const std::string& hostPath, PlayerDone done)
 {
-    MpdQueueLoader::load(m_channel, m_loop, hostPath, [done = std::move(done)](bool reached) {
-        done(PlayerAnswer::of(reached ? Outcome::Done : Outcome::NoPlayer));
-    });
+    MpdQueueLoader::load(m_channel, m_loop, hostPath,
+                         [done = std::move(done)](const MpdQueueLoader::LoadOutcome& outcome) {
+                             if (!outcome.reached)
+                                 return done(PlayerAnswer::of(Outcome::NoPlayer));
+                             // Nothing taken: the first refusal says why.
+                             if (!outcome.added && !outcome.firstRefusal.empty())
+                                 return done({Outcome::Failed, outcome.firstRefusal, {}, {}});
+                             done(PlayerAnswer::of(Outcome::Done));
+                         });
 }
 
 void MpdBackend::open(const std::string& location, PlayerDone done)
@@ -258,9 +271,12 @@ void MpdBackend::open(const std::string& location, PlayerDone done)
     const auto answer = [](std::int32_t result) {
         return PlayerAnswer::of(result == -1 ? Outcome::Failed : Outcome::Done);
     };
-    if (!m_managed.openThen(location,
-                            [done, answer](std::int32_t result) { done(answer(result)); }))
-        done(answer(launchProgram(location) < 0 ? -1 : 0));
+    if (m_managed.openThen(location, [done, answer](std::int32_t result) { done(answer(result)); }))
+        return;
+    // While the program started before runs, it is not started again.
+    if (!programAlive(m_started))
+        m_started = launchProgram(location);
+    done(answer(m_started < 0 ? -1 : 0));
 }
 
 PlayerStatus MpdBackend::statusFrom(const std::vector<MpdPair>& status,
@@ -341,9 +357,74 @@ void MpdBackend::queue(std::uint32_t first, std::uint32_t count, PlayerDone done
                    });
 }
 
+namespace {
+
+bool arrivedAt(const PlayerStatus& now, std::uint32_t position)
+{
+    return now.position == position || position >= now.queueLength;
+}
+
+} // namespace
+
 void MpdBackend::jumpTo(std::uint32_t position, PlayerDone done)
 {
-    statusAfter({{"play", std::to_string(position)}}, done);
+    PlayerDone settled = [this, position, done = std::move(done)](PlayerAnswer answer) {
+        if (!answer.done() || !answer.status || arrivedAt(*answer.status, position))
+            return done(std::move(answer));
+        settleOnEntry(position, std::chrono::steady_clock::now() + kSettleLimit, done);
+    };
+    statusAfter({{"play", std::to_string(position)}}, settled);
+}
+
+// Mopidy starts an entry a moment after it answered "play", so the status in the same command
+// list still shows the entry from before. MPD's player events are waited for in "idle", at
+// most until the deadline; then the entry asked for is the answer.
+void MpdBackend::settleOnEntry(std::uint32_t position, std::chrono::steady_clock::time_point by,
+                               PlayerDone done)
+{
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(by - std::chrono::steady_clock::now());
+    const auto alive = m_alive;
+    const auto timer = m_loop.after(std::max(left, std::chrono::milliseconds(0)), [this, alive] {
+        if (*alive)
+            m_channel.wake();
+    });
+    m_channel.idle("player", [this, position, by, timer, done](const MpdReply& woke) {
+        m_loop.cancel(timer);
+        if (!woke.reached)
+            return done(PlayerAnswer::of(Outcome::NoPlayer));
+        m_channel.send({{"status"}, {"currentsong"}},
+                       [this, position, by, done](const MpdReply& reply) {
+                           const auto parts = answersOf(reply);
+                           if (!reply.reached)
+                               return done(PlayerAnswer::of(Outcome::NoPlayer));
+                           if (reply.refusal || parts.size() < 2)
+                               return done(PlayerAnswer::of(Outcome::Failed));
+                           auto now = statusFrom(parts[0], parts[1]);
+                           if (arrivedAt(now, position))
+                               return done(PlayerAnswer::with(std::move(now)));
+                           if (std::chrono::steady_clock::now() < by)
+                               return settleOnEntry(position, by, done);
+                           answerEntry(position, parts[0], done);
+                       });
+    });
+}
+
+// The entry asked for, from its start, as the player will show it once it plays it.
+void MpdBackend::answerEntry(std::uint32_t position, const std::vector<MpdPair>& status,
+                             const PlayerDone& done)
+{
+    m_channel.send({{"playlistinfo", std::to_string(position)}}, [this, position, status,
+                                                                  done](const MpdReply& reply) {
+        if (!reply.reached)
+            return done(PlayerAnswer::of(Outcome::NoPlayer));
+        auto now = statusFrom(status, reply.refusal ? std::vector<MpdPair>{} : reply.pairs);
+        now.position = position;
+        now.elapsedMs = 0;
+        if (reply.refusal)
+            now.totalMs.reset();
+        done(PlayerAnswer::with(std::move(now)));
+    });
 }
 
 void MpdBackend::setVolume(int percent, PlayerDone done)

@@ -7,7 +7,11 @@
 #include "player/Player.h"
 #include "player/PlayerLoop.h"
 
+#include <chrono>
+#include <memory>
 #include <optional>
+
+#include <sys/types.h>
 
 namespace zelvor {
 
@@ -43,19 +47,22 @@ public:
     void toggleRepeat(PlayerDone done) override;
     void clear(PlayerDone done) override;
     /** Appends the file, or every sound file below the folder in name order (see
-     * MpdQueueLoader). */
+     * MpdQueueLoader); Failed with MPD's first refusal when it took none of it. */
     void add(const std::string& hostPath, PlayerDone done) override;
     /** Starts Zelvor's own MPD where that is the one to start, waited for on the event loop
-     * (see ManagedMpd::openThen), else the program detached (see launchProgram). */
+     * (see ManagedMpd::openThen), else the program detached (see launchProgram), unless the
+     * one started before still runs. */
     void open(const std::string& location, PlayerDone done) override;
-    /** "kill", or SIGTERM to an MPD on the local socket that does not know it. */
+    /** "kill", or SIGTERM to an MPD on the local socket that does not know it; Failed with the
+     * reason of a server that refuses it. */
     void close(PlayerDone done) override;
 
     /** "status" and "currentsong" in one command list; the version is the protocol's. */
     void status(PlayerDone done) override;
     /** "status" and "playlistinfo" of the range in one command list. */
     void queue(std::uint32_t first, std::uint32_t count, PlayerDone done) override;
-    /** "play POS", "status" and "currentsong" in one command list. */
+    /** "play POS", "status" and "currentsong" in one command list; where the entry is not
+     * playing yet, MPD's player events are waited for (see settleOnEntry). */
     void jumpTo(std::uint32_t position, PlayerDone done) override;
     /** "setvol" and the status in one command list; MPD without a mixer refuses it. */
     void setVolume(int percent, PlayerDone done) override;
@@ -77,17 +84,27 @@ public:
     const MpdChannel& channel() const { return m_channel; }
 
     static constexpr unsigned kTimeoutMs = 2000;
+    /** How long goto waits for MPD's event that the entry asked for plays. */
+    static constexpr std::chrono::milliseconds kSettleLimit{300};
 
 private:
     void simple(MpdCommand command, PlayerDone& done);
     template <typename Change> void afterStatus(Change change, PlayerDone& done);
     void statusAfter(std::vector<MpdCommand> commands, PlayerDone& done, bool refusedFails = false);
+    void settleOnEntry(std::uint32_t position, std::chrono::steady_clock::time_point by,
+                       PlayerDone done);
+    void answerEntry(std::uint32_t position, const std::vector<MpdPair>& status,
+                     const PlayerDone& done);
     PlayerStatus statusFrom(const std::vector<MpdPair>& status,
                             const std::vector<MpdPair>& song) const;
 
     PlayerLoop& m_loop;
     ManagedMpd m_managed;
     MpdChannel m_channel;
+    /** The program the last "open" started other than Zelvor's own MPD (Mopidy, say). */
+    pid_t m_started = -1;
+    /** The loop's timers check it, so one that runs after this object is gone does nothing. */
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     ChangeWatchers m_watchers;
 };
 

@@ -146,11 +146,7 @@ void MpdChannel::send(std::vector<MpdCommand> commands, Done done)
         connect();
     if (m_fd < 0) {
         // Nobody answered at any place: the answer still comes from the loop.
-        const auto alive = m_alive;
-        m_loop.after(std::chrono::milliseconds(0), [alive, done = std::move(done)] {
-            if (*alive)
-                done({});
-        });
+        unreachedLater(std::move(done));
         return;
     }
     if (m_idling) {
@@ -158,6 +154,43 @@ void MpdChannel::send(std::vector<MpdCommand> commands, Done done)
         m_idling = false;
     }
     queue(text, std::move(done), false);
+}
+
+void MpdChannel::unreachedLater(Done done)
+{
+    const auto alive = m_alive;
+    m_loop.after(std::chrono::milliseconds(0), [alive, done = std::move(done)] {
+        if (*alive)
+            done({});
+    });
+}
+
+void MpdChannel::idle(const std::string& subsystem, Done done)
+{
+    if (m_fd < 0) {
+        unreachedLater(std::move(done));
+        return;
+    }
+    if (m_idling)
+        m_out += "noidle\n";
+    std::string text = "idle";
+    appendQuoted(text, subsystem);
+    queue(text + "\n", std::move(done), true);
+    m_idling = true;
+}
+
+void MpdChannel::wake()
+{
+    if (!m_idling || m_fd < 0 || m_owed.empty())
+        return;
+    m_idling = false;
+    // From here on MPD owes the answer like any other.
+    m_owed.back().woken = true;
+    m_out += "noidle\n";
+    restartTime();
+    arm();
+    writeSome();
+    updateWatch();
 }
 
 void MpdChannel::hold(bool held)
@@ -407,7 +440,8 @@ void MpdChannel::arm()
 
 bool MpdChannel::owesAnswer() const
 {
-    return std::any_of(m_owed.begin(), m_owed.end(), [](const Owed& o) { return !o.idle; });
+    return std::any_of(m_owed.begin(), m_owed.end(),
+                       [](const Owed& o) { return !o.idle || o.woken; });
 }
 
 void MpdChannel::restartTime()

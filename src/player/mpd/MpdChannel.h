@@ -74,6 +74,14 @@ public:
      * done once with the answer, from the loop. */
     void send(std::vector<MpdCommand> commands, Done done);
 
+    /**
+     * Waits in "idle" for a change of the subsystem (MPD's "player", say), with no time limit,
+     * and calls done when MPD tells of one or once wake() ended the wait (no "changed" lines).
+     */
+    void idle(const std::string& subsystem, Done done);
+    /** Ends a wait of idle(): MPD answers it at once, within kTimeout. */
+    void wake();
+
     /** While held (a command line runs), the connection does not go back to idle. */
     void hold(bool held);
 
@@ -100,6 +108,8 @@ private:
         Done done;
         MpdReply reply;
         bool idle = false;
+        /** An idle that wake() ended: its answer is due within kTimeout. */
+        bool woken = false;
     };
     struct Place
     {
@@ -119,10 +129,12 @@ private:
     void idleIfQuiet();
     void arm();
     void restartTime();
-    /** True while an answer other than idle's is owed. */
+    /** True while an answer is owed other than that of an idle nobody woke. */
     bool owesAnswer() const;
     void updateWatch();
     void queue(const std::string& text, Done done, bool idle);
+    /** Answers not reached, from the loop. */
+    void unreachedLater(Done done);
 
     PlayerLoop& m_loop;
     std::function<std::optional<std::string>()> m_ownSocket;

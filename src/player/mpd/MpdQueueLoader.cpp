@@ -68,7 +68,9 @@ bool listingMatches(const fs::path& root, const std::vector<MpdPair>& pairs)
 class Load : public std::enable_shared_from_this<Load>
 {
 public:
-    Load(MpdChannel& channel, PlayerLoop& loop, fs::path path, std::function<void(bool)> done)
+    using Done = std::function<void(const MpdQueueLoader::LoadOutcome&)>;
+
+    Load(MpdChannel& channel, PlayerLoop& loop, fs::path path, Done done)
         : m_channel(channel), m_loop(loop), m_path(std::move(path)), m_done(std::move(done))
     {}
 
@@ -91,8 +93,18 @@ private:
     {
         if (auto done = std::move(m_done)) {
             m_done = nullptr;
-            done(reached);
+            m_outcome.reached = reached;
+            done(m_outcome);
         }
+    }
+
+    /** Notes what an add's answer tells: something taken, or the first refusal. */
+    void noteAdds(const MpdReply& reply)
+    {
+        if (!reply.refusal || reply.refusal->at > 0)
+            m_outcome.added = true;
+        if (reply.refusal && m_outcome.firstRefusal.empty())
+            m_outcome.firstRefusal = reply.refusal->message;
     }
 
     void inMusicFolder(const fs::path& folder);
@@ -108,7 +120,8 @@ private:
     MpdChannel& m_channel;
     PlayerLoop& m_loop;
     fs::path m_path;
-    std::function<void(bool)> m_done;
+    Done m_done;
+    MpdQueueLoader::LoadOutcome m_outcome;
     bool m_folder = false;
     std::vector<MusicRootGuess> m_guesses;
 };
@@ -241,9 +254,11 @@ void Load::addFile(const std::string& uri, std::function<void(std::optional<int>
 {
     auto self = shared_from_this();
     ask({{"add", uri}}, [self, uri, then = std::move(then)](const MpdReply& reply) {
+        self->noteAdds(reply);
         if (!reply.refusal)
             return then(std::nullopt);
-        self->ask({{"load", uri}}, [then](const MpdReply& loaded) {
+        self->ask({{"load", uri}}, [self, then](const MpdReply& loaded) {
+            self->noteAdds(loaded);
             then(loaded.refusal ? std::optional(loaded.refusal->code) : std::nullopt);
         });
     });
@@ -279,6 +294,7 @@ void Load::addAll(std::vector<std::string> uris, std::size_t next, std::function
     auto self = shared_from_this();
     auto shared = std::make_shared<std::vector<std::string>>(std::move(uris));
     ask(std::move(adds), [self, shared, next, end, then = std::move(then)](const MpdReply& reply) {
+        self->noteAdds(reply);
         if (!reply.refusal)
             return self->addAll(std::move(*shared), end, then);
         if (reply.refusal->code == MPD_SERVER_ERROR_PERMISSION)
@@ -291,7 +307,7 @@ void Load::addAll(std::vector<std::string> uris, std::size_t next, std::function
 } // namespace
 
 void MpdQueueLoader::load(MpdChannel& channel, PlayerLoop& loop, const fs::path& path,
-                          std::function<void(bool reached)> done)
+                          std::function<void(const LoadOutcome&)> done)
 {
     std::make_shared<Load>(channel, loop, path, std::move(done))->start();
 }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <string>
 
 namespace zelvor {
 
@@ -26,10 +27,21 @@ namespace zelvor {
  */
 namespace MpdQueueLoader {
 
-/** Appends what the path names, then calls done: false only when the connection broke or timed
- * out. A path MPD cannot use adds nothing and still answers true. */
+/** What became of one load. */
+struct LoadOutcome
+{
+    /** False only when the connection broke or timed out. A path MPD cannot use adds nothing
+     * and is still reached. */
+    bool reached = true;
+    /** True when MPD took at least one of the adds. */
+    bool added = false;
+    /** MPD's message for the first add it refused; empty when it refused none. */
+    std::string firstRefusal;
+};
+
+/** Appends what the path names, then calls done. */
 void load(MpdChannel& channel, PlayerLoop& loop, const std::filesystem::path& path,
-          std::function<void(bool reached)> done);
+          std::function<void(const LoadOutcome&)> done);
 
 /** Adds at most this many URIs per command list. */
 inline constexpr std::size_t kBatchSize = 1000;

@@ -128,6 +128,7 @@ void MprisBackend::beginCommandLine()
     m_inLine = true;
     m_linePlayer.reset();
     m_lineAbilities.reset();
+    m_lineVolume.reset();
 }
 
 void MprisBackend::endCommandLine()
@@ -136,6 +137,7 @@ void MprisBackend::endCommandLine()
     m_inLine = false;
     m_linePlayer.reset();
     m_lineAbilities.reset();
+    m_lineVolume.reset();
 }
 
 // An operation outside a command line is a line of its own.
@@ -215,7 +217,7 @@ void MprisBackend::closeBus()
     // Whoever waited on the old connection hears that its player is gone.
     for (auto& [id, call] : pending)
         if (call->then)
-            call->then(Answer{nullptr, false, true});
+            call->then(Answer{nullptr, false, true, {}, {}});
     for (auto& waiting : std::exchange(m_namesWaiting, {}))
         waiting();
 }
@@ -286,6 +288,10 @@ int MprisBackend::onReply(sd_bus_message* reply, void* data, sd_bus_error*)
         const sd_bus_error* error = sd_bus_message_get_error(reply);
         answer.gone = playerGone(error != nullptr ? error->name : nullptr);
         answer.refused = !answer.gone;
+        if (error != nullptr && error->name != nullptr) {
+            answer.error = error->name;
+            answer.reason = error->message != nullptr ? error->message : error->name;
+        }
     } else {
         answer.reply = Message(sd_bus_message_ref(reply));
     }
@@ -342,7 +348,7 @@ void MprisBackend::send(const Op& op, Message request, Then then, bool goneEnds)
     if (!request || sd_bus_call_async(m_bus, &pending->slot, request.get(), &MprisBackend::onReply,
                                       pending.get(), kTimeoutUs) < 0) {
         rearm();
-        answered(Answer{nullptr, false, true});
+        answered(Answer{nullptr, false, true, {}, {}});
         return;
     }
     pending->then = std::move(answered);
@@ -356,7 +362,7 @@ void MprisBackend::call(const Op& op, const char* interface, const char* member,
 {
     auto made = request(op->player.c_str(), interface, member);
     if (made && types != nullptr && sd_bus_message_append(made.get(), types, arguments...) < 0) {
-        then(Answer{nullptr, true, false});
+        then(Answer{nullptr, true, false, {}, {}});
         return;
     }
     send(op, std::move(made), std::move(then));
@@ -411,9 +417,8 @@ void MprisBackend::withPlayer(const Op& op, std::function<void()> then)
         return;
     }
     const auto location = m_setup.location ? m_setup.location() : std::string("mpris");
-    whenNamesKnown([this, op, choice = choosePlayer(location), then = std::move(then)] {
-        choose(op, choice, false, then);
-    });
+    whenNamesKnown([this, op, choice = choosePlayer(location, canStartProgram),
+                    then = std::move(then)] { choose(op, choice, false, then); });
 }
 
 // A player that took its name a moment ago may not have been heard of yet: when none matches,
@@ -631,10 +636,14 @@ void MprisBackend::currentStatus(const Op& op,
                 auto status = statusOf(*op->snapshot, list);
                 then(std::move(status), std::move(list));
             };
-            if (can->hasTrackList)
-                tracks(op, answer);
-            else
-                answer(std::nullopt);
+            // Tracks counts where the player publishes it, whatever HasTrackList says.
+            tracks(op, [op, answer](Tracks list) {
+                const bool current =
+                    !op->snapshot->trackId.empty() && op->snapshot->trackId != kNoTrack;
+                if (!trackListShown(list.has_value(), list ? list->size() : 0, current))
+                    list.reset();
+                answer(std::move(list));
+            });
         });
     });
 }
@@ -767,15 +776,26 @@ void MprisBackend::loopSwapped(const Op& op)
 // One step is one percent, as on MPD.
 void MprisBackend::volumeStepped(const Op& op, int step)
 {
-    snapshot(op, [this, op, step](const Snapshot* now) {
+    // The steps of one line go on from the volume written last: a player that applies it late
+    // (VLC) would answer the value from before the step just written.
+    const auto write = [this, op, step](double from) {
+        const auto percent = std::clamp(std::lround(from * 100) + step, 0L, 100L);
+        const double volume = static_cast<double>(percent) / 100;
+        if (m_inLine && op->line == m_line)
+            m_lineVolume = volume;
+        setProperty(
+            op, "Volume", [this, op](bool set) { finish(op, set ? 0 : kNotOffered); }, "d", volume);
+    };
+    if (m_lineVolume && op->line == m_line) {
+        write(*m_lineVolume);
+        return;
+    }
+    snapshot(op, [this, op, write](const Snapshot* now) {
         if (now == nullptr || !now->volume) {
             finish(op, now == nullptr ? 0 : kNotOffered);
             return;
         }
-        const auto percent = std::clamp(std::lround(*now->volume * 100) + step, 0L, 100L);
-        setProperty(
-            op, "Volume", [this, op](bool set) { finish(op, set ? 0 : kNotOffered); }, "d",
-            static_cast<double>(percent) / 100);
+        write(*now->volume);
     });
 }
 
@@ -784,12 +804,14 @@ void MprisBackend::closePlayer(const Op& op)
 {
     abilities(op, [this, op](const Abilities* can) {
         const bool quits = can != nullptr && can->canQuit;
-        if (can != nullptr && !quits && m_started > 0)
+        const bool ours = programAlive(m_started);
+        if (can != nullptr && !quits && ours)
             ::kill(m_started, SIGTERM);
         if (can != nullptr)
             m_started = -1;
         if (!quits) {
-            finish(op, 0);
+            // Neither Quit nor a program of ours to end: the player cannot be closed from here.
+            finish(op, can != nullptr && !ours ? kNotOffered : 0);
             return;
         }
         // A player that quits may leave the bus before it answers.
@@ -856,14 +878,61 @@ int MprisBackend::onTrackAdded(sd_bus_message* signal, void* data, sd_bus_error*
     return 0;
 }
 
+// The sound files below a folder in name order, or the file itself.
+static std::vector<std::string> filesOf(const std::string& path)
+{
+    std::error_code error;
+    if (!std::filesystem::is_directory(path, error))
+        return {path};
+    std::vector<std::string> files;
+    for (const auto& name : soundFilesBelow(path))
+        files.push_back((std::filesystem::path(path) / name).string());
+    return files;
+}
+
+// A player without an editable track list gets the files as its rule says (see PlayerRules);
+// a load that adds nothing says why.
+void MprisBackend::handOver(const Op& op, const std::string& path)
+{
+    const auto name = op->player.substr(std::min(op->player.size(), kMprisPrefix.size()));
+    const auto rule = ruleForBusName(name);
+    std::error_code error;
+    const bool folder = std::filesystem::is_directory(path, error);
+    if (folder && !rule.takesFolders) {
+        end(op, {Outcome::NotOffered, name + " takes no folders over the bus", {}, {}});
+        return;
+    }
+    const bool each = rule.files == FileHandover::AudaciousInterface || !folder;
+    Message made(newHandoverCall(m_bus, op->player, rule.files,
+                                 each ? filesOf(path) : std::vector<std::string>{path}));
+    if (!made) {
+        end(op, PlayerAnswer::of(Outcome::Failed));
+        return;
+    }
+    // Audacious's own interface has a bus name of its own: its absence is no missing player.
+    const bool ownInterface = rule.files == FileHandover::AudaciousInterface;
+    send(
+        op, std::move(made),
+        [this, op, name, ownInterface](Answer answer) {
+            if (answer.gone && !ownInterface) {
+                end(op, PlayerAnswer::of(Outcome::NoPlayer));
+            } else if (answer || (!answer.gone && !answer.refused)) {
+                end(op, PlayerAnswer::of(Outcome::Done));
+            } else if (answer.gone || answer.error == SD_BUS_ERROR_UNKNOWN_METHOD ||
+                       answer.error == SD_BUS_ERROR_UNKNOWN_OBJECT ||
+                       answer.error == SD_BUS_ERROR_UNKNOWN_INTERFACE) {
+                end(op, {Outcome::NotOffered, name + " takes no files over the bus", {}, {}});
+            } else {
+                end(op, {Outcome::Failed, answer.reason, {}, {}});
+            }
+        },
+        false);
+}
+
 void MprisBackend::add(const std::string& path, PlayerDone done)
 {
     command(done, [this, path](const Op& op) {
-        const auto openUri = [this, op, path] {
-            call(
-                op, kPlayerInterface, "OpenUri", [this, op](Answer) { finish(op, 0); }, "s",
-                fileUri(path).c_str());
-        };
+        const auto openUri = [this, op, path] { handOver(op, path); };
         // A playlist goes to the player as it is: its track list is not asked about.
         if (isPlaylistFile(path)) {
             openUri();
@@ -884,13 +953,7 @@ void MprisBackend::add(const std::string& path, PlayerDone done)
 void MprisBackend::addTracks(const Op& op, const std::string& path)
 {
     auto load = std::make_shared<Load>();
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) {
-        for (const auto& name : soundFilesBelow(path))
-            load->files.push_back((std::filesystem::path(path) / name).string());
-    } else {
-        load->files.push_back(path);
-    }
+    load->files = filesOf(path);
     sd_bus_match_signal_async(m_bus, &load->match, nullptr, kObject, kTrackList, "TrackAdded",
                               &MprisBackend::onTrackAdded, nullptr, load.get());
     tracks(op, [this, op, load](Tracks list) {
@@ -931,7 +994,7 @@ void MprisBackend::open(const std::string& location, PlayerDone done)
 
 void MprisBackend::launch(const Op& op, const std::string& location)
 {
-    const auto choice = choosePlayer(location);
+    const auto choice = choosePlayer(location, canStartProgram);
     if (!openBus()) {
         end(op, PlayerAnswer::of(Outcome::Failed));
         return;
@@ -943,12 +1006,15 @@ void MprisBackend::launch(const Op& op, const std::string& location)
                 end(op, PlayerAnswer::of(Outcome::Done));
                 return;
             }
-        const pid_t started = choice.program.empty() ? -1 : launchProgram(choice.program);
-        if (started < 0) {
-            end(op, PlayerAnswer::of(Outcome::Failed));
-            return;
+        // A copy started before that is not on the bus yet is waited for, not started again.
+        if (!programAlive(m_started)) {
+            const pid_t started = choice.program.empty() ? -1 : launchProgram(choice.program);
+            if (started < 0) {
+                end(op, PlayerAnswer::of(Outcome::Failed));
+                return;
+            }
+            m_started = started;
         }
-        m_started = started;
         auto start = std::make_shared<Start>(Start{op, choice.name, 0});
         start->timer = m_loop.after(kStartLimit, [this, weak = std::weak_ptr(start)] {
             const auto waited = weak.lock();
@@ -1025,65 +1091,172 @@ void MprisBackend::queue(std::uint32_t first, std::uint32_t count, PlayerDone do
 void MprisBackend::jumpTo(std::uint32_t position, PlayerDone done)
 {
     statusAfter(done, [this, position](const Op& op, const std::function<void()>& then) {
-        abilities(op, [this, op, position, then](const Abilities* can) {
-            if (can == nullptr || !can->hasTrackList) {
+        tracks(op, [this, op, position, then](Tracks list) {
+            if (!list || position >= list->size()) {
                 then();
                 return;
             }
-            tracks(op, [this, op, position, then](Tracks list) {
-                if (!list || position >= list->size()) {
-                    then();
-                    return;
-                }
-                call(
-                    op, kTrackList, "GoTo", [then](Answer) { then(); }, "o",
-                    (*list)[position].c_str());
-            });
+            call(
+                op, kTrackList, "GoTo", [then](Answer) { then(); }, "o", (*list)[position].c_str());
         });
     });
 }
 
 void MprisBackend::setVolume(int percent, PlayerDone done)
 {
-    statusAfter(done, [this, percent](const Op& op, const std::function<void()>& then) {
-        snapshot(op, [this, op, percent, then](const Snapshot* now) {
+    // A player may apply the volume a moment after it answered (VLC): the reply shows the
+    // volume written.
+    const int wanted = std::clamp(percent, 0, 100);
+    auto written = std::make_shared<bool>(false);
+    PlayerDone shown = [written, wanted, done = std::move(done)](PlayerAnswer answer) {
+        if (answer.status && *written && answer.status->volume)
+            answer.status->volume = wanted;
+        done(std::move(answer));
+    };
+    statusAfter(shown, [this, wanted, written](const Op& op, const std::function<void()>& then) {
+        snapshot(op, [this, op, wanted, written, then](const Snapshot* now) {
             if (now == nullptr || !now->volume) {
                 then();
                 return;
             }
             setProperty(
-                op, "Volume", [then](bool) { then(); }, "d",
-                static_cast<double>(std::clamp(percent, 0, 100)) / 100);
+                op, "Volume",
+                [written, then](bool set) {
+                    *written = set;
+                    then();
+                },
+                "d", static_cast<double>(wanted) / 100);
         });
     });
 }
 
 void MprisBackend::seekTo(std::uint32_t milliseconds, PlayerDone done)
 {
-    // A player may answer SetPosition before it has moved (mpv seeks on its next turn), so the
-    // position read straight after can still be the old one: the reply shows where it was sent.
-    auto sent = std::make_shared<bool>(false);
-    PlayerDone shown = [sent, milliseconds, done = std::move(done)](PlayerAnswer answer) {
+    seek(std::nullopt, milliseconds, done);
+}
+
+// Seek moves from where the player is by its own count (Audacious's Position lags behind its
+// seeks); a player without Seek still has SetPosition.
+void MprisBackend::seekBy(std::int64_t offset, std::uint32_t to, PlayerDone done)
+{
+    seek(offset, to, done);
+}
+
+/** A seek waiting for the player's Seeked: some apply a seek a moment after they answered it
+ * (Audacious, cmus), so the status read at once shows the time from before. */
+struct MprisBackend::SeekWait
+{
+    sd_bus_slot* match = nullptr;
+    /** Where Seeked said the player went. */
+    std::optional<std::int64_t> positionUs;
+    /** The call was answered; what is left runs once Seeked came, or at kSettleLimit. */
+    bool answered = false;
+    std::function<void()> then;
+
+    SeekWait() = default;
+    SeekWait(const SeekWait&) = delete;
+    SeekWait& operator=(const SeekWait&) = delete;
+    ~SeekWait() { sd_bus_slot_unref(match); }
+
+    void settle()
+    {
+        if (auto rest = std::exchange(then, nullptr))
+            rest();
+    }
+};
+
+int MprisBackend::onSeeked(sd_bus_message* signal, void* data, sd_bus_error*)
+{
+    auto& wait = *static_cast<SeekWait*>(data);
+    std::int64_t position = 0;
+    if (sd_bus_message_read(signal, "x", &position) < 0)
+        return 0;
+    wait.positionUs = position;
+    if (wait.answered)
+        wait.settle();
+    return 0;
+}
+
+// Once the player answered the call: at once when Seeked came already, else when it comes or
+// at kSettleLimit. The timer holds the wait until it runs, so the wait never ends inside its own
+// signal's handler.
+void MprisBackend::awaitSeeked(const std::shared_ptr<SeekWait>& wait)
+{
+    wait->answered = true;
+    if (wait->positionUs) {
+        wait->settle();
+        return;
+    }
+    m_loop.after(kSettleLimit, [wait] { wait->settle(); });
+}
+
+// The time the reply shows: what Seeked told where the player's Seeked tells the new position,
+// else the time asked for; a player lands on its nearest frame (mpv: 59.98 s for 1:00), and
+// within a second of the time asked for, that time is the answer.
+std::uint32_t MprisBackend::seekShown(const SeekWait& wait, const std::string& player,
+                                      std::uint32_t asked)
+{
+    const auto rule = ruleForBusName(player.substr(std::min(player.size(), kMprisPrefix.size())));
+    const std::int64_t askedUs = std::int64_t{asked} * 1000;
+    const std::int64_t told =
+        rule.seekedTellsNewPosition ? wait.positionUs.value_or(askedUs) : askedUs;
+    return std::llabs(told - askedUs) < 1'000'000 ? asked : milliseconds(told);
+}
+
+void MprisBackend::seek(std::optional<std::int64_t> offset, std::uint32_t milliseconds,
+                        PlayerDone& done)
+{
+    // The reply shows where the player went (see seekShown), not a position read too soon.
+    auto shownAt = std::make_shared<std::optional<std::uint32_t>>();
+    PlayerDone shown = [shownAt, done = std::move(done)](PlayerAnswer answer) {
         if (auto& status = answer.status;
-            status && *sent && (!status->totalMs || milliseconds <= *status->totalMs))
-            status->elapsedMs = milliseconds;
+            status && *shownAt && (!status->totalMs || **shownAt <= *status->totalMs))
+            status->elapsedMs = **shownAt;
         done(std::move(answer));
     };
-    statusAfter(shown, [this, milliseconds, sent](const Op& op, const std::function<void()>& then) {
+    statusAfter(shown, [this, offset, milliseconds, shownAt](const Op& op,
+                                                             const std::function<void()>& then) {
         // Track ids differ from player to player and from track to track: read it each time.
         op->snapshot.reset();
-        snapshot(op, [this, op, milliseconds, then, sent](const Snapshot* now) {
+        snapshot(op, [this, op, offset, milliseconds, then, shownAt](const Snapshot* now) {
             if (now == nullptr || !now->canSeek || now->trackId.empty()) {
                 then();
                 return;
             }
-            call(
-                op, kPlayerInterface, "SetPosition",
-                [then, sent](Answer answer) {
-                    *sent = static_cast<bool>(answer);
+            auto wait = std::make_shared<SeekWait>();
+            wait->then = [this, op, wait = wait.get(), milliseconds, shownAt, then] {
+                *shownAt = seekShown(*wait, op->player, milliseconds);
+                then();
+            };
+            sd_bus_match_signal_async(m_bus, &wait->match, op->player.c_str(), kObject,
+                                      kPlayerInterface, "Seeked", &MprisBackend::onSeeked, nullptr,
+                                      wait.get());
+            const auto moved = [this, wait, then](Answer answer) {
+                if (!answer) {
+                    wait->then = nullptr;
                     then();
+                    return;
+                }
+                awaitSeeked(wait);
+            };
+            const auto setPosition = [this, op, moved, id = now->trackId, milliseconds] {
+                call(op, kPlayerInterface, "SetPosition", moved, "ox", id.c_str(),
+                     static_cast<std::int64_t>(milliseconds) * 1000);
+            };
+            if (!offset) {
+                setPosition();
+                return;
+            }
+            // A player without Seek refuses it; it still has SetPosition.
+            call(
+                op, kPlayerInterface, "Seek",
+                [moved, setPosition](Answer answer) {
+                    if (answer.refused)
+                        setPosition();
+                    else
+                        moved(std::move(answer));
                 },
-                "ox", now->trackId.c_str(), static_cast<std::int64_t>(milliseconds) * 1000);
+                "x", *offset * 1000);
         });
     });
 }

@@ -66,14 +66,16 @@ public:
     void clear(PlayerDone done) override;
     /** A file or every sound file below a folder (name order) through AddTrack at the track
      * list's end, each after the one added before it (as TrackAdded names it), the track list
-     * read once; a playlist file, or any path on a player without an editable track list,
-     * through OpenUri. */
+     * read once; a playlist file, or any path on a player without an editable track list, as
+     * the player's rule says (OpenUri with an address or a plain path, Audacious's AddList).
+     * NotOffered with its reason where the player takes no files (or no folders) that way,
+     * Failed with the player's refusal. */
     void add(const std::string& hostPath, PlayerDone done) override;
     /** Done when the player is on the bus; else starts the location's program and answers once
      * its player takes its name (at most kStartLimit); Failed when there is nothing to start,
      * it failed or its player never came. */
     void open(const std::string& location, PlayerDone done) override;
-    /** Quit, or the end of the program "open" started. */
+    /** Quit, or the end of the program "open" started; NotOffered when neither is there. */
     void close(PlayerDone done) override;
 
     /** The version is the MPRIS interface's, 2.2 (20200). */
@@ -83,8 +85,11 @@ public:
     void jumpTo(std::uint32_t position, PlayerDone done) override;
     /** Sets Volume (1.0 is 100 %). */
     void setVolume(int percent, PlayerDone done) override;
-    /** SetPosition with the current mpris:trackid. */
+    /** SetPosition with the current mpris:trackid; the reply shows where Seeked says the
+     * player went (at most kSettleLimit, then the time asked for). */
     void seekTo(std::uint32_t milliseconds, PlayerDone done) override;
+    /** Seek by the offset; SetPosition where the player refuses Seek. */
+    void seekBy(std::int64_t offset, std::uint32_t to, PlayerDone done) override;
 
     /** Pause: some players empty their playlist on Stop. */
     void stopForSleep(PlayerDone done) override;
@@ -97,6 +102,8 @@ public:
     static constexpr std::chrono::milliseconds kTimeout{2000};
     static constexpr std::chrono::milliseconds kChangePoll{1000};
     static constexpr std::chrono::milliseconds kStartLimit{5000};
+    /** How long a seek waits for the player's Seeked. */
+    static constexpr std::chrono::milliseconds kSettleLimit{300};
 
     using Snapshot = PlayerProperties;
     using Abilities = RootProperties;
@@ -115,6 +122,9 @@ private:
         bool refused = false;
         /** The player is not there, or did not answer in time. */
         bool gone = false;
+        /** The error's name and message, when the player answered with one. */
+        std::string error;
+        std::string reason;
         explicit operator bool() const { return reply != nullptr; }
     };
     using Then = std::function<void(Answer)>;
@@ -122,6 +132,7 @@ private:
     struct Operation;
     using Op = std::shared_ptr<Operation>;
     struct Load;
+    struct SeekWait;
     struct Start;
     using Tracks = std::optional<std::vector<std::string>>;
 
@@ -166,7 +177,13 @@ private:
     void clearTracks(const Op& op);
     void removeNext(const Op& op, std::shared_ptr<std::vector<std::string>> left);
     void addTracks(const Op& op, const std::string& path);
+    void handOver(const Op& op, const std::string& path);
+    void seek(std::optional<std::int64_t> offset, std::uint32_t milliseconds, PlayerDone& done);
     static int onTrackAdded(sd_bus_message* signal, void* data, sd_bus_error* error);
+    static int onSeeked(sd_bus_message* signal, void* data, sd_bus_error* error);
+    void awaitSeeked(const std::shared_ptr<SeekWait>& wait);
+    static std::uint32_t seekShown(const SeekWait& wait, const std::string& player,
+                                   std::uint32_t asked);
     void addNext(const Op& op, const std::shared_ptr<Load>& load);
     void launch(const Op& op, const std::string& location);
     void started(const std::string& busName);
@@ -196,6 +213,8 @@ private:
     bool m_inLine = false;
     std::optional<std::string> m_linePlayer;
     std::optional<Abilities> m_lineAbilities;
+    /** The volume this command line wrote last: the steps of volup go on from it. */
+    std::optional<double> m_lineVolume;
     bool m_toldNoBus = false;
     pid_t m_started = -1;
     // Following changes: the signal matches and the poll, while someone watches.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "player/mpris/MprisMessages.h"
 
+#include "player/mpris/MprisNames.h"
+
 #include <systemd/sd-bus.h>
 
 #include <algorithm>
@@ -183,6 +185,34 @@ bool readRootProperties(sd_bus_message* m, RootProperties& into)
         (key == "CanQuit" ? into.canQuit : into.hasTrackList) = on != 0;
         return read;
     });
+}
+
+sd_bus_message* newHandoverCall(sd_bus* bus, const std::string& busName, FileHandover how,
+                                const std::vector<std::string>& hostPaths)
+{
+    sd_bus_message* request = nullptr;
+    bool built = false;
+    if (hostPaths.empty())
+        return nullptr;
+    if (how == FileHandover::AudaciousInterface) {
+        built = sd_bus_message_new_method_call(bus, &request, "org.atheme.audacious",
+                                               "/org/atheme/audacious", "org.atheme.audacious",
+                                               "AddList") >= 0 &&
+                sd_bus_message_open_container(request, 'a', "s") >= 0;
+        for (const auto& path : hostPaths)
+            built = built && sd_bus_message_append(request, "s", fileUri(path).c_str()) >= 0;
+        built = built && sd_bus_message_close_container(request) >= 0;
+    } else {
+        const auto text =
+            how == FileHandover::PlainPath ? hostPaths.front() : fileUri(hostPaths.front());
+        built = sd_bus_message_new_method_call(bus, &request, busName.c_str(),
+                                               "/org/mpris/MediaPlayer2",
+                                               "org.mpris.MediaPlayer2.Player", "OpenUri") >= 0 &&
+                sd_bus_message_append(request, "s", text.c_str()) >= 0;
+    }
+    if (!built)
+        request = sd_bus_message_unref(request);
+    return request;
 }
 
 } // namespace zelvor

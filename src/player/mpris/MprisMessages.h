@@ -1,10 +1,14 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "player/PlayerRules.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
+struct sd_bus;
 struct sd_bus_message;
 
 namespace zelvor {
@@ -46,5 +50,14 @@ bool readMetadata(sd_bus_message* m, PlayerProperties& into);
 bool readPlayerProperties(sd_bus_message* m, PlayerProperties& into);
 /** The answer of GetAll on the root interface. */
 bool readRootProperties(sd_bus_message* m, RootProperties& into);
+
+/**
+ * The call that hands host files to the player as its rule says (see PlayerRule): OpenUri with
+ * the first file's file:// address or its plain path, which plays it at once; or Audacious's
+ * own AddList with the addresses of them all, appended to its playlist. The files are sound
+ * files or playlists, in the order given. Null when the call could not be built.
+ */
+sd_bus_message* newHandoverCall(sd_bus* bus, const std::string& busName, FileHandover how,
+                                const std::vector<std::string>& hostPaths);
 
 } // namespace zelvor

@@ -2,6 +2,7 @@
 #include "player/mpris/MprisNames.h"
 
 #include "AsciiCase.h"
+#include "player/PlayerRules.h"
 #include "player/ProgramCommandLine.h"
 
 #include <algorithm>
@@ -48,7 +49,7 @@ int statusRank(std::string_view status)
 
 } // namespace
 
-PlayerChoice choosePlayer(std::string_view location)
+PlayerChoice choosePlayer(std::string_view location, const ProgramFinder& startable)
 {
     const auto line = trimmed(location);
     constexpr std::string_view kNamed = "mpris:";
@@ -59,10 +60,16 @@ PlayerChoice choosePlayer(std::string_view location)
     const auto candidates = programCandidates(line);
     if (candidates.empty())
         return {};
-    const auto name = baseName(candidates.front().program);
-    if (name == "mpd")
+    auto started = candidates.begin();
+    if (startable)
+        started = std::find_if(candidates.begin(), candidates.end(),
+                               [&startable](const auto& c) { return startable(c.program); });
+    if (started == candidates.end())
+        started = candidates.begin();
+    const auto rule = ruleForProgram(baseName(started->program));
+    if (rule.speaksMpd())
         return {};
-    return {PlayerChoice::Backend::Mpris, std::string(name), std::string(line)};
+    return {PlayerChoice::Backend::Mpris, std::string(rule.busName), std::string(line)};
 }
 
 bool mprisNameMatches(std::string_view busName, std::string_view name)
@@ -86,6 +93,11 @@ std::optional<std::string> pickPlayer(std::vector<BusPlayer> players)
         return rankA != rankB ? rankA < rankB : a.busName < b.busName;
     });
     return players.front().busName;
+}
+
+bool trackListShown(bool tracksAnswered, std::size_t trackCount, bool currentTrack)
+{
+    return tracksAnswered && (trackCount > 0 || !currentTrack);
 }
 
 std::string fileUri(std::string_view hostPath)

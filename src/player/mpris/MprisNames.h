@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,12 +27,17 @@ struct PlayerChoice
     bool operator==(const PlayerChoice&) const = default;
 };
 
+/** True when the program (a reading of the location, see programCandidates) could be started. */
+using ProgramFinder = std::function<bool(const std::string& program)>;
+
 /**
- * Reads the player location: "mpd", empty or a program named mpd chooses MPD; "mpris" any MPRIS
- * player; "mpris:NAME" the player of that name; any other command line the MPRIS player named
- * after the program's base name, started from that line by "open".
+ * Reads the player location: "mpd", empty or a program that speaks MPD's protocol (mpd, mopidy)
+ * chooses MPD; "mpris" any MPRIS player; "mpris:NAME" the player of that name; any other command
+ * line the MPRIS player of the program (see ruleForProgram), started from that line by "open".
+ * The program is the first reading of the line that startable accepts, as the start tries them;
+ * without startable, or when it accepts none, the first reading.
  */
-PlayerChoice choosePlayer(std::string_view location);
+PlayerChoice choosePlayer(std::string_view location, const ProgramFinder& startable = {});
 
 /** The prefix of every MPRIS player's bus name. */
 inline constexpr std::string_view kMprisPrefix = "org.mpris.MediaPlayer2.";
@@ -51,6 +58,13 @@ struct BusPlayer
 
 /** The one to drive: the first playing, else the first paused, else the first in name order. */
 std::optional<std::string> pickPlayer(std::vector<BusPlayer> players);
+
+/**
+ * Whether the track list a player published is the queue to show. Some players publish Tracks
+ * while HasTrackList says false (VLC), so what counts is whether Tracks answered; an empty list
+ * next to a current track in Metadata means the player keeps its queue off the bus (Strawberry).
+ */
+bool trackListShown(bool tracksAnswered, std::size_t trackCount, bool currentTrack);
 
 /** A host path as a file:// URI: every byte but unreserved ones and '/' percent-encoded. */
 std::string fileUri(std::string_view hostPath);
