@@ -1,0 +1,236 @@
+// SPDX-License-Identifier: MIT
+#include "player/mpris/MprisBackend.h"
+
+#include "player/mpris/MprisBackendParts.h"
+#include <systemd/sd-bus.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace zelvor {
+
+using namespace mpris_detail;
+
+void MprisBackend::seekTo(std::uint32_t milliseconds, PlayerDone done)
+{
+    seek(std::nullopt, milliseconds, done);
+}
+
+// Seek moves from where the player is by its own count (Audacious's Position lags behind its
+// seeks); a player without Seek still has SetPosition.
+void MprisBackend::seekBy(std::int64_t offset, std::uint32_t to, PlayerDone done)
+{
+    seek(offset, to, done);
+}
+
+/** A seek waiting for the player's Seeked: some apply a seek a moment after they answered it
+ * (Audacious, cmus), so the status read at once shows the time from before. */
+struct MprisBackend::SeekWait
+{
+    sd_bus_slot* match = nullptr;
+    /** Where Seeked said the player went. */
+    std::optional<std::int64_t> positionUs;
+    /** The call was answered; what is left runs once Seeked came, or at kSettleLimit. */
+    bool answered = false;
+    std::function<void()> then;
+
+    SeekWait() = default;
+    SeekWait(const SeekWait&) = delete;
+    SeekWait& operator=(const SeekWait&) = delete;
+    ~SeekWait() { sd_bus_slot_unref(match); }
+
+    void settle()
+    {
+        if (auto rest = std::exchange(then, nullptr))
+            rest();
+    }
+};
+
+int MprisBackend::onSeeked(sd_bus_message* signal, void* data, sd_bus_error*)
+{
+    auto& wait = *static_cast<SeekWait*>(data);
+    std::int64_t position = 0;
+    if (sd_bus_message_read(signal, "x", &position) < 0)
+        return 0;
+    wait.positionUs = position;
+    if (wait.answered)
+        wait.settle();
+    return 0;
+}
+
+// Once the player answered the call: at once when Seeked came already, else when it comes or
+// at kSettleLimit. The timer holds the wait until it runs, so the wait never ends inside its own
+// signal's handler.
+void MprisBackend::awaitSeeked(const std::shared_ptr<SeekWait>& wait)
+{
+    wait->answered = true;
+    if (wait->positionUs) {
+        wait->settle();
+        return;
+    }
+    m_loop.after(kSettleLimit, [wait] { wait->settle(); });
+}
+
+// The time the reply shows: what Seeked told where the player's Seeked tells the new position,
+// else the time asked for; a player lands on its nearest frame (mpv: 59.98 s for 1:00), and
+// within a second of the time asked for, that time is the answer.
+std::uint32_t MprisBackend::seekShown(const SeekWait& wait, const std::string& player,
+                                      std::uint32_t asked)
+{
+    const auto rule = ruleForBusName(player.substr(std::min(player.size(), kMprisPrefix.size())));
+    const std::int64_t askedUs = std::int64_t{asked} * 1000;
+    const std::int64_t told =
+        rule.seekedTellsNewPosition ? wait.positionUs.value_or(askedUs) : askedUs;
+    return std::llabs(told - askedUs) < 1'000'000 ? asked : milliseconds(told);
+}
+
+void MprisBackend::seek(std::optional<std::int64_t> offset, std::uint32_t milliseconds,
+                        PlayerDone& done)
+{
+    // The reply shows where the player went (see seekShown), not a position read too soon.
+    auto shownAt = std::make_shared<std::optional<std::uint32_t>>();
+    PlayerDone shown = [shownAt, done = std::move(done)](PlayerAnswer answer) {
+        if (auto& status = answer.status;
+            status && *shownAt && (!status->totalMs || **shownAt <= *status->totalMs))
+            status->elapsedMs = **shownAt;
+        done(std::move(answer));
+    };
+    statusAfter(shown, [this, offset, milliseconds, shownAt](const Op& op,
+                                                             const std::function<void()>& then) {
+        // Track ids differ from player to player and from track to track: read it each time.
+        op->snapshot.reset();
+        snapshot(op, [this, op, offset, milliseconds, then, shownAt](const Snapshot* now) {
+            if (now == nullptr || !now->canSeek || now->trackId.empty()) {
+                then();
+                return;
+            }
+            auto wait = std::make_shared<SeekWait>();
+            wait->then = [this, op, wait = wait.get(), milliseconds, shownAt, then] {
+                *shownAt = seekShown(*wait, op->player, milliseconds);
+                then();
+            };
+            sd_bus_match_signal_async(m_bus, &wait->match, op->player.c_str(), kObject,
+                                      kPlayerInterface, "Seeked", &MprisBackend::onSeeked, nullptr,
+                                      wait.get());
+            const auto moved = [this, wait, then](Answer answer) {
+                if (!answer) {
+                    wait->then = nullptr;
+                    then();
+                    return;
+                }
+                awaitSeeked(wait);
+            };
+            const auto setPosition = [this, op, moved, id = now->trackId, milliseconds] {
+                call(op, kPlayerInterface, "SetPosition", moved, "ox", id.c_str(),
+                     static_cast<std::int64_t>(milliseconds) * 1000);
+            };
+            if (!offset) {
+                setPosition();
+                return;
+            }
+            // A player without Seek refuses it; it still has SetPosition.
+            call(
+                op, kPlayerInterface, "Seek",
+                [moved, setPosition](Answer answer) {
+                    if (answer.refused)
+                        setPosition();
+                    else
+                        moved(std::move(answer));
+                },
+                "x", *offset * 1000);
+        });
+    });
+}
+
+// --- Following changes ---
+
+namespace {
+
+// Whether a PropertiesChanged of the player names what the np line shows.
+bool namesShownProperty(sd_bus_message* signal)
+{
+    const char* interface = nullptr;
+    if (sd_bus_message_read(signal, "s", &interface) < 0 ||
+        std::strcmp(interface, kPlayerInterface) != 0)
+        return false;
+    const auto shown = [](const char* name) {
+        return std::strcmp(name, "PlaybackStatus") == 0 || std::strcmp(name, "Metadata") == 0;
+    };
+    if (sd_bus_message_enter_container(signal, 'a', "{sv}") < 0)
+        return false;
+    while (sd_bus_message_enter_container(signal, 'e', "sv") > 0) {
+        const char* name = nullptr;
+        if (sd_bus_message_read(signal, "s", &name) < 0)
+            return false;
+        if (shown(name))
+            return true;
+        if (sd_bus_message_skip(signal, "v") < 0 || sd_bus_message_exit_container(signal) < 0)
+            return false;
+    }
+    if (sd_bus_message_exit_container(signal) < 0)
+        return false;
+    char** invalidated = nullptr;
+    if (sd_bus_message_read_strv(signal, &invalidated) < 0)
+        return false;
+    bool named = false;
+    for (char** name = invalidated; name != nullptr && *name != nullptr; ++name) {
+        named = named || shown(*name);
+        std::free(*name);
+    }
+    std::free(invalidated);
+    return named;
+}
+
+} // namespace
+
+std::unique_ptr<PlayerWatch> MprisBackend::watchChanges(std::function<void()> changed)
+{
+    return m_watchers.add(std::move(changed));
+}
+
+int MprisBackend::onPlayerSignal(sd_bus_message* signal, void* data, sd_bus_error*)
+{
+    auto& self = *static_cast<MprisBackend*>(data);
+    if (sd_bus_message_is_signal(signal, kProperties, "PropertiesChanged") > 0 &&
+        !namesShownProperty(signal))
+        return 0;
+    self.m_watchers.notify();
+    return 0;
+}
+
+// The matches live on the kept connection, so a player that leaves and comes back under the
+// same name is heard again; a bus opened afresh gets them again.
+void MprisBackend::watchSignals(bool watched)
+{
+    m_propertiesMatch = sd_bus_slot_unref(m_propertiesMatch);
+    m_seekedMatch = sd_bus_slot_unref(m_seekedMatch);
+    m_loop.cancel(m_tick);
+    m_tick = 0;
+    if (!watched)
+        return;
+    m_tick = m_loop.after(kChangePoll, [this] { tick(); });
+    // A bus opened now comes back here with its matches.
+    if (m_bus == nullptr) {
+        openBus();
+        return;
+    }
+    sd_bus_match_signal_async(m_bus, &m_propertiesMatch, nullptr, kObject, kProperties,
+                              "PropertiesChanged", &MprisBackend::onPlayerSignal, nullptr, this);
+    sd_bus_match_signal_async(m_bus, &m_seekedMatch, nullptr, kObject, kPlayerInterface, "Seeked",
+                              &MprisBackend::onPlayerSignal, nullptr, this);
+    rearm();
+}
+
+// A player that sends no signals is read again while someone follows; the bus, should it have
+// gone, is opened again.
+void MprisBackend::tick()
+{
+    m_tick = 0;
+    if (m_bus == nullptr || sd_bus_is_open(m_bus) <= 0)
+        openBus();
+    if (m_tick == 0)
+        m_tick = m_loop.after(kChangePoll, [this] { tick(); });
+    m_watchers.notify();
+}
+
+} // namespace zelvor
