@@ -12,7 +12,6 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
-#include <thread>
 #include <vector>
 
 #include <pwd.h>
@@ -160,16 +159,6 @@ bool ManagedMpd::openThen(const std::string& playerLocation, Done done)
     return true;
 }
 
-std::optional<std::int32_t> ManagedMpd::open(const std::string& playerLocation)
-{
-    std::optional<std::int32_t> answer;
-    if (!begin(playerLocation, [&answer](std::int32_t result) { answer = result; }))
-        return std::nullopt;
-    while (!answer && !advance())
-        std::this_thread::sleep_for(kPollInterval);
-    return answer;
-}
-
 // Decides what "open" does; done is called at once, or joins the waiting of m_startup.
 bool ManagedMpd::begin(const std::string& playerLocation, Done done)
 {
@@ -293,11 +282,6 @@ bool ManagedMpd::advance()
 
 void ManagedMpd::scheduleNext()
 {
-    if (!m_setup.after) {
-        while (!advance())
-            std::this_thread::sleep_for(kPollInterval);
-        return;
-    }
     m_setup.after(kPollInterval, [this, alive = std::weak_ptr<bool>(m_alive)] {
         if (!alive.expired() && !advance())
             scheduleNext();

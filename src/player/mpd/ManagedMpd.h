@@ -30,8 +30,8 @@ struct ManagedMpdSetup
     std::function<std::string()> musicRoot;
     /** Shows a status word. */
     std::function<void(const std::string&)> report;
-    /** Runs the callback once after the delay, from the program's event loop. Without it, an
-     * "open" that waits for this MPD waits in place. */
+    /** Runs the callback once after the delay, from the program's event loop; the backend's
+     * loop when not given. */
     std::function<void(std::chrono::milliseconds, std::function<void()>)> after;
 };
 
@@ -68,8 +68,6 @@ public:
      * answering.
      */
     bool openThen(const std::string& playerLocation, Done done);
-    /** The same, waiting in place: the answer, or nothing when "open" is not its business. */
-    std::optional<std::int32_t> open(const std::string& playerLocation);
 
     static constexpr std::chrono::seconds kStartLimit{5};
     static constexpr std::chrono::seconds kScanLimit{30};

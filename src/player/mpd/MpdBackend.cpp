@@ -19,6 +19,16 @@ namespace zelvor {
 
 namespace {
 
+// "open" of Zelvor's own MPD looks at it again from the backend's loop unless told otherwise.
+ManagedMpdSetup withLoopTimers(PlayerLoop& loop, ManagedMpdSetup setup)
+{
+    if (!setup.after)
+        setup.after = [&loop](std::chrono::milliseconds delay, std::function<void()> callback) {
+            loop.after(delay, std::move(callback));
+        };
+    return setup;
+}
+
 pid_t localPeer(int fd)
 {
     sockaddr_storage address{};
@@ -124,7 +134,7 @@ PlayerAnswer reachedOr(const MpdReply& reply, PlayerAnswer answer)
 } // namespace
 
 MpdBackend::MpdBackend(PlayerLoop& loop, ManagedMpdSetup managed)
-    : m_loop(loop), m_managed(std::move(managed)),
+    : m_loop(loop), m_managed(withLoopTimers(loop, std::move(managed))),
       m_channel(loop, [this] { return m_managed.socketToTry(); })
 {
     m_channel.onChange = [this] { m_watchers.notify(); };
