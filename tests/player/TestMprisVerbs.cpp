@@ -151,6 +151,23 @@ TEST_F(MprisVerbs, RelativeSeekGoesAsSeekAndShowsWhereSeekedSaysItWent)
     EXPECT_EQ(standIn.state().positionUs, 130'000'000);
 }
 
+// As VLC: the volume is applied a moment after the call was answered, and told then. This
+// one takes only twentieths.
+TEST_F(MprisVerbs, VolumeShowsWhatThePlayerToldOnceItAppliedIt)
+{
+    StandInOptions late;
+    late.volumeLater = true;
+    auto& standIn = startPlaying(late);
+    EXPECT_EQ(run("vol 40"), "\r\nVolume: 40%");
+    EXPECT_EQ(run("vol 42"), "\r\nVolume: 40%");
+    EXPECT_EQ(run("vol +10"), "\r\nVolume: 50%");
+    // Already there: nothing to wait for.
+    EXPECT_EQ(run("vol 50"), "\r\nVolume: 50%");
+    EXPECT_EQ(standIn.takeCalls(),
+              (Calls{"Set Volume 0.4", "Set Volume 0.42", "Set Volume 0.5", "Set Volume 0.5"}));
+    EXPECT_EQ(standIn.state().volume, 0.5);
+}
+
 TEST_F(MprisVerbs, TrackListVerbsNowPlayingSeekAndVolume)
 {
     auto& standIn = startPlaying();

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -135,6 +136,7 @@ void MprisStandIn::run()
         const int processed = sd_bus_process(m_bus, nullptr);
         if (processed < 0)
             return;
+        applyLateVolume();
         if (processed == 0)
             sd_bus_wait(m_bus, 20000);
     }
@@ -202,6 +204,27 @@ void MprisStandIn::seekTo(std::int64_t position)
         return;
     // As players do, the signal goes out before the reply.
     sd_bus_emit_signal(m_bus, kObject, kPlayer, "Seeked", "x", position);
+}
+
+// Called with the state's lock held.
+void MprisStandIn::tellVolume()
+{
+    sd_bus_message* changed = nullptr;
+    if (sd_bus_message_new_signal(m_bus, &changed, kObject, kProperties, "PropertiesChanged") < 0)
+        return;
+    if (sd_bus_message_append(changed, "sa{sv}as", kPlayer, 1, "Volume", "d", m_state.volume, 0) >=
+        0)
+        sd_bus_send(m_bus, changed, nullptr);
+    sd_bus_message_unref(changed);
+}
+
+void MprisStandIn::applyLateVolume()
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_volumeTo || std::chrono::steady_clock::now() < m_volumeAt)
+        return;
+    m_state.volume = *std::exchange(m_volumeTo, std::nullopt);
+    tellVolume();
 }
 
 int MprisStandIn::reply(sd_bus_message* m, const std::string& interface, const std::string& member)
@@ -443,8 +466,17 @@ int MprisStandIn::setProperty(sd_bus_message* m)
     std::ostringstream call;
     call << "Set " << property << " ";
     if (property == "Volume" && m_options.volume) {
-        sd_bus_message_read(m, "v", "d", &s.volume);
-        call << s.volume;
+        double volume = 0;
+        sd_bus_message_read(m, "v", "d", &volume);
+        call << volume;
+        if (m_options.volumeLater) {
+            m_volumeTo = std::round(volume * 20) / 20;
+            m_volumeAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+        } else {
+            s.volume = volume;
+            // As players do, the signal goes out before the reply.
+            tellVolume();
+        }
     } else if (property == "Shuffle" && m_options.shuffle) {
         int on = 0;
         sd_bus_message_read(m, "v", "b", &on);

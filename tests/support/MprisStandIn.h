@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -62,6 +63,10 @@ struct StandInOptions
     bool seeksLater = false;
     /** Offers Seek, and tells where each seek went in a Seeked signal, as Audacious does. */
     bool tellsSeeked = false;
+    /** Answers Set Volume first and applies it, to the nearest twentieth, 50 ms later, telling
+     * it then in PropertiesChanged, as VLC applies a volume a moment after. Otherwise the
+     * volume is applied and told at once, before the reply. */
+    bool volumeLater = false;
     /** Leaves the bus, without an answer, when a call of this member arrives. */
     std::string leavesOn;
 };
@@ -112,6 +117,8 @@ private:
     int setProperty(sd_bus_message* m);
     void record(std::string call);
     void seekTo(std::int64_t position);
+    void tellVolume();
+    void applyLateVolume();
     void run();
 
     StandInOptions m_options;
@@ -123,6 +130,8 @@ private:
     std::vector<std::string> m_calls;
     int m_nextTrack = 1;
     std::optional<std::int64_t> m_seekTo;
+    std::optional<double> m_volumeTo;
+    std::chrono::steady_clock::time_point m_volumeAt;
     int m_trackListReads = 0;
     std::thread m_thread;
 };

@@ -206,7 +206,7 @@ PlayerStatus statusOf(const PlayerProperties& now,
     if (now.lengthUs > 0)
         status.totalMs = milliseconds(now.lengthUs);
     if (now.volume)
-        status.volume = static_cast<int>(std::lround(std::clamp(*now.volume, 0.0, 1.0) * 100));
+        status.volume = volumePercent(*now.volume);
     status.canSeek = now.canSeek;
     status.shuffle = now.shuffle;
     if (now.loopStatus)
@@ -465,34 +465,6 @@ void MprisBackend::jumpTo(std::uint32_t position, PlayerDone done)
             }
             call(
                 op, kTrackList, "GoTo", [then](Answer) { then(); }, "o", (*list)[position].c_str());
-        });
-    });
-}
-
-void MprisBackend::setVolume(int percent, PlayerDone done)
-{
-    // A player may apply the volume a moment after it answered (VLC): the reply shows the
-    // volume written.
-    const int wanted = std::clamp(percent, 0, 100);
-    auto written = std::make_shared<bool>(false);
-    PlayerDone shown = [written, wanted, done = std::move(done)](PlayerAnswer answer) {
-        if (answer.status && *written && answer.status->volume)
-            answer.status->volume = wanted;
-        done(std::move(answer));
-    };
-    statusAfter(shown, [this, wanted, written](const Op& op, const std::function<void()>& then) {
-        snapshot(op, [this, op, wanted, written, then](const Snapshot* now) {
-            if (now == nullptr || !now->volume) {
-                then();
-                return;
-            }
-            setProperty(
-                op, "Volume",
-                [written, then](bool set) {
-                    *written = set;
-                    then();
-                },
-                "d", static_cast<double>(wanted) / 100);
         });
     });
 }

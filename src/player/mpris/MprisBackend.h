@@ -83,7 +83,8 @@ public:
     void queue(std::uint32_t first, std::uint32_t count, PlayerDone done) override;
     /** GoTo the track at the position in Tracks; without a track list only the status. */
     void jumpTo(std::uint32_t position, PlayerDone done) override;
-    /** Sets Volume (1.0 is 100 %). */
+    /** Sets Volume (1.0 is 100 %); the reply shows the volume PropertiesChanged tells (at
+     * most kSettleLimit, then the volume asked for). */
     void setVolume(int percent, PlayerDone done) override;
     /** SetPosition with the current mpris:trackid; the reply shows where Seeked says the
      * player went (at most kSettleLimit, then the time asked for). */
@@ -102,7 +103,7 @@ public:
     static constexpr std::chrono::milliseconds kTimeout{2000};
     static constexpr std::chrono::milliseconds kChangePoll{1000};
     static constexpr std::chrono::milliseconds kStartLimit{5000};
-    /** How long a seek waits for the player's Seeked. */
+    /** How long a seek or a volume waits for the player's word of it. */
     static constexpr std::chrono::milliseconds kSettleLimit{300};
 
     using Snapshot = PlayerProperties;
@@ -132,7 +133,7 @@ private:
     struct Operation;
     using Op = std::shared_ptr<Operation>;
     struct Load;
-    struct SeekWait;
+    struct ChangeWait;
     struct Start;
     using Tracks = std::optional<std::vector<std::string>>;
 
@@ -181,8 +182,9 @@ private:
     void seek(std::optional<std::int64_t> offset, std::uint32_t milliseconds, PlayerDone& done);
     static int onTrackAdded(sd_bus_message* signal, void* data, sd_bus_error* error);
     static int onSeeked(sd_bus_message* signal, void* data, sd_bus_error* error);
-    void awaitSeeked(const std::shared_ptr<SeekWait>& wait);
-    static std::uint32_t seekShown(const SeekWait& wait, const std::string& player,
+    static int onVolumeChanged(sd_bus_message* signal, void* data, sd_bus_error* error);
+    void awaitChange(const std::shared_ptr<ChangeWait>& wait);
+    static std::uint32_t seekShown(const ChangeWait& wait, const std::string& player,
                                    std::uint32_t asked);
     void addNext(const Op& op, const std::shared_ptr<Load>& load);
     void launch(const Op& op, const std::string& location);

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -55,6 +56,12 @@ inline std::uint64_t monotonicNowUs()
     ::clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000 +
            static_cast<std::uint64_t>(now.tv_nsec) / 1000;
+}
+
+/** MPRIS's Volume (1.0 is full) in whole percent. */
+inline int volumePercent(double volume)
+{
+    return static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * 100));
 }
 
 inline std::uint32_t milliseconds(std::int64_t microseconds)

@@ -23,48 +23,105 @@ void MprisBackend::seekBy(std::int64_t offset, std::uint32_t to, PlayerDone done
     seek(offset, to, done);
 }
 
-/** A seek waiting for the player's Seeked: some apply a seek a moment after they answered it
- * (Audacious, cmus), so the status read at once shows the time from before. */
-struct MprisBackend::SeekWait
+/** A change waiting for the player's word of it: some players apply a seek or a volume a
+ * moment after they answered the call (Audacious, cmus, VLC), so a status read at once shows
+ * the state from before. A seek waits for Seeked, a volume for a PropertiesChanged telling the
+ * volume written. */
+struct MprisBackend::ChangeWait
 {
     sd_bus_slot* match = nullptr;
     /** Where Seeked said the player went. */
     std::optional<std::int64_t> positionUs;
-    /** The call was answered; what is left runs once Seeked came, or at kSettleLimit. */
+    /** The volume written, in percent, and the one the player told last. */
+    std::optional<int> wantedVolume;
+    std::optional<double> volume;
+    /** The call was answered; what is left runs once the player told, or at kSettleLimit. */
     bool answered = false;
     std::function<void()> then;
 
-    SeekWait() = default;
-    SeekWait(const SeekWait&) = delete;
-    SeekWait& operator=(const SeekWait&) = delete;
-    ~SeekWait() { sd_bus_slot_unref(match); }
+    ChangeWait() = default;
+    ChangeWait(const ChangeWait&) = delete;
+    ChangeWait& operator=(const ChangeWait&) = delete;
+    ~ChangeWait() { sd_bus_slot_unref(match); }
+
+    bool told() const
+    {
+        if (wantedVolume)
+            return volume && volumePercent(*volume) == *wantedVolume;
+        return positionUs.has_value();
+    }
 
     void settle()
     {
         if (auto rest = std::exchange(then, nullptr))
             rest();
     }
+
+    void heard()
+    {
+        if (answered && told())
+            settle();
+    }
 };
+
+namespace {
+
+// Reads a PropertiesChanged of the player's interface up to the first changed property whose
+// name `stop` takes, and leaves the message at its value. Without one, false, and the message
+// is left at the list of invalidated names (or wherever reading it failed).
+template <typename Stop> bool changedProperty(sd_bus_message* signal, Stop&& stop)
+{
+    const char* interface = nullptr;
+    if (sd_bus_message_read(signal, "s", &interface) < 0 ||
+        std::strcmp(interface, kPlayerInterface) != 0 ||
+        sd_bus_message_enter_container(signal, 'a', "{sv}") < 0)
+        return false;
+    while (sd_bus_message_enter_container(signal, 'e', "sv") > 0) {
+        const char* name = nullptr;
+        if (sd_bus_message_read(signal, "s", &name) < 0)
+            return false;
+        if (stop(name))
+            return true;
+        if (sd_bus_message_skip(signal, "v") < 0 || sd_bus_message_exit_container(signal) < 0)
+            return false;
+    }
+    sd_bus_message_exit_container(signal);
+    return false;
+}
+
+} // namespace
 
 int MprisBackend::onSeeked(sd_bus_message* signal, void* data, sd_bus_error*)
 {
-    auto& wait = *static_cast<SeekWait*>(data);
+    auto& wait = *static_cast<ChangeWait*>(data);
     std::int64_t position = 0;
     if (sd_bus_message_read(signal, "x", &position) < 0)
         return 0;
     wait.positionUs = position;
-    if (wait.answered)
-        wait.settle();
+    wait.heard();
     return 0;
 }
 
-// Once the player answered the call: at once when Seeked came already, else when it comes or
-// at kSettleLimit. The timer holds the wait until it runs, so the wait never ends inside its own
+int MprisBackend::onVolumeChanged(sd_bus_message* signal, void* data, sd_bus_error*)
+{
+    auto& wait = *static_cast<ChangeWait*>(data);
+    double volume = 0;
+    if (!changedProperty(signal,
+                         [](const char* name) { return std::strcmp(name, "Volume") == 0; }) ||
+        sd_bus_message_read(signal, "v", "d", &volume) < 0)
+        return 0;
+    wait.volume = volume;
+    wait.heard();
+    return 0;
+}
+
+// Once the player answered the call: at once when it told already, else when it tells or at
+// kSettleLimit. The timer holds the wait until it runs, so the wait never ends inside its own
 // signal's handler.
-void MprisBackend::awaitSeeked(const std::shared_ptr<SeekWait>& wait)
+void MprisBackend::awaitChange(const std::shared_ptr<ChangeWait>& wait)
 {
     wait->answered = true;
-    if (wait->positionUs) {
+    if (wait->told()) {
         wait->settle();
         return;
     }
@@ -74,7 +131,7 @@ void MprisBackend::awaitSeeked(const std::shared_ptr<SeekWait>& wait)
 // The time the reply shows: what Seeked told where the player's Seeked tells the new position,
 // else the time asked for; a player lands on its nearest frame (mpv: 59.98 s for 1:00), and
 // within a second of the time asked for, that time is the answer.
-std::uint32_t MprisBackend::seekShown(const SeekWait& wait, const std::string& player,
+std::uint32_t MprisBackend::seekShown(const ChangeWait& wait, const std::string& player,
                                       std::uint32_t asked)
 {
     const auto rule = ruleForBusName(player.substr(std::min(player.size(), kMprisPrefix.size())));
@@ -104,7 +161,7 @@ void MprisBackend::seek(std::optional<std::int64_t> offset, std::uint32_t millis
                 then();
                 return;
             }
-            auto wait = std::make_shared<SeekWait>();
+            auto wait = std::make_shared<ChangeWait>();
             wait->then = [this, op, wait = wait.get(), milliseconds, shownAt, then] {
                 *shownAt = seekShown(*wait, op->player, milliseconds);
                 then();
@@ -118,7 +175,7 @@ void MprisBackend::seek(std::optional<std::int64_t> offset, std::uint32_t millis
                     then();
                     return;
                 }
-                awaitSeeked(wait);
+                awaitChange(wait);
             };
             const auto setPosition = [this, op, moved, id = now->trackId, milliseconds] {
                 call(op, kPlayerInterface, "SetPosition", moved, "ox", id.c_str(),
@@ -142,6 +199,51 @@ void MprisBackend::seek(std::optional<std::int64_t> offset, std::uint32_t millis
     });
 }
 
+// A player may apply the volume a moment after it answered (VLC): the reply shows the volume
+// the player tells in PropertiesChanged, or the volume written when it tells nothing in time.
+void MprisBackend::setVolume(int percent, PlayerDone done)
+{
+    const int wanted = std::clamp(percent, 0, 100);
+    auto shownVolume = std::make_shared<std::optional<int>>();
+    PlayerDone shown = [shownVolume, done = std::move(done)](PlayerAnswer answer) {
+        if (answer.status && *shownVolume && answer.status->volume)
+            answer.status->volume = **shownVolume;
+        done(std::move(answer));
+    };
+    statusAfter(
+        shown, [this, wanted, shownVolume](const Op& op, const std::function<void()>& then) {
+            snapshot(op, [this, op, wanted, shownVolume, then](const Snapshot* now) {
+                if (now == nullptr || !now->volume) {
+                    then();
+                    return;
+                }
+                auto wait = std::make_shared<ChangeWait>();
+                wait->wantedVolume = wanted;
+                // A player already at that volume tells no change.
+                if (volumePercent(*now->volume) == wanted)
+                    wait->volume = *now->volume;
+                wait->then = [wait = wait.get(), wanted, shownVolume, then] {
+                    *shownVolume = wait->volume ? volumePercent(*wait->volume) : wanted;
+                    then();
+                };
+                sd_bus_match_signal_async(m_bus, &wait->match, op->player.c_str(), kObject,
+                                          kProperties, "PropertiesChanged",
+                                          &MprisBackend::onVolumeChanged, nullptr, wait.get());
+                setProperty(
+                    op, "Volume",
+                    [this, wait, then](bool set) {
+                        if (!set) {
+                            wait->then = nullptr;
+                            then();
+                            return;
+                        }
+                        awaitChange(wait);
+                    },
+                    "d", static_cast<double>(wanted) / 100);
+            });
+        });
+}
+
 // --- Following changes ---
 
 namespace {
@@ -149,26 +251,11 @@ namespace {
 // Whether a PropertiesChanged of the player names what the np line shows.
 bool namesShownProperty(sd_bus_message* signal)
 {
-    const char* interface = nullptr;
-    if (sd_bus_message_read(signal, "s", &interface) < 0 ||
-        std::strcmp(interface, kPlayerInterface) != 0)
-        return false;
     const auto shown = [](const char* name) {
         return std::strcmp(name, "PlaybackStatus") == 0 || std::strcmp(name, "Metadata") == 0;
     };
-    if (sd_bus_message_enter_container(signal, 'a', "{sv}") < 0)
-        return false;
-    while (sd_bus_message_enter_container(signal, 'e', "sv") > 0) {
-        const char* name = nullptr;
-        if (sd_bus_message_read(signal, "s", &name) < 0)
-            return false;
-        if (shown(name))
-            return true;
-        if (sd_bus_message_skip(signal, "v") < 0 || sd_bus_message_exit_container(signal) < 0)
-            return false;
-    }
-    if (sd_bus_message_exit_container(signal) < 0)
-        return false;
+    if (changedProperty(signal, shown))
+        return true;
     char** invalidated = nullptr;
     if (sd_bus_message_read_strv(signal, &invalidated) < 0)
         return false;
