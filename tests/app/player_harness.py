@@ -9,7 +9,6 @@ import os
 import pwd
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
@@ -18,7 +17,7 @@ import time
 import pexpect
 
 from script_run import wait_until
-from test_helpers import check, free_port
+from test_helpers import check, held_port
 
 PROMPT = b"\r\nZelvor>"
 FAILURE = "Command Failed - Winamp may not be running"
@@ -80,6 +79,7 @@ class Sandbox:
         self.zelvor = None
         self.client = None
         self.started = []
+        self.held = {}
 
     # Processes -----------------------------------------------------------------------------
 
@@ -194,12 +194,19 @@ class Sandbox:
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wait_until(lambda: os.path.exists(os.path.join(folder, "native")), "PulseAudio")
 
-    def start_zelvor(self, zelvor, location, avoid=()):
-        """A headless zelvor on a free port with this player location, and a client on it.
+    def hold_port(self):
+        """A port no other program takes until release_port (see test_helpers.held_port)."""
+        port, probe = held_port()
+        self.held[port] = probe
+        return port
 
-        The port is free when chosen, yet another test may take it before zelvor listens:
-        zelvor then says the port is in use, and it is started again on another.
-        """
+    def release_port(self, port):
+        probe = self.held.pop(port, None)
+        if probe:
+            probe.close()
+
+    def start_zelvor(self, zelvor, location):
+        """A headless zelvor on a port held for it until it listens, and a client on it."""
         program = zelvor
         if self.user:
             # The build tree may lie where the ordinary user cannot reach it.
@@ -207,25 +214,21 @@ class Sandbox:
             shutil.copy(zelvor, program)
             os.chmod(program, 0o755)
         errors = os.path.join(self.home, "zelvor-stderr.txt")
-        for attempt in range(3):
-            port = free_port()
-            while port in avoid:
-                port = free_port()
-            self._write_settings(port, location)
-            self.zelvor = self.spawn([program], stdout=subprocess.DEVNULL,
-                                     stderr=open(errors, "wb"))
-            in_use = lambda: b" in use" in open(errors, "rb").read()
-            # With a desktop platform (Strawberry needs QT_QPA_PLATFORM) zelvor prints nothing.
-            try:
-                wait_until(lambda: listening(port) or in_use(), "zelvor listening", timeout=30)
-            except SystemExit as failed:
-                raise SystemExit("%s; its errors: %r" % (failed, open(errors, "rb").read()[-2000:]))
-            if listening(port):
-                self.client = Client(port)
-                return self.client
-            self.zelvor.send_signal(signal.SIGTERM)
-            self.zelvor.wait(timeout=10)
-        raise SystemExit("zelvor found no free port in three tries")
+        port = self.hold_port()
+        self._write_settings(port, location)
+        self.zelvor = self.spawn([program], stdout=subprocess.DEVNULL, stderr=open(errors, "wb"))
+        # With a desktop platform (Strawberry needs QT_QPA_PLATFORM) zelvor prints nothing.
+        try:
+            wait_until(lambda: listening(port) or self.zelvor.poll() is not None,
+                       "zelvor listening", timeout=30)
+        except SystemExit as failed:
+            raise SystemExit("%s; its errors: %r" % (failed, open(errors, "rb").read()[-2000:]))
+        self.release_port(port)
+        if not listening(port):
+            raise SystemExit("zelvor ended (%s) before it listened; its errors: %r"
+                             % (self.zelvor.returncode, open(errors, "rb").read()[-2000:]))
+        self.client = Client(port)
+        return self.client
 
     def _write_settings(self, port, location):
         folder = self.mkdir(".config", "zelvor")
@@ -276,6 +279,8 @@ class Sandbox:
                 process.wait(timeout=5)
             except subprocess.TimeoutExpired:
                 pass
+        for port in list(self.held):
+            self.release_port(port)
         shutil.rmtree(self.home, ignore_errors=True)
         if kind is None and code not in (None, 0):
             raise SystemExit("zelvor exited with %d" % code)

@@ -13,7 +13,7 @@ import sys
 
 import pexpect
 
-from player_harness import FAILURE, Sandbox, check, free_port, tone, wait_until
+from player_harness import FAILURE, Sandbox, check, tone, wait_until
 
 
 def url_of(box, player):
@@ -131,19 +131,30 @@ def cmus(zelvor):
     with Sandbox("cmus") as box:
         tone(os.path.join(box.music, "one.ogg"), title="First")
         tone(os.path.join(box.music, "two.ogg"))
+        # cmus-remote makes cmus's settings folders as cmus does on its first start; when the
+        # two make them at once, cmus finds its folder already there and stops ("creating
+        # directory ...: File exists"). A user's cmus has them from its first run.
+        box.mkdir(".config", "cmus", "playlists")
         # cmus wants a terminal; zelvor finds it on the bus.
         terminal = pexpect.spawn("cmus", env=box.env, cwd=box.home, dimensions=(24, 80))
+        drawn = bytearray()
         try:
             def remote(*args):
                 # What cmus draws is read away, so a full terminal never holds it up.
                 try:
-                    while terminal.read_nonblocking(65536, timeout=0):
-                        pass
+                    while True:
+                        drawn.extend(terminal.read_nonblocking(65536, timeout=0))
+                        del drawn[:-2000]
                 except (pexpect.TIMEOUT, pexpect.EOF):
                     pass
+                if not terminal.isalive():
+                    raise SystemExit("cmus ended (%s): %r" % (terminal.exitstatus,
+                                                              bytes(drawn[-500:])))
                 return box.run("cmus-remote", *args)
-            # Its first start makes its settings and cache: on a busy machine that takes a while.
-            wait_until(lambda: remote("-Q"), "cmus answering", timeout=30)
+            socket = os.path.join(box.env["XDG_RUNTIME_DIR"], "cmus-socket")
+            wait_until(lambda: os.path.exists(socket) or remote("-Q"), "cmus's socket",
+                       timeout=30)
+            wait_until(lambda: remote("-Q"), "cmus answering")
             wait_until(lambda: "cmus" in box.players(), "cmus on the bus")
             remote("-C", "set output_plugin=pulse")
             remote("-C", "player-play %s/one.ogg" % box.music)
@@ -209,7 +220,8 @@ def mopidy(zelvor):
         album = box.mkdir("music", "Album")
         tone(os.path.join(album, "one.ogg"), title="First")
         tone(os.path.join(album, "two.ogg"), title="Second")
-        port = free_port()
+        # Held until Mopidy-MPD listens on it (it asks for SO_REUSEADDR, as zelvor does).
+        port = box.hold_port()
         config = os.path.join(box.home, "mopidy.conf")
         with open(config, "w") as f:
             f.write("[core]\ncache_dir = {0}/cache\nconfig_dir = {0}/config\n"
@@ -218,11 +230,12 @@ def mopidy(zelvor):
                     "[http]\nenabled = false\n[stream]\nenabled = false\n"
                     "[m3u]\nenabled = false\n".format(box.home, box.music, port))
         box.env.update(MPD_HOST="127.0.0.1", MPD_PORT=str(port))
-        client = box.start_zelvor(zelvor, "mopidy --config " + config, avoid=(port,))
+        client = box.start_zelvor(zelvor, "mopidy --config " + config)
         reply = client.run("open")
         check(FAILURE not in reply, "open", reply)
         mpc = lambda *args: box.run("mpc", *args)
         wait_until(lambda: mpc("status") is not None, "Mopidy answering", timeout=30)
+        box.release_port(port)
         # The Mopidy that open started runs: a second open starts no second one.
         check(FAILURE not in client.run("open"), "second open", "")
         check(box.running("mopidy") == 1, "one Mopidy after two opens", box.running("mopidy"))

@@ -16,13 +16,14 @@ process they start, and ends those processes by pid on each way out.
 import os
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
 import time
 
 import pexpect
+
+from test_helpers import held_port
 
 STARTED = b" started\n"
 STOP_SIGNALS = (signal.SIGTERM, signal.SIGINT, signal.SIGHUP)
@@ -162,10 +163,7 @@ class Run:
 
     def hold_port(self):
         """A loopback port that nothing else can take until release_port."""
-        probe = socket.socket(socket.AF_INET6, socket.SOCK_STREAM)
-        probe.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        probe.bind(("::", 0))
-        port = probe.getsockname()[1]
+        port, probe = held_port()
         self.held[port] = probe
         return port
 

@@ -4,6 +4,16 @@ import socket
 import time
 
 
+def held_port():
+    """A TCP port, and the socket that holds it: bound on every address with SO_REUSEADDR and
+    not listening, so no other program's bind or connect takes the port while the socket lives,
+    yet a listener that asks for SO_REUSEADDR too (Zelvor, Mopidy-MPD) still gets it."""
+    probe = socket.socket(socket.AF_INET6, socket.SOCK_STREAM)
+    probe.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    probe.bind(("::", 0))
+    return probe.getsockname()[1], probe
+
+
 def free_port():
     """A TCP port free on every address right now (the program listens on all of them, and a
     port taken on 127.0.0.2 alone is free on 127.0.0.1)."""
