@@ -100,15 +100,14 @@ void measureLines(zelvor::test::PollLoop& loop, const char* transport)
     });
     const Figures longLine = measure(kLongLines, [&](int i) {
         player.beginCommandLine();
-        for (int n = 0; n < 256; ++n)
-            answered(loop, [&](zelvor::PlayerDone done) { player.stepVolume(step(i), done); });
+        answered(loop, [&](zelvor::PlayerDone done) { player.stepVolume(256 * step(i), done); });
         player.endCommandLine();
     });
     row("floor: connect + volume +1/-1 + close", rawVolume);
     row("stepVolume(+1/-1)", volume, &rawVolume);
     row("floor: connect + status + close", rawStatus);
     row("status (status + currentsong)", status, &rawStatus);
-    row("volup 255: 256 x stepVolume(+1)", longLine);
+    row("volup 255: stepVolume(+-256)", longLine);
 }
 
 // The median of a few loads; the queue is emptied after each.

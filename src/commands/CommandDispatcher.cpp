@@ -129,26 +129,17 @@ PromptSelector sendCommand(CommandContext& context, std::string_view)
     });
 }
 
-// Steps left more to go; the line gives up at the first step that was not done.
-void volumeSteps(Player& player, int direction, std::int32_t left, LineDone done)
-{
-    player.stepVolume(
-        direction, [&player, direction, left, done = std::move(done)](PlayerAnswer answer) mutable {
-            if (left > 1 && answer.done())
-                volumeSteps(player, direction, left - 1, std::move(done));
-            else
-                done(endOf(answer, Feature::Volume));
-        });
-}
-
-// A count of n moves the volume n + 1 steps; only the last step's answer is shown.
+// A count of n moves the volume n + 1 steps, given to the player at once.
 template <int Direction>
 PromptSelector stepVolume(CommandContext& context, std::string_view argument)
 {
     const auto count = std::min(numericArgument(argument).value_or(0), kMostVolumeSteps);
     Player& player = context.player;
     return replyWhenDone(context, [&player, count](LineDone done) {
-        volumeSteps(player, Direction, std::max(count, 0) + 1, std::move(done));
+        player.stepVolume(Direction * (std::max(count, 0) + 1),
+                          [done = std::move(done)](PlayerAnswer answer) {
+                              done(endOf(answer, Feature::Volume));
+                          });
     });
 }
 

@@ -119,8 +119,9 @@ public:
     virtual void pause(PlayerDone done) = 0;
     virtual void next(PlayerDone done) = 0;
     virtual void previous(PlayerDone done) = 0;
-    /** One step of the volume: up (+1) or down (-1). */
-    virtual void stepVolume(int direction, PlayerDone done) = 0;
+    /** Moves the volume by steps of one percent, up (steps > 0) or down (steps < 0): volup n is
+     * n + 1 steps. A player that moves one step at a time stops at the first step not done. */
+    virtual void stepVolume(int steps, PlayerDone done) = 0;
     virtual void toggleShuffle(PlayerDone done) = 0;
     virtual void toggleRepeat(PlayerDone done) = 0;
     /** Empties the queue. */

@@ -53,9 +53,9 @@ void PlayerSelector::previous(PlayerDone done)
     chosen().previous(std::move(done));
 }
 
-void PlayerSelector::stepVolume(int direction, PlayerDone done)
+void PlayerSelector::stepVolume(int steps, PlayerDone done)
 {
-    chosen().stepVolume(direction, std::move(done));
+    chosen().stepVolume(steps, std::move(done));
 }
 
 void PlayerSelector::toggleShuffle(PlayerDone done)

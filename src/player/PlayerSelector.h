@@ -30,7 +30,7 @@ public:
     void pause(PlayerDone done) override;
     void next(PlayerDone done) override;
     void previous(PlayerDone done) override;
-    void stepVolume(int direction, PlayerDone done) override;
+    void stepVolume(int steps, PlayerDone done) override;
     void toggleShuffle(PlayerDone done) override;
     void toggleRepeat(PlayerDone done) override;
     void clear(PlayerDone done) override;

@@ -8,6 +8,7 @@
 #include "settings/ServerSettings.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <string>
@@ -16,7 +17,7 @@
 namespace zelvor::test {
 
 /**
- * A player that records every call as a word ("play", "volume up", "add <path>") and answers as
+ * A player that records every call as a word ("play", "volume up 3", "add <path>") and answers as
  * configured: at once, or, while holding, when release() is called.
  */
 class RecordingPlayer : public Player
@@ -41,9 +42,10 @@ public:
     void pause(PlayerDone done) override { command("pause", std::move(done)); }
     void next(PlayerDone done) override { command("next", std::move(done)); }
     void previous(PlayerDone done) override { command("previous", std::move(done)); }
-    void stepVolume(int direction, PlayerDone done) override
+    void stepVolume(int steps, PlayerDone done) override
     {
-        command(direction < 0 ? "volume down" : "volume up", std::move(done));
+        command((steps < 0 ? "volume down " : "volume up ") + std::to_string(std::abs(steps)),
+                std::move(done));
     }
     void toggleShuffle(PlayerDone done) override { command("shuffle", std::move(done)); }
     void toggleRepeat(PlayerDone done) override { command("repeat", std::move(done)); }

@@ -58,12 +58,12 @@ TEST(PlayerCommands, EachVerbRunsItsOperationBracketedAndFailsWithoutPlayer)
         std::string verb;
         std::string operation;
         std::string notOffered;
-    } rows[] = {{"ff", "next", "Command"},        {"rw", "previous", "Command"},
-                {"play", "play", "Command"},      {"stop", "stop", "Command"},
-                {"pause", "pause", "Command"},    {"shuffle", "shuffle", "Shuffle"},
-                {"repeat", "repeat", "Repeat"},   {"close", "close", "Close"},
-                {"volup", "volume up", "Volume"}, {"voldn", "volume down", "Volume"},
-                {"next", "next", "Command"},      {"prev", "previous", "Command"}};
+    } rows[] = {{"ff", "next", "Command"},          {"rw", "previous", "Command"},
+                {"play", "play", "Command"},        {"stop", "stop", "Command"},
+                {"pause", "pause", "Command"},      {"shuffle", "shuffle", "Shuffle"},
+                {"repeat", "repeat", "Repeat"},     {"close", "close", "Close"},
+                {"volup", "volume up 1", "Volume"}, {"voldn", "volume down 1", "Volume"},
+                {"next", "next", "Command"},        {"prev", "previous", "Command"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.verb);
         CommandFixture f;
@@ -213,27 +213,25 @@ TEST(VolumeSteps, CountIsRoundedHalfToEvenCappedAndOneMore)
         SCOPED_TRACE(row.line);
         CommandFixture f;
         EXPECT_EQ(f.run(row.line), PromptSelector::Command);
-        EXPECT_EQ(f.player.count("volume up"), row.steps);
-        EXPECT_EQ(f.player.calls.size(), row.steps + 2); // begin, steps, end
+        EXPECT_EQ(f.player.calls,
+                  (Calls{"begin", "volume up " + std::to_string(row.steps), "end"}));
         EXPECT_TRUE(f.connection.sends.empty());
     }
 }
 
-TEST(VolumeSteps, VolumeDownUsesItsOwnId)
+TEST(VolumeSteps, VolumeDownGoesDown)
 {
     CommandFixture f;
     f.run("voldn 5");
-    EXPECT_EQ(f.player.count("volume down"), 6u);
-    EXPECT_EQ(f.playerWork().size(), 6u);
+    EXPECT_EQ(f.playerWork(), Calls{"volume down 6"});
 }
 
-// The line gives up at the first step the player did not answer, and says so once.
-TEST(VolumeSteps, WithoutPlayerTheRestOfTheLineIsNotAskedAndTheFailureIsReportedOnce)
+TEST(VolumeSteps, WithoutPlayerTheFailureIsReportedOnce)
 {
     CommandFixture f;
     f.player.running = false;
     EXPECT_EQ(f.run("volup 3"), PromptSelector::PlayerMissing);
-    EXPECT_EQ(f.player.count("volume up"), 1u);
+    EXPECT_EQ(f.playerWork(), Calls{"volume up 4"});
     EXPECT_EQ(f.connection.sends, Sends{kFailure});
 }
 

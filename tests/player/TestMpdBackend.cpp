@@ -135,7 +135,7 @@ TEST_F(MpdPlayer, ShuffleAndRepeatToggle)
     EXPECT_EQ(field("repeat"), "0");
 }
 
-TEST_F(MpdPlayer, VolumeStepsByOnePercent)
+TEST_F(MpdPlayer, VolumeStepsByOnePercentAndManyAtOnceStopAtTheEnds)
 {
     mpd.command("setvol 50");
     EXPECT_EQ(calls.stepVolume(+1), Outcome::Done);
@@ -143,6 +143,13 @@ TEST_F(MpdPlayer, VolumeStepsByOnePercent)
     EXPECT_EQ(calls.stepVolume(-1), Outcome::Done);
     EXPECT_EQ(calls.stepVolume(-1), Outcome::Done);
     EXPECT_EQ(field("volume"), "49");
+    EXPECT_EQ(calls.stepVolume(+10), Outcome::Done);
+    EXPECT_EQ(field("volume"), "59");
+    // volup 255 and voldn 255, more than MPD moves in one command.
+    EXPECT_EQ(calls.stepVolume(+256), Outcome::Done);
+    EXPECT_EQ(field("volume"), "100");
+    EXPECT_EQ(calls.stepVolume(-256), Outcome::Done);
+    EXPECT_EQ(field("volume"), "0");
 }
 
 TEST_F(MpdPlayer, ManyStepsInOneLineAllAnswerAndStopAtTheLimit)

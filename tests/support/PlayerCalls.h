@@ -36,10 +36,9 @@ public:
     Outcome clear() { return outcome(&Player::clear); }
     Outcome close() { return outcome(&Player::close); }
     Outcome stopForSleep() { return outcome(&Player::stopForSleep); }
-    Outcome stepVolume(int direction)
+    Outcome stepVolume(int steps)
     {
-        return ask([&](PlayerDone done) { m_player.stepVolume(direction, std::move(done)); })
-            .outcome;
+        return ask([&](PlayerDone done) { m_player.stepVolume(steps, std::move(done)); }).outcome;
     }
     Outcome add(const std::string& path)
     {

@@ -192,9 +192,10 @@ void MpdBackend::clear(PlayerDone done)
     simple({"clear"}, done);
 }
 
-void MpdBackend::stepVolume(int direction, PlayerDone done)
+// MPD moves the volume by at most 100 in one command, and keeps it within 0..100.
+void MpdBackend::stepVolume(int steps, PlayerDone done)
 {
-    simple({"volume", direction < 0 ? "-1" : "1"}, done);
+    simple({"volume", std::to_string(std::clamp(steps, -100, 100))}, done);
 }
 
 // Reads the status, then sends what change makes of it (nothing: done as it is).

@@ -41,7 +41,7 @@ public:
     void next(PlayerDone done) override;
     void previous(PlayerDone done) override;
     /** One percent up or down ("volume"). */
-    void stepVolume(int direction, PlayerDone done) override;
+    void stepVolume(int steps, PlayerDone done) override;
     /** "random" swapped. */
     void toggleShuffle(PlayerDone done) override;
     void toggleRepeat(PlayerDone done) override;

@@ -300,9 +300,9 @@ void MprisBackend::toggleRepeat(PlayerDone done)
     command(done, [this](const Op& op) { loopSwapped(op); });
 }
 
-void MprisBackend::stepVolume(int direction, PlayerDone done)
+void MprisBackend::stepVolume(int steps, PlayerDone done)
 {
-    command(done, [this, direction](const Op& op) { volumeStepped(op, direction < 0 ? -1 : 1); });
+    command(done, [this, steps](const Op& op) { volumeStepped(op, steps); });
 }
 
 void MprisBackend::close(PlayerDone done)
@@ -364,12 +364,12 @@ void MprisBackend::loopSwapped(const Op& op)
 }
 
 // One step is one percent, as on MPD.
-void MprisBackend::volumeStepped(const Op& op, int step)
+void MprisBackend::volumeStepped(const Op& op, int steps)
 {
-    // The steps of one line go on from the volume written last: a player that applies it late
-    // (VLC) would answer the value from before the step just written.
-    const auto write = [this, op, step](double from) {
-        const auto percent = std::clamp(std::lround(from * 100) + step, 0L, 100L);
+    // A second volume command of the line goes on from the volume written last: a player that
+    // applies it late (VLC) would answer the value from before the one just written.
+    const auto write = [this, op, steps](double from) {
+        const auto percent = std::clamp(std::lround(from * 100) + steps, 0L, 100L);
         const double volume = static_cast<double>(percent) / 100;
         if (m_inLine && op->line == m_line)
             m_lineVolume = volume;

@@ -56,8 +56,8 @@ public:
     void pause(PlayerDone done) override;
     void next(PlayerDone done) override;
     void previous(PlayerDone done) override;
-    /** Volume +-0.01. */
-    void stepVolume(int direction, PlayerDone done) override;
+    /** Volume read once and written once, moved by 0.01 a step. */
+    void stepVolume(int steps, PlayerDone done) override;
     /** Shuffle swapped. */
     void toggleShuffle(PlayerDone done) override;
     /** LoopStatus None and Playlist swapped. */
@@ -173,7 +173,7 @@ private:
     void pauseOrResume(const Op& op);
     void shuffleSwapped(const Op& op);
     void loopSwapped(const Op& op);
-    void volumeStepped(const Op& op, int step);
+    void volumeStepped(const Op& op, int steps);
     void closePlayer(const Op& op);
     void clearTracks(const Op& op);
     void removeNext(const Op& op, std::shared_ptr<std::vector<std::string>> left);

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -279,9 +280,14 @@ void Win32Backend::previous(PlayerDone done)
     done(commandAnswer(WinampCommand(kCmdPrevious)));
 }
 
-void Win32Backend::stepVolume(int direction, PlayerDone done)
+// The player moves its volume one step per message.
+void Win32Backend::stepVolume(int steps, PlayerDone done)
 {
-    done(commandAnswer(WinampCommand(direction < 0 ? kCmdVolumeDown : kCmdVolumeUp)));
+    const int id = steps < 0 ? kCmdVolumeDown : kCmdVolumeUp;
+    PlayerAnswer answer = commandAnswer(WinampCommand(id));
+    for (int left = std::abs(steps) - 1; left > 0 && answer.done(); --left)
+        answer = commandAnswer(WinampCommand(id));
+    done(std::move(answer));
 }
 
 void Win32Backend::toggleShuffle(PlayerDone done)
