@@ -163,9 +163,12 @@ TEST_F(MprisVerbs, VolumeShowsWhatThePlayerToldOnceItAppliedIt)
     EXPECT_EQ(run("vol +10"), "\r\nVolume: 50%");
     // Already there: nothing to wait for.
     EXPECT_EQ(run("vol 50"), "\r\nVolume: 50%");
-    EXPECT_EQ(standIn.takeCalls(),
-              (Calls{"Set Volume 0.4", "Set Volume 0.42", "Set Volume 0.5", "Set Volume 0.5"}));
-    EXPECT_EQ(standIn.state().volume, 0.5);
+    // The steps are done once the player told them, so the next line reads them.
+    EXPECT_EQ(run("volup 9"), "");
+    EXPECT_EQ(run("vol"), "\r\nVolume: 60%");
+    EXPECT_EQ(standIn.takeCalls(), (Calls{"Set Volume 0.4", "Set Volume 0.42", "Set Volume 0.5",
+                                          "Set Volume 0.5", "Set Volume 0.6"}));
+    EXPECT_EQ(standIn.state().volume, 0.6);
 }
 
 TEST_F(MprisVerbs, TrackListVerbsNowPlayingSeekAndVolume)

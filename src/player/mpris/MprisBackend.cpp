@@ -91,26 +91,6 @@ void MprisBackend::finish(const Op& op, std::int32_t code)
 
 // --- Reading the player ---
 
-template <typename... Args>
-void MprisBackend::setProperty(const Op& op, const char* name, std::function<void(bool)> then,
-                               const char* type, Args... arguments)
-{
-    auto made = request(op->player.c_str(), kProperties, "Set");
-    if (!made) {
-        end(op, PlayerAnswer::of(Outcome::NoPlayer));
-        return;
-    }
-    if (sd_bus_message_append(made.get(), "ss", kPlayerInterface, name) < 0 ||
-        sd_bus_message_open_container(made.get(), 'v', type) < 0 ||
-        sd_bus_message_append(made.get(), type, arguments...) < 0 ||
-        sd_bus_message_close_container(made.get()) < 0) {
-        then(false);
-        return;
-    }
-    op->snapshot.reset();
-    send(op, std::move(made), [then = std::move(then)](Answer answer) { then(bool(answer)); });
-}
-
 void MprisBackend::snapshot(const Op& op, std::function<void(const Snapshot*)> then)
 {
     if (op->snapshot) {
@@ -360,32 +340,6 @@ void MprisBackend::loopSwapped(const Op& op)
         setProperty(
             op, "LoopStatus", [this, op](bool set) { finish(op, set ? 0 : kNotOffered); }, "s",
             next);
-    });
-}
-
-// One step is one percent, as on MPD.
-void MprisBackend::volumeStepped(const Op& op, int steps)
-{
-    // A second volume command of the line goes on from the volume written last: a player that
-    // applies it late (VLC) would answer the value from before the one just written.
-    const auto write = [this, op, steps](double from) {
-        const auto percent = std::clamp(std::lround(from * 100) + steps, 0L, 100L);
-        const double volume = static_cast<double>(percent) / 100;
-        if (m_inLine && op->line == m_line)
-            m_lineVolume = volume;
-        setProperty(
-            op, "Volume", [this, op](bool set) { finish(op, set ? 0 : kNotOffered); }, "d", volume);
-    };
-    if (m_lineVolume && op->line == m_line) {
-        write(*m_lineVolume);
-        return;
-    }
-    snapshot(op, [this, op, write](const Snapshot* now) {
-        if (now == nullptr || !now->volume) {
-            finish(op, now == nullptr ? 0 : kNotOffered);
-            return;
-        }
-        write(*now->volume);
     });
 }
 

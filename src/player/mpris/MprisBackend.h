@@ -56,7 +56,8 @@ public:
     void pause(PlayerDone done) override;
     void next(PlayerDone done) override;
     void previous(PlayerDone done) override;
-    /** Volume read once and written once, moved by 0.01 a step. */
+    /** Volume read once and written once, moved by 0.01 a step; done once the player told the
+     * new volume (at most kSettleLimit). */
     void stepVolume(int steps, PlayerDone done) override;
     /** Shuffle swapped. */
     void toggleShuffle(PlayerDone done) override;
@@ -174,6 +175,7 @@ private:
     void shuffleSwapped(const Op& op);
     void loopSwapped(const Op& op);
     void volumeStepped(const Op& op, int steps);
+    void writeVolume(const Op& op, int percent, double from, std::function<void(bool, int)> then);
     void closePlayer(const Op& op);
     void clearTracks(const Op& op);
     void removeNext(const Op& op, std::shared_ptr<std::vector<std::string>> left);

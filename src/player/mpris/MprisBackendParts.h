@@ -111,6 +111,26 @@ void MprisBackend::call(const Op& op, const char* interface, const char* member,
     send(op, std::move(made), std::move(then));
 }
 
+template <typename... Args>
+void MprisBackend::setProperty(const Op& op, const char* name, std::function<void(bool)> then,
+                               const char* type, Args... arguments)
+{
+    auto made = request(op->player.c_str(), mpris_detail::kProperties, "Set");
+    if (!made) {
+        end(op, PlayerAnswer::of(Outcome::NoPlayer));
+        return;
+    }
+    if (sd_bus_message_append(made.get(), "ss", mpris_detail::kPlayerInterface, name) < 0 ||
+        sd_bus_message_open_container(made.get(), 'v', type) < 0 ||
+        sd_bus_message_append(made.get(), type, arguments...) < 0 ||
+        sd_bus_message_close_container(made.get()) < 0) {
+        then(false);
+        return;
+    }
+    op->snapshot.reset();
+    send(op, std::move(made), [then = std::move(then)](Answer answer) { then(bool(answer)); });
+}
+
 template <typename Work> void MprisBackend::statusAfter(PlayerDone& done, Work&& work)
 {
     const auto op = begin(std::move(done));

@@ -199,8 +199,63 @@ void MprisBackend::seek(std::optional<std::int64_t> offset, std::uint32_t millis
     });
 }
 
-// A player may apply the volume a moment after it answered (VLC): the reply shows the volume
-// the player tells in PropertiesChanged, or the volume written when it tells nothing in time.
+// A player may apply the volume a moment after it answered (VLC): the write waits for the
+// player's PropertiesChanged telling it; `then` gets whether the player took the write, and the
+// volume it told, or the one written when it told nothing in time.
+void MprisBackend::writeVolume(const Op& op, int percent, double from,
+                               std::function<void(bool, int)> then)
+{
+    auto wait = std::make_shared<ChangeWait>();
+    wait->wantedVolume = percent;
+    // A player already at that volume tells no change.
+    if (volumePercent(from) == percent)
+        wait->volume = from;
+    wait->then = [wait = wait.get(), percent, then] {
+        then(true, wait->volume ? volumePercent(*wait->volume) : percent);
+    };
+    sd_bus_match_signal_async(m_bus, &wait->match, op->player.c_str(), kObject, kProperties,
+                              "PropertiesChanged", &MprisBackend::onVolumeChanged, nullptr,
+                              wait.get());
+    setProperty(
+        op, "Volume",
+        [this, wait, then](bool set) {
+            if (!set) {
+                wait->then = nullptr;
+                then(false, 0);
+                return;
+            }
+            awaitChange(wait);
+        },
+        "d", static_cast<double>(percent) / 100);
+}
+
+// One step is one percent, as on MPD.
+void MprisBackend::volumeStepped(const Op& op, int steps)
+{
+    // A second volume command of the line goes on from the volume written last, also where the
+    // player told nothing of the first in time.
+    const auto write = [this, op, steps](double from) {
+        const auto percent =
+            static_cast<int>(std::clamp(std::lround(from * 100) + steps, 0L, 100L));
+        if (m_inLine && op->line == m_line)
+            m_lineVolume = static_cast<double>(percent) / 100;
+        writeVolume(op, percent, from,
+                    [this, op](bool set, int) { finish(op, set ? 0 : kNotOffered); });
+    };
+    if (m_lineVolume && op->line == m_line) {
+        write(*m_lineVolume);
+        return;
+    }
+    snapshot(op, [this, op, write](const Snapshot* now) {
+        if (now == nullptr || !now->volume) {
+            finish(op, now == nullptr ? 0 : kNotOffered);
+            return;
+        }
+        write(*now->volume);
+    });
+}
+
+// The reply shows the volume the player told (see writeVolume).
 void MprisBackend::setVolume(int percent, PlayerDone done)
 {
     const int wanted = std::clamp(percent, 0, 100);
@@ -217,29 +272,11 @@ void MprisBackend::setVolume(int percent, PlayerDone done)
                     then();
                     return;
                 }
-                auto wait = std::make_shared<ChangeWait>();
-                wait->wantedVolume = wanted;
-                // A player already at that volume tells no change.
-                if (volumePercent(*now->volume) == wanted)
-                    wait->volume = *now->volume;
-                wait->then = [wait = wait.get(), wanted, shownVolume, then] {
-                    *shownVolume = wait->volume ? volumePercent(*wait->volume) : wanted;
+                writeVolume(op, wanted, *now->volume, [shownVolume, then](bool set, int told) {
+                    if (set)
+                        *shownVolume = told;
                     then();
-                };
-                sd_bus_match_signal_async(m_bus, &wait->match, op->player.c_str(), kObject,
-                                          kProperties, "PropertiesChanged",
-                                          &MprisBackend::onVolumeChanged, nullptr, wait.get());
-                setProperty(
-                    op, "Volume",
-                    [this, wait, then](bool set) {
-                        if (!set) {
-                            wait->then = nullptr;
-                            then();
-                            return;
-                        }
-                        awaitChange(wait);
-                    },
-                    "d", static_cast<double>(wanted) / 100);
+                });
             });
         });
 }
