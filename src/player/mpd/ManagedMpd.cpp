@@ -57,13 +57,25 @@ AudioSurroundings sessionSurroundings()
     return surroundings;
 }
 
-bool answers(const char* host)
+enum class Look
 {
-    mpd_connection* connection = connectMpd(host, kAnswerTimeoutMs);
+    Answers,
+    Nothing,
+    Silent
+};
+
+// One connect with a short wait for the greeting: an MPD that answers, nothing there, or
+// something there that did not greet in time (busy, or stopped), to be looked at again later.
+Look look(const char* host)
+{
+    mpd_connection* connection = mpd_connection_new(host, 0, kLookTimeoutMs);
     if (connection == nullptr)
-        return false;
+        return Look::Nothing;
+    const auto error = mpd_connection_get_error(connection);
     mpd_connection_free(connection);
-    return true;
+    if (error == MPD_ERROR_SUCCESS)
+        return Look::Answers;
+    return error == MPD_ERROR_TIMEOUT ? Look::Silent : Look::Nothing;
 }
 
 bool processGone(pid_t pid)
@@ -101,9 +113,12 @@ mpd_connection* connectMpd(const char* host, unsigned timeoutMs)
     return connection;
 }
 
-/** The waiting of one "open": until the MPD answers, then until its scan is done. */
+/** The waiting of one "open": while another MPD at MPD's default place may still greet, then
+ * until this MPD answers, then until its scan is done. */
 struct ManagedMpd::Startup
 {
+    /** Something at MPD's default place has not greeted yet: looked at again until deadline. */
+    bool lookingElsewhere = false;
     pid_t pid = -1;
     /** Started by this "open", so its database is still to be filled. */
     bool started = false;
@@ -171,28 +186,65 @@ bool ManagedMpd::begin(const std::string& playerLocation, Done done)
     std::error_code error;
     if (!fs::is_directory(m_setup.musicRoot(), error))
         report("music folder missing");
-    if (const auto own = socketToTry(); own && answers(own->c_str())) {
+    // Every look here is short; one that does not settle it is repeated from the timers.
+    if (const auto own = socketToTry(); own && look(own->c_str()) == Look::Answers) {
         done(0);
         return true;
     }
     auto startup = std::make_unique<Startup>();
     startup->pid = runningPid();
     if (startup->pid < 0) {
-        if (answers(nullptr))
+        const auto elsewhere = look(nullptr);
+        if (elsewhere == Look::Answers)
             return false;
-        startup->output = chooseAudioOutput(sessionSurroundings());
-        startup->pid = start(startup->output);
-        startup->started = true;
-    }
-    if (startup->pid < 0) {
-        done(-1);
-        return true;
+        if (elsewhere == Look::Silent) {
+            startup->lookingElsewhere = true;
+            startup->deadline = Clock::now() + std::chrono::milliseconds(kAnswerTimeoutMs);
+            startup->nextConnect = Clock::now() + kConnectInterval;
+            startup->waiting.push_back(std::move(done));
+            m_startup = std::move(startup);
+            return true;
+        }
+        if (!startOwn(*startup)) {
+            done(-1);
+            return true;
+        }
     }
     startup->deadline = Clock::now() + kStartLimit;
     startup->waiting.push_back(std::move(done));
     m_startup = std::move(startup);
     report(m_startup->started ? "player scanning" : "player starting");
     return true;
+}
+
+bool ManagedMpd::startOwn(Startup& startup)
+{
+    startup.output = chooseAudioOutput(sessionSurroundings());
+    startup.pid = start(startup.output);
+    startup.started = true;
+    return startup.pid >= 0;
+}
+
+// Another MPD at MPD's default place that greets in time is the one to open; else this one is
+// started.
+std::optional<std::int32_t> ManagedMpd::lookElsewhere(Startup& startup)
+{
+    if (Clock::now() < startup.nextConnect)
+        return std::nullopt;
+    const auto elsewhere = look(nullptr);
+    if (elsewhere == Look::Answers)
+        return kNotMine;
+    if (elsewhere == Look::Silent && Clock::now() < startup.deadline) {
+        startup.nextConnect = Clock::now() + kConnectInterval;
+        return std::nullopt;
+    }
+    startup.lookingElsewhere = false;
+    startup.nextConnect = {};
+    if (!startOwn(startup))
+        return -1;
+    startup.deadline = Clock::now() + kStartLimit;
+    report("player scanning");
+    return std::nullopt;
 }
 
 pid_t ManagedMpd::runningPid() const
@@ -229,6 +281,8 @@ bool ManagedMpd::writeConfig(const std::string& text) const
 // on the local socket or one "status" round trip, so the event loop never waits long.
 std::optional<std::int32_t> ManagedMpd::step(Startup& startup)
 {
+    if (startup.lookingElsewhere)
+        return lookElsewhere(startup);
     if (startup.connection == nullptr) {
         if (processGone(startup.pid))
             return -1;

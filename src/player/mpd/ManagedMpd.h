@@ -61,13 +61,17 @@ public:
      * Carries out "open" when this MPD is the one to open, and calls done once with the
      * answer: 0 when it answers and its database has caught up with the music root, or when it
      * is still starting or scanning at the limits (kStartLimit, kScanLimit; the status word says
-     * so); -1 when it could not be started or ended meanwhile. When it already answers, done is
-     * called at once and nothing is started. The waiting runs on setup.after's timers, so done
-     * may come after this returns. False, and done is not called, when "open" is not its
-     * business: another location, MPD_HOST set, a configuration of the user's, or another MPD
-     * answering.
+     * so); -1 when it could not be started or ended meanwhile; kNotMine when another MPD at
+     * MPD's default place greeted after a while. When it already answers, done is called at
+     * once and nothing is started. The waiting runs on setup.after's timers, and no look at an
+     * MPD holds the caller longer than a short connect, so done may come after this returns.
+     * False, and done is not called, when "open" is not its business: another location,
+     * MPD_HOST set, a configuration of the user's, or another MPD answering at once.
      */
     bool openThen(const std::string& playerLocation, Done done);
+
+    /** The answer of openThen when "open" turned out not to be its business after all. */
+    static constexpr std::int32_t kNotMine = -2;
 
     static constexpr std::chrono::seconds kStartLimit{5};
     static constexpr std::chrono::seconds kScanLimit{30};
@@ -80,6 +84,8 @@ private:
     bool mayManage(const std::string& playerLocation) const;
     bool begin(const std::string& playerLocation, Done done);
     pid_t runningPid() const;
+    bool startOwn(Startup& startup);
+    std::optional<std::int32_t> lookElsewhere(Startup& startup);
     pid_t start(AudioOutput output);
     bool writeConfig(const std::string& text) const;
     std::optional<std::int32_t> step(Startup& startup);

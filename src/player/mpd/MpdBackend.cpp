@@ -282,12 +282,20 @@ void MpdBackend::open(const std::string& location, PlayerDone done)
     const auto answer = [](std::int32_t result) {
         return PlayerAnswer::of(result == -1 ? Outcome::Failed : Outcome::Done);
     };
-    if (m_managed.openThen(location, [done, answer](std::int32_t result) { done(answer(result)); }))
-        return;
     // While the program started before runs, it is not started again.
-    if (!programAlive(m_started))
-        m_started = launchProgram(location);
-    done(answer(m_started < 0 ? -1 : 0));
+    const auto launch = [this, location, done, answer] {
+        if (!programAlive(m_started))
+            m_started = launchProgram(location);
+        done(answer(m_started < 0 ? -1 : 0));
+    };
+    if (m_managed.openThen(location, [done, answer, launch](std::int32_t result) {
+            if (result == ManagedMpd::kNotMine)
+                launch();
+            else
+                done(answer(result));
+        }))
+        return;
+    launch();
 }
 
 PlayerStatus MpdBackend::statusFrom(const std::vector<MpdPair>& status,
