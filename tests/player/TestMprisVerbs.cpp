@@ -171,6 +171,23 @@ TEST_F(MprisVerbs, VolumeShowsWhatThePlayerToldOnceItAppliedIt)
     EXPECT_EQ(standIn.state().volume, 0.6);
 }
 
+// This player tells no Seeked, so the seek waits up to 300 ms; the backend that made it goes
+// away meanwhile, and nothing of it runs later.
+TEST_F(MprisVerbs, ABackendGoneWhileASeekWaitsLeavesNothingToRunLater)
+{
+    auto& standIn = startPlaying();
+    bool answered = false;
+    {
+        MprisBackend gone(loop, {[] { return std::string("mpris"); }, [](const std::string&) {}});
+        gone.seekTo(30'000, [&answered](PlayerAnswer) { answered = true; });
+        ASSERT_TRUE(loop.runUntil([&] { return standIn.state().positionUs == 30'000'000; }));
+        // The player's answer to SetPosition comes in; the wait for Seeked begins.
+        loop.runUntil([] { return false; }, 50ms);
+    }
+    loop.runUntil([] { return false; }, 400ms);
+    EXPECT_FALSE(answered);
+}
+
 TEST_F(MprisVerbs, TrackListVerbsNowPlayingSeekAndVolume)
 {
     auto& standIn = startPlaying();

@@ -226,6 +226,8 @@ private:
     sd_bus_slot* m_propertiesMatch = nullptr;
     sd_bus_slot* m_seekedMatch = nullptr;
     PlayerLoop::Id m_tick = 0;
+    /** The settle timers check it, so one that runs after the backend is gone does nothing. */
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 } // namespace zelvor

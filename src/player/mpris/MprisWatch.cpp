@@ -125,7 +125,11 @@ void MprisBackend::awaitChange(const std::shared_ptr<ChangeWait>& wait)
         wait->settle();
         return;
     }
-    m_loop.after(kSettleLimit, [wait] { wait->settle(); });
+    // What is left of the operation needs the backend, which may be gone by then.
+    m_loop.after(kSettleLimit, [wait, alive = std::weak_ptr<bool>(m_alive)] {
+        if (!alive.expired())
+            wait->settle();
+    });
 }
 
 // The time the reply shows: what Seeked told where the player's Seeked tells the new position,
