@@ -43,17 +43,19 @@ bool nameOrderLess(std::string_view left, std::string_view right)
     }
 }
 
+std::string fileSuffix(std::string_view path)
+{
+    const auto name = path.substr(path.find_last_of("/\\") + 1);
+    const auto dot = name.find_last_of('.');
+    return dot == std::string_view::npos ? std::string() : asciiLowerCopy(name.substr(dot + 1));
+}
+
 bool isSoundFile(std::string_view path)
 {
     static constexpr std::array<std::string_view, 16> kSound = {
         "mp3", "ogg", "oga", "opus", "flac", "wav",  "m4a", "aac",
         "wma", "ape", "wv",  "mpc",  "aif",  "aiff", "mka", "alac"};
-    const auto name = path.substr(path.find_last_of("/\\") + 1);
-    const auto dot = name.find_last_of('.');
-    if (dot == std::string_view::npos)
-        return false;
-    const auto suffix = asciiLowerCopy(name.substr(dot + 1));
-    return std::find(kSound.begin(), kSound.end(), suffix) != kSound.end();
+    return std::find(kSound.begin(), kSound.end(), fileSuffix(path)) != kSound.end();
 }
 
 std::vector<std::string> soundFilesBelow(const std::filesystem::path& folder)

@@ -24,6 +24,10 @@ std::string displayTitle(const char* artist, const char* title, std::string_view
 /** Name order of slash-separated paths: folder by folder, each name compared byte by byte. */
 bool nameOrderLess(std::string_view left, std::string_view right);
 
+/** What follows the last dot of the file's name (after its last '/' or '\\'), in lower case;
+ * empty without a dot. */
+std::string fileSuffix(std::string_view path);
+
 /** A sound file a player reads, by its suffix in any letter case. */
 bool isSoundFile(std::string_view path);
 

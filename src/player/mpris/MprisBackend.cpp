@@ -8,9 +8,6 @@
 
 #include <systemd/sd-bus.h>
 
-#include <cmath>
-#include <cstdlib>
-
 #include <signal.h>
 
 namespace zelvor {
@@ -84,29 +81,20 @@ void MprisBackend::end(const Op& op, PlayerAnswer answer)
     done(std::move(answer));
 }
 
-void MprisBackend::finish(const Op& op, std::int32_t code)
+void MprisBackend::finish(const Op& op, Outcome outcome)
 {
-    end(op, answerOf(code));
+    end(op, PlayerAnswer::of(outcome));
 }
 
 // --- Reading the player ---
 
 void MprisBackend::snapshot(const Op& op, std::function<void(const Snapshot*)> then)
 {
-    if (op->snapshot) {
-        then(&*op->snapshot);
-        return;
-    }
     call(
         op, kProperties, "GetAll",
-        [op, then = std::move(then)](Answer answer) {
+        [then = std::move(then)](Answer answer) {
             Snapshot now;
-            if (!answer || !readPlayerProperties(answer.reply.get(), now)) {
-                then(nullptr);
-                return;
-            }
-            op->snapshot = std::move(now);
-            then(&*op->snapshot);
+            then(answer && readPlayerProperties(answer.reply.get(), now) ? &now : nullptr);
         },
         "s", kPlayerInterface);
 }
@@ -157,19 +145,11 @@ void MprisBackend::tracks(const Op& op, std::function<void(Tracks)> then)
     call(
         op, kProperties, "Get",
         [then = std::move(then)](Answer answer) {
-            char** ids = nullptr;
-            if (!answer || sd_bus_message_enter_container(answer.reply.get(), 'v', "ao") < 0 ||
-                sd_bus_message_read_strv(answer.reply.get(), &ids) < 0) {
+            if (!answer || sd_bus_message_enter_container(answer.reply.get(), 'v', "ao") < 0) {
                 then(std::nullopt);
                 return;
             }
-            std::vector<std::string> list;
-            for (char** id = ids; id != nullptr && *id != nullptr; ++id) {
-                list.emplace_back(*id);
-                std::free(*id);
-            }
-            std::free(ids);
-            then(std::move(list));
+            then(readStrings(answer.reply.get()));
         },
         "ss", kTrackList, "Tracks");
 }
@@ -217,23 +197,13 @@ void MprisBackend::currentStatus(const Op& op,
             then(std::nullopt, std::nullopt);
             return;
         }
-        abilities(op, [this, op, then](const Abilities* can) {
-            if (can == nullptr || !op->snapshot) {
-                then(std::nullopt, std::nullopt);
-                return;
-            }
-            const auto answer = [op, then](Tracks list) {
-                auto status = statusOf(*op->snapshot, list);
-                then(std::move(status), std::move(list));
-            };
-            // Tracks counts where the player publishes it, whatever HasTrackList says.
-            tracks(op, [op, answer](Tracks list) {
-                const bool current =
-                    !op->snapshot->trackId.empty() && op->snapshot->trackId != kNoTrack;
-                if (!trackListShown(list.has_value(), list ? list->size() : 0, current))
-                    list.reset();
-                answer(std::move(list));
-            });
+        // Tracks counts where the player publishes it, whatever HasTrackList says.
+        tracks(op, [now = *now, then](Tracks list) {
+            const bool current = !now.trackId.empty() && now.trackId != kNoTrack;
+            if (!trackListShown(list.has_value(), list ? list->size() : 0, current))
+                list.reset();
+            auto status = statusOf(now, list);
+            then(std::move(status), std::move(list));
         });
     });
 }
@@ -241,7 +211,7 @@ void MprisBackend::currentStatus(const Op& op,
 void MprisBackend::method(const char* member, PlayerDone& done)
 {
     command(done, [this, member](const Op& op) {
-        call(op, kPlayerInterface, member, [this, op](Answer) { finish(op, 0); });
+        call(op, kPlayerInterface, member, [this, op](Answer) { finish(op); });
     });
 }
 
@@ -308,11 +278,11 @@ void MprisBackend::pauseOrResume(const Op& op)
 {
     snapshot(op, [this, op](const Snapshot* now) {
         if (now == nullptr || (now->playbackStatus == "Stopped" && now->trackId.empty())) {
-            finish(op, 0);
+            finish(op);
             return;
         }
         call(op, kPlayerInterface, now->playbackStatus == "Paused" ? "Play" : "Pause",
-             [this, op](Answer) { finish(op, 0); });
+             [this, op](Answer) { finish(op); });
     });
 }
 
@@ -320,11 +290,12 @@ void MprisBackend::shuffleSwapped(const Op& op)
 {
     snapshot(op, [this, op](const Snapshot* now) {
         if (now == nullptr || !now->shuffle) {
-            finish(op, now == nullptr ? 0 : kNotOffered);
+            finish(op, now == nullptr ? Outcome::Done : Outcome::NotOffered);
             return;
         }
         setProperty(
-            op, "Shuffle", [this, op](bool set) { finish(op, set ? 0 : kNotOffered); }, "b",
+            op, "Shuffle",
+            [this, op](bool set) { finish(op, set ? Outcome::Done : Outcome::NotOffered); }, "b",
             static_cast<int>(!*now->shuffle));
     });
 }
@@ -333,12 +304,13 @@ void MprisBackend::loopSwapped(const Op& op)
 {
     snapshot(op, [this, op](const Snapshot* now) {
         if (now == nullptr || !now->loopStatus) {
-            finish(op, now == nullptr ? 0 : kNotOffered);
+            finish(op, now == nullptr ? Outcome::Done : Outcome::NotOffered);
             return;
         }
         const char* next = *now->loopStatus == "None" ? "Playlist" : "None";
         setProperty(
-            op, "LoopStatus", [this, op](bool set) { finish(op, set ? 0 : kNotOffered); }, "s",
+            op, "LoopStatus",
+            [this, op](bool set) { finish(op, set ? Outcome::Done : Outcome::NotOffered); }, "s",
             next);
     });
 }
@@ -355,12 +327,12 @@ void MprisBackend::closePlayer(const Op& op)
             m_started = -1;
         if (!quits) {
             // Neither Quit nor a program of ours to end: the player cannot be closed from here.
-            finish(op, can != nullptr && !ours ? kNotOffered : 0);
+            finish(op, can != nullptr && !ours ? Outcome::NotOffered : Outcome::Done);
             return;
         }
         // A player that quits may leave the bus before it answers.
         send(
-            op, request(op->player.c_str(), kRoot, "Quit"), [this, op](Answer) { finish(op, 0); },
+            op, request(op->player.c_str(), kRoot, "Quit"), [this, op](Answer) { finish(op); },
             false);
     });
 }

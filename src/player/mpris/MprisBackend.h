@@ -140,7 +140,7 @@ private:
 
     Op begin(PlayerDone done);
     void end(const Op& op, PlayerAnswer answer);
-    void finish(const Op& op, std::int32_t code);
+    void finish(const Op& op, Outcome outcome = Outcome::Done);
     template <typename Work> void command(PlayerDone& done, Work&& work);
     template <typename Work> void statusAfter(PlayerDone& done, Work&& work);
     void method(const char* member, PlayerDone& done);

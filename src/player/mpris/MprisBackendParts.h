@@ -39,17 +39,6 @@ inline PlayState playState(std::string_view status)
     return status == "Paused" ? PlayState::Paused : PlayState::Stopped;
 }
 
-// What the steps below answer: the player's absence, what it does not offer, or done.
-inline constexpr std::int32_t kGone = -1;
-inline constexpr std::int32_t kNotOffered = -2;
-
-inline PlayerAnswer answerOf(std::int32_t code)
-{
-    if (code == kGone)
-        return PlayerAnswer::of(Outcome::NoPlayer);
-    return PlayerAnswer::of(code == kNotOffered ? Outcome::NotOffered : Outcome::Done);
-}
-
 inline std::uint64_t monotonicNowUs()
 {
     timespec now{};
@@ -86,7 +75,6 @@ struct MprisBackend::Operation
     PlayerDone done;
     std::uint64_t line = 0;
     std::string player;
-    std::optional<Snapshot> snapshot;
     std::optional<Abilities> abilities;
     bool ended = false;
 };
@@ -115,20 +103,10 @@ template <typename... Args>
 void MprisBackend::setProperty(const Op& op, const char* name, std::function<void(bool)> then,
                                const char* type, Args... arguments)
 {
-    auto made = request(op->player.c_str(), mpris_detail::kProperties, "Set");
-    if (!made) {
-        end(op, PlayerAnswer::of(Outcome::NoPlayer));
-        return;
-    }
-    if (sd_bus_message_append(made.get(), "ss", mpris_detail::kPlayerInterface, name) < 0 ||
-        sd_bus_message_open_container(made.get(), 'v', type) < 0 ||
-        sd_bus_message_append(made.get(), type, arguments...) < 0 ||
-        sd_bus_message_close_container(made.get()) < 0) {
-        then(false);
-        return;
-    }
-    op->snapshot.reset();
-    send(op, std::move(made), [then = std::move(then)](Answer answer) { then(bool(answer)); });
+    call(
+        op, mpris_detail::kProperties, "Set",
+        [then = std::move(then)](Answer answer) { then(bool(answer)); }, "ssv",
+        mpris_detail::kPlayerInterface, name, type, arguments...);
 }
 
 template <typename Work> void MprisBackend::statusAfter(PlayerDone& done, Work&& work)
@@ -136,7 +114,6 @@ template <typename Work> void MprisBackend::statusAfter(PlayerDone& done, Work&&
     const auto op = begin(std::move(done));
     withPlayer(op, [this, op, work = std::forward<Work>(work)] {
         work(op, [this, op] {
-            op->snapshot.reset();
             currentStatus(op, [this, op](std::optional<PlayerStatus> now, Tracks) {
                 end(op,
                     now ? PlayerAnswer::with(std::move(*now)) : PlayerAnswer::of(Outcome::Failed));

@@ -217,15 +217,11 @@ void MprisBackend::listNames(std::function<void()> then)
     send(nullptr, request("org.freedesktop.DBus", "org.freedesktop.DBus", "ListNames"),
          [this](Answer answer) {
              // The signals that came before the answer are in it already.
-             char** names = nullptr;
-             if (answer && sd_bus_message_read_strv(answer.reply.get(), &names) >= 0) {
+             if (const auto names = answer ? readStrings(answer.reply.get()) : std::nullopt) {
                  m_names.clear();
-                 for (char** name = names; name != nullptr && *name != nullptr; ++name) {
-                     if (mprisNameMatches(*name, {}))
-                         m_names.insert(*name);
-                     std::free(*name);
-                 }
-                 std::free(names);
+                 for (const auto& name : *names)
+                     if (mprisNameMatches(name, {}))
+                         m_names.insert(name);
                  m_namesKnown = true;
              }
              m_listing = false;

@@ -19,7 +19,7 @@ void MprisBackend::clearTracks(const Op& op)
 {
     canEditTracks(op, [this, op](bool editable) {
         if (!editable) {
-            finish(op, kNotOffered);
+            finish(op, Outcome::NotOffered);
             return;
         }
         tracks(op, [this, op](Tracks list) {
@@ -34,7 +34,7 @@ void MprisBackend::clearTracks(const Op& op)
 void MprisBackend::removeNext(const Op& op, std::shared_ptr<std::vector<std::string>> left)
 {
     if (left->empty()) {
-        finish(op, 0);
+        finish(op);
         return;
     }
     const auto track = std::move(left->back());
@@ -158,7 +158,7 @@ void MprisBackend::addTracks(const Op& op, const std::string& path)
 void MprisBackend::addNext(const Op& op, const std::shared_ptr<Load>& load)
 {
     if (load->next == load->files.size()) {
-        finish(op, 0);
+        finish(op);
         return;
     }
     load->added.reset();

@@ -75,15 +75,13 @@ bool readFirstArtist(sd_bus_message* m, const char* contents, std::string& out)
         return readString(m, contents, out);
     if (std::strcmp(contents, "as") != 0)
         return sd_bus_message_skip(m, "v") >= 0;
-    char** artists = nullptr;
-    if (sd_bus_message_enter_container(m, 'v', "as") < 0 ||
-        sd_bus_message_read_strv(m, &artists) < 0)
+    if (sd_bus_message_enter_container(m, 'v', "as") < 0)
         return false;
-    if (artists != nullptr && artists[0] != nullptr)
-        out = artists[0];
-    for (char** a = artists; a != nullptr && *a != nullptr; ++a)
-        std::free(*a);
-    std::free(artists);
+    const auto artists = readStrings(m);
+    if (!artists)
+        return false;
+    if (!artists->empty())
+        out = artists->front();
     return sd_bus_message_exit_container(m) >= 0;
 }
 
@@ -110,6 +108,20 @@ template <typename Read> bool readDictionary(sd_bus_message* m, Read&& read)
 
 // A reply with one of these errors means the player is not there (any more) or hangs; any
 // other error is the player's own refusal.
+std::optional<std::vector<std::string>> readStrings(sd_bus_message* m)
+{
+    char** strings = nullptr;
+    if (sd_bus_message_read_strv(m, &strings) < 0)
+        return std::nullopt;
+    std::vector<std::string> read;
+    for (char** one = strings; one != nullptr && *one != nullptr; ++one) {
+        read.emplace_back(*one);
+        std::free(*one);
+    }
+    std::free(strings);
+    return read;
+}
+
 bool playerGone(const char* errorName)
 {
     if (errorName == nullptr)

@@ -44,6 +44,9 @@ struct RootProperties
  * because the player is not there (any more) or did not answer; else the player refused. */
 bool playerGone(const char* errorName);
 
+/** A string or object path array (as, ao) at the reader's place; nothing when it cannot be
+ * read. */
+std::optional<std::vector<std::string>> readStrings(sd_bus_message* m);
 /** A Metadata dictionary (a{sv}) at the reader's place: the fields of a track. */
 bool readMetadata(sd_bus_message* m, PlayerProperties& into);
 /** The answer of GetAll on the Player interface. */

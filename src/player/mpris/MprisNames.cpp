@@ -3,6 +3,7 @@
 
 #include "AsciiCase.h"
 #include "player/PlayerRules.h"
+#include "player/PlayerText.h"
 #include "player/ProgramCommandLine.h"
 
 #include <algorithm>
@@ -26,20 +27,6 @@ std::string_view baseName(std::string_view path)
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-std::string suffixOf(std::string_view path)
-{
-    const auto name = baseName(path);
-    const auto dot = name.find_last_of('.');
-    return dot == std::string_view::npos ? std::string() : asciiLowerCopy(name.substr(dot + 1));
-}
-
-template <std::size_t N>
-bool hasSuffix(std::string_view path, const std::array<std::string_view, N>& suffixes)
-{
-    const auto suffix = suffixOf(path);
-    return std::find(suffixes.begin(), suffixes.end(), suffix) != suffixes.end();
-}
-
 int statusRank(std::string_view status)
 {
     if (status == "Playing")
@@ -60,8 +47,10 @@ PlayerChoice choosePlayer(std::string_view location, const ProgramFinder& starta
     const auto candidates = programCandidates(line);
     if (candidates.empty())
         return {};
+    // A location with blanks may be a program with blanks in its path: the first that can be
+    // started is it. One without needs no search.
     auto started = candidates.begin();
-    if (startable)
+    if (startable && candidates.size() > 1)
         started = std::find_if(candidates.begin(), candidates.end(),
                                [&startable](const auto& c) { return startable(c.program); });
     if (started == candidates.end())
@@ -146,7 +135,7 @@ bool isPlaylistFile(std::string_view path)
 {
     static constexpr std::array<std::string_view, 5> kPlaylists = {"m3u", "m3u8", "pls", "xspf",
                                                                    "cue"};
-    return hasSuffix(path, kPlaylists);
+    return std::find(kPlaylists.begin(), kPlaylists.end(), fileSuffix(path)) != kPlaylists.end();
 }
 
 } // namespace zelvor

@@ -4,6 +4,7 @@
 #include "player/mpris/MprisBackendParts.h"
 #include <systemd/sd-bus.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -158,8 +159,6 @@ void MprisBackend::seek(std::optional<std::int64_t> offset, std::uint32_t millis
     };
     statusAfter(shown, [this, offset, milliseconds, shownAt](const Op& op,
                                                              const std::function<void()>& then) {
-        // Track ids differ from player to player and from track to track: read it each time.
-        op->snapshot.reset();
         snapshot(op, [this, op, offset, milliseconds, then, shownAt](const Snapshot* now) {
             if (now == nullptr || !now->canSeek || now->trackId.empty()) {
                 then();
@@ -243,8 +242,9 @@ void MprisBackend::volumeStepped(const Op& op, int steps)
             static_cast<int>(std::clamp(std::lround(from * 100) + steps, 0L, 100L));
         if (m_inLine && op->line == m_line)
             m_lineVolume = static_cast<double>(percent) / 100;
-        writeVolume(op, percent, from,
-                    [this, op](bool set, int) { finish(op, set ? 0 : kNotOffered); });
+        writeVolume(op, percent, from, [this, op](bool set, int) {
+            finish(op, set ? Outcome::Done : Outcome::NotOffered);
+        });
     };
     if (m_lineVolume && op->line == m_line) {
         write(*m_lineVolume);
@@ -252,7 +252,7 @@ void MprisBackend::volumeStepped(const Op& op, int steps)
     }
     snapshot(op, [this, op, write](const Snapshot* now) {
         if (now == nullptr || !now->volume) {
-            finish(op, now == nullptr ? 0 : kNotOffered);
+            finish(op, now == nullptr ? Outcome::Done : Outcome::NotOffered);
             return;
         }
         write(*now->volume);
@@ -297,16 +297,9 @@ bool namesShownProperty(sd_bus_message* signal)
     };
     if (changedProperty(signal, shown))
         return true;
-    char** invalidated = nullptr;
-    if (sd_bus_message_read_strv(signal, &invalidated) < 0)
-        return false;
-    bool named = false;
-    for (char** name = invalidated; name != nullptr && *name != nullptr; ++name) {
-        named = named || shown(*name);
-        std::free(*name);
-    }
-    std::free(invalidated);
-    return named;
+    const auto invalidated = readStrings(signal);
+    return invalidated && std::any_of(invalidated->begin(), invalidated->end(),
+                                      [&](const std::string& name) { return shown(name.c_str()); });
 }
 
 } // namespace
