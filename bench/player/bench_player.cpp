@@ -2,6 +2,7 @@
 // Player round trips against a real MPD: the backend's work for one command line next to the
 // bare protocol's connect, command and close, measured in the same run.
 #include "player/mpd/MpdBackend.h"
+#include "player/mpd/MpdChannel.h"
 #include "support/MpdFixture.h"
 #include "support/PollLoop.h"
 
@@ -20,6 +21,7 @@
 namespace {
 
 using zelvor::MpdBackend;
+using zelvor::MpdChannel;
 using zelvor::test::MpdFixture;
 using Clock = std::chrono::steady_clock;
 
@@ -71,7 +73,8 @@ void answered(zelvor::test::PollLoop& loop, const std::function<void(zelvor::Pla
 // The floor: what any client pays for the same work on a fresh connection.
 void rawLine(const std::function<void(mpd_connection*)>& work)
 {
-    mpd_connection* connection = mpd_connection_new(nullptr, 0, MpdBackend::kTimeoutMs);
+    mpd_connection* connection =
+        mpd_connection_new(nullptr, 0, static_cast<unsigned>(MpdChannel::kTimeout.count()));
     if (mpd_connection_get_error(connection) == MPD_ERROR_SUCCESS)
         work(connection);
     mpd_connection_free(connection);

@@ -251,50 +251,43 @@ PromptSelector sleep(CommandContext& context, std::string_view argument)
 
 using CommandHandler = PromptSelector (*)(CommandContext&, std::string_view argument);
 
-enum class Uses
-{
-    Nothing,
-    Player,
-};
-
 struct CommandRow
 {
     std::string_view verb;
     CommandHandler handler;
-    Uses uses;
 };
 
 // Tested from the top; the first row whose verb equals the line's verb wins.
 constexpr CommandRow kCommandTable[] = {
-    {"volup", &stepVolume<+1>, Uses::Player},
-    {"voldn", &stepVolume<-1>, Uses::Player},
-    {"exit", &closeSession, Uses::Nothing},
-    {"ff", &sendCommand<&Player::next>, Uses::Player},
-    {"rw", &sendCommand<&Player::previous>, Uses::Player},
-    {"play", &sendCommand<&Player::play>, Uses::Player},
-    {"stop", &sendCommand<&Player::stop>, Uses::Player},
-    {"pause", &sendCommand<&Player::pause>, Uses::Player},
-    {"shuffle", &sendCommand<&Player::toggleShuffle, Feature::Shuffle>, Uses::Player},
-    {"repeat", &sendCommand<&Player::toggleRepeat, Feature::Repeat>, Uses::Player},
-    {"clear", &clearPlaylist, Uses::Player},
-    {"close", &closePlayer, Uses::Player},
-    {"open", &openPlayer, Uses::Player},
-    {"help", &help, Uses::Nothing},
-    {"pwd", &pwd, Uses::Nothing},
-    {"cd", &directory<changeDirectory>, Uses::Nothing},
-    {"ls", &directory<listDirectory>, Uses::Nothing},
-    {"load", &load, Uses::Player},
-    {"status", &status, Uses::Player},
-    {"np", &nowPlayingVerb, Uses::Player},
-    {"queue", &typed<showQueue>, Uses::Player},
-    {"goto", &typed<gotoEntry>, Uses::Player},
-    {"vol", &typed<changeVolume>, Uses::Player},
-    {"seek", &typed<seekWithinSong>, Uses::Player},
-    {"find", &directory<findFiles>, Uses::Nothing},
-    {"sleep", &sleep, Uses::Nothing},
+    {"volup", &stepVolume<+1>},
+    {"voldn", &stepVolume<-1>},
+    {"exit", &closeSession},
+    {"ff", &sendCommand<&Player::next>},
+    {"rw", &sendCommand<&Player::previous>},
+    {"play", &sendCommand<&Player::play>},
+    {"stop", &sendCommand<&Player::stop>},
+    {"pause", &sendCommand<&Player::pause>},
+    {"shuffle", &sendCommand<&Player::toggleShuffle, Feature::Shuffle>},
+    {"repeat", &sendCommand<&Player::toggleRepeat, Feature::Repeat>},
+    {"clear", &clearPlaylist},
+    {"close", &closePlayer},
+    {"open", &openPlayer},
+    {"help", &help},
+    {"pwd", &pwd},
+    {"cd", &directory<changeDirectory>},
+    {"ls", &directory<listDirectory>},
+    {"load", &load},
+    {"status", &status},
+    {"np", &nowPlayingVerb},
+    {"queue", &typed<showQueue>},
+    {"goto", &typed<gotoEntry>},
+    {"vol", &typed<changeVolume>},
+    {"seek", &typed<seekWithinSong>},
+    {"find", &directory<findFiles>},
+    {"sleep", &sleep},
     // The names other remotes give ff and rw.
-    {"next", &sendCommand<&Player::next>, Uses::Player},
-    {"prev", &sendCommand<&Player::previous>, Uses::Player},
+    {"next", &sendCommand<&Player::next>},
+    {"prev", &sendCommand<&Player::previous>},
 };
 
 PromptSelector unknownVerb(CommandContext& context, std::string_view verb)
@@ -320,10 +313,6 @@ PromptSelector ProcessCommand(CommandContext& context)
                                   [&](const CommandRow& r) { return r.verb == verb; });
     if (row == std::end(kCommandTable))
         return unknownVerb(context, verb);
-    if (row->uses == Uses::Nothing)
-        return row->handler(context, argument);
-    // The line's end (see replyWhenDone) closes the bracket once the player has answered.
-    context.player.beginCommandLine();
     return row->handler(context, argument);
 }
 

@@ -59,19 +59,17 @@ PromptSelector replyWhenDone(CommandContext& context, const std::function<void(L
     {
         std::optional<LineEnd> atOnce;
         LateReply late;
-        bool waiting = false;
     };
     auto ending = std::make_shared<Ending>();
     Player& player = context.player;
+    // The line's end closes the bracket once the player has answered.
+    player.beginCommandLine();
     work([ending, &player](LineEnd end) {
-        if (!ending->waiting) {
-            player.endCommandLine();
-            ending->atOnce = std::move(end);
-            return;
-        }
         // The client hears first; the next line's input waits for the event loop anyway.
         if (ending->late)
             ending->late(end.reply, end.selector);
+        else
+            ending->atOnce = std::move(end);
         player.endCommandLine();
     });
     if (ending->atOnce) {
@@ -79,7 +77,6 @@ PromptSelector replyWhenDone(CommandContext& context, const std::function<void(L
             context.connection.send(ending->atOnce->reply);
         return ending->atOnce->selector;
     }
-    ending->waiting = true;
     ending->late = context.host.deferReply();
     return PromptSelector::Pending;
 }

@@ -45,8 +45,9 @@ enum class Feature
 LineEnd endOf(const PlayerAnswer& answer, Feature feature = Feature::Command);
 
 /**
- * Runs the player work of a command line, which ends the line through the function it is
- * given; that end also ends the player's command line (Player::endCommandLine). Ended before
+ * Runs the player work of a command line inside the player's command line
+ * (Player::beginCommandLine), which the work ends through the function it is given; that end
+ * also ends the player's command line (Player::endCommandLine). Ended before
  * work returns, the reply is sent at once and its selector returned; else the reply is put off
  * (CommandHost::deferReply) and Pending returned, and the late end sends it, then ends the
  * player's line. The work must not

@@ -198,13 +198,25 @@ std::string volumeLine(const PlayerStatus& status)
                          : std::string("\r\nVolume not available");
 }
 
+// Goes on with the status an answer carries and the line's end; ends the line with the failure
+// line when there is no status.
+template <typename Then> PlayerDone onStatus(LineDone done, Then then)
+{
+    return [done = std::move(done), then = std::move(then)](PlayerAnswer answer) {
+        const PlayerStatus* status = statusOf(answer);
+        if (!status)
+            return done(playerMissing());
+        then(*status, done);
+    };
+}
+
 // A reply made from the status an answer carries, or the failure line.
 template <typename Reply> PlayerDone withStatus(LineDone done, Reply reply)
 {
-    return [done = std::move(done), reply = std::move(reply)](PlayerAnswer answer) {
-        const PlayerStatus* status = statusOf(answer);
-        done(status ? replied(reply(*status)) : playerMissing());
-    };
+    return onStatus(std::move(done),
+                    [reply = std::move(reply)](const PlayerStatus& status, const LineDone& ended) {
+                        ended(replied(reply(status)));
+                    });
 }
 
 } // namespace
@@ -218,13 +230,11 @@ void nowPlaying(Player& player, std::string_view, LineDone done)
 
 void followNowPlaying(Player& player, FollowStart start, LineDone done)
 {
-    player.status([start = std::move(start), done = std::move(done)](PlayerAnswer answer) {
-        const PlayerStatus* status = statusOf(answer);
-        if (!status)
-            return done(playerMissing());
-        start(*status);
-        done({"\r\n" + nowPlayingLine(*status), PromptSelector::Following});
-    });
+    player.status(onStatus(std::move(done), [start = std::move(start)](const PlayerStatus& status,
+                                                                       const LineDone& ended) {
+        start(status);
+        ended({"\r\n" + nowPlayingLine(status), PromptSelector::Following});
+    }));
 }
 
 void showQueue(Player& player, std::string_view argument, LineDone done)
@@ -235,21 +245,15 @@ void showQueue(Player& player, std::string_view argument, LineDone done)
         queuePage(player, *number, std::move(typed), std::move(done));
         return;
     }
-    player.status([&player, typed = std::move(typed), done = std::move(done)](PlayerAnswer answer) {
-        const PlayerStatus* status = statusOf(answer);
-        if (!status)
-            return done(playerMissing());
-        if (!status->queueKnown)
-            return done(replied(std::string(kNoQueue)));
-        if (status->queueLength == 0)
-            return done(replied("\r\nNothing queued"));
-        if (!typed.empty())
-            return done(replied(noEntry(typed, status->queueLength)));
+    player.status(onStatus(std::move(done), [&player, typed = std::move(typed)](
+                                                const PlayerStatus& status, const LineDone& ended) {
+        if (!status.queueKnown || status.queueLength == 0 || !typed.empty())
+            return ended(replied(queueListing(PlayerAnswer::with(status), 0, typed)));
         // Five entries of what went before the current one, then what comes next.
         const std::uint32_t first =
-            status->position && *status->position >= 5 ? *status->position - 4 : 1;
-        queuePage(player, first, typed, done);
-    });
+            status.position && *status.position >= 5 ? *status.position - 4 : 1;
+        queuePage(player, first, typed, ended);
+    }));
 }
 
 void gotoEntry(Player& player, std::string_view argument, LineDone done)
@@ -291,14 +295,12 @@ void changeVolume(Player& player, std::string_view argument, LineDone done)
         player.setVolume(change->value, withStatus(std::move(done), volumeLine));
         return;
     }
-    player.status([&player, step = change->value, done = std::move(done)](PlayerAnswer answer) {
-        const PlayerStatus* status = statusOf(answer);
-        if (!status)
-            return done(playerMissing());
-        if (!status->volume)
-            return done(replied(volumeLine(*status)));
-        player.setVolume(std::clamp(*status->volume + step, 0, 100), withStatus(done, volumeLine));
-    });
+    player.status(onStatus(std::move(done), [&player, step = change->value](
+                                                const PlayerStatus& status, const LineDone& ended) {
+        if (!status.volume)
+            return ended(replied(volumeLine(status)));
+        player.setVolume(std::clamp(*status.volume + step, 0, 100), withStatus(ended, volumeLine));
+    }));
 }
 
 void seekWithinSong(Player& player, std::string_view argument, LineDone done)
@@ -308,31 +310,29 @@ void seekWithinSong(Player& player, std::string_view argument, LineDone done)
         done(replied("\r\nusage: seek [+|-]<seconds or m:ss>"));
         return;
     }
-    player.status([&player, target = *target, done = std::move(done)](PlayerAnswer answer) {
-        const PlayerStatus* status = statusOf(answer);
-        if (!status)
-            return done(playerMissing());
-        if (!isPlaying(status->state) || !status->position)
-            return done(replied("\r\nNothing playing"));
-        if (!status->canSeek)
-            return done(replied("\r\nSeek not available"));
+    player.status(onStatus(std::move(done), [&player, target = *target](const PlayerStatus& status,
+                                                                        const LineDone& ended) {
+        if (!isPlaying(status.state) || !status.position)
+            return ended(replied("\r\nNothing playing"));
+        if (!status.canSeek)
+            return ended(replied("\r\nSeek not available"));
         std::int64_t wanted = static_cast<std::int64_t>(target.milliseconds);
         if (target.direction != 0)
-            wanted = status->elapsedMs + target.direction * wanted;
+            wanted = status.elapsedMs + target.direction * wanted;
         // The last second at most: a seek to the very end would skip to the next song.
         const std::int64_t latest =
-            status->totalMs ? std::max<std::int64_t>(std::int64_t{*status->totalMs} - 1000, 0)
-                            : std::int64_t{UINT32_MAX};
+            status.totalMs ? std::max<std::int64_t>(std::int64_t{*status.totalMs} - 1000, 0)
+                           : std::int64_t{UINT32_MAX};
         wanted = std::clamp<std::int64_t>(wanted, 0, latest);
         auto reply = withStatus(
-            done, [](const PlayerStatus& after) { return "\r\n" + nowPlayingLine(after); });
+            ended, [](const PlayerStatus& after) { return "\r\n" + nowPlayingLine(after); });
         // A relative move goes as one, where the player has one.
         if (target.direction != 0)
-            player.seekBy(wanted - status->elapsedMs, static_cast<std::uint32_t>(wanted),
+            player.seekBy(wanted - status.elapsedMs, static_cast<std::uint32_t>(wanted),
                           std::move(reply));
         else
             player.seekTo(static_cast<std::uint32_t>(wanted), std::move(reply));
-    });
+    }));
 }
 
 void sleepTimer(CommandContext& context, std::string_view argument)

@@ -101,8 +101,8 @@ bool runsOnConfig(pid_t pid, const fs::path& config)
     return (arguments + "\n").find("\n" + config.string() + "\n") != std::string::npos;
 }
 
-} // namespace
-
+// An open connection to the MPD at host (a socket path, a host name, or nullptr for
+// libmpdclient's own choice), or nullptr when none answered within the time.
 mpd_connection* connectMpd(const char* host, unsigned timeoutMs)
 {
     mpd_connection* connection = mpd_connection_new(host, 0, timeoutMs);
@@ -112,6 +112,8 @@ mpd_connection* connectMpd(const char* host, unsigned timeoutMs)
     }
     return connection;
 }
+
+} // namespace
 
 /** The waiting of one "open": while another MPD at MPD's default place may still greet, then
  * until this MPD answers, then until its scan is done. */

@@ -13,13 +13,7 @@
 
 #include <sys/types.h>
 
-struct mpd_connection;
-
 namespace zelvor {
-
-/** An open connection to the MPD at host (a socket path, a host name, or nullptr for
- * libmpdclient's own choice), or nullptr when none answered within the time. */
-mpd_connection* connectMpd(const char* host, unsigned timeoutMs);
 
 /** What Zelvor needs to run an MPD of its own. */
 struct ManagedMpdSetup

@@ -279,20 +279,17 @@ void MpdBackend::add(const std::string& hostPath, PlayerDone done)
 
 void MpdBackend::open(const std::string& location, PlayerDone done)
 {
-    const auto answer = [](std::int32_t result) {
-        return PlayerAnswer::of(result == -1 ? Outcome::Failed : Outcome::Done);
-    };
     // While the program started before runs, it is not started again.
-    const auto launch = [this, location, done, answer] {
+    const auto launch = [this, location, done] {
         if (!programAlive(m_started))
             m_started = launchProgram(location);
-        done(answer(m_started < 0 ? -1 : 0));
+        done(PlayerAnswer::of(m_started < 0 ? Outcome::Failed : Outcome::Done));
     };
-    if (m_managed.openThen(location, [done, answer, launch](std::int32_t result) {
+    if (m_managed.openThen(location, [done, launch](std::int32_t result) {
             if (result == ManagedMpd::kNotMine)
                 launch();
             else
-                done(answer(result));
+                done(PlayerAnswer::of(result == -1 ? Outcome::Failed : Outcome::Done));
         }))
         return;
     launch();
@@ -340,16 +337,25 @@ void MpdBackend::statusAfter(std::vector<MpdCommand> commands, PlayerDone& done,
             done(PlayerAnswer::with(statusFrom(answers.at(changes), answers.at(changes + 1))));
             return;
         }
-        m_channel.send({{"status"}, {"currentsong"}},
-                       [this, refusedFails, done = std::move(done)](const MpdReply& again) {
-                           if (!again.reached)
-                               return done(PlayerAnswer::of(Outcome::NoPlayer));
-                           const auto parts = answersOf(again);
-                           if (refusedFails || again.refusal || parts.size() < 2)
-                               return done(PlayerAnswer::of(Outcome::Failed));
-                           done(PlayerAnswer::with(statusFrom(parts[0], parts[1])));
-                       });
+        readStatus([refusedFails, done = std::move(done)](PlayerAnswer answer,
+                                                          const std::vector<MpdPair>&) {
+            done(refusedFails && answer.done() ? PlayerAnswer::of(Outcome::Failed)
+                                               : std::move(answer));
+        });
     });
+}
+
+void MpdBackend::readStatus(StatusRead then)
+{
+    m_channel.send({{"status"}, {"currentsong"}},
+                   [this, then = std::move(then)](const MpdReply& reply) {
+                       if (!reply.reached)
+                           return then(PlayerAnswer::of(Outcome::NoPlayer), {});
+                       const auto parts = answersOf(reply);
+                       if (reply.refusal || parts.size() < 2)
+                           return then(PlayerAnswer::of(Outcome::Failed), {});
+                       then(PlayerAnswer::with(statusFrom(parts[0], parts[1])), parts[0]);
+                   });
 }
 
 void MpdBackend::status(PlayerDone done)
@@ -412,20 +418,14 @@ void MpdBackend::settleOnEntry(std::uint32_t position, std::chrono::steady_clock
         m_loop.cancel(timer);
         if (!woke.reached)
             return done(PlayerAnswer::of(Outcome::NoPlayer));
-        m_channel.send({{"status"}, {"currentsong"}},
-                       [this, position, by, done](const MpdReply& reply) {
-                           const auto parts = answersOf(reply);
-                           if (!reply.reached)
-                               return done(PlayerAnswer::of(Outcome::NoPlayer));
-                           if (reply.refusal || parts.size() < 2)
-                               return done(PlayerAnswer::of(Outcome::Failed));
-                           auto now = statusFrom(parts[0], parts[1]);
-                           if (arrivedAt(now, position))
-                               return done(PlayerAnswer::with(std::move(now)));
-                           if (std::chrono::steady_clock::now() < by)
-                               return settleOnEntry(position, by, done);
-                           answerEntry(position, parts[0], done);
-                       });
+        readStatus(
+            [this, position, by, done](PlayerAnswer answer, const std::vector<MpdPair>& status) {
+                if (!answer.status || arrivedAt(*answer.status, position))
+                    return done(std::move(answer));
+                if (std::chrono::steady_clock::now() < by)
+                    return settleOnEntry(position, by, done);
+                answerEntry(position, status, done);
+            });
     });
 }
 

@@ -83,7 +83,6 @@ public:
     /** The kept connection, for those who look at it (tests, benchmarks). */
     const MpdChannel& channel() const { return m_channel; }
 
-    static constexpr unsigned kTimeoutMs = 2000;
     /** How long goto waits for MPD's event that the entry asked for plays. */
     static constexpr std::chrono::milliseconds kSettleLimit{300};
 
@@ -91,6 +90,10 @@ private:
     void simple(MpdCommand command, PlayerDone& done);
     template <typename Change> void afterStatus(Change change, PlayerDone& done);
     void statusAfter(std::vector<MpdCommand> commands, PlayerDone& done, bool refusedFails = false);
+    using StatusRead = std::function<void(PlayerAnswer, const std::vector<MpdPair>& status)>;
+    /** Asks "status" and "currentsong" on their own; then gets NoPlayer when MPD is not reached,
+     * Failed when it refused, else the status and MPD's own status pairs. */
+    void readStatus(StatusRead then);
     void settleOnEntry(std::uint32_t position, std::chrono::steady_clock::time_point by,
                        PlayerDone done);
     void answerEntry(std::uint32_t position, const std::vector<MpdPair>& status,

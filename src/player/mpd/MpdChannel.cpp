@@ -156,13 +156,17 @@ void MpdChannel::send(std::vector<MpdCommand> commands, Done done)
     queue(text, std::move(done), false);
 }
 
+void MpdChannel::later(std::function<void()> work)
+{
+    m_loop.after(std::chrono::milliseconds(0), [alive = m_alive, work = std::move(work)] {
+        if (*alive)
+            work();
+    });
+}
+
 void MpdChannel::unreachedLater(Done done)
 {
-    const auto alive = m_alive;
-    m_loop.after(std::chrono::milliseconds(0), [alive, done = std::move(done)] {
-        if (*alive)
-            done({});
-    });
+    later([done = std::move(done)] { done({}); });
 }
 
 void MpdChannel::idle(const std::string& subsystem, Done done)
@@ -242,10 +246,16 @@ void MpdChannel::connect()
             m_password = password;
         mpd_settings_free(settings);
     }
-    for (m_place = 0; m_place < m_places.size(); ++m_place) {
+    connectFrom(0);
+}
+
+bool MpdChannel::connectFrom(std::size_t index)
+{
+    for (m_place = index; m_place < m_places.size(); ++m_place) {
         if (connectTo(m_places[m_place]))
-            return;
+            return true;
     }
+    return false;
 }
 
 bool MpdChannel::connectTo(const Place& place)
@@ -279,11 +289,8 @@ void MpdChannel::ready()
             m_watch = 0;
             ::close(m_fd);
             m_fd = -1;
-            for (++m_place; m_place < m_places.size(); ++m_place) {
-                if (connectTo(m_places[m_place]))
-                    return;
-            }
-            fail();
+            if (!connectFrom(m_place + 1))
+                fail();
             return;
         }
     }
@@ -452,9 +459,8 @@ void MpdChannel::restartTime()
 void MpdChannel::fail()
 {
     if (m_fd >= 0 && onChange) {
-        const auto alive = m_alive;
-        m_loop.after(std::chrono::milliseconds(0), [this, alive] {
-            if (*alive && onChange)
+        later([this] {
+            if (onChange)
                 onChange();
         });
     }
@@ -477,18 +483,11 @@ void MpdChannel::fail()
     m_owed.clear();
     if (owed.empty())
         return;
-    const auto alive = m_alive;
-    m_loop.after(std::chrono::milliseconds(0), [alive, owed = std::move(owed)] {
-        if (!*alive)
-            return;
+    later([owed = std::move(owed)] {
         for (const auto& done : owed)
             done({});
     });
 }
-
-} // namespace zelvor
-
-namespace zelvor {
 
 std::vector<std::vector<MpdPair>> answersOf(const MpdReply& reply)
 {

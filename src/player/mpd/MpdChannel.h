@@ -119,6 +119,8 @@ private:
 
     void connect();
     bool connectTo(const Place& place);
+    /** Tries the places from that index on; false when none took the connection. */
+    bool connectFrom(std::size_t index);
     void ready();
     void readSome();
     void writeSome();
@@ -133,6 +135,8 @@ private:
     bool owesAnswer() const;
     void updateWatch();
     void queue(const std::string& text, Done done, bool idle);
+    /** Runs the work from the loop, unless this object is gone by then. */
+    void later(std::function<void()> work);
     /** Answers not reached, from the loop. */
     void unreachedLater(Done done);
 
@@ -160,10 +164,6 @@ private:
     /** Timers and watches check it, so one that runs after this object is gone does nothing. */
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
-
-} // namespace zelvor
-
-namespace zelvor {
 
 /** The answers of a command list, one part per command (split at "list_OK"). */
 std::vector<std::vector<MpdPair>> answersOf(const MpdReply& reply);

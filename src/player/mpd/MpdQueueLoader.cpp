@@ -7,7 +7,6 @@
 #include <mpd/client.h>
 
 #include <algorithm>
-#include <iterator>
 #include <memory>
 
 #include <sys/stat.h>

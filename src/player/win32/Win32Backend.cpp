@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -106,49 +107,44 @@ std::string systemMessage(DWORD error)
     return message.empty() ? "error " + std::to_string(error) : message;
 }
 
+struct StatusQuery
+{
+    std::int32_t data;
+    std::int16_t id;
+};
+
+// In the order they are asked.
+constexpr StatusQuery kStatusQueries[] = {
+    {0, kQueryVersion},  {0, kQueryPlayState},   {0, kQueryShuffle},
+    {0, kQueryRepeat},   {0, kQueryQueueLength}, {0, kQueryQueuePosition},
+    {0, kQueryPlayTime}, {1, kQueryPlayTime},    {kReadVolume, kQueryVolume},
+};
+
 // One answer each; a status stops at the first message that is not answered in time.
 std::optional<PlayerStatus> readStatus(HWND window)
 {
+    std::array<std::int32_t, std::size(kStatusQueries)> answers{};
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        const auto answer = ask(window, kStatusQueries[i].data, kStatusQueries[i].id);
+        if (!answer)
+            return std::nullopt;
+        answers[i] = *answer;
+    }
+    const auto [version, state, shuffle, repeat, length, position, elapsed, total, volume] =
+        answers;
     PlayerStatus now;
-    const auto version = ask(window, 0, kQueryVersion);
-    if (!version)
-        return std::nullopt;
-    now.version = *version;
-    const auto state = ask(window, 0, kQueryPlayState);
-    if (!state)
-        return std::nullopt;
-    now.state = playStateOf(*state);
-    const auto shuffle = ask(window, 0, kQueryShuffle);
-    if (!shuffle)
-        return std::nullopt;
-    now.shuffle = *shuffle != 0;
-    const auto repeat = ask(window, 0, kQueryRepeat);
-    if (!repeat)
-        return std::nullopt;
-    now.repeat = *repeat != 0;
-    const auto length = ask(window, 0, kQueryQueueLength);
-    if (!length)
-        return std::nullopt;
-    now.queueLength = static_cast<std::uint32_t>(std::max(*length, 0));
-    const auto position = ask(window, 0, kQueryQueuePosition);
-    if (!position)
-        return std::nullopt;
-    const auto elapsed = ask(window, 0, kQueryPlayTime);
-    if (!elapsed)
-        return std::nullopt;
+    now.version = version;
+    now.state = playStateOf(state);
+    now.shuffle = shuffle != 0;
+    now.repeat = repeat != 0;
+    now.queueLength = static_cast<std::uint32_t>(std::max(length, 0));
     // Stopped, the player answers -1 for the elapsed time.
-    now.elapsedMs = static_cast<std::uint32_t>(std::max(*elapsed, 0));
-    const auto total = ask(window, 1, kQueryPlayTime);
-    if (!total)
-        return std::nullopt;
-    if (*total > 0)
-        now.totalMs = static_cast<std::uint32_t>(*total) * 1000;
-    const auto volume = ask(window, kReadVolume, kQueryVolume);
-    if (!volume)
-        return std::nullopt;
-    now.volume = fromPlayerVolume(*volume);
-    if (*position >= 0 && static_cast<std::uint32_t>(*position) < now.queueLength) {
-        now.position = static_cast<std::uint32_t>(*position);
+    now.elapsedMs = static_cast<std::uint32_t>(std::max(elapsed, 0));
+    if (total > 0)
+        now.totalMs = static_cast<std::uint32_t>(total) * 1000;
+    now.volume = fromPlayerVolume(volume);
+    if (position >= 0 && static_cast<std::uint32_t>(position) < now.queueLength) {
+        now.position = static_cast<std::uint32_t>(position);
         auto title = entryTitle(window, *now.position);
         if (!title)
             return std::nullopt;
@@ -167,9 +163,14 @@ PlayerAnswer commandAnswer(std::int32_t answer)
 namespace {
 
 // The window is looked up for every message: a player started or closed in between is met.
+HWND playerWindow()
+{
+    return FindWindowA(kWinampWindowClass, nullptr);
+}
+
 template <typename Send> std::int32_t sendToPlayer(Send&& send)
 {
-    HWND window = FindWindowA(kWinampWindowClass, nullptr);
+    HWND window = playerWindow();
     if (window == nullptr)
         return -1;
     std::int32_t answer = 0;
@@ -246,12 +247,8 @@ std::string Win32Backend::launchFailure() const
 template <typename Change> void Win32Backend::statusAfter(Change&& change, PlayerDone& done)
 {
     std::optional<PlayerStatus> now;
-    sendToPlayer([&change, &now](HWND window, std::int32_t& answer) {
-        answer = 0;
-        if (change(window))
-            now = readStatus(window);
-        return now.has_value();
-    });
+    if (HWND window = playerWindow(); window != nullptr && change(window))
+        now = readStatus(window);
     done(now ? PlayerAnswer::with(std::move(*now)) : PlayerAnswer::of(Outcome::NoPlayer));
 }
 
@@ -333,25 +330,25 @@ void Win32Backend::status(PlayerDone done)
 
 void Win32Backend::queue(std::uint32_t first, std::uint32_t count, PlayerDone done)
 {
+    const HWND window = playerWindow();
+    auto now = window != nullptr ? readStatus(window) : std::nullopt;
+    if (!now) {
+        done(PlayerAnswer::of(Outcome::NoPlayer));
+        return;
+    }
     PlayerAnswer page;
-    const bool answered =
-        sendToPlayer([&page, first, count](HWND window, std::int32_t& answer) {
-            answer = 0;
-            auto now = readStatus(window);
-            if (!now)
-                return false;
-            page.status = std::move(*now);
-            const auto end =
-                std::min<std::uint64_t>(std::uint64_t{first} + count, page.status->queueLength);
-            for (std::uint64_t index = first; index < end; ++index) {
-                auto title = entryTitle(window, static_cast<std::uint32_t>(index));
-                if (!title)
-                    return false;
-                page.entries.push_back({static_cast<std::uint32_t>(index), std::move(*title)});
-            }
-            return true;
-        }) != -1;
-    done(answered ? std::move(page) : PlayerAnswer::of(Outcome::NoPlayer));
+    page.status = std::move(*now);
+    const auto end =
+        std::min<std::uint64_t>(std::uint64_t{first} + count, page.status->queueLength);
+    for (std::uint64_t index = first; index < end; ++index) {
+        auto title = entryTitle(window, static_cast<std::uint32_t>(index));
+        if (!title) {
+            done(PlayerAnswer::of(Outcome::NoPlayer));
+            return;
+        }
+        page.entries.push_back({static_cast<std::uint32_t>(index), std::move(*title)});
+    }
+    done(std::move(page));
 }
 
 void Win32Backend::jumpTo(std::uint32_t position, PlayerDone done)
