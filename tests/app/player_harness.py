@@ -39,8 +39,8 @@ def tone(path, seconds=200, hertz=440, title=None):
 class Client:
     """Debian's telnet: each line typed, the reply up to the next prompt."""
 
-    def __init__(self, port):
-        self.telnet = pexpect.spawn("telnet", ["127.0.0.1", str(port)], timeout=20)
+    def __init__(self, port, spawn=pexpect.spawn):
+        self.telnet = spawn("telnet", ["127.0.0.1", str(port)], timeout=20)
         self.telnet.expect_exact(b"Zelvor>")
 
     def run(self, line):
