@@ -16,5 +16,5 @@ trap stop_wine EXIT
 # A warm, persistent server, as on a machine where Windows is already running.
 warm_wine /dev/null
 
-python3 "$root/bench/windows/bench_exe.py" "$build/zelvor.exe" \
+PYTHONPATH="$root/tests/app" python3 "$root/bench/windows/bench_exe.py" "$build/zelvor.exe" \
     "$build/tests/windows/window_tool.exe" "$linux/zelvor" "$build/bench-scratch"

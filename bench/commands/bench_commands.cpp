@@ -7,6 +7,7 @@
 #include "commands/CommandSession.h"
 #include "settings/ServerSettings.h"
 #include "ProcessFigures.h"
+#include "commands/CommandFakes.h"
 #include "support/TempDir.h"
 
 #include <dirent.h>
@@ -41,47 +42,6 @@ public:
         ++sends;
         bytes += text.size();
     }
-};
-
-class SilentPlayer : public zelvor::Player
-{
-public:
-    using Done = zelvor::PlayerDone;
-    void play(Done done) override { answer(done); }
-    void stop(Done done) override { answer(done); }
-    void pause(Done done) override { answer(done); }
-    void next(Done done) override { answer(done); }
-    void previous(Done done) override { answer(done); }
-    void stepVolume(int, Done done) override { answer(done); }
-    void toggleShuffle(Done done) override { answer(done); }
-    void toggleRepeat(Done done) override { answer(done); }
-    void clear(Done done) override { answer(done); }
-    void add(const std::string&, Done done) override { answer(done); }
-    void open(const std::string&, Done done) override { answer(done); }
-    void close(Done done) override { answer(done); }
-    void status(Done done) override { answer(done); }
-    void queue(std::uint32_t, std::uint32_t, Done done) override { answer(done); }
-    void jumpTo(std::uint32_t, Done done) override { answer(done); }
-    void setVolume(int, Done done) override { answer(done); }
-    void seekTo(std::uint32_t, Done done) override { answer(done); }
-
-private:
-    static void answer(const Done& done) { done(zelvor::PlayerAnswer::with({})); }
-};
-
-class SilentHost : public zelvor::CommandHost
-{
-public:
-    void LogActivity(std::string_view) override {}
-    void Winsock1_Close() override {}
-    std::optional<std::chrono::milliseconds> sleepTimeLeft() const override { return sleepLeft; }
-    void startSleepTimer(std::chrono::minutes duration) override { sleepLeft = duration; }
-    void cancelSleepTimer() override { sleepLeft.reset(); }
-    zelvor::LateReply deferReply() override
-    {
-        return [](std::string_view, zelvor::PromptSelector) {};
-    }
-    std::optional<std::chrono::milliseconds> sleepLeft;
 };
 
 void resetPeakMemory()
@@ -175,9 +135,9 @@ int main()
     zelvor::ServerSettings settings;
     settings.ServerRoot = (temp.path() / "music").string();
     CountingConnection connection;
-    SilentPlayer player;
+    zelvor::test::RecordingPlayer player;
     zelvor::HostFolders folders;
-    SilentHost host;
+    zelvor::test::RecordingHost host;
     const auto command = [&](const std::string& line) {
         return [&, line] {
             connection = CountingConnection();

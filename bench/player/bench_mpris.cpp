@@ -84,10 +84,8 @@ double ms(steady_clock::duration d)
 steady_clock::duration answered(zelvor::test::PollLoop& loop,
                                 const std::function<void(zelvor::PlayerDone)>& operation)
 {
-    bool done = false;
     const auto start = steady_clock::now();
-    operation([&done](const zelvor::PlayerAnswer&) { done = true; });
-    loop.runUntil([&done] { return done; }, seconds(10));
+    loop.answer(operation, seconds(10));
     return steady_clock::now() - start;
 }
 

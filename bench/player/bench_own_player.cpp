@@ -45,9 +45,7 @@ void closeAndWait(zelvor::test::PollLoop& loop, MpdBackend& player,
                   const zelvor::ManagedMpdSetup& setup)
 {
     const pid_t mpd = pidOf(setup);
-    bool answered = false;
-    player.close([&answered](const zelvor::PlayerAnswer&) { answered = true; });
-    loop.runUntil([&answered] { return answered; });
+    loop.answer([&player](zelvor::PlayerDone done) { player.close(done); });
     if (!MpdFixture::waitFor([mpd] { return MpdFixture::processGone(mpd); }))
         ::kill(mpd, SIGKILL);
 }
@@ -79,10 +77,7 @@ int main()
     MpdBackend player(loop, setup);
     // What the backend answers, for the operations that answer before they return.
     const auto answerOf = [&loop](const std::function<void(zelvor::PlayerDone)>& start) {
-        std::optional<zelvor::PlayerAnswer> answer;
-        start([&answer](zelvor::PlayerAnswer given) { answer = std::move(given); });
-        loop.runUntil([&answer] { return answer.has_value(); }, std::chrono::seconds(60));
-        return answer.value_or(zelvor::PlayerAnswer::of(zelvor::Outcome::Failed));
+        return loop.answer(start, std::chrono::seconds(60));
     };
     const auto state = [&] {
         const auto answer = answerOf([&](zelvor::PlayerDone done) { player.status(done); });

@@ -62,14 +62,6 @@ int step(int i)
     return i % 2 == 0 ? 1 : -1;
 }
 
-// Runs one operation to its answer on the loop, as the program's event loop would.
-void answered(zelvor::test::PollLoop& loop, const std::function<void(zelvor::PlayerDone)>& start)
-{
-    bool done = false;
-    start([&done](const zelvor::PlayerAnswer&) { done = true; });
-    loop.runUntil([&done] { return done; });
-}
-
 // The floor: what any client pays for the same work on a fresh connection.
 void rawLine(const std::function<void(mpd_connection*)>& work)
 {
@@ -90,7 +82,7 @@ void measureLines(zelvor::test::PollLoop& loop, const char* transport)
     });
     const Figures volume = measure(kCalls, [&](int i) {
         player.beginCommandLine();
-        answered(loop, [&](zelvor::PlayerDone done) { player.stepVolume(step(i), done); });
+        loop.answer([&](zelvor::PlayerDone done) { player.stepVolume(step(i), done); });
         player.endCommandLine();
     });
     const Figures rawStatus = measure(kCalls, [](int) {
@@ -98,12 +90,12 @@ void measureLines(zelvor::test::PollLoop& loop, const char* transport)
     });
     const Figures status = measure(kCalls, [&](int) {
         player.beginCommandLine();
-        answered(loop, [&](zelvor::PlayerDone done) { player.status(done); });
+        loop.answer([&](zelvor::PlayerDone done) { player.status(done); });
         player.endCommandLine();
     });
     const Figures longLine = measure(kLongLines, [&](int i) {
         player.beginCommandLine();
-        answered(loop, [&](zelvor::PlayerDone done) { player.stepVolume(256 * step(i), done); });
+        loop.answer([&](zelvor::PlayerDone done) { player.stepVolume(256 * step(i), done); });
         player.endCommandLine();
     });
     row("floor: connect + volume +1/-1 + close", rawVolume);
@@ -154,11 +146,11 @@ void measureFolderLoad(MpdFixture& mpd, zelvor::test::PollLoop& loop)
     });
     MpdBackend local(loop);
     report("add (local socket)",
-           [&] { answered(loop, [&](zelvor::PlayerDone done) { local.add(folder, done); }); });
+           [&] { loop.answer([&](zelvor::PlayerDone done) { local.add(folder, done); }); });
     mpd.useTcp();
     MpdBackend tcp(loop);
     report("add (TCP)",
-           [&] { answered(loop, [&](zelvor::PlayerDone done) { tcp.add(folder, done); }); });
+           [&] { loop.answer([&](zelvor::PlayerDone done) { tcp.add(folder, done); }); });
 }
 
 // Each operation against an MPD stopped by SIGSTOP: the answer comes after the two-second
@@ -166,7 +158,7 @@ void measureFolderLoad(MpdFixture& mpd, zelvor::test::PollLoop& loop)
 void measureFrozen(MpdFixture& mpd, zelvor::test::PollLoop& loop)
 {
     MpdBackend player(loop);
-    answered(loop, [&](zelvor::PlayerDone done) { player.status(done); });
+    loop.answer([&](zelvor::PlayerDone done) { player.status(done); });
     ::kill(mpd.pid(), SIGSTOP);
     std::printf("\n%-44s %10s %10s %9s\n", "against a frozen MPD", "stall ms", "answer ms",
                 "limit ms");
@@ -184,7 +176,7 @@ void measureFrozen(MpdFixture& mpd, zelvor::test::PollLoop& loop)
     for (const auto& [name, start] : operations) {
         loop.longest = {};
         const auto begin = Clock::now();
-        answered(loop, start);
+        loop.answer(start);
         const double answer =
             std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
         std::printf("%-44s %10.2f %10.0f %9d\n", name,

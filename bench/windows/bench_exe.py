@@ -14,19 +14,13 @@ import subprocess
 import sys
 import time
 
+from test_helpers import free_port
+
 ZELVOR_EXE, WINDOW_TOOL, LINUX_ZELVOR, SCRATCH = sys.argv[1:5]
 STARTS = 5
 KEYSTROKES = 500
 STATUS_QUERIES = 200
 LIMIT = 30.0
-
-
-def free_port():
-    # Free on every address: the program listens on all of them, and a port taken on
-    # 127.0.0.2 alone is free on 127.0.0.1.
-    with socket.socket(socket.AF_INET6, socket.SOCK_STREAM) as s:
-        s.bind(("::", 0))
-        return s.getsockname()[1]
 
 
 def ini(port):

@@ -43,11 +43,10 @@ const FieldBinding* binding(std::string_view field)
 /** The index of an option of the group ("Opt_Login(1)" of "Opt_Login" is 1), else -1. */
 int optionIndex(std::string_view name, std::string_view group)
 {
-    if (name.size() != group.size() + 3 || !name.starts_with(group) || name[group.size()] != '(' ||
-        name.back() != ')')
+    if (name.size() != group.size() + 3 || layout::optionGroup(name) != group || name.back() != ')')
         return -1;
-    const char digit = name[group.size() + 1];
-    return digit >= '0' && digit <= '9' ? digit - '0' : -1;
+    const int index = layout::optionIndex(name);
+    return index >= 0 && index <= 9 ? index : -1;
 }
 
 std::string optionName(std::string_view group, int index)
@@ -160,18 +159,20 @@ void SettingsForm::Cmd_svrroot_browse_Click()
 void SettingsForm::Cmd_WinampLoc_Browse_Click()
 {
     // The file name is kept: the dialog starts at whatever either button chose last.
-    if (const auto file = m_view.pickFile(layout::kPlayerFilter, m_fileName)) {
-        m_fileName = *file;
-        m_view.setFieldText("Txt_Winamp_Location", *file);
-    }
+    browseFile(layout::kPlayerFilter, "Txt_Winamp_Location");
 }
 
 void SettingsForm::Cmd_Log_Browse_Click()
 {
     m_fileName.clear();
-    if (const auto file = m_view.pickFile(layout::kLogFilter, m_fileName)) {
+    browseFile(layout::kLogFilter, "Txt_Logfile");
+}
+
+void SettingsForm::browseFile(std::string_view filter, std::string_view field)
+{
+    if (const auto file = m_view.pickFile(filter, m_fileName)) {
         m_fileName = *file;
-        m_view.setFieldText("Txt_Logfile", *file);
+        m_view.setFieldText(field, *file);
     }
 }
 

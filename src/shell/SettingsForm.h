@@ -73,6 +73,8 @@ private:
     void Cmd_svrroot_browse_Click();
     void Cmd_WinampLoc_Browse_Click();
     void Cmd_Log_Browse_Click();
+    /** Puts the file picked with the filter into the field. */
+    void browseFile(std::string_view filter, std::string_view field);
 
     ServerSettings& m_settings;
     SettingsView& m_view;

@@ -77,6 +77,16 @@ inline constexpr std::string_view kPickerTitle = "Paint File Location";
 inline constexpr int kPickerWidth = 3720;
 inline constexpr int kPickerHeight = 3630;
 inline constexpr std::string_view kPickerCancelled = "-1";
+/** The group an option's name names: "Opt_Login" of "Opt_Login(1)". */
+constexpr std::string_view optionGroup(std::string_view option)
+{
+    return option.substr(0, option.find('('));
+}
+/** The index an option's name carries: 1 of "Opt_Login(1)". */
+constexpr int optionIndex(std::string_view option)
+{
+    return option[option.size() - 2] - '0';
+}
 /** "Version: 1.0.7": major, minor and revision of the release. */
 std::string aboutVersionLine();
 /** The restart warning's dark red. */

@@ -14,19 +14,18 @@ import sys
 
 import pexpect
 
+import player_harness
+from player_harness import FAILURE, PROMPT, tone
 from script_run import Run, wait_until
 from test_helpers import check
 
 ZELVOR = sys.argv[1]
-PROMPT = b"\r\nZelvor>"
-FAILURE = b"Command Failed - Winamp may not be running"
 
 
 def make_music(folder):
     os.makedirs(folder)
-    for name, tone in (("one.ogg", 440), ("two.ogg", 550), ("three song.ogg", 660)):
-        subprocess.run(["sox", "-n", "-r", "8000", "-c", "1", os.path.join(folder, name),
-                        "synth", "200", "sine", str(tone)], check=True)
+    for name, hertz in (("one.ogg", 440), ("two.ogg", 550), ("three song.ogg", 660)):
+        tone(os.path.join(folder, name), hertz=hertz)
 
 
 class Outside:
@@ -56,23 +55,17 @@ class Outside:
         return done.stdout.decode().split()
 
 
-class Client:
-    """Debian's telnet: each line typed, the reply up to the next prompt."""
+class Client(player_harness.Client):
+    """Debian's telnet, started by the run; a reply keeps the echoed line."""
 
     def __init__(self, run, port):
-        self.telnet = run.spawn("telnet", ["127.0.0.1", str(port)], timeout=20)
-        self.telnet.expect_exact(b"Zelvor>")
+        super().__init__(port, spawn=run.spawn)
 
     def run(self, line):
         self.telnet.send(line.encode() + b"\r")
         # Line mode echoes the line locally and the server echoes it again.
         self.telnet.expect_exact(PROMPT)
         return self.telnet.before.decode("utf-8", "replace")
-
-    def close(self):
-        self.telnet.send(b"exit\r")
-        self.telnet.expect([b"Connection closed by foreign host", pexpect.EOF])
-        self.telnet.close()
 
 
 def busy_line(port):
@@ -121,7 +114,7 @@ def terminated_while_frozen(client, outside, zelvor):
     """SIGTERM is served while a status waits for a frozen mpv: the program ends before the
     answer, which could only have come after the call's time limit."""
     reply = client.run("open")
-    check(FAILURE.decode() not in reply, "open again", reply)
+    check(FAILURE not in reply, "open again", reply)
     pid = wait_until(outside.pid, "mpv on the bus again")
     os.kill(pid, signal.SIGSTOP)
     try:
@@ -158,7 +151,7 @@ def followed(client, outside):
 def session(client, outside, port):
     steps = 0
     reply = client.run("open")
-    check(FAILURE.decode() not in reply, "open", reply)
+    check(FAILURE not in reply, "open", reply)
     check("mpv" in outside.players(), "mpv on the bus after open", outside.players())
     wait_until(lambda: outside("status") == "Playing", "mpv playing what it was started with")
     # mpv says Playing before it has read the file's length, which np shows once it has.
@@ -206,7 +199,7 @@ def session(client, outside, port):
     client.run("close")
     wait_until(lambda: "mpv" not in outside.players(), "mpv gone after close")
     reply = client.run("play")
-    check(FAILURE.decode() in reply, "play after close", reply)
+    check(FAILURE in reply, "play after close", reply)
     steps += 1
     return steps
 

@@ -16,8 +16,8 @@ import time
 
 import pexpect
 
-from script_run import wait_until
-from test_helpers import check, held_port
+from script_run import process_gone, wait_until
+from test_helpers import PortHolding, check
 
 PROMPT = b"\r\nZelvor>"
 FAILURE = "Command Failed - Winamp may not be running"
@@ -39,8 +39,8 @@ def tone(path, seconds=200, hertz=440, title=None):
 class Client:
     """Debian's telnet: each line typed, the reply up to the next prompt."""
 
-    def __init__(self, port):
-        self.telnet = pexpect.spawn("telnet", ["127.0.0.1", str(port)], timeout=20)
+    def __init__(self, port, spawn=pexpect.spawn):
+        self.telnet = spawn("telnet", ["127.0.0.1", str(port)], timeout=20)
         self.telnet.expect_exact(b"Zelvor>")
 
     def run(self, line):
@@ -56,7 +56,7 @@ class Client:
         self.telnet.close()
 
 
-class Sandbox:
+class Sandbox(PortHolding):
     """A home folder, a session bus and a PulseAudio null sink of the test's own.
 
     ordinary_user: run everything as an ordinary user (VLC refuses root); when the test runs
@@ -194,17 +194,6 @@ class Sandbox:
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wait_until(lambda: os.path.exists(os.path.join(folder, "native")), "PulseAudio")
 
-    def hold_port(self):
-        """A port no other program takes until release_port (see test_helpers.held_port)."""
-        port, probe = held_port()
-        self.held[port] = probe
-        return port
-
-    def release_port(self, port):
-        probe = self.held.pop(port, None)
-        if probe:
-            probe.close()
-
     def start_zelvor(self, zelvor, location):
         """A headless zelvor on a port held for it until it listens, and a client on it."""
         program = zelvor
@@ -264,13 +253,13 @@ class Sandbox:
                 pass
         deadline = time.monotonic() + 5
         while time.monotonic() < deadline and any(os.path.exists("/proc/%d" % p) and
-                                                  not _zombie(p) for p in ours):
+                                                  not process_gone(p) for p in ours):
             for process in self.started:
                 process.poll()
             time.sleep(0.05)
         for pid in ours:
             try:
-                if not _zombie(pid):
+                if not process_gone(pid):
                     os.kill(pid, signal.SIGKILL)
             except ProcessLookupError:
                 pass
@@ -299,10 +288,3 @@ def listening(port):
             return True
     return False
 
-
-def _zombie(pid):
-    try:
-        with open("/proc/%d/stat" % pid) as f:
-            return f.read().rsplit(")", 1)[1].split()[0] == "Z"
-    except OSError:
-        return True

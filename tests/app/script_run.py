@@ -23,7 +23,7 @@ import time
 
 import pexpect
 
-from test_helpers import held_port
+from test_helpers import PortHolding
 
 STARTED = b" started\n"
 STOP_SIGNALS = (signal.SIGTERM, signal.SIGINT, signal.SIGHUP)
@@ -123,7 +123,7 @@ class Zelvor:
         return self.code
 
 
-class Run:
+class Run(PortHolding):
     def __init__(self):
         self.root = None
         self.homes = []
@@ -160,17 +160,6 @@ class Run:
         home = tempfile.mkdtemp(dir=self.root)
         self.homes.append(home)
         return home
-
-    def hold_port(self):
-        """A loopback port that nothing else can take until release_port."""
-        port, probe = held_port()
-        self.held[port] = probe
-        return port
-
-    def release_port(self, port):
-        probe = self.held.pop(port, None)
-        if probe:
-            probe.close()
 
     def environment(self, home, **extra):
         """Ours without a display, a session bus, an MPD or a runtime folder of the desktop, at

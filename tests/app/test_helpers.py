@@ -9,15 +9,32 @@ def held_port():
     not listening, so no other program's bind or connect takes the port while the socket lives,
     yet a listener that asks for SO_REUSEADDR too (Zelvor, Mopidy-MPD) still gets it."""
     probe = socket.socket(socket.AF_INET6, socket.SOCK_STREAM)
+    probe.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 0)
     probe.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     probe.bind(("::", 0))
     return probe.getsockname()[1], probe
 
 
+class PortHolding:
+    """hold_port and release_port for a class that keeps its held ports in self.held."""
+
+    def hold_port(self):
+        """A port no other program takes until release_port (see held_port)."""
+        port, probe = held_port()
+        self.held[port] = probe
+        return port
+
+    def release_port(self, port):
+        probe = self.held.pop(port, None)
+        if probe:
+            probe.close()
+
+
 def free_port():
-    """A TCP port free on every address right now (the program listens on all of them, and a
-    port taken on 127.0.0.2 alone is free on 127.0.0.1)."""
+    """A TCP port free on every address of both families right now (the program listens on all
+    of them, and a port taken on 127.0.0.2 or ::1 alone is free on 127.0.0.1)."""
     with socket.socket(socket.AF_INET6, socket.SOCK_STREAM) as s:
+        s.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 0)
         s.bind(("::", 0))
         return s.getsockname()[1]
 

@@ -14,6 +14,8 @@ import tempfile
 import time
 import unittest
 
+from test_helpers import free_port
+
 BUILD_DIR = sys.argv[1]
 VERSION = sys.argv[2]
 DEADLINE = 20  # seconds for each wait on the program
@@ -26,14 +28,6 @@ def run(*command, **kwargs):
 def read_text(path):
     with open(path) as text:
         return text.read()
-
-
-def free_port():
-    # Free on every address: the program listens on all of them, and a port taken on
-    # 127.0.0.2 alone is free on 127.0.0.1.
-    with socket.socket(socket.AF_INET6, socket.SOCK_STREAM) as probe:
-        probe.bind(("::", 0))
-        return probe.getsockname()[1]
 
 
 class Package(unittest.TestCase):

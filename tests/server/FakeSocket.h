@@ -112,18 +112,16 @@ public:
     std::string run(const std::string& line)
     {
         const std::string prompt = "\r\nZelvor>";
+        const auto prompted = [&prompt, &line](const std::string& got) {
+            return got.size() >= line.size() + prompt.size() &&
+                   got.compare(got.size() - prompt.size(), prompt.size(), prompt) == 0;
+        };
         server->Winsock1_DataArrival(current, line + "\r");
         // A reply that comes later comes from the player's event loop.
-        if (pump) {
-            pump([this, &prompt, &line] {
-                const std::string& got = received();
-                return got.size() >= line.size() + prompt.size() &&
-                       got.compare(got.size() - prompt.size(), prompt.size(), prompt) == 0;
-            });
-        }
+        if (pump)
+            pump([this, &prompted] { return prompted(received()); });
         const std::string got = takeReceived();
-        if (got.size() < line.size() + prompt.size() ||
-            got.compare(got.size() - prompt.size(), prompt.size(), prompt) != 0)
+        if (!prompted(got))
             return "(no prompt) " + got;
         return got.substr(line.size(), got.size() - line.size() - prompt.size());
     }

@@ -35,7 +35,6 @@ public:
     Outcome toggleRepeat() { return outcome(&Player::toggleRepeat); }
     Outcome clear() { return outcome(&Player::clear); }
     Outcome close() { return outcome(&Player::close); }
-    Outcome stopForSleep() { return outcome(&Player::stopForSleep); }
     Outcome stepVolume(int steps)
     {
         return ask([&](PlayerDone done) { m_player.stepVolume(steps, std::move(done)); }).outcome;
@@ -57,15 +56,6 @@ public:
     {
         return ask([&](PlayerDone done) { m_player.queue(first, count, std::move(done)); });
     }
-    std::optional<PlayerStatus> jumpTo(std::uint32_t position)
-    {
-        return statusOf(ask([&](PlayerDone done) { m_player.jumpTo(position, std::move(done)); }));
-    }
-    std::optional<PlayerStatus> setVolume(int percent)
-    {
-        return statusOf(
-            ask([&](PlayerDone done) { m_player.setVolume(percent, std::move(done)); }));
-    }
     std::optional<PlayerStatus> seekTo(std::uint32_t milliseconds)
     {
         return statusOf(
@@ -78,6 +68,7 @@ public:
         return now ? std::optional(now->state) : std::nullopt;
     }
 
+private:
     /** Calls start with the callback and gives the one answer it got. */
     PlayerAnswer ask(const std::function<void(PlayerDone)>& start)
     {
@@ -93,8 +84,6 @@ public:
         EXPECT_LE(*calls, 1) << "the operation answered more than once";
         return answer->value_or(PlayerAnswer::of(Outcome::Failed));
     }
-
-private:
     Outcome outcome(void (Player::*operation)(PlayerDone))
     {
         return ask([&](PlayerDone done) { (m_player.*operation)(std::move(done)); }).outcome;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "player/Player.h"
 #include "player/PlayerLoop.h"
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <poll.h>
@@ -59,6 +61,16 @@ public:
             runOnce(deadline);
         }
         return true;
+    }
+
+    /** Runs one operation to its answer; Failed when none came within the limit. */
+    PlayerAnswer answer(const std::function<void(PlayerDone)>& start,
+                        std::chrono::milliseconds limit = std::chrono::seconds(20))
+    {
+        std::optional<PlayerAnswer> got;
+        start([&got](PlayerAnswer given) { got = std::move(given); });
+        runUntil([&got] { return got.has_value(); }, limit);
+        return got.value_or(PlayerAnswer::of(Outcome::Failed));
     }
 
     /** How many descriptors are watched. */

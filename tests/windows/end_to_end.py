@@ -21,6 +21,8 @@ import subprocess
 import sys
 import time
 
+from test_helpers import free_port, held_port
+
 ZELVOR, STANDIN, WINDOW_TOOL, SCRATCH = sys.argv[1:5]
 LINUX_PROGRAM = os.environ.get("ZELVOR_LINUX_PROGRAM", "")
 MAIN_WINDOW = "ZelvorSettingsWindow"
@@ -33,26 +35,6 @@ SCRIPT = ["help", "status", "volup 3", "pwd", "cd Rock", "ls", "load a.mp3", "pl
 
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def free_port():
-    # Free on every address of both families: the program listens on all of them, and a port
-    # taken on 127.0.0.2 or ::1 alone is free on 127.0.0.1.
-    with socket.socket(socket.AF_INET6, socket.SOCK_STREAM) as s:
-        s.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 0)
-        s.bind(("::", 0))
-        return s.getsockname()[1]
-
-
-def hold_port():
-    """A free port, and a probe bound to it on every address that no other program's bind(0)
-    or outgoing connection picks while it is held; nothing listens on it. A program that binds
-    with SO_REUSEADDR, as the Linux program does, can still bind it."""
-    probe = socket.socket(socket.AF_INET6, socket.SOCK_STREAM)
-    probe.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 0)
-    probe.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    probe.bind(("::", 0))
-    return probe.getsockname()[1], probe
 
 
 # How often a program is started on another port when another program took the one picked.
@@ -418,7 +400,7 @@ def linux_transcript(scratch, music):
     os.makedirs(config)
     log_path = os.path.join(home, "activity.log")
     # No MPD to reach: the held port has nothing listening on it, and nothing else takes it.
-    mpd_port, mpd_probe = hold_port()
+    mpd_port, mpd_probe = held_port()
     env = {k: v for k, v in os.environ.items()
            if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
     env.update(XDG_CONFIG_HOME=os.path.join(home, "config"), HOME=home,
@@ -427,7 +409,7 @@ def linux_transcript(scratch, music):
         # The port is held until the program listens on it; as with zelvor.exe, another port
         # is picked should another program have taken it all the same.
         for _ in range(PORT_PICKS):
-            port, probe = hold_port()
+            port, probe = held_port()
             write_ini(os.path.join(config, "zelvor.ini"), port, os.path.abspath(music), log_path)
             start = log_size(log_path)
             with probe:

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "shell/qt/FolderPicker.h"
+#include "shell/SettingsLayout.h"
 
 #include "shell/qt/Twips.h"
 
@@ -59,8 +60,8 @@ FolderPicker::FolderPicker(QWidget* owner)
                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
 {
     setObjectName(QStringLiteral("frm_findfile"));
-    setWindowTitle(QStringLiteral("Paint File Location"));
-    setFixedSize(twipsRect(0, 0, 3720, 3630).size());
+    setWindowTitle(latin1(layout::kPickerTitle));
+    setFixedSize(twipsRect(0, 0, layout::kPickerWidth, layout::kPickerHeight).size());
     createControls();
     fillDrives();
     setCurrentPath(QDir::currentPath());
@@ -126,7 +127,7 @@ void FolderPicker::accept()
 
 void FolderPicker::reject()
 {
-    m_response = QStringLiteral("-1");
+    m_response = latin1(layout::kPickerCancelled);
     QDialog::reject();
 }
 

@@ -154,7 +154,7 @@ void SettingsWindow::createControls()
             widget = new QPushButton(caption, parent);
             break;
         case layout::Kind::Option: {
-            const QString group = latin1(control.name.substr(0, control.name.find('(')));
+            const QString group = latin1(layout::optionGroup(control.name));
             auto* options = findChild<QButtonGroup*>(group);
             if (!options) {
                 options = new QButtonGroup(this);
@@ -162,7 +162,7 @@ void SettingsWindow::createControls()
             }
             widget = new QRadioButton(caption, parent);
             options->addButton(static_cast<QRadioButton*>(widget),
-                               control.name[control.name.size() - 2] - '0');
+                               layout::optionIndex(control.name));
             break;
         }
         }

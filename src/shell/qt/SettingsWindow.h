@@ -34,8 +34,8 @@ public:
     ~SettingsWindow() override;
 
     /**
-     * Puts the record into the controls, field by field in the settings file's order; like a
-     * user's edits this shows the restart warning, so the warning is hidden again at the end.
+     * Puts the record into the controls, field by field in the settings file's order; loading is
+     * no edit, so the record is left as it is and the restart warning ends hidden.
      */
     void loadControls();
     /** Runs on "&Restart" after the warning is hidden: ends any session, listens again. */

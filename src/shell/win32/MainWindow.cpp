@@ -54,11 +54,6 @@ HFONT fittingFont(int dpi)
     return font;
 }
 
-int optionIndex(std::string_view name)
-{
-    return name[name.size() - 2] - '0';
-}
-
 /** The tray icon's callback message as a mouse event. */
 TrayMouse trayMouse(UINT message)
 {
@@ -201,7 +196,7 @@ void MainWindow::createControl(std::size_t index)
         windowClass = "BUTTON";
         style |= BS_AUTORADIOBUTTON;
         // An option group is one tab stop; its first option starts it.
-        if (optionIndex(control.name) == 0)
+        if (layout::optionIndex(control.name) == 0)
             style |= WS_TABSTOP | WS_GROUP;
         break;
     }
@@ -237,7 +232,7 @@ void MainWindow::setFieldText(std::string_view field, const std::string& text)
 
 void MainWindow::checkOption(std::string_view option)
 {
-    const std::string_view group = option.substr(0, option.find('('));
+    const std::string_view group = layout::optionGroup(option);
     for (const layout::Control& control : layout::kControls) {
         if (control.kind == layout::Kind::Option && control.name.starts_with(group))
             SendMessageW(item(control.name), BM_SETCHECK,
