@@ -179,12 +179,6 @@ void TelnetServer::LogActivity(std::string_view word)
     m_log.LogActivity(word, m_session ? std::string_view(m_session->address()) : "");
 }
 
-void TelnetServer::SendPrompt(SessionStage stage)
-{
-    if (m_session)
-        m_session->sendPrompt(stage);
-}
-
 std::size_t TelnetServer::Winsock1_DataArrival(ConnectionId connection, std::string_view chunk)
 {
     m_clients.clearClosed();

@@ -56,9 +56,6 @@ public:
     /** True while the client follows np lines until its next keystroke. */
     bool follows(ConnectionId connection) const;
 
-    /** Sends the session's prompt for a stage ("User:", "Pass:", the command prompt, or none
-     * when Closed); the command prompt also logs "connected". */
-    void SendPrompt(SessionStage stage);
     /** Shows the word and logs it with the session's address. */
     void LogActivity(std::string_view word);
 
