@@ -10,18 +10,11 @@ namespace zelvor {
 
 TelnetServer::TelnetServer(ServerSettings& settings, Winsock& socket, ActivityLog& log,
                            Player& player, MusicFolders& folders, Scheduler& scheduler)
-    : m_settings(settings), m_socket(socket), m_log(log), m_scheduler(scheduler),
-      m_services(player, scheduler, [this](std::string_view word) { LogActivity(word); }),
-      m_parts{settings, socket, log, player, folders, scheduler, m_services}
+    : ClientDoor({settings, socket, log, player, folders, scheduler, m_services}), m_socket(socket),
+      m_services(player, scheduler, [this](std::string_view word) { LogActivity(word); })
 {}
 
 TelnetServer::~TelnetServer() = default;
-
-bool TelnetServer::waitsForReply(ConnectionId connection) const
-{
-    const ClientSession* client = m_clients.find(connection);
-    return client && client->waitsForReply();
-}
 
 bool TelnetServer::follows(ConnectionId connection) const
 {
@@ -31,16 +24,16 @@ bool TelnetServer::follows(ConnectionId connection) const
 
 void TelnetServer::Server_Load()
 {
-    const std::string portText = m_settings.Port;
+    const std::string portText = m_parts.settings.Port;
     const std::uint16_t port = parsePort(portText);
-    const auto address = listenAddress(m_settings.ListenAddress);
+    const auto address = listenAddress(m_parts.settings.ListenAddress);
     std::string failure;
     if (port == 0) {
         m_socket.stopListening();
         failure = "port " + portText + " invalid";
     } else if (!address) {
         m_socket.stopListening();
-        failure = "address " + m_settings.ListenAddress + " invalid";
+        failure = "address " + m_parts.settings.ListenAddress + " invalid";
     } else {
         switch (m_socket.listen(port, *address)) {
         case Winsock::ListenResult::Listening:
@@ -59,26 +52,22 @@ void TelnetServer::Server_Load()
     m_listening = failure.empty();
 
     m_fresh = TelnetSession{};
-    m_fresh.Stage = m_settings.LoginRequired ? SessionStage::User : SessionStage::Command;
+    m_fresh.Stage = m_parts.settings.LoginRequired ? SessionStage::User : SessionStage::Command;
 
     if (!failure.empty()) {
         // The listener stays closed until the next Restart; the status line says why.
         if (onError)
             onError("cannot listen: " + failure +
                     (port && address ? ": " + m_socket.lastError() : ""));
-        m_log.LogActivity(failure, m_lastAddress);
+        m_parts.log.LogActivity(failure, m_lastAddress);
         return;
     }
-    m_log.LogActivity("started", m_lastAddress);
+    m_parts.log.LogActivity("started", m_lastAddress);
 }
 
 void TelnetServer::Winsock1_ConnectionRequest()
 {
-    m_clients.clearClosed();
-    // Someone who closed the telnet window and connects again at once must not find their own
-    // old connection in the way.
-    m_socket.reportEndedConnections();
-    const ConnectionId connection = m_socket.accept();
+    const ConnectionId connection = acceptConnection();
     if (connection == 0)
         return;
     const std::string address = m_socket.remoteHostIP(connection);
@@ -106,26 +95,10 @@ void TelnetServer::Winsock1_ConnectionRequest()
             return;
         }
     }
-    Admission& door = *this;
-    ClientSession& client =
-        m_clients.add(std::make_unique<ClientSession>(m_parts, door, connection, address, m_fresh));
+    ClientSession& client = admit(connection, address, m_fresh);
     if (client.session().Stage == SessionStage::Command)
         m_session = &client;
-    client.greet(m_settings.Negotiate);
-}
-
-void TelnetServer::refuse(ConnectionId connection)
-{
-    // The line goes out alone, and the clients being served never notice.
-    m_socket.send(connection, kBusyLine);
-    m_socket.close(connection);
-}
-
-void TelnetServer::Winsock1_Close(ConnectionId connection)
-{
-    m_clients.clearClosed();
-    if (ClientSession* client = m_clients.find(connection))
-        drop(*client);
+    client.greet(m_parts.settings.Negotiate);
 }
 
 void TelnetServer::Winsock1_Close()
@@ -159,7 +132,7 @@ void TelnetServer::Cmd_Start_Click()
 {
     m_clients.clearClosed();
     if (m_clients.all().empty())
-        m_log.LogActivity("disconnecting", m_lastAddress);
+        m_parts.log.LogActivity("disconnecting", m_lastAddress);
     while (!m_clients.all().empty())
         close(*m_clients.all().front());
     Server_Load();
@@ -176,14 +149,7 @@ const TelnetSession& TelnetServer::session() const
 
 void TelnetServer::LogActivity(std::string_view word)
 {
-    m_log.LogActivity(word, m_session ? std::string_view(m_session->address()) : "");
-}
-
-std::size_t TelnetServer::Winsock1_DataArrival(ConnectionId connection, std::string_view chunk)
-{
-    m_clients.clearClosed();
-    ClientSession* client = m_clients.find(connection);
-    return client ? client->arrive(chunk) : chunk.size();
+    m_parts.log.LogActivity(word, m_session ? std::string_view(m_session->address()) : "");
 }
 
 void TelnetServer::loggedIn(ClientSession& client)
