@@ -6,6 +6,8 @@
 #include "settings/ListenAddress.h"
 #include "settings/ServerSettings.h"
 
+#include <utility>
+
 namespace zelvor {
 
 TelnetServer::TelnetServer(ServerSettings& settings, Winsock& socket, ActivityLog& log,
@@ -155,15 +157,12 @@ void TelnetServer::LogActivity(std::string_view word)
 void TelnetServer::loggedIn(ClientSession& client)
 {
     m_penalties.forgive(client.address());
-    if (m_session) {
+    if (ClientSession* previous = std::exchange(m_session, &client)) {
         // The owner logging in from elsewhere (or again, after a dropped connection) is never
         // locked out by the session they left behind.
-        m_session->send("Logged in from " + client.address() + ".\r\n");
-        ClientSession& previous = *m_session;
-        m_session = &client;
-        drop(previous);
+        previous->send("Logged in from " + client.address() + ".\r\n");
+        drop(*previous);
     }
-    m_session = &client;
     const auto& all = m_clients.all();
     for (std::size_t i = all.size(); i-- > 0;) {
         ClientSession& other = *all[i];
