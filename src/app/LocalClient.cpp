@@ -2,16 +2,15 @@
 #include "app/LocalClient.h"
 
 #include "app/LocalReplies.h"
+#include "app/UnixSocket.h"
 
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 
 namespace zelvor {
@@ -21,23 +20,6 @@ namespace {
 constexpr int kReplyTimeoutMs = 10 * 60 * 1000;
 /** The greeting comes at once from a server that is there. */
 constexpr int kGreetingTimeoutMs = 5 * 1000;
-
-int connectTo(const std::string& path)
-{
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path)
-        return -1;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 int notRunning(const std::string& path)
 {
@@ -87,7 +69,7 @@ bool readReply(int fd, std::string& received, int timeoutMs = kReplyTimeoutMs)
 class Session
 {
 public:
-    explicit Session(const std::string& path) : m_fd(connectTo(path))
+    explicit Session(const std::string& path) : m_fd(connectUnix(path))
     {
         // Another user's Zelvor closes at once, without a byte: that is no answer either. A
         // busy one says so before it closes.

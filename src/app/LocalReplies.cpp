@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "app/LocalReplies.h"
 
-#include "server/TelnetSession.h"
+#include "commands/CommandDispatcher.h"
+#include "commands/PlayerReply.h"
+#include "server/ClientSession.h"
+#include "settings/ServerSettings.h"
 
 #include <algorithm>
 
@@ -30,9 +33,8 @@ PrintedReply printedReply(std::string_view received, std::string_view line)
     if (endsWithPrompt(received))
         received.remove_suffix(kCommandPrompt.size());
     PrintedReply printed;
-    printed.failed =
-        received.find("\r\nCommand Failed - Winamp may not be running") != std::string_view::npos ||
-        received.substr(0, 22) == "\r\nI don't know how to ";
+    printed.failed = received.find(kFailureLine) != std::string_view::npos ||
+                     received.substr(0, kUnknownVerb.size()) == kUnknownVerb;
     if (received.substr(0, 2) == "\r\n")
         received.remove_prefix(2);
     if (received.empty())

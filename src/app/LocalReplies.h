@@ -6,9 +6,6 @@
 
 namespace zelvor {
 
-/** The command prompt that ends every reply. */
-inline constexpr std::string_view kCommandPrompt = "\r\nZelvor>";
-
 /**
  * Where the local socket is: in DIR with --config-dir DIR, else in runtimeDir
  * ($XDG_RUNTIME_DIR) when that is set, else in the settings folder.

@@ -292,7 +292,7 @@ constexpr CommandRow kCommandTable[] = {
 
 PromptSelector unknownVerb(CommandContext& context, std::string_view verb)
 {
-    context.connection.send("\r\nI don't know how to " + std::string(verb));
+    context.connection.send(std::string(kUnknownVerb) + std::string(verb));
     return PromptSelector::Command;
 }
 

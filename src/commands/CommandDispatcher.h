@@ -4,6 +4,7 @@
 #include "commands/CommandSession.h"
 
 #include <cstdint>
+#include <string_view>
 
 namespace zelvor {
 
@@ -27,5 +28,8 @@ enum class PromptSelector : std::int16_t
  * reply (CR LF first) and returns the prompt selector.
  */
 PromptSelector ProcessCommand(CommandContext& context);
+
+/** The reply to a verb that is not a command, which the verb follows. */
+inline constexpr std::string_view kUnknownVerb = "\r\nI don't know how to ";
 
 } // namespace zelvor

@@ -100,7 +100,7 @@ void ClientSession::sendPrompt(SessionStage stage)
     case SessionStage::Closed:
         break;
     default:
-        send("\r\nZelvor>");
+        send(kCommandPrompt);
         m_session.CommandLine.clear();
         if (!std::exchange(m_problemShown, false))
             log("connected");

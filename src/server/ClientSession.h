@@ -159,6 +159,8 @@ inline constexpr std::chrono::seconds kLoginTimeLimit{60};
 /** How long a failed login waits before asking again; input meanwhile is dropped. */
 inline constexpr std::chrono::seconds kLoginRetryPause{1};
 
+/** The command prompt, which ends every reply. */
+inline constexpr std::string_view kCommandPrompt = "\r\nZelvor>";
 /** The greeting's first line. */
 inline constexpr std::string_view kGreeting = "Zelvor v." ZELVOR_VERSION_MAJOR_MINOR "\r\n";
 /** The greeting's second line, the notice. */

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "server/ClientSession.h"
+#include "server/ClientDoor.h"
 #include "server/Winsock.h"
 
 #include <cstddef>
@@ -22,30 +22,19 @@ struct ServerSettings;
  * folder, from the command prompt on: no login, no telnet. None of them ever takes the session,
  * and up to kMaxLocalClients are served at once; one more gets the busy line.
  */
-class LocalServer final : public ConnectionEvents, private Admission
+class LocalServer final : public ClientDoor
 {
 public:
     LocalServer(ServerSettings& settings, Connections& socket, ActivityLog& log, Player& player,
                 MusicFolders& folders, Scheduler& scheduler, SessionServices& services);
     ~LocalServer() override;
-    LocalServer(const LocalServer&) = delete;
-    LocalServer& operator=(const LocalServer&) = delete;
 
     void Winsock1_ConnectionRequest() override;
-    std::size_t Winsock1_DataArrival(ConnectionId connection, std::string_view chunk) override;
-    void Winsock1_Close(ConnectionId connection) override;
-    bool waitsForReply(ConnectionId connection) const override;
-
-    std::size_t clients() const { return m_clients.all().size(); }
 
 private:
     void loggedIn(ClientSession&) override {}
     void loginFailed(ClientSession&) override {}
     void drop(ClientSession& client) override;
-
-    Connections& m_socket;
-    SessionParts m_parts;
-    ClientList m_clients;
 };
 
 /** How many local clients are served at once. */

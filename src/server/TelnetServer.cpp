@@ -6,22 +6,17 @@
 #include "settings/ListenAddress.h"
 #include "settings/ServerSettings.h"
 
+#include <utility>
+
 namespace zelvor {
 
 TelnetServer::TelnetServer(ServerSettings& settings, Winsock& socket, ActivityLog& log,
                            Player& player, MusicFolders& folders, Scheduler& scheduler)
-    : m_settings(settings), m_socket(socket), m_log(log), m_scheduler(scheduler),
-      m_services(player, scheduler, [this](std::string_view word) { LogActivity(word); }),
-      m_parts{settings, socket, log, player, folders, scheduler, m_services}
+    : ClientDoor({settings, socket, log, player, folders, scheduler, m_services}), m_socket(socket),
+      m_services(player, scheduler, [this](std::string_view word) { LogActivity(word); })
 {}
 
 TelnetServer::~TelnetServer() = default;
-
-bool TelnetServer::waitsForReply(ConnectionId connection) const
-{
-    const ClientSession* client = m_clients.find(connection);
-    return client && client->waitsForReply();
-}
 
 bool TelnetServer::follows(ConnectionId connection) const
 {
@@ -31,16 +26,16 @@ bool TelnetServer::follows(ConnectionId connection) const
 
 void TelnetServer::Server_Load()
 {
-    const std::string portText = m_settings.Port;
+    const std::string portText = m_parts.settings.Port;
     const std::uint16_t port = parsePort(portText);
-    const auto address = listenAddress(m_settings.ListenAddress);
+    const auto address = listenAddress(m_parts.settings.ListenAddress);
     std::string failure;
     if (port == 0) {
         m_socket.stopListening();
         failure = "port " + portText + " invalid";
     } else if (!address) {
         m_socket.stopListening();
-        failure = "address " + m_settings.ListenAddress + " invalid";
+        failure = "address " + m_parts.settings.ListenAddress + " invalid";
     } else {
         switch (m_socket.listen(port, *address)) {
         case Winsock::ListenResult::Listening:
@@ -59,26 +54,22 @@ void TelnetServer::Server_Load()
     m_listening = failure.empty();
 
     m_fresh = TelnetSession{};
-    m_fresh.Stage = m_settings.LoginRequired ? SessionStage::User : SessionStage::Command;
+    m_fresh.Stage = m_parts.settings.LoginRequired ? SessionStage::User : SessionStage::Command;
 
     if (!failure.empty()) {
         // The listener stays closed until the next Restart; the status line says why.
         if (onError)
             onError("cannot listen: " + failure +
                     (port && address ? ": " + m_socket.lastError() : ""));
-        m_log.LogActivity(failure, m_lastAddress);
+        m_parts.log.LogActivity(failure, m_lastAddress);
         return;
     }
-    m_log.LogActivity("started", m_lastAddress);
+    m_parts.log.LogActivity("started", m_lastAddress);
 }
 
 void TelnetServer::Winsock1_ConnectionRequest()
 {
-    m_clients.clearClosed();
-    // Someone who closed the telnet window and connects again at once must not find their own
-    // old connection in the way.
-    m_socket.reportEndedConnections();
-    const ConnectionId connection = m_socket.accept();
+    const ConnectionId connection = acceptConnection();
     if (connection == 0)
         return;
     const std::string address = m_socket.remoteHostIP(connection);
@@ -106,26 +97,10 @@ void TelnetServer::Winsock1_ConnectionRequest()
             return;
         }
     }
-    Admission& door = *this;
-    ClientSession& client =
-        m_clients.add(std::make_unique<ClientSession>(m_parts, door, connection, address, m_fresh));
+    ClientSession& client = admit(connection, address, m_fresh);
     if (client.session().Stage == SessionStage::Command)
         m_session = &client;
-    client.greet(m_settings.Negotiate);
-}
-
-void TelnetServer::refuse(ConnectionId connection)
-{
-    // The line goes out alone, and the clients being served never notice.
-    m_socket.send(connection, kBusyLine);
-    m_socket.close(connection);
-}
-
-void TelnetServer::Winsock1_Close(ConnectionId connection)
-{
-    m_clients.clearClosed();
-    if (ClientSession* client = m_clients.find(connection))
-        drop(*client);
+    client.greet(m_parts.settings.Negotiate);
 }
 
 void TelnetServer::Winsock1_Close()
@@ -159,7 +134,7 @@ void TelnetServer::Cmd_Start_Click()
 {
     m_clients.clearClosed();
     if (m_clients.all().empty())
-        m_log.LogActivity("disconnecting", m_lastAddress);
+        m_parts.log.LogActivity("disconnecting", m_lastAddress);
     while (!m_clients.all().empty())
         close(*m_clients.all().front());
     Server_Load();
@@ -176,34 +151,18 @@ const TelnetSession& TelnetServer::session() const
 
 void TelnetServer::LogActivity(std::string_view word)
 {
-    m_log.LogActivity(word, m_session ? std::string_view(m_session->address()) : "");
-}
-
-void TelnetServer::SendPrompt(SessionStage stage)
-{
-    if (m_session)
-        m_session->sendPrompt(stage);
-}
-
-std::size_t TelnetServer::Winsock1_DataArrival(ConnectionId connection, std::string_view chunk)
-{
-    m_clients.clearClosed();
-    ClientSession* client = m_clients.find(connection);
-    return client ? client->arrive(chunk) : chunk.size();
+    m_parts.log.LogActivity(word, m_session ? std::string_view(m_session->address()) : "");
 }
 
 void TelnetServer::loggedIn(ClientSession& client)
 {
     m_penalties.forgive(client.address());
-    if (m_session) {
+    if (ClientSession* previous = std::exchange(m_session, &client)) {
         // The owner logging in from elsewhere (or again, after a dropped connection) is never
         // locked out by the session they left behind.
-        m_session->send("Logged in from " + client.address() + ".\r\n");
-        ClientSession& previous = *m_session;
-        m_session = &client;
-        drop(previous);
+        previous->send("Logged in from " + client.address() + ".\r\n");
+        drop(*previous);
     }
-    m_session = &client;
     const auto& all = m_clients.all();
     for (std::size_t i = all.size(); i-- > 0;) {
         ClientSession& other = *all[i];

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "server/ClientDoor.h"
 #include "server/ClientSession.h"
 #include "server/LoginPenalties.h"
 #include "server/SessionServices.h"
@@ -32,33 +33,26 @@ struct ServerSettings;
  * one per address, may sit at the login prompt; the first of them to log in takes the session
  * over. Everyone else is sent kBusyLine and closed.
  */
-class TelnetServer final : public ConnectionEvents, private Admission
+class TelnetServer final : public ClientDoor
 {
 public:
     TelnetServer(ServerSettings& settings, Winsock& socket, ActivityLog& log, Player& player,
                  MusicFolders& folders, Scheduler& scheduler);
     ~TelnetServer() override;
-    TelnetServer(const TelnetServer&) = delete;
-    TelnetServer& operator=(const TelnetServer&) = delete;
 
     /** Listens with the current port (the open listener is kept when the port is the same) and
      * takes the current login option for the clients to come. */
     void Server_Load();
     /** A client asks to connect: accept it, then greet it or tell it the server is busy. */
     void Winsock1_ConnectionRequest() override;
-    std::size_t Winsock1_DataArrival(ConnectionId connection, std::string_view chunk) override;
-    void Winsock1_Close(ConnectionId connection) override;
+    using ClientDoor::Winsock1_Close;
     /** Ends the session's connection and listens again. */
     void Winsock1_Close();
     /** The Restart button: closes every client and listens again with the current settings. */
     void Cmd_Start_Click();
-    bool waitsForReply(ConnectionId connection) const override;
     /** True while the client follows np lines until its next keystroke. */
     bool follows(ConnectionId connection) const;
 
-    /** Sends the session's prompt for a stage ("User:", "Pass:", the command prompt, or none
-     * when Closed); the command prompt also logs "connected". */
-    void SendPrompt(SessionStage stage);
     /** Shows the word and logs it with the session's address. */
     void LogActivity(std::string_view word);
 
@@ -72,8 +66,6 @@ public:
     /** The session's state; without one, the newest waiting client's; without any client, the
      * state the next one starts with. */
     const TelnetSession& session() const;
-    /** How many clients are connected, the session's included. */
-    std::size_t clients() const { return m_clients.all().size(); }
     bool listening() const { return m_listening; }
     const LoginPenalties& penalties() const { return m_penalties; }
 
@@ -81,21 +73,15 @@ public:
     std::function<void(const std::string&)> onError;
 
 private:
-    void refuse(ConnectionId connection);
     void loggedIn(ClientSession& client) override;
     void loginFailed(ClientSession& client) override;
     /** Closes one client without a word to it; the session's end also resets the listener. */
     void drop(ClientSession& client) override;
     bool close(ClientSession& client);
 
-    ServerSettings& m_settings;
     Winsock& m_socket;
-    ActivityLog& m_log;
-    Scheduler& m_scheduler;
     SessionServices m_services;
-    SessionParts m_parts;
-    LoginPenalties m_penalties{m_scheduler};
-    ClientList m_clients;
+    LoginPenalties m_penalties{m_parts.scheduler};
     ClientSession* m_session = nullptr;
     /** What the next client starts with: the login option of the last listen. */
     TelnetSession m_fresh;
@@ -106,7 +92,5 @@ private:
 
 /** How many clients may sit at the login prompt at once, besides the session. */
 inline constexpr std::size_t kMaxWaitingClients = 4;
-/** The one line a client gets when it cannot be served; then it is closed. */
-inline constexpr std::string_view kBusyLine = "Zelvor is busy: one client at a time.\r\n";
 
 } // namespace zelvor

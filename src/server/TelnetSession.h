@@ -10,7 +10,7 @@
 
 namespace zelvor {
 
-/** The stage of one client's session; SendPrompt prompts by it (Closed: no prompt). */
+/** The stage of one client's session; ClientSession::sendPrompt prompts by it (Closed: none). */
 enum class SessionStage : std::int16_t
 {
     Command = 0,

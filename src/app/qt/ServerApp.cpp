@@ -43,17 +43,15 @@ struct Backends
     MprisBackend mpris;
 };
 
-/** MPD or an MPRIS player, as the player location says at each command line. */
-class LinuxPlayer : public PlayerSelector
+/** MPD or an MPRIS player, as the player location says at each command line. The backends
+ * come first, so they outlive the selector and their loop goes last. */
+class LinuxPlayer : private Backends, public PlayerSelector
 {
 public:
-    LinuxPlayer(std::unique_ptr<Backends> backends, std::function<std::string()> location)
-        : PlayerSelector(backends->mpd, backends->mpris, std::move(location), canStartProgram),
-          m_backends(std::move(backends))
+    LinuxPlayer(ManagedMpdSetup managed, MprisSetup setup, std::function<std::string()> location)
+        : Backends(std::move(managed), std::move(setup)),
+          PlayerSelector(mpd, mpris, std::move(location), canStartProgram)
     {}
-
-private:
-    std::unique_ptr<Backends> m_backends;
 };
 
 /** MPD (Zelvor's own one unless MPD_HOST names another) or an MPRIS player. */
@@ -68,8 +66,8 @@ std::unique_ptr<Player> makePlayer(const std::string& settingsFolder, ServerApp&
     managed.after = [&app](std::chrono::milliseconds delay, std::function<void()> callback) {
         app.scheduler().after(delay, std::move(callback));
     };
-    return std::make_unique<LinuxPlayer>(
-        std::make_unique<Backends>(std::move(managed), MprisSetup{location, report}), location);
+    return std::make_unique<LinuxPlayer>(std::move(managed), MprisSetup{location, report},
+                                         location);
 }
 
 void printLine(const std::string& line)

@@ -1,15 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "app/qt/StartupMode.h"
 
+#include "app/UnixSocket.h"
+
 #include <QDir>
 #include <QLibraryInfo>
 
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #if defined(ZELVOR_HAVE_XCB)
@@ -67,18 +66,11 @@ bool waylandDisplayOpens(const char* waylandDisplay, const char* runtimeDir)
             return false;
         path = std::string(runtimeDir) + "/" + path;
     }
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path)
-        return false;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = connectUnix(path);
     if (fd < 0)
         return false;
-    const bool opened =
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);
-    return opened;
+    return true;
 }
 
 StartupMode startupMode()

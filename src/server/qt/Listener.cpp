@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "server/qt/Listener.h"
 
-#include "server/InputFlow.h"
 #include "server/Winsock.h"
 
 #include <QHostAddress>
-#include <QTimer>
 
 #include <sys/socket.h>
 
@@ -34,7 +32,7 @@ void enableKeepAlive(QTcpSocket* socket)
 
 } // namespace
 
-Listener::Listener(QObject* parent) : QObject(parent)
+Listener::Listener(QObject* parent) : QObject(parent), ForwardedConnections(this)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &Listener::onNewConnection);
 }
@@ -98,11 +96,6 @@ ConnectionId Listener::accept()
     return m_connections.add(socket);
 }
 
-void Listener::close(ConnectionId connection)
-{
-    m_connections.close(connection);
-}
-
 std::string Listener::remoteHostIP(ConnectionId connection) const
 {
     const auto* held = m_connections.find(connection);
@@ -122,21 +115,6 @@ std::string Listener::lastError() const
     return m_lastError.toStdString();
 }
 
-void Listener::send(ConnectionId connection, std::string_view bytes)
-{
-    m_connections.send(connection, bytes);
-}
-
-bool Listener::congested(ConnectionId connection) const
-{
-    return m_connections.congested(connection);
-}
-
-void Listener::resumeInput(ConnectionId connection)
-{
-    m_connections.resumeInput(connection);
-}
-
 quint16 Listener::listeningPort() const
 {
     return m_server.isListening() ? m_server.serverPort() : 0;
@@ -146,11 +124,6 @@ void Listener::onNewConnection()
 {
     while (m_server.hasPendingConnections())
         m_connections.offer(m_server.nextPendingConnection());
-}
-
-void Listener::reportEndedConnections()
-{
-    m_connections.reportEnded();
 }
 
 } // namespace zelvor

@@ -53,7 +53,9 @@ bool peerUser(int fd, uid_t& user)
 
 } // namespace
 
-LocalListener::LocalListener(QObject* parent) : QObject(parent), m_owner(::getuid()) {}
+LocalListener::LocalListener(QObject* parent)
+    : QObject(parent), ForwardedConnections(this), m_owner(::getuid())
+{}
 
 LocalListener::~LocalListener()
 {
@@ -151,29 +153,9 @@ ConnectionId LocalListener::accept()
     return socket ? m_connections.add(socket) : 0;
 }
 
-void LocalListener::close(ConnectionId connection)
-{
-    m_connections.close(connection);
-}
-
 std::string LocalListener::remoteHostIP(ConnectionId connection) const
 {
     return m_connections.find(connection) ? std::string(kLocalAddress) : std::string();
-}
-
-void LocalListener::send(ConnectionId connection, std::string_view bytes)
-{
-    m_connections.send(connection, bytes);
-}
-
-bool LocalListener::congested(ConnectionId connection) const
-{
-    return m_connections.congested(connection);
-}
-
-void LocalListener::resumeInput(ConnectionId connection)
-{
-    m_connections.resumeInput(connection);
 }
 
 } // namespace zelvor

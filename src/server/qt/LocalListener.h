@@ -21,7 +21,7 @@ namespace zelvor {
  * without a byte and without a notification. Its slots only hand the owner's connections to the
  * door that admits them (ConnectionEvents).
  */
-class LocalListener : public QObject, public Connections
+class LocalListener : public QObject, public ForwardedConnections<QLocalSocket, Connections>
 {
     Q_OBJECT
 public:
@@ -36,28 +36,21 @@ public:
     explicit LocalListener(QObject* parent = nullptr);
     ~LocalListener() override;
 
-    /** Must be called once, before open. */
-    void setServer(ConnectionEvents* server) { m_connections.handler = server; }
     /** The user whose clients are let in; the program's own unless set. */
     void setOwner(uid_t owner) { m_owner = owner; }
 
     /** Listens at path; a socket file there that nobody answers on (a stale one) is replaced. */
     OpenResult open(const std::string& path);
+    using ForwardedConnections::close;
     /** Closes the listener and every connection, without a word to the clients, and removes
      * the socket file unless another program has put its own in its place. */
     void close();
     bool listening() const { return m_fd >= 0; }
     /** The system's words for the last failure of open. */
     const std::string& lastError() const { return m_lastError; }
-    std::size_t connections() const { return m_connections.size(); }
 
     ConnectionId accept() override;
-    void reportEndedConnections() override { m_connections.reportEnded(); }
-    void send(ConnectionId connection, std::string_view bytes) override;
-    void close(ConnectionId connection) override;
     std::string remoteHostIP(ConnectionId connection) const override;
-    bool congested(ConnectionId connection) const override;
-    void resumeInput(ConnectionId connection) override;
 
 private:
     void onNewConnections();
@@ -68,7 +61,6 @@ private:
     dev_t m_device = 0;
     ino_t m_inode = 0;
     QSocketNotifier* m_notifier = nullptr;
-    QtConnections<QLocalSocket> m_connections{*this};
     std::string m_lastError;
 };
 

@@ -283,4 +283,35 @@ private:
     ConnectionId m_nextId = 1;
 };
 
+/**
+ * What a listener (Base, Connections or Winsock) hands its QtConnections as it is. The
+ * listener derives from QObject first: that object is the connections' context.
+ */
+template <class Socket, class Base> class ForwardedConnections : public Base
+{
+public:
+    /** Must be called once, before the listener opens. */
+    void setServer(ConnectionEvents* server) { m_connections.handler = server; }
+    /** How many connections are open. */
+    std::size_t connections() const { return m_connections.size(); }
+
+    void reportEndedConnections() override { m_connections.reportEnded(); }
+    void send(ConnectionId connection, std::string_view bytes) override
+    {
+        m_connections.send(connection, bytes);
+    }
+    using Base::close;
+    void close(ConnectionId connection) override { m_connections.close(connection); }
+    bool congested(ConnectionId connection) const override
+    {
+        return m_connections.congested(connection);
+    }
+    void resumeInput(ConnectionId connection) override { m_connections.resumeInput(connection); }
+
+protected:
+    explicit ForwardedConnections(QObject* context) : m_connections(*context) {}
+
+    QtConnections<Socket> m_connections;
+};
+
 } // namespace zelvor
